@@ -1,0 +1,42 @@
+# Two commands for a newcomer:
+#   make run    builds the client and starts it in ./run (its working directory)
+#   make test   builds and runs every test: ASan+UBSan suite, ThreadSanitizer
+#               suite for the threaded code, and the fuzz targets (when clang exists)
+JOBS ?= $(shell nproc)
+CLANGXX ?= $(shell command -v clang++ 2>/dev/null)
+
+.PHONY: run build test test-asan test-tsan test-fuzz clean
+
+build:
+	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/release -j $(JOBS)
+
+run: build
+	@if [ -x build/release/tandrel ]; then \
+		mkdir -p run && cd run && exec ../build/release/tandrel $(ARGS); \
+	else \
+		echo "The tandrel program is not built yet: only the libraries exist so far (see README.md)."; \
+	fi
+
+test: test-asan test-tsan test-fuzz
+
+test-asan:
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DTANDREL_SANITIZE=ON
+	cmake --build build/test -j $(JOBS)
+	cd build/test && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+test-tsan:
+	cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTANDREL_TSAN=ON
+	cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --output-on-failure -j $(JOBS) --no-tests=ignore
+
+test-fuzz:
+	@if [ -z "$(CLANGXX)" ]; then echo "clang++ not found: fuzz targets skipped"; exit 0; fi; \
+	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DTANDREL_FUZZ=ON -DCMAKE_CXX_COMPILER=$(CLANGXX) && \
+	cmake --build build/fuzz -j $(JOBS) && \
+	cd build/fuzz && ctest --output-on-failure -j $(JOBS) --no-tests=ignore
+
+clean:
+	rm -rf build

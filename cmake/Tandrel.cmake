@@ -1,0 +1,82 @@
+# Helpers that keep the subsystem folders free of per-file build lists:
+# every .cpp below a subsystem folder belongs to its library, every
+# *_test.cpp below tests/<subsystem> to its test program, and every
+# fuzz/<name>_fuzz.cpp is a libFuzzer target run over fuzz/corpus/<name>.
+
+set(TANDREL_ALL_LIBS "")
+
+function(tandrel_subsystem name)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${name}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  set(deps "")
+  foreach(dep ${ARGN})
+    if(TARGET ${dep})
+      list(APPEND deps ${dep})
+    endif()
+  endforeach()
+  target_link_libraries(${name} PUBLIC ${deps} Threads::Threads)
+  set(TANDREL_ALL_LIBS ${name} ${TANDREL_ALL_LIBS} PARENT_SCOPE)
+endfunction()
+
+# Test programs: tests/<sub>/**/*_test.cpp -> <sub>_tests; files named
+# *_mt_test.cpp exercise threads and also form <sub>_mt_tests, which the
+# ThreadSanitizer build runs on its own.
+function(tandrel_tests)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  foreach(sub v4ada core overlay downloads transfer console)
+    if(NOT TARGET ${sub})
+      continue()
+    endif()
+    file(GLOB_RECURSE all CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_test.cpp)
+    file(GLOB_RECURSE helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_fixture.cpp)
+    file(GLOB_RECURSE mt CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_mt_test.cpp)
+    set(plain ${all})
+    if(mt)
+      list(REMOVE_ITEM plain ${mt})
+    endif()
+    set(groups "")
+    if(NOT TANDREL_TSAN AND plain)
+      list(APPEND groups "${sub}_tests|${plain}")
+    endif()
+    if(mt)
+      list(APPEND groups "${sub}_mt_tests|${mt}")
+    endif()
+    foreach(group ${groups})
+      string(REPLACE "|" ";" parts "${group}")
+      list(POP_FRONT parts exe)
+      add_executable(${exe} ${parts} ${helpers})
+      target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+      target_link_libraries(${exe} PRIVATE ${sub} ${TANDREL_ALL_LIBS} GTest::gmock GTest::gtest_main)
+      target_compile_definitions(${exe} PRIVATE
+        TANDREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+        TANDREL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+      gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+        PROPERTIES TIMEOUT 300)
+    endforeach()
+  endforeach()
+endfunction()
+
+function(tandrel_fuzz_targets)
+  file(GLOB targets CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
+  foreach(src ${targets})
+    get_filename_component(base ${src} NAME_WE)
+    string(REGEX REPLACE "_fuzz$" "" name ${base})
+    add_executable(${base} ${src})
+    target_include_directories(${base} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${base} PRIVATE ${TANDREL_ALL_LIBS})
+    target_link_options(${base} PRIVATE -fsanitize=fuzzer)
+    set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
+    set(work ${CMAKE_BINARY_DIR}/fuzz-work/${name})
+    # Fuzz into a scratch copy so the committed seeds stay as they are.
+    add_test(NAME fuzz.${name}
+      COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${base}> -DCORPUS=${corpus}
+              -DWORK=${work} -DRUNS=${TANDREL_FUZZ_RUNS}
+              -P ${CMAKE_SOURCE_DIR}/cmake/RunFuzz.cmake)
+    set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 600)
+  endforeach()
+endfunction()
