@@ -1,5 +1,6 @@
 #include "v4ada/xml/xml_parser.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -111,6 +112,12 @@ XMLNode* XMLParser::parse(const char* text) {
     text_ = text;
     length_ = std::strlen(text);
     position_ = 0;
+    // Runs of text are stored with an int length.
+    if (length_ > static_cast<size_t>(INT_MAX)) {
+        text_ = nullptr;
+        error_ = "text too long";
+        return nullptr;
+    }
     while (parseNext()) {
     }
     text_ = nullptr;
