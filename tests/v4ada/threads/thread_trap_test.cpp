@@ -68,6 +68,7 @@ private:
 };
 
 TEST(ThreadSpawnTest, FailedCreationIsReportedAndNotCounted) {
+    ran = 0;
     int rc = 0;
     testing::internal::CaptureStderr();
     {
