@@ -1,5 +1,6 @@
 // Reads bit arrays from arbitrary bytes; every one that reads must write
-// back to the bytes it came from (spare bits included).
+// back to the bytes it came from (spare bits included), and a non-empty
+// one takes exactly serializedSize bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         i4_pos used = in.tell() - start;
-        if (a.count() != 0 && used != a.serializedSize() - 1) abort();
+        if (a.count() != 0 && used != a.serializedSize()) abort();
 
         i4_ram_file_class out(nullptr, 0, 64);
         a.write(&out);
