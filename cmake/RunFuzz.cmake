@@ -6,7 +6,7 @@ if(EXISTS ${CORPUS})
   file(COPY ${CORPUS}/ DESTINATION ${WORK})
 endif()
 execute_process(
-  COMMAND ${EXE} -runs=${RUNS} -max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${WORK}
+  COMMAND ${EXE} -runs=${RUNS} -artifact_prefix=${WORK}/ -max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${WORK}
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "fuzz target ${EXE} failed with ${rc}")

@@ -23,8 +23,20 @@ function(tandrel_subsystem name)
 endfunction()
 
 # Test programs: tests/<sub>/**/*_test.cpp -> <sub>_tests; files named
-# *_mt_test.cpp exercise threads and also form <sub>_mt_tests, which the
-# ThreadSanitizer build runs on its own.
+# *_mt_test.cpp exercise threads and form <sub>_mt_tests, which the
+# ThreadSanitizer build runs on its own. *_fixture.cpp are shared helpers.
+function(tandrel_test_program exe sub)
+  file(GLOB_RECURSE helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_fixture.cpp)
+  add_executable(${exe} ${ARGN} ${helpers})
+  target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${exe} PRIVATE ${sub} ${TANDREL_ALL_LIBS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${exe} PRIVATE
+    TANDREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    TANDREL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300)
+endfunction()
+
 function(tandrel_tests)
   find_package(GTest REQUIRED)
   include(GoogleTest)
@@ -33,31 +45,17 @@ function(tandrel_tests)
       continue()
     endif()
     file(GLOB_RECURSE all CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_test.cpp)
-    file(GLOB_RECURSE helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_fixture.cpp)
     file(GLOB_RECURSE mt CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_mt_test.cpp)
     set(plain ${all})
     if(mt)
       list(REMOVE_ITEM plain ${mt})
     endif()
-    set(groups "")
-    if(NOT TANDREL_TSAN AND plain)
-      list(APPEND groups "${sub}_tests|${plain}")
+    if(plain AND NOT TANDREL_TSAN)
+      tandrel_test_program(${sub}_tests ${sub} ${plain})
     endif()
     if(mt)
-      list(APPEND groups "${sub}_mt_tests|${mt}")
+      tandrel_test_program(${sub}_mt_tests ${sub} ${mt})
     endif()
-    foreach(group ${groups})
-      string(REPLACE "|" ";" parts "${group}")
-      list(POP_FRONT parts exe)
-      add_executable(${exe} ${parts} ${helpers})
-      target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-      target_link_libraries(${exe} PRIVATE ${sub} ${TANDREL_ALL_LIBS} GTest::gmock GTest::gtest_main)
-      target_compile_definitions(${exe} PRIVATE
-        TANDREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-        TANDREL_BINARY_DIR="${CMAKE_BINARY_DIR}")
-      gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT 300)
-    endforeach()
   endforeach()
 endfunction()
 
