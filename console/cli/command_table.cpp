@@ -1,0 +1,48 @@
+#include "console/cli/command_table.h"
+
+#include "console/cli/general_commands.h"
+#include "console/cli/option_commands.h"
+#include "core/strings/string_table.h"
+
+namespace {
+
+// Public list first, then the master list; each list keeps this order. A
+// word joins the table together with its handler.
+constexpr CommandRecord kCommands[] = {
+    {"dumax", false, dumax_command, "helpDumax",
+     "dumax # #\n\tSets the maximum download and upload bandwidth.(in KB/sec)"},
+    {"echo", false, echo_command, "helpEcho", "echo\n\tEcho a string to the console"},
+    {"line", false, line_command, "helpLine",
+     "line #\n\tSets the maximum possible download speed of your line.(in KB/sec)"},
+    {"lines", false, lines_command, "helpLines",
+     "lines #\n\tSets the number of screen lines tandrel thinks you have"},
+    {"master", false, master_command, nullptr, nullptr},
+    {"mcon", false, mcon_command, "helpMcon",
+     "mcon #\n\tSets max. number of connections from peers allowed to your machine"},
+    {"name", false, name_command, "helpName", "name [desired name]\n\tChange your user name"},
+    {"q", false, quit_command, "helpQ", "q\n\tQuit"},
+    {"verbose", false, verbose_command, "helpVerbose",
+     "verbose (-)\n\tSets debugging messages on or off(-)"},
+    {"?", false, help_command, "helpHelp", "?\n\tPrint help"},
+};
+
+}  // namespace
+
+const CommandRecord* command_table(int* count) {
+    if (count) *count = static_cast<int>(sizeof kCommands / sizeof kCommands[0]);
+    return kCommands;
+}
+
+void build_command_table(Servant* interpreter) {
+    if (!interpreter) return;
+    const XMLStringTable* table = XMLStringTable::instance();
+    for (const CommandRecord& record : kCommands) {
+        OwnedString help(record.helpText ? record.helpText : "");
+        if (record.helpKey && table) table->lookup(record.helpKey, help);
+        if (record.master) {
+            interpreter->addMaster(record.word, record.handler, help.c_str());
+        } else {
+            interpreter->addPublic(record.word, record.handler, help.c_str());
+        }
+    }
+}

@@ -1,0 +1,35 @@
+#include "console/cli/general_commands.h"
+
+#include "console/cli/command_words.h"
+#include "console/cli/servant.h"
+#include "core/ui/ui_gateway.h"
+
+namespace {
+
+constexpr const char* kMasterOn = "Master mode on.";
+constexpr const char* kMasterOff = "Master mode off.";
+
+}  // namespace
+
+void help_command(char* line) {
+    (void)line;
+    Servant* servant = consoleServant.load();
+    if (!servant) return;
+    servant->pager()->begin();
+    Servant::printHelp(servant);
+}
+
+void quit_command(char* line) {
+    (void)line;
+    if (Servant* servant = consoleServant.load()) Servant::askQuit(servant);
+}
+
+void master_command(char* line) {
+    Servant* servant = consoleServant.load();
+    if (!servant) return;
+    CommandWords words(line);
+    const char* option = words.at(1);
+    bool off = option && option[0] == '-';
+    servant->setMasterMode(!off);
+    if (UIGateway* ui = currentUI()) ui->print("%s", off ? kMasterOff : kMasterOn);
+}
