@@ -53,7 +53,8 @@ uint64_t fs_free_space(const char* path, bool* queried = nullptr);
 // Rename, with a copy across file systems: 0 on success, 1 on failure.
 // The copy replaces the destination (truncating it) and removes the source
 // only once the copy is complete and on the disk; a failed copy keeps the
-// source and removes the partial destination.
+// source and removes the partial destination. When the source cannot be
+// removed after a complete copy the result is 1 and both files remain.
 int fs_move(const char* from, const char* to);
 
 // Puts a file that could not be read aside as "<path>.corrupt" (or

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <csignal>
 #include <ftw.h>
+#include <sys/resource.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,4 +53,21 @@ long long device_of(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return -1;
     return static_cast<long long>(st.st_dev);
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes) {
+    struct rlimit limit;
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    oldSoft_ = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    struct rlimit limit;
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = oldSoft_;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, oldHandler_);
 }

@@ -26,3 +26,17 @@ std::string read_text(const std::string& path);
 bool exists(const std::string& path);
 // Device of the file system holding the path, or -1.
 long long device_of(const std::string& path);
+
+// While it lives, writes that would make any file longer than the limit
+// fail (EFBIG) as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long long oldSoft_;
+    void (*oldHandler_)(int);
+};
