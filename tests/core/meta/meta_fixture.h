@@ -1,0 +1,74 @@
+// Shared helpers of the record tests: byte buffers as memory files, the
+// captured console and debug output, the special-tag table per test and a
+// scratch directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "v4ada/file/ram_file.h"
+
+using Bytes = std::vector<uint8_t>;
+
+// A read-only memory file over a copy of the bytes.
+class ByteReader {
+public:
+    explicit ByteReader(const Bytes& bytes);
+    i4_ram_file_class* file() { return &file_; }
+    i4_pos position() { return file_.tell(); }
+
+private:
+    Bytes bytes_;
+    i4_ram_file_class file_;
+};
+
+// A growing memory file; bytes() is what was written.
+class ByteWriter {
+public:
+    ByteWriter();
+    ~ByteWriter();
+    i4_ram_file_class* file() { return &file_; }
+    Bytes bytes();
+
+private:
+    i4_ram_file_class file_;
+};
+
+Bytes le16(uint16_t v);
+Bytes le32(uint32_t v);
+Bytes le64(uint64_t v);
+Bytes text(const std::string& s);
+// The concatenation of the pieces.
+Bytes cat(std::initializer_list<Bytes> pieces);
+
+// Sets up the special tags and captures the console and debug output.
+class MetaTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Console and debug lines since the last call, then cleared.
+    std::string console();
+    std::string debug();
+
+private:
+    ByteWriter* debug_ = nullptr;
+    i4_file* previousDebug_ = nullptr;
+};
+
+// A scratch directory removed with its contents.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void writeFile(const std::string& path, const Bytes& bytes);
+Bytes readFile(const std::string& path);
+bool fileExists(const std::string& path);
