@@ -169,7 +169,7 @@ i4_socket* i4_tcpip_protocol::listen(int port, int /*timeoutMs*/, int type, cons
     sockaddr_in address;
     std::memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_addr.s_addr = bindAddress_;
     address.sin_port = htons(static_cast<uint16_t>(port));
     if (bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
         (type == kSocketStream && ::listen(descriptor, kListenBacklog) != 0)) {

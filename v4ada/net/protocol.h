@@ -67,6 +67,13 @@ public:
     i4_socket* connect(const i4_address* address, int type, bool wait) override;
     bool localHostInfo(HostInfo* info) override;
     i4_socket* listen(int port, int timeoutMs, int type, const i4_address* target) override;
+
+    // The local address listen binds to, in network order; every local
+    // address (INADDR_ANY) unless a test narrows it to the loopback.
+    void setBindAddress(uint32_t address) { bindAddress_ = address; }
+
+private:
+    uint32_t bindAddress_ = 0;
 };
 
 // Longest host text resolve takes.
