@@ -185,6 +185,13 @@ void Servant::printHelp(Servant* interpreter) {
     }
 }
 
+void Servant::printUsage(const char* word) {
+    UIGateway* ui = out();
+    if (!ui || !word) return;
+    Command* command = find(publicCommands_, word);
+    if (command && !command->help.isEmpty()) ui->print("%s", command->help.c_str());
+}
+
 void Servant::showPages() {
     Keys keys(this);
     pager_.show(out(), &keys);

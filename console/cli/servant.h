@@ -64,6 +64,8 @@ public:
     // answers no.
     static bool askYesNo(Servant* interpreter, const char* question);
     static void printHelp(Servant* interpreter);
+    // Prints the help text of a public word (its usage line first).
+    void printUsage(const char* word);
     // Runs the quit question.
     static void askQuit(Servant* interpreter);
 

@@ -1,0 +1,187 @@
+#include "console/app/app_main.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "console/cli/flock_clc.h"
+#include "console/ui/fclc_handler.h"
+#include "console/ui/fclc_ui.h"
+#include "core/bus/message_q.h"
+#include "core/core_thread.h"
+#include "core/meta/special_tags.h"
+#include "core/options/core_options.h"
+#include "core/strings/string_table.h"
+#include "v4ada/error/error.h"
+#include "v4ada/file/fs.h"
+#include "v4ada/init/init_class.h"
+#include "v4ada/threads/linux/threads.h"
+#include "v4ada/time/random.h"
+
+std::vector<OwnedString>* commandLineArgs = nullptr;
+
+namespace {
+
+// The "!" argument and the waits look at keepRunning this often.
+constexpr int kIdleStepMs = 100;
+// Exit status of a second SIGINT, which ends the process at once.
+constexpr int kInterruptedStatus = 130;
+
+// Shutdown signals received; a second SIGINT ends at once.
+std::atomic<int> gSignals{0};
+
+void on_shutdown_signal(int signal) {
+    int seen = gSignals.fetch_add(1);
+    if (signal == SIGINT && seen > 0) _exit(kInterruptedStatus);
+    if (Servant* servant = consoleServant.load()) servant->requestStop();
+}
+
+void install_signal_handlers(bool on) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = on ? on_shutdown_signal : SIG_DFL;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool keep_running() {
+    Servant* servant = consoleServant.load();
+    return servant && servant->keepRunning();
+}
+
+// Sleeps up to ms, in short steps, while the client keeps running.
+void idle(long long ms) {
+    while (ms > 0 && keep_running()) {
+        int step = ms < kIdleStepMs ? static_cast<int>(ms) : kIdleStepMs;
+        sleep_ms(step);
+        ms -= step;
+    }
+}
+
+}  // namespace
+
+void set_command_line_args(int argc, char** argv) {
+    clear_command_line_args();
+    commandLineArgs = new std::vector<OwnedString>();
+    for (int i = 0; i < argc; ++i) commandLineArgs->emplace_back(argv[i] ? argv[i] : "");
+}
+
+void clear_command_line_args() {
+    delete commandLineArgs;
+    commandLineArgs = nullptr;
+}
+
+bool app_argument(const char* text) {
+    if (!text) return false;
+    switch (text[0]) {
+        case '-':
+            debug_printf("Remote control is not available in this build; '%s' ignored\n", text);
+            return false;
+        case 'w': {
+            int seconds = 0;
+            if (sscanf(text, "w%d", &seconds) != 1) seconds = 0;
+            debug_printf("Waiting %d\n", seconds);
+            if (seconds > 0) idle(static_cast<long long>(seconds) * 1000);
+            return false;
+        }
+        case '!':
+            while (keep_running()) sleep_ms(kIdleStepMs);
+            return false;
+        default:
+            return true;
+    }
+}
+
+int app_main() {
+    // 1. Writes to a closed peer fail with an error instead of a signal.
+    signal(SIGPIPE, SIG_IGN);
+    // 2. Init classes.
+    init_all_classes();
+    // 3. The texts of the skin and the names of the special tags.
+    XMLStringTable::createInstance();
+    loadUIStrings();
+    initSpecialTags();
+
+    message_bus_create();
+    CoreOptions::createInstance();
+    CoreThread::createInstance();
+    CoreThread* core = coreThread();
+    CoreOptions* options = coreOptions();
+
+    // 4. The console's loads and saves.
+    FclcHandler handler;
+    handler.subscribe(messageQ);
+    // 5. The command interpreter with its table.
+    FlockCLC* client = new FlockCLC(STDIN_FILENO);
+    consoleClient.store(client);
+    consoleServant.store(client);
+    // 6-7. The console user interface receives every printed line.
+    FclcUI* ui = new FclcUI();
+    ui->setPageSink(client->pager());
+    setCurrentUI(ui);
+    // 8.
+    seed_random();
+    // 9. The console hears the notifications.
+    core->setUI(ui);
+    install_signal_handlers(true);
+
+    // 10. The core: options and pref.met, filters, the task thread. The
+    // interpreter takes its lines from the bus.
+    client->subscribe(messageQ);
+    core->start();
+    client->pager()->setLinesPerPage(options->screenLines());
+
+    // 14-15. A new log for every run.
+    OwnedString logPath;
+    logPath.format("%s/%s", options->baseDir().c_str(), kLogFileName);
+    fs_remove(logPath.c_str());
+    ui->setLogPath(logPath.c_str());
+    ui->log("%s", kLogStartLine);
+
+    // 16. The saved state loads on the task thread.
+    messageQ->post(MSG_LOAD_STATE, nullptr);
+
+    // 17. The arguments. Command lines queue behind the start-up load on
+    // the bus and run on the task thread, each awaited in turn.
+    std::vector<OwnedString> arguments;
+    if (commandLineArgs) arguments = *commandLineArgs;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const char* text = arguments[i].c_str() ? arguments[i].c_str() : "";
+        if (app_argument(text)) client->runAndWait(messageQ, text, false);
+        fflush(stdout);
+    }
+
+    // 18.
+    debug_printf("Welcome to Tandrel command line client %s\n", kClientVersionText);
+    debug_printf("Enter commands at any time (type '?' for help)\n");
+
+    // 19. The console loop.
+    while (client->keepRunning()) client->readCommand(messageQ);
+
+    // Shutdown: nothing is saved before every other thread has ended.
+    core->join();
+    threads_wait_all();
+    options->setScreenLines(client->pager()->linesPerPage());
+    core->stop();
+    ui->log("%s", kLogEndLine);
+
+    install_signal_handlers(false);
+    core->setUI(nullptr);
+    setCurrentUI(nullptr);
+    consoleServant.store(nullptr);
+    consoleClient.store(nullptr);
+    delete client;
+    delete ui;
+
+    CoreThread::destroyInstance();
+    CoreOptions::destroyInstance();
+    message_bus_destroy();
+    resetSpecialTags();
+    XMLStringTable::destroyInstance();
+    uninit_all_classes();
+    fflush(stdout);
+    return 0;
+}

@@ -1,0 +1,29 @@
+// The application entry: start-up in a fixed order, the command-line
+// arguments, the console loop on the main thread until the user quits (or
+// input ends, or SIGINT / SIGTERM arrive), then shutdown in a fixed order.
+#pragma once
+
+#include <vector>
+
+#include "v4ada/string/owned_string.h"
+
+// The process's arguments, program name included; made by the process
+// entry before app_main and destroyed after it.
+extern std::vector<OwnedString>* commandLineArgs;
+void set_command_line_args(int argc, char** argv);
+void clear_command_line_args();
+
+// Runs the whole client; returns the process exit status (0 after a normal
+// shutdown).
+int app_main();
+
+// Handles one command-line argument by its first character: '-' remote
+// mode (not available yet: reported and ignored), 'w' wait, '!' no console
+// until a shutdown is requested. True: run the argument as a command line.
+bool app_argument(const char* text);
+
+// The texts of the start-up and the end of the log.
+constexpr const char* kLogStartLine = "Start Vextorine v0.50";
+constexpr const char* kLogEndLine = "End Tandrel";
+constexpr const char* kClientVersionText = "0.50";
+constexpr const char* kLogFileName = "log.txt";

@@ -1,0 +1,25 @@
+// The console commands that show or change the user's own options: maximum
+// connections, nickname, transfer limits, verbose output, line speed, the
+// pager's page length, and echo. A malformed number changes nothing and
+// prints the command's usage text.
+#pragma once
+
+// Longest nickname text the name command takes from its line; the options
+// keep at most their own limit of it.
+constexpr int kNameCommandMax = 128;
+// Offset of echo's text: the word "echo" and one delimiter.
+constexpr int kEchoTextOffset = 5;
+
+void mcon_command(char* line);
+void name_command(char* line);
+void dumax_command(char* line);
+void verbose_command(char* line);
+void line_command(char* line);
+void lines_command(char* line);
+void echo_command(char* line);
+
+// A whole decimal integer with nothing after it, within int; false for
+// anything else.
+bool parse_whole_number(const char* text, int* out);
+// A finite decimal number of 0 or more with nothing after it.
+bool parse_amount(const char* text, double* out);

@@ -1,0 +1,29 @@
+#include "console/ui/fclc_handler.h"
+
+#include "core/bus/message_q.h"
+#include "core/core_thread.h"
+#include "core/ui/core_ui.h"
+
+void FclcHandler::subscribe(MessageQ* bus) {
+    if (!bus) return;
+    bus->setHandler(this, MSG_LOAD_STATE);
+    bus->setHandler(this, MSG_SAVE_STATE);
+}
+
+void FclcHandler::handle(Message* message) {
+    if (!message) return;
+    CoreThread* core = coreThread();
+    switch (message->code) {
+        case MSG_LOAD_STATE:
+            if (core) {
+                core->reloadFilters();
+                if (CoreUI* ui = core->ui()) ui->startupDone();
+            }
+            break;
+        case MSG_SAVE_STATE:
+            if (core) core->saveFilters();
+            break;
+        default:
+            break;
+    }
+}

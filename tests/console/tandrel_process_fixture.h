@@ -1,0 +1,72 @@
+// Runs the built tandrel program in a scratch working directory, fed
+// through a pipe or a pseudo-terminal, with time-outs so that a hung child
+// never hangs the test run.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+std::string tandrel_binary();
+
+class TandrelProcess {
+public:
+    enum class Mode { kPipes, kMergedPipes, kTerminal };
+
+    TandrelProcess() = default;
+    ~TandrelProcess();
+    TandrelProcess(const TandrelProcess&) = delete;
+    TandrelProcess& operator=(const TandrelProcess&) = delete;
+
+    // Starts the program in dir with the arguments.
+    bool start(const std::string& dir, const std::vector<std::string>& args, Mode mode);
+    void write(const std::string& text);
+    // Ends the program's input (pipes only).
+    void closeInput();
+    // Reads output until it holds text (after `from`), or the time passes.
+    bool waitFor(const std::string& text, int timeoutMs, size_t from = 0);
+    void sendSignal(int signal);
+    // Waits for the exit, reading output; false on time-out (the child is
+    // then killed).
+    bool waitExit(int timeoutMs);
+
+    // Standard output (and, merged or on a terminal, standard error).
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+    // Exit status, or 128 + signal number when a signal ended the child.
+    int status() const { return status_; }
+
+private:
+    // One poll round over the output descriptors; false when both ended.
+    bool pump(int timeoutMs);
+
+    Mode mode_ = Mode::kPipes;
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+    std::string out_;
+    std::string err_;
+    int status_ = -1;
+};
+
+// A fresh scratch directory per test, removed afterwards.
+class TandrelTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the program with the input, closing the input after it, and
+    // waits for its exit.
+    int runWith(const std::vector<std::string>& args, const std::string& input,
+                TandrelProcess::Mode mode = TandrelProcess::Mode::kPipes, int timeoutMs = 20000);
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string readFile(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+    std::string dir_;
+    TandrelProcess process_;
+};
