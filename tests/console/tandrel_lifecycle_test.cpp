@@ -1,0 +1,134 @@
+// The tandrel program from start to shutdown: files it keeps, exit status,
+// arguments, end of input and signals.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "console/tandrel_process_fixture.h"
+
+namespace {
+
+using Mode = TandrelProcess::Mode;
+
+// The first and the last line of log.txt.
+std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string last_line(const std::string& text) {
+    std::string trimmed = text;
+    while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
+    size_t feed = trimmed.rfind('\n');
+    return feed == std::string::npos ? trimmed : trimmed.substr(feed + 1);
+}
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The 16-byte user hash at the start of pref.met's own record.
+std::string pref_identity(const std::string& pref) { return pref.size() >= 16 ? pref.substr(0, 16) : ""; }
+
+}  // namespace
+
+TEST_F(TandrelTest, QuitWritesPreferencesAndLogAndKeepsIdentity) {
+    EXPECT_EQ(runWith({}, "q\ny\n"), 0) << process_.err();
+    EXPECT_NE(process_.out().find("Are you sure you want to exit?(y or n): "), std::string::npos);
+    EXPECT_NE(process_.err().find("Welcome to Tandrel command line client 0.50\n"), std::string::npos);
+    EXPECT_NE(process_.err().find("Enter commands at any time (type '?' for help)\n"), std::string::npos);
+
+    ASSERT_TRUE(exists("pref.met"));
+    EXPECT_FALSE(exists("pref.met.bak"));
+    std::string pref = readFile("pref.met");
+    std::string identity = pref_identity(pref);
+    ASSERT_EQ(identity.size(), 16u);
+    EXPECT_NE(identity, std::string(16, '\0'));
+    for (const char* key : {"maxCon", "screenLines", "userMaxUpF", "userMaxDownF", "lineDown"})
+        EXPECT_NE(pref.find(key), std::string::npos) << key;
+
+    std::string log = readFile("log.txt");
+    EXPECT_TRUE(ends_with(first_line(log), "]: Start Vextorine v0.50")) << log;
+    EXPECT_TRUE(ends_with(last_line(log), "]: End Tandrel")) << log;
+
+    // A second run keeps the identity and starts a new log.
+    TandrelProcess second;
+    ASSERT_TRUE(second.start(dir_, {}, Mode::kPipes));
+    second.write("q\nyes\n");
+    second.closeInput();
+    ASSERT_TRUE(second.waitExit(20000));
+    EXPECT_EQ(second.status(), 0);
+    EXPECT_EQ(pref_identity(readFile("pref.met")), identity);
+    std::string log2 = readFile("log.txt");
+    EXPECT_TRUE(ends_with(first_line(log2), "]: Start Vextorine v0.50")) << log2;
+    EXPECT_EQ(log2.find("Start Vextorine", log2.find('\n')), std::string::npos) << log2;
+}
+
+TEST_F(TandrelTest, QuitAnsweredNoKeepsRunning) {
+    // Only an answer beginning with y or Y quits; end of input then ends
+    // the run in order.
+    EXPECT_EQ(runWith({}, "q\nno\nq\n\nq\nok\necho still here\n"), 0);
+    EXPECT_NE(process_.out().find("still here\n"), std::string::npos) << process_.out();
+    EXPECT_TRUE(exists("pref.met"));
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+TEST_F(TandrelTest, EndOfInputShutsDownInOrder) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {}, Mode::kPipes));
+    process.closeInput();
+    ASSERT_TRUE(process.waitExit(20000));
+    EXPECT_EQ(process.status(), 0);
+    EXPECT_TRUE(exists("pref.met"));
+    EXPECT_FALSE(exists("pref.met.bak"));
+    // One prompt, no flood of unrecognised lines.
+    EXPECT_EQ(process.out().find("Unrecognized"), std::string::npos) << process.out();
+    EXPECT_LT(process.out().size(), 16u) << process.out();
+}
+
+TEST_F(TandrelTest, TermSignalSavesPreferences) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {}, Mode::kPipes));
+    ASSERT_TRUE(process.waitFor("> ", 20000));
+    process.sendSignal(SIGTERM);
+    ASSERT_TRUE(process.waitExit(5000));
+    EXPECT_EQ(process.status(), 0);
+    EXPECT_TRUE(exists("pref.met"));
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+TEST_F(TandrelTest, InterruptEndsTheWaitWithoutConsole) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {"!"}, Mode::kPipes));
+    // The log appears once start-up is through.
+    for (int i = 0; i < 200 && !exists("log.txt"); ++i) usleep(50000);
+    ASSERT_TRUE(exists("log.txt"));
+    process.sendSignal(SIGINT);
+    ASSERT_TRUE(process.waitExit(5000));
+    EXPECT_EQ(process.status(), 0);
+    EXPECT_NE(process.err().find("Welcome to Tandrel"), std::string::npos);
+    EXPECT_TRUE(exists("pref.met"));
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+TEST_F(TandrelTest, CommandArgumentRunsBeforeTheWelcomeLines) {
+    EXPECT_EQ(runWith({"echo from argument", "who", "w", "wx"}, "", Mode::kMergedPipes), 0);
+    const std::string& out = process_.out();
+    size_t echoed = out.find("from argument\n");
+    size_t welcome = out.find("Welcome to Tandrel");
+    ASSERT_NE(echoed, std::string::npos) << out;
+    ASSERT_NE(welcome, std::string::npos) << out;
+    EXPECT_LT(echoed, welcome);
+    // "who" is a wait of 0, never the command word.
+    size_t waits = 0;
+    for (size_t at = out.find("Waiting 0\n"); at != std::string::npos; at = out.find("Waiting 0\n", at + 1)) ++waits;
+    EXPECT_EQ(waits, 3u) << out;
+    EXPECT_EQ(out.find("Unrecognized"), std::string::npos) << out;
+}
+
+TEST_F(TandrelTest, WaitArgumentWaits) {
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(runWith({"w2", "echo after"}, ""), 0);
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(took, std::chrono::seconds(2));
+    EXPECT_NE(process_.err().find("Waiting 2\n"), std::string::npos);
+    EXPECT_NE(process_.out().find("after\n"), std::string::npos);
+}
