@@ -25,6 +25,9 @@ void FlockCLC::readCommand(MessageQ* bus) {
     std::string line;
     switch (input()->readLine(line, &Servant::keepWaiting, this)) {
         case ConsoleLineReader::Result::kStopped:
+            // A shutdown was requested while the prompt waited.
+            fputs("\n", stdout);
+            fflush(stdout);
             return;
         case ConsoleLineReader::Result::kEnd:
             // Nothing more can be typed: shut down in order.

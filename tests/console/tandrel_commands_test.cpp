@@ -1,0 +1,120 @@
+// The console commands of the tandrel program, typed through a pipe.
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "console/tandrel_process_fixture.h"
+
+namespace {
+
+// Every expected text appears in the output, in this order.
+::testing::AssertionResult in_order(const std::string& out, const std::vector<std::string>& texts) {
+    size_t at = 0;
+    for (const std::string& text : texts) {
+        size_t found = out.find(text, at);
+        if (found == std::string::npos)
+            return ::testing::AssertionFailure() << "missing after offset " << at << ": [" << text
+                                                 << "] in\n" << out;
+        at = found + text.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+constexpr const char* kUnknown = "Unrecognized command. type ? for help\n\n";
+
+}  // namespace
+
+TEST_F(TandrelTest, HelpListsRegisteredPublicWordsInTableOrder) {
+    EXPECT_EQ(runWith({}, "?\n"), 0);
+    const std::string& out = process_.out();
+    EXPECT_TRUE(in_order(out, {"Commands: (optional arguments)\n",
+                               "dumax # #\n\tSets the maximum download and upload bandwidth.(in KB/sec)\n",
+                               "echo\n\tEcho a string to the console\n",
+                               "line #\n\tSets the maximum possible download speed of your line.(in KB/sec)\n",
+                               "lines #\n\tSets the number of screen lines tandrel thinks you have\n",
+                               "mcon #\n\tSets max. number of connections from peers allowed to your machine\n",
+                               "name [desired name]\n\tChange your user name\n",
+                               "q\n\tQuit\n",
+                               "verbose (-)\n\tSets debugging messages on or off(-)\n",
+                               "?\n\tPrint help\n"}));
+    EXPECT_EQ(out.find("master"), std::string::npos) << out;
+}
+
+TEST_F(TandrelTest, SkinLabelsReplaceHelpTexts) {
+    ASSERT_EQ(mkdir(path("skins").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(path("skins/default").c_str(), 0755), 0);
+    std::ofstream(path("skins/default/ui.xml"))
+        << "<ui><STRINGS><helpQ label=\"q - leave\"/><helpCommand label=\"Words:\"/></STRINGS></ui>";
+    EXPECT_EQ(runWith({}, "?\n"), 0);
+    EXPECT_TRUE(in_order(process_.out(), {"Words:\n", "name [desired name]", "q - leave\n", "verbose (-)"}));
+    EXPECT_EQ(process_.out().find("q\n\tQuit"), std::string::npos);
+}
+
+TEST_F(TandrelTest, WordsAreMatchedExactlyAndSplitAtDelimiters) {
+    EXPECT_EQ(runWith({}, "\n , \t\nExit\nexit\nmaster x\nexit\nmaster -\nmaster\nmcon,7\nmcon\nmcon \"8\"\nmcon\n"),
+              0);
+    EXPECT_TRUE(in_order(process_.out(), {kUnknown, kUnknown, kUnknown, kUnknown, "Master mode on.\n",
+                                          kUnknown, "Master mode off.\n", "Master mode on.\n", "Done.\n",
+                                          "7\n", "Done.\n", "8\n"}));
+}
+
+TEST_F(TandrelTest, UploadLimitBoundsTheDownloadLimit) {
+    struct Case {
+        const char* command;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"dumax 10 2", "d/u: 6.00/2.00"},     {"dumax 20 4", "d/u: 12.00/4.00"},
+        {"dumax 20 7", "d/u: 20.00/7.00"},    {"dumax 50 8", "d/u: 32.00/8.00"},
+        {"dumax 0 3", "d/u: 9.00/3.00"},      {"dumax 100 12", "d/u: 100.00/12.00"},
+        {"dumax 5 1000000", "d/u: 5.00/0.00"}, {"dumax 10.5 0", "d/u: 10.50/0.00"},
+        {"dumax -1 2", "d/u: 10.50/0.00"},    {"dumax 3 x", "d/u: 10.50/0.00"},
+    };
+    std::string input;
+    for (const Case& c : cases) input += std::string(c.command) + "\ndumax 7\n";
+    EXPECT_EQ(runWith({}, input), 0);
+    std::vector<std::string> expected;
+    for (const Case& c : cases) expected.push_back(std::string(c.shown) + "\n");
+    EXPECT_TRUE(in_order(process_.out(), expected));
+    // Refused values print the usage text.
+    EXPECT_TRUE(in_order(process_.out(), {"d/u: 5.00/0.00", "dumax # #\n", "dumax # #\n"}));
+}
+
+TEST_F(TandrelTest, OptionsPersistThroughRestart) {
+    std::string longName(200, 'n');
+    longName[63] = 'L';
+    longName[64] = 'X';
+    EXPECT_EQ(runWith({}, "name " + longName + "\nmcon 50x\nmcon 0\nmcon 60\nline 12.5\nline x\nlines 0\n"
+                          "lines -3\nlines 30\nverbose x\nverbose -\nq\ny\n"),
+              0);
+    EXPECT_TRUE(in_order(process_.out(), {"ok.\n", "mcon #\n", "mcon #\n", "Done.\n", "Done.\n", "line #\n",
+                                          "lines #\n", "lines #\n", "set.\n", "Verbose mode on.\n",
+                                          "Verbose mode off.\n"}));
+
+    TandrelProcess second;
+    ASSERT_TRUE(second.start(dir_, {}, TandrelProcess::Mode::kPipes));
+    second.write("name\nmcon\nline\nlines\n");
+    second.closeInput();
+    ASSERT_TRUE(second.waitExit(20000));
+    EXPECT_EQ(second.status(), 0);
+    EXPECT_TRUE(in_order(second.out(), {"> " + longName.substr(0, 64) + "\n", "> 60\n", "> 12\n", "> 30\n"}));
+    EXPECT_EQ(second.out().find("LX"), std::string::npos);
+}
+
+TEST_F(TandrelTest, NameKeepsSpacesAndMayBeEmpty) {
+    EXPECT_EQ(runWith({}, "name two words\nname\nname \nname\n"), 0);
+    EXPECT_TRUE(in_order(process_.out(), {"ok.\n", "> two words\n", "ok.\n", "> \n"}));
+}
+
+TEST_F(TandrelTest, EchoPrintsTheRestOfItsLineUnchanged) {
+    EXPECT_EQ(runWith({}, "echo hello world\necho,hi\necho 100% %s %d\necho\necho \necho  two\n"), 0);
+    EXPECT_TRUE(in_order(process_.out(), {"> hello world\n", "> hi\n", "> 100% %s %d\n", "> > > ", " two\n"}));
+}
+
+TEST_F(TandrelTest, OverlongLineIsRefusedWhole) {
+    std::string huge = "echo " + std::string(70000, 'z');
+    EXPECT_EQ(runWith({}, huge + "\necho after\n"), 0);
+    EXPECT_NE(process_.out().find("Line too long"), std::string::npos);
+    EXPECT_EQ(process_.out().find("zzzz"), std::string::npos);
+    EXPECT_TRUE(in_order(process_.out(), {"Line too long", "after\n"}));
+}
