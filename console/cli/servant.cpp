@@ -6,6 +6,8 @@
 
 #include "console/cli/command_words.h"
 #include "core/bus/message_q.h"
+#include "core/meta/meta.h"
+#include "core/meta/meta_list.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/error/error.h"
@@ -20,10 +22,21 @@ constexpr const char* kHelpKey = "helpCommand";
 constexpr const char* kHelpDefault = "Commands: (optional arguments)";
 constexpr const char* kQuitKey = "areYouSureExit";
 constexpr const char* kQuitDefault = "Are you sure you want to exit";
+constexpr const char* kMetaInfoKey = "metaInfo";
+constexpr const char* kMetaInfoDefault = "Meta Information:";
+// Columns of a record table, and bytes of one value text.
+constexpr int kMaxColumns = 254;
+constexpr int kValueTextBuffer = 128;
 // How often a waiting console looks at its request again.
 constexpr auto kRequestPoll = std::chrono::milliseconds(100);
 
 UIGateway* out() { return currentUI(); }
+
+const char* none_text() {
+    const XMLStringTable* table = XMLStringTable::instance();
+    const char* text = table ? table->get(STRINGS_NONE) : nullptr;
+    return text ? text : "None.";
+}
 
 }  // namespace
 
@@ -195,4 +208,64 @@ void Servant::printUsage(const char* word) {
 void Servant::showPages() {
     Keys keys(this);
     pager_.show(out(), &keys);
+}
+
+void Servant::printMetaTable(MetaList* list) {
+    UIGateway* ui = out();
+    if (!list || !ui) return;
+    LLsafe* records = list->list();
+    records->lock();
+    Meta* first = static_cast<Meta*>(records->first());
+    if (!first) {
+        records->unlock();
+        ui->print("%s", none_text());
+        return;
+    }
+    std::string header;
+    std::vector<std::string> columns;
+    for (int i = 0; i < first->tagCount() && static_cast<int>(columns.size()) < kMaxColumns; ++i) {
+        MetaTag* tag = first->tagAt(i);
+        const char* shown = tag ? tag->displayName() : nullptr;
+        if (!shown || !*shown || !tag->name().c_str()) continue;
+        header += shown;
+        header += '\t';
+        columns.emplace_back(tag->name().c_str());
+    }
+    ui->print("%s", header.c_str());
+
+    int k = 0;
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(records, &cursor)) {
+        Meta* record = static_cast<Meta*>(element);
+        std::string row = "(" + std::to_string(++k) + ") ";
+        for (const std::string& key : columns) {
+            char value[kValueTextBuffer];
+            record->valueText(key.c_str(), value, sizeof value);
+            row += value;
+            row += '\t';
+        }
+        ui->print("%s", row.c_str());
+    }
+    records->unlock();
+}
+
+void Servant::printMeta(Meta* record) {
+    UIGateway* ui = out();
+    if (!ui) return;
+    if (!record) {
+        ui->print("%s", none_text());
+        return;
+    }
+    OwnedString heading(kMetaInfoDefault);
+    if (const XMLStringTable* table = XMLStringTable::instance()) table->lookup(kMetaInfoKey, heading);
+    ui->print("%s", heading.c_str());
+    for (int i = 0; i < record->tagCount(); ++i) {
+        MetaTag* tag = record->tagAt(i);
+        if (!tag) continue;
+        char value[kValueTextBuffer];
+        value[0] = 0;
+        const char* text = tag->valueText(value, sizeof value);
+        const char* shown = tag->displayName();
+        ui->print("%s:\t\t%s", shown ? shown : "", text ? text : "");
+    }
 }

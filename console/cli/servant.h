@@ -66,6 +66,11 @@ public:
     static void printHelp(Servant* interpreter);
     // Prints the help text of a public word (its usage line first).
     void printUsage(const char* word);
+    // A table of the records: a header of the first record's tag display
+    // names, then one numbered line per record. "None." for an empty list.
+    static void printMetaTable(MetaList* list);
+    // The detail view of one record: one line per tag.
+    static void printMeta(Meta* record);
     // Runs the quit question.
     static void askQuit(Servant* interpreter);
 
