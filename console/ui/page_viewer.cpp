@@ -14,7 +14,7 @@ PageViewer::~PageViewer() = default;
 
 void PageViewer::begin() {
     SysMutexGuard guard(&lock_);
-    if (!collecting_) return;
+    if (!collecting_ || std::this_thread::get_id() != collector_) return;
     armed_ = true;
     dropped_ = false;
     lines_.clear();
@@ -26,7 +26,7 @@ void PageViewer::addLine(const char* text) {
 
 bool PageViewer::takeLine(const char* line) {
     SysMutexGuard guard(&lock_);
-    if (!armed_) return false;
+    if (!armed_ || !collecting_ || std::this_thread::get_id() != collector_) return false;
     if (!line) return true;
     if (static_cast<int>(lines_.size()) >= kMaxLines) {
         dropped_ = true;
@@ -39,6 +39,7 @@ bool PageViewer::takeLine(const char* line) {
 void PageViewer::setCollecting(bool on) {
     SysMutexGuard guard(&lock_);
     collecting_ = on;
+    collector_ = on ? std::this_thread::get_id() : std::thread::id();
 }
 
 bool PageViewer::isArmed() {

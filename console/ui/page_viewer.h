@@ -3,9 +3,10 @@
 // the command is done.
 //
 // Only a console line may fill the pager: the interpreter opens collecting
-// around each console line, and begin arms the pager only then, so lines
-// from the remote controller or the command-line arguments print at once.
-// The pager takes printed lines as the output gateway's page sink.
+// on the thread that runs a console line, for the time it runs. begin arms
+// the pager only then, and only lines printed by that thread are taken, so
+// lines of remote or argument commands, and of other threads, print at
+// once. The pager takes printed lines as the output gateway's page sink.
 //
 // Showing pages only when the keys come from a terminal; otherwise every
 // line is printed at once. At the page prompt a space shows the next page;
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/ui/page_sink.h"
@@ -55,7 +57,8 @@ public:
     // not armed. Console thread only.
     void show(UIGateway* out, KeySource* keys);
 
-    // The interpreter opens collecting around a console line only.
+    // The interpreter opens collecting, for the calling thread, around a
+    // console line only.
     void setCollecting(bool on);
     bool isArmed();
 
@@ -70,4 +73,5 @@ private:
     bool armed_ = false;
     bool dropped_ = false;
     bool collecting_ = false;
+    std::thread::id collector_;  // the thread running the console line
 };

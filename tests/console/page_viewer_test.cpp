@@ -1,6 +1,7 @@
 #include "console/ui/page_viewer.h"
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -112,6 +113,11 @@ TEST_F(PageViewerTest, OnlyAnOpenCollectionArmsThePager) {
     pager.setCollecting(true);
     list(2);
     list(1);
+    ui.clearText();
+    // Another thread's lines are not the listing's.
+    std::thread other([this] { ui.print("elsewhere"); });
+    other.join();
+    EXPECT_EQ(ui.text(), "elsewhere\n");
     ui.clearText();
     ScriptedKeys keys("", true);
     pager.show(&ui, &keys);
