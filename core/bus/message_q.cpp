@@ -2,14 +2,16 @@
 
 #include <memory>
 
-#include "v4ada/error/error.h"
+#include "core/ui/ui_gateway.h"
 
 MessageQ* messageQ = nullptr;
 
 namespace {
 
-// The bus's debug lines.
-void bus_debug(const char* format, int code) { debug_printf(format, code); }
+// The bus's debug lines, shown by the active gateway in verbose mode.
+void bus_debug(const char* format, int code) {
+    if (UIGateway* ui = currentUI()) ui->debug(format, code);
+}
 
 bool valid_code(int code) { return code >= 0 && code < kMessageCodeCount; }
 

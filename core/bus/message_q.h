@@ -1,7 +1,8 @@
 // MessageQ: the message bus. Any thread posts a message (code and object)
 // to a locked queue; the bus is a task of the task thread and hands one
 // message per tick, oldest first, to the handler registered for its code.
-// A message whose code has no handler is dropped (its data is not freed).
+// A message whose code has no handler is dropped with a debug line (its
+// data is not freed).
 //
 // The process has one bus, messageQ, made and destroyed explicitly by
 // start-up and shutdown.
@@ -21,11 +22,11 @@ public:
     MessageQ& operator=(const MessageQ&) = delete;
 
     // Any thread. Urgent puts the message at the head of the queue. A code
-    // outside 0..255 is refused with a debug line.
+    // outside 0..255 is refused with a debug line (verbose mode).
     void post(int code, void* data, bool urgent = false);
     // Registers (or replaces) the handler of a code; not owned. Done before
     // the task thread handles that code. A code outside 0..255 is refused
-    // with a debug line.
+    // with a debug line (verbose mode).
     void setHandler(MessageHandler* handler, int code);
     // Handles the oldest message; false when there was none or it had no
     // handler. The elapsed time is not used.

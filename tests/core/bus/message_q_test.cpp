@@ -8,26 +8,25 @@
 #include <utility>
 #include <vector>
 
+#include "core/ui/ui_gateway.h"
 #include "v4ada/error/error.h"
-#include "v4ada/file/debug_file.h"
-#include "v4ada/file/ram_file.h"
-#include "v4ada/memory/malloc4.h"
 
 namespace {
 
-// Captures the debug output for the length of a test.
-class DebugCapture {
+// Makes a verbose gateway current for the length of a test and keeps what
+// it prints.
+class DebugCapture : public UIGateway {
 public:
-    DebugCapture() : previous_(debug_output()) { set_debug_output(&file_); }
-    ~DebugCapture() {
-        set_debug_output(previous_);
-        i4_free(file_.data());
-    }
-    std::string text() { return std::string(reinterpret_cast<const char*>(file_.data()), file_.size()); }
+    DebugCapture() : previous_(setCurrentUI(this)) { setVerbose(true); }
+    ~DebugCapture() override { setCurrentUI(previous_); }
+    const std::string& text() const { return out_; }
+
+protected:
+    void writeOutput(const char* text, int length) override { out_.append(text, static_cast<size_t>(length)); }
 
 private:
-    i4_file* previous_;
-    i4_ram_file_class file_{nullptr, 0, 64};
+    UIGateway* previous_;
+    std::string out_;
 };
 
 // Records (handler name, code, data) for every message it is given, and
@@ -91,6 +90,17 @@ TEST(MessageQTest, MessageWithoutHandlerIsReportedAndDropped) {
     EXPECT_TRUE(bus.tick(0));  // the next message is handled at once
     EXPECT_EQ(log, (Log{{'a', MSG_RESCHEDULE}}));
     EXPECT_EQ(data, 1);
+}
+
+TEST(MessageQTest, DebugLinesShowOnlyInVerboseMode) {
+    MessageQ bus;
+    DebugCapture capture;
+    capture.setVerbose(false);
+    bus.post(MSG_SHARES_UPDATED, nullptr);
+    bus.post(300, nullptr);
+    EXPECT_FALSE(bus.tick(0));
+    EXPECT_FALSE(bus.tick(0));
+    EXPECT_EQ(capture.text(), "");
 }
 
 TEST(MessageQTest, LaterHandlerReplacesEarlierOne) {
