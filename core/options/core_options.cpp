@@ -113,6 +113,12 @@ CoreOptions::PrefsState CoreOptions::readPrefsFile(const char* path) {
     i4_safe_file safe(path, kFsRead);
     i4_file* file = safe.file();
     if (!file) return PrefsState::Missing;
+    bool ok = readPrefsFrom(file);
+    safe.close();
+    return ok ? PrefsState::Read : PrefsState::Unreadable;
+}
+
+bool CoreOptions::readPrefsFrom(i4_file* file) {
     bool ok = false;
     try {
         SysMutexGuard guard(&ownLock_);
@@ -125,8 +131,7 @@ CoreOptions::PrefsState CoreOptions::readPrefsFile(const char* path) {
     } catch (const i4_err&) {
         ok = false;
     }
-    safe.close();
-    return ok ? PrefsState::Read : PrefsState::Unreadable;
+    return ok;
 }
 
 void CoreOptions::applyLoadedOptions() {

@@ -86,6 +86,12 @@ public:
     // Reads pref.met; true when the own record and the options were read
     // and the user hash is not zero.
     bool readPrefs(const char* path);
+    // The own record and the options from a pref.met image; true on the
+    // same terms as readPrefs (nothing else is changed).
+    bool readPrefsFrom(i4_file* file);
+    // Takes limits, rates, connections, page length, part style and proxy
+    // settings from the options record just read.
+    void applyLoadedOptions();
     bool writePrefs(const char* path);
     // A random user hash and a nickname of five letters 'a' to 'y'.
     void newIdentity();
@@ -161,7 +167,6 @@ public:
 private:
     enum class PrefsState { Read, Missing, Unreadable };
     PrefsState readPrefsFile(const char* path);
-    void applyLoadedOptions();
     bool floatOption(const char* key, double* out);
     void setFloatOption(const char* key, double value);
     void replaceProxy(ProxySettings* settings);
