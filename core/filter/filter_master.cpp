@@ -74,9 +74,9 @@ bool FilterMaster::matchesText(const char* text) {
 bool FilterMaster::isFiltered(const FilterRecord& record) {
     SysMutexGuard guard(&mutex_);
     if (needles_.empty()) return false;
-    int count = record.stringTagCount();
+    int count = record.filterTagCount();
     for (int i = 0; i < count; i++)
-        if (matchesLocked(record.stringTagValue(i))) return true;
+        if (matchesLocked(record.filterTextAt(i))) return true;
     return false;
 }
 

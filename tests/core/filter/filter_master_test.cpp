@@ -14,8 +14,8 @@ namespace {
 class TextRecord : public FilterRecord {
 public:
     TextRecord(std::initializer_list<const char*> values) : values_(values) {}
-    int stringTagCount() const override { return static_cast<int>(values_.size()); }
-    const char* stringTagValue(int index) const override { return values_[static_cast<size_t>(index)]; }
+    int filterTagCount() const override { return static_cast<int>(values_.size()); }
+    const char* filterTextAt(int index) const override { return values_[static_cast<size_t>(index)]; }
 
 private:
     std::vector<const char*> values_;
@@ -55,8 +55,8 @@ TEST_F(FilterMasterTest, LinesMatchAsSubstringsIgnoringLetterCase) {
         {{"samp le", "tes"}, false},
         {{}, false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(filter.isFiltered(c.record), c.filtered) << c.record.stringTagValue(0);
+    int index = 0;
+    for (const Case& c : cases) EXPECT_EQ(filter.isFiltered(c.record), c.filtered) << "case " << index++;
     EXPECT_EQ(linesOf(filter), (std::vector<std::string>{"Sample", "test"}));  // kept as read
 }
 
