@@ -28,7 +28,7 @@ SocketPool::~SocketPool() {
 
 void SocketPool::add(Connection* connection) {
     if (connection == nullptr) return;
-    SysMutexGuard guard(addLock_);
+    SysMutexGuard guard(&addLock_);
     if (pendingAdds_.contains(connection)) return;
     pendingAdds_.append(connection);
     count_++;
@@ -36,13 +36,13 @@ void SocketPool::add(Connection* connection) {
 
 void SocketPool::remove(Connection* connection) {
     if (connection == nullptr) return;
-    SysMutexGuard guard(removeLock_);
+    SysMutexGuard guard(&removeLock_);
     if (!pendingRemoves_.contains(connection)) pendingRemoves_.append(connection);
 }
 
 void SocketPool::applyPending() {
     {
-        SysMutexGuard guard(addLock_);
+        SysMutexGuard guard(&addLock_);
         while (pendingAdds_.count() > 0) {
             auto connection = static_cast<Connection*>(pendingAdds_.removeAt(0));
             if (active_.contains(connection)) {
@@ -53,7 +53,7 @@ void SocketPool::applyPending() {
             connection->attach(this);
         }
     }
-    SysMutexGuard guard(removeLock_);
+    SysMutexGuard guard(&removeLock_);
     while (pendingRemoves_.count() > 0) {
         auto connection = static_cast<Connection*>(pendingRemoves_.removeAt(0));
         // Only what the pool holds is let go: an unknown or stale pointer

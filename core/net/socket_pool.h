@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/task/time_slice_task.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
@@ -17,7 +18,7 @@ class Connection;
 class i4_protocol;
 class i4_socket_set;
 
-class SocketPool {
+class SocketPool : public TimeSliceTask {
 public:
     // The socket set comes from networkProtocol; without one an i4_err
     // "SocketPool :prot null" is raised.
@@ -27,7 +28,7 @@ public:
     // Applies pending changes, then detaches (deletes) every connection.
     virtual ~SocketPool();
 
-    virtual bool tick(int elapsedMs) = 0;
+    bool tick(int elapsedMs) override = 0;
     // Joins the pending additions, then lets the pending removals go.
     virtual void applyPending();
 
