@@ -1,20 +1,18 @@
 #include "v4ada/string/ini_file.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "v4ada/file/fs.h"
 #include "v4ada/string/cstring.h"
 
 namespace {
 
-// The one place where the reader touches the file system.
-FILE* open_ini_file(const char* path) {
-    if (path == nullptr) return nullptr;
-    return std::fopen(path, "r");
-}
+// Settings files are small; a larger one is not a settings file.
+constexpr i4_pos kIniMaxFile = 4u << 20;
 
 // "%s[%d]": the name of a numbered section or key.
 std::string indexed_name(const char* name, int index) {
@@ -79,12 +77,15 @@ IniFile::~IniFile() {
 }
 
 bool IniFile::load(const char* path) {
-    FILE* file = open_ini_file(path);
-    if (file == nullptr) return false;
-    char line[kIniMaxLine + 1];
-    while (std::fgets(line, sizeof line, file) != nullptr) takeLine(line);
-    std::fclose(file);
-    return true;
+    if (path == nullptr) return false;
+    std::unique_ptr<i4_file> file(fs_open(path, kFsRead));
+    if (!file) return false;
+    i4_pos size = file->size();
+    if (size > kIniMaxFile) return false;
+    std::string data(static_cast<size_t>(size), '\0');
+    int got = size ? file->read(data.data(), static_cast<int>(size)) : 0;
+    if (got < 0) return false;
+    return loadBuffer(data.data(), static_cast<size_t>(got));
 }
 
 bool IniFile::loadBuffer(const char* data, size_t length) {
