@@ -1,33 +1,34 @@
 #include "core/net/net_output.h"
 
 #include <cstdarg>
-#include <cstdio>
 
-#include "v4ada/string/owned_string.h"
+#include "core/ui/ui_gateway.h"
+
+// Lines go to the active output gateway; without one they are dropped.
 
 void net_print(const char* format, ...) {
+    UIGateway* ui = currentUI();
+    if (ui == nullptr) return;
     va_list args;
     va_start(args, format);
-    OwnedString text;
-    text.vformat(format, args);
+    ui->vprint(format, args);
     va_end(args);
-    std::fprintf(stdout, "%s\n", text.c_str() ? text.c_str() : "");
 }
 
 void net_print_raw(const char* format, ...) {
+    UIGateway* ui = currentUI();
+    if (ui == nullptr) return;
     va_list args;
     va_start(args, format);
-    OwnedString text;
-    text.vformat(format, args);
+    ui->vprintRaw(format, args);
     va_end(args);
-    std::fputs(text.c_str() ? text.c_str() : "", stdout);
 }
 
 void net_log(const char* format, ...) {
+    UIGateway* ui = currentUI();
+    if (ui == nullptr) return;
     va_list args;
     va_start(args, format);
-    OwnedString text;
-    text.vformat(format, args);
+    ui->vlog(format, args);
     va_end(args);
-    std::fprintf(stderr, "%s\n", text.c_str() ? text.c_str() : "");
 }

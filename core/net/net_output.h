@@ -1,5 +1,6 @@
-// The network classes' lines to the user and the log, in one place: print
-// (a whole line), printRaw (unchanged text) and log (a log-file line).
+// The network classes' lines to the user and the log, through the active
+// output gateway (currentUI): print (a whole line), printRaw (unchanged
+// text) and log (a log-file line).
 // Formats are those of the library's printf engine.
 #pragma once
 

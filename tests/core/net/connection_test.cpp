@@ -84,7 +84,26 @@ TEST(ClockedConnection, AveragesClimbOverEightWindowsAndRingWraps) {
     EXPECT_EQ(connection.totalSent(), 9u * 2002u);
 }
 
+TEST(ClockedConnection, LargeReceiveAverageIsLogged) {
+    CaptureUI ui;
+    CountingConnection connection(nullptr);
+    connection.move(10, 400400);  // 400 bytes per ms: average 50, quiet
+    connection.tick(1001);
+    EXPECT_TRUE(ui.logged.empty());
+    connection.move(10, 400400);  // average 100: still quiet
+    connection.tick(1001);
+    EXPECT_TRUE(ui.logged.empty());
+    connection.move(10, 2002);  // average 100.25: logged
+    connection.tick(1001);
+    ASSERT_EQ(ui.logged.size(), 3u);
+    EXPECT_EQ(ui.logged[0], "Large Download Speed in ClockedConnection! (last 8 values / 8.0)");
+    EXPECT_EQ(ui.logged[1], "Bytes Sent: 10, Bytes Got: 2002, Timepassed: 1001");
+    EXPECT_EQ(ui.logged[2],
+              "Array: 0:400.00, 1:400.00, 2:2.00, 3:0.00, 4:0.00, 5:0.00, 6:0.00, 7:0.00, ");
+}
+
 TEST(ClockedConnection, TotalsGoPastThirtyTwoBits) {
+    CaptureUI ui;  // keeps the large-speed lines out of the test output
     CountingConnection connection(nullptr);
     for (int i = 0; i < 3; i++) {
         connection.move(0x7FFF0000, 0x7FFF0000);

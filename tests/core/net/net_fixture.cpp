@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "core/net/budgets.h"
@@ -100,6 +101,21 @@ ProtocolScope::~ProtocolScope() {
     budgets_reset();
 }
 
+CaptureUI::CaptureUI() { previous_ = setCurrentUI(this); }
+CaptureUI::~CaptureUI() { setCurrentUI(previous_); }
+
+namespace {
+std::string formatted(const char* format, va_list args) {
+    OwnedString text;
+    text.vformat(format, args);
+    return text.c_str() != nullptr ? text.c_str() : "";
+}
+}  // namespace
+
+void CaptureUI::vprint(const char* format, va_list args) { printed.push_back(formatted(format, args)); }
+void CaptureUI::vprintRaw(const char* format, va_list args) { printed.push_back(formatted(format, args)); }
+void CaptureUI::vlog(const char* format, va_list args) { logged.push_back(formatted(format, args)); }
+
 std::shared_ptr<i4_tcpip_protocol> loopbackProtocol() {
     std::shared_ptr<i4_tcpip_protocol> protocol(i4_tcpip_protocol::create(0, nullptr));
     protocol->setBindAddress(htonl(INADDR_LOOPBACK));
@@ -156,7 +172,7 @@ std::string rawRead(int fd, int timeoutMs, bool* closed) {
     char buffer[65536];
     ssize_t n = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
     if (n <= 0) {
-        if (closed != nullptr) *closed = n == 0;
+        if (closed != nullptr) *closed = n == 0 || errno == ECONNRESET;
         return "";
     }
     return std::string(buffer, static_cast<size_t>(n));

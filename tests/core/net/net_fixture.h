@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/net/bandwidth_settings.h"
+#include "core/ui/ui_gateway.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/socket.h"
 #include "v4ada/net/socket_set.h"
@@ -95,6 +96,22 @@ public:
 
 private:
     std::shared_ptr<i4_protocol> previous_;
+};
+
+// An output gateway that records printed and logged lines while it is
+// the current one.
+class CaptureUI : public UIGateway {
+public:
+    CaptureUI();
+    ~CaptureUI() override;
+    void vprint(const char* format, va_list args) override;
+    void vprintRaw(const char* format, va_list args) override;
+    void vlog(const char* format, va_list args) override;
+    std::vector<std::string> printed;
+    std::vector<std::string> logged;
+
+private:
+    UIGateway* previous_;
 };
 
 // A real protocol whose listen binds 127.0.0.1 only.
