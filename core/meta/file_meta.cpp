@@ -303,6 +303,10 @@ bool FileMeta::toDisk(i4_file* file) {
 bool FileMeta::readVersion2(i4_file* file) {
     modificationTime_ = file->read_32();
     fileHash_.read(file);
+    // No writer gives a negative tag count, which the tag reader takes as
+    // none: such a record is not in this form.
+    i4_pos tags = file->tell();
+    if (static_cast<int32_t>(file->read_32()) < 0 || file->seek(tags) != tags) return false;
     if (!Meta::fromDisk(file)) return false;
     readHashSets(file);
     return true;
