@@ -56,13 +56,37 @@ bool Meta::setValue(const char* name, const void* value) {
     return true;
 }
 
+bool Meta::setOfKind(const char* name, const void* value, int type, int specialId) {
+    if (!name) return false;
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&tags_, &cursor)) {
+        auto* tag = static_cast<MetaTag*>(element);
+        if (!tag->hasName(name)) continue;
+        if (tag->type() == type) {
+            tag->setValue(value);
+            return true;
+        }
+        // A tag read from a file or a peer may be of another kind than the
+        // caller's value: it is replaced in place, never handed a value of
+        // the wrong type.
+        MetaTag* fresh = specialId ? MetaTag::makeSpecial(specialId, value) : MetaTag::makeTag(type, name, value);
+        if (!fresh) return true;
+        cursor->element = fresh;
+        delete tag;
+        return true;
+    }
+    return false;
+}
+
 void Meta::set(const char* name, const void* value, int type) {
-    if (setValue(name, value)) return;
+    if (setOfKind(name, value, type, 0)) return;
     addTag(MetaTag::makeTag(type, name, value));
 }
 
 void Meta::setSpecial(int id, const void* value) {
-    if (setValue(specialCodeName(id), value)) return;
+    const SpecialTagInfo* info = specialTagInfo(id);
+    if (!info) error_at(__FILE__, __LINE__)("no special tag %d", id);
+    if (setOfKind(info->codeName, value, info->type, id)) return;
     addTag(MetaTag::makeSpecial(id, value));
 }
 

@@ -88,6 +88,24 @@ TEST_F(MetaRecord, LookupsFindTheFirstTagOfAName) {
     EXPECT_EQ(nullptr, meta.specialValueOf(ST_VERSION));
 }
 
+TEST_F(MetaRecord, SettingATagOfAnotherKindReplacesIt) {
+    // A size tag that arrived as a string and a count that arrived as a blob.
+    Bytes bytes = cat({le32(3), {2}, le16(1), {2}, le16(3), text("big"), intTag("a", 1), {7}, le16(2),
+                       text("pr"), le32(2), {1, 2}});
+    Meta meta;
+    ByteReader in(bytes);
+    ASSERT_TRUE(meta.fromDisk(in.file()));
+    EXPECT_EQ(0, meta.getSpecialInt(ST_SIZE));
+    int32_t size = 123456789, seven = 7;
+    meta.setSpecial(ST_SIZE, &size);
+    meta.set("pr", &seven, kTagInt);
+    EXPECT_EQ(size, meta.getSpecialInt(ST_SIZE));
+    EXPECT_EQ(7, meta.getInt("pr"));
+    ASSERT_EQ(3, meta.tagCount());
+    EXPECT_EQ(ST_SIZE, meta.tagAt(0)->specialId());
+    EXPECT_STREQ("pr", meta.tagAt(2)->name().c_str());
+}
+
 TEST_F(MetaRecord, CopyFromClonesAndIsSafeOnItself) {
     Meta source, copy;
     fill(source, "b.bin", 9);
