@@ -1,0 +1,67 @@
+#include "core/task/task_thread.h"
+
+#include "v4ada/threads/linux/threads.h"
+#include "v4ada/time/random.h"
+
+TaskThread::TaskThread() { lastStep.now(); }
+
+TaskThread::~TaskThread() { finishBody(); }
+
+void TaskThread::start() {
+    {
+        // Only with no body running: a running body owns lastStep.
+        SysMutexGuard guard(&mutex);
+        if (state == kStopped) lastStep.now();
+    }
+    Thread::start();
+}
+
+void TaskThread::addTask(TimeSliceTask* task) {
+    if (!task) return;
+    SysMutexGuard guard(&pendingAddLock);
+    pendingAdds.addUnique(task);
+}
+
+void TaskThread::removeTask(TimeSliceTask* task) {
+    if (!task) return;
+    {
+        SysMutexGuard guard(&pendingAddLock);
+        pendingAdds.remove(task);
+    }
+    tasks.remove(task);
+}
+
+TaskThread::StepResult TaskThread::step() {
+    {
+        SysMutexGuard guard(&pendingAddLock);
+        void* element;
+        while ((element = pendingAdds.removeAt(0)) != nullptr) tasks.addUnique(element);
+    }
+
+    bool didWork = false;
+    {
+        SysMutexGuard guard(&tickLock);
+        TimeValue now;
+        int elapsed = TimeValue::msBetween(now, lastStep);
+        lastStep = now;
+
+        ticking.clear();
+        LLNode* cursor = nullptr;
+        while (void* element = LL::walk(&tasks, &cursor)) ticking.push_back(static_cast<TimeSliceTask*>(element));
+
+        for (TimeSliceTask* task : ticking) {
+            // A tick earlier in this step may have removed (and freed) it;
+            // the pointer is only compared, never followed, in that case.
+            if (!tasks.contains(task)) continue;
+            if (task->tick(elapsed)) didWork = true;
+        }
+        ticking.clear();
+    }
+    return StepResult{didWork, didWork ? kBusySleepMs : kIdleSleepMs};
+}
+
+void TaskThread::onStart() { seed_random(); }
+
+void TaskThread::run() { pause(step().sleepMs); }
+
+void TaskThread::pause(int ms) { sleep_ms(ms); }

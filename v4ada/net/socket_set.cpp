@@ -1,0 +1,66 @@
+#include "v4ada/net/socket_set.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "v4ada/net/ready_flags.h"
+
+short poll_events_from_flags(int flags) {
+    short events = 0;
+    if (flags & kReadable) events |= POLLIN;
+    if (flags & kWritable) events |= POLLOUT;
+    return events;
+}
+
+int flags_from_poll_events(short revents) {
+    int flags = 0;
+    if (revents & POLLIN) flags |= kReadable;
+    if (revents & POLLOUT) flags |= kWritable;
+    if (revents & (POLLERR | POLLNVAL)) flags |= kReadyError;
+    return flags;
+}
+
+linux_socket_set::~linux_socket_set() { delete[] entries_; }
+
+void linux_socket_set::add(int descriptor, int flags) {
+    if (count_ == capacity_) {
+        int grown = capacity_ + kGrowStep;
+        pollfd* bigger = new pollfd[grown];
+        if (count_ > 0) std::memcpy(bigger, entries_, sizeof(pollfd) * count_);
+        delete[] entries_;
+        entries_ = bigger;
+        capacity_ = grown;
+    }
+    entries_[count_].fd = descriptor;
+    entries_[count_].events = poll_events_from_flags(flags);
+    entries_[count_].revents = 0;
+    count_++;
+}
+
+void linux_socket_set::remove(int descriptor) {
+    for (int i = 0; i < count_; i++) {
+        if (entries_[i].fd == descriptor) {
+            std::memmove(entries_ + i, entries_ + i + 1, sizeof(pollfd) * (count_ - i - 1));
+            count_--;
+            return;
+        }
+    }
+}
+
+int linux_socket_set::check(int descriptor, int flags) const {
+    for (int i = 0; i < count_; i++) {
+        if (entries_[i].fd == descriptor) return flags & flags_from_poll_events(entries_[i].revents);
+    }
+    return 0;
+}
+
+int linux_socket_set::wait(int timeoutMs) {
+    int result = poll(entries_, static_cast<nfds_t>(count_), timeoutMs);
+    if (result < 0) {
+        // Nothing is ready after a failed poll: stale results must not count.
+        for (int i = 0; i < count_; i++) entries_[i].revents = 0;
+    }
+    return result;
+}

@@ -1,0 +1,37 @@
+// Socket sets: descriptors waited on together with one poll.
+#pragma once
+
+struct pollfd;
+
+class i4_socket_set {
+public:
+    virtual ~i4_socket_set() = default;
+    // Waits at most timeoutMs (negative: no limit). Number of ready entries,
+    // 0 at the time-out, negative on failure.
+    virtual int wait(int timeoutMs) = 0;
+};
+
+class linux_socket_set : public i4_socket_set {
+public:
+    static constexpr int kGrowStep = 32;
+
+    linux_socket_set() = default;
+    ~linux_socket_set() override;
+    linux_socket_set(const linux_socket_set&) = delete;
+    linux_socket_set& operator=(const linux_socket_set&) = delete;
+
+    void add(int descriptor, int flags);
+    // Removes the descriptor's first entry, keeping the order of the rest.
+    void remove(int descriptor);
+    // The requested flags masked with what the last wait reported for the
+    // descriptor's first entry; 0 when it is not in the set.
+    int check(int descriptor, int flags) const;
+    int wait(int timeoutMs) override;
+
+    int count() const { return count_; }
+
+private:
+    pollfd* entries_ = nullptr;
+    int count_ = 0;
+    int capacity_ = 0;
+};
