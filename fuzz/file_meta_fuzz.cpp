@@ -12,7 +12,6 @@
 #include "v4ada/memory/malloc4.h"
 
 namespace {
-void quiet(const OwnedString&) {}
 
 void checkSections(FileMeta& meta) {
     i4_ram_file_class out(nullptr, 0, 256);
@@ -25,7 +24,6 @@ void checkSections(FileMeta& meta) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     initSpecialTags();
-    set_console_print_hook(quiet);
     set_debug_output(nullptr);
     return 0;
 }

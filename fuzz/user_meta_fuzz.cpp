@@ -10,13 +10,8 @@
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
 
-namespace {
-void quiet(const OwnedString&) {}
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     initSpecialTags();
-    set_console_print_hook(quiet);
     set_debug_output(nullptr);
     return 0;
 }

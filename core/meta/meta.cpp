@@ -1,5 +1,6 @@
 #include "core/meta/meta.h"
 
+#include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "v4ada/error/error.h"
@@ -143,7 +144,7 @@ void Meta::print() const {
         char buffer[kPrintBuffer];
         buffer[0] = 0;
         const char* text = tag->valueText(buffer, sizeof buffer);
-        console_printf("%s: %s\n", tag->displayName(), text ? text : "");
+        metaPrintFlush("%s: %s\n", tag->displayName(), text ? text : "");
     }
 }
 
@@ -168,7 +169,7 @@ bool Meta::writeTags(i4_file* file) {
         LLNode* cursor = nullptr;
         while (void* element = LL::walk(&tags_, &cursor)) {
             if (!static_cast<MetaTag*>(element)->toBytes(file)) {
-                console_printf("ERROR: Serializable::saveList()3\n");
+                metaPrintRaw("ERROR: Serializable::saveList()3\n");
                 return false;
             }
         }
@@ -185,9 +186,9 @@ bool Meta::toNetwork(i4_file* file) { return writeTags(file); }
 bool Meta::readTags(i4_file* file, bool network) {
     auto fail = [network]() {
         if (network)
-            debug_printf("ERROR: Meta::fromNetwork()\n");
+            metaDebug("ERROR: Meta::fromNetwork()\n");
         else
-            console_printf("ERROR: Meta::fromDisk()\n");
+            metaPrintRaw("ERROR: Meta::fromDisk()\n");
         return false;
     };
     clear();

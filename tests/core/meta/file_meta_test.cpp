@@ -292,6 +292,15 @@ TEST_F(FileRecord, CopiesAndLocalTags) {
     EXPECT_TRUE(copy.matches(kPart + 1, 9, "copy.bin"));
     EXPECT_FALSE(copy.matches(kPart + 1, 9, "Copy.bin"));
 
+    console();
+    copy.print(true);
+    std::string shown = console();
+    EXPECT_NE(std::string::npos, shown.find("Name: copy.bin\n"));
+    EXPECT_NE(std::string::npos, shown.find("Path: " + (dir / "copy.bin") + "\n"));
+    EXPECT_NE(std::string::npos, shown.find("PartHash: 1) "));
+    EXPECT_NE(std::string::npos, shown.find("Crumb: 20) "));
+    EXPECT_EQ(std::string::npos, shown.find("Crumb: 21) "));
+
     copy.stripLocalTags();
     EXPECT_EQ(2, copy.tagCount());
     FileMeta unnamed;
