@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "v4ada/containers/ll.h"
@@ -303,6 +304,10 @@ bool FileMeta::toDisk(i4_file* file) {
 bool FileMeta::readVersion2(i4_file* file) {
     modificationTime_ = file->read_32();
     fileHash_.read(file);
+    // No writer gives a negative tag count, which the tag reader takes as
+    // none: such a record is not in this form.
+    i4_pos tags = file->tell();
+    if (static_cast<int32_t>(file->read_32()) < 0 || file->seek(tags) != tags) return false;
     if (!Meta::fromDisk(file)) return false;
     readHashSets(file);
     return true;
@@ -385,21 +390,21 @@ void FileMeta::copyFrom(const Meta* other) {
 void FileMeta::print(bool withHashes) {
     Meta::print();
     char* hex = fileHash_.toHex();
-    console_printf("Path: %s\n", path_.c_str());
-    console_printf("Hash: %s\n", hex);
+    metaPrint("Path: %s", path_.c_str());
+    metaPrint("Hash: %s", hex);
     i4_free(hex);
     if (!withHashes) return;
     for (uint32_t i = 0; hasPartArray() && i < partCount_; i++) {
         UniqueID part;
         part.copy(partHashes_ + static_cast<size_t>(i) * kUniqueIdSize);
         char* text = part.toHex();
-        console_printf("PartHash: %d) %s\n", static_cast<int>(i), text);
+        metaPrint("PartHash: %d) %s", static_cast<int>(i), text);
         i4_free(text);
     }
     for (uint32_t i = 0; hasCrumbArray() && i < crumbCount_; i++) {
         const uint8_t* bytes = crumbHashes_ + static_cast<size_t>(i) * kCrumbHashSize;
         char text[kCrumbHashSize * 2 + 1];
         for (int k = 0; k < kCrumbHashSize; k++) snprintf(text + 2 * k, 3, "%02x", bytes[k]);
-        console_printf("Crumb: %d) %s\n", static_cast<int>(i), text);
+        metaPrint("Crumb: %d) %s", static_cast<int>(i), text);
     }
 }

@@ -1,5 +1,6 @@
 #include "core/meta/meta.h"
 
+#include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "v4ada/error/error.h"
@@ -56,13 +57,37 @@ bool Meta::setValue(const char* name, const void* value) {
     return true;
 }
 
+bool Meta::setOfKind(const char* name, const void* value, int type, int specialId) {
+    if (!name) return false;
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&tags_, &cursor)) {
+        auto* tag = static_cast<MetaTag*>(element);
+        if (!tag->hasName(name)) continue;
+        if (tag->type() == type) {
+            tag->setValue(value);
+            return true;
+        }
+        // A tag read from a file or a peer may be of another kind than the
+        // caller's value: it is replaced in place, never handed a value of
+        // the wrong type.
+        MetaTag* fresh = specialId ? MetaTag::makeSpecial(specialId, value) : MetaTag::makeTag(type, name, value);
+        if (!fresh) return true;
+        cursor->element = fresh;
+        delete tag;
+        return true;
+    }
+    return false;
+}
+
 void Meta::set(const char* name, const void* value, int type) {
-    if (setValue(name, value)) return;
+    if (setOfKind(name, value, type, 0)) return;
     addTag(MetaTag::makeTag(type, name, value));
 }
 
 void Meta::setSpecial(int id, const void* value) {
-    if (setValue(specialCodeName(id), value)) return;
+    const SpecialTagInfo* info = specialTagInfo(id);
+    if (!info) error_at(__FILE__, __LINE__)("no special tag %d", id);
+    if (setOfKind(info->codeName, value, info->type, id)) return;
     addTag(MetaTag::makeSpecial(id, value));
 }
 
@@ -119,7 +144,7 @@ void Meta::print() const {
         char buffer[kPrintBuffer];
         buffer[0] = 0;
         const char* text = tag->valueText(buffer, sizeof buffer);
-        console_printf("%s: %s\n", tag->displayName(), text ? text : "");
+        metaPrintFlush("%s: %s\n", tag->displayName(), text ? text : "");
     }
 }
 
@@ -144,7 +169,7 @@ bool Meta::writeTags(i4_file* file) {
         LLNode* cursor = nullptr;
         while (void* element = LL::walk(&tags_, &cursor)) {
             if (!static_cast<MetaTag*>(element)->toBytes(file)) {
-                console_printf("ERROR: Serializable::saveList()3\n");
+                metaPrintRaw("ERROR: Serializable::saveList()3\n");
                 return false;
             }
         }
@@ -161,9 +186,9 @@ bool Meta::toNetwork(i4_file* file) { return writeTags(file); }
 bool Meta::readTags(i4_file* file, bool network) {
     auto fail = [network]() {
         if (network)
-            debug_printf("ERROR: Meta::fromNetwork()\n");
+            metaDebug("ERROR: Meta::fromNetwork()\n");
         else
-            console_printf("ERROR: Meta::fromDisk()\n");
+            metaPrintRaw("ERROR: Meta::fromDisk()\n");
         return false;
     };
     clear();

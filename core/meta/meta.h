@@ -42,9 +42,14 @@ public:
     // The tag at a position in insertion order, null beyond the end.
     MetaTag* tagAt(int index) const;
 
+    // MetaTag::setValue on the first tag of that name: the value must be
+    // of that tag's kind. Prefer set() for tags that may come from input.
     bool setValue(const char* name, const void* value);
-    // setValue, or a new tag of `type` when none carries the name.
+    // Sets the first tag of that name, or appends a new tag of `type` when
+    // none carries it. A tag of another kind is replaced in place by one
+    // of `type`.
     void set(const char* name, const void* value, int type);
+    // The same by the id's code name, with the kind the table gives.
     void setSpecial(int id, const void* value);
 
     const void* valueOf(const char* name) const;
@@ -65,6 +70,7 @@ public:
     void print() const;
 
 private:
+    bool setOfKind(const char* name, const void* value, int type, int specialId);
     bool writeTags(i4_file* file);
     // Reads the count and the tags; `network` chooses the message and what
     // happens on a stream error.

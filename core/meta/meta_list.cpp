@@ -4,6 +4,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
@@ -53,7 +54,7 @@ bool MetaList::writeEntries(i4_file* file, bool disk) {
     while (void* element = LL::walk(&entries_, &cursor)) {
         auto* record = static_cast<Meta*>(element);
         if (!(disk ? record->toDisk(file) : record->toNetwork(file))) {
-            console_printf(disk ? "ERROR: Serializable::saveList()\n" : "ERROR: Serializable::saveList()2\n");
+            metaPrintRaw(disk ? "ERROR: Serializable::saveList()\n" : "ERROR: Serializable::saveList()2\n");
             ok = false;
         }
     }
@@ -89,14 +90,14 @@ bool MetaList::fromDisk(i4_file* file) {
     if (file->read_8() != kMetaListVersion) return false;
     auto count = static_cast<int32_t>(file->read_32());
     if (count > 0 && !countFits(count, file)) {
-        console_printf("ERROR: MetaList::fromDisk()\n");
+        metaPrintRaw("ERROR: MetaList::fromDisk()\n");
         return false;
     }
     for (int32_t i = 0; i < count; i++) {
         std::unique_ptr<Meta> record(newElement());
         if (!record->fromDisk(file)) {
-            debug_printf("meta #:%d, n=%d\n", count, i);
-            console_printf("ERROR: MetaList::fromDisk()\n");
+            metaDebug("meta #:%d, n=%d\n", count, i);
+            metaPrintRaw("ERROR: MetaList::fromDisk()\n");
             return false;
         }
         add(record.release());
@@ -108,14 +109,14 @@ bool MetaList::fromNetwork(i4_file* file) {
     try {
         auto count = static_cast<int32_t>(file->read_32());
         if (count > 0 && !countFits(count, file)) {
-            debug_printf("ERROR: MetaList::fromNetwork()\n");
+            metaDebug("ERROR: MetaList::fromNetwork()\n");
             return false;
         }
         for (int32_t i = 0; i < count; i++) {
             std::unique_ptr<Meta> record(newElement());
             if (!record->fromNetwork(file)) {
-                debug_printf("meta #:%d, n=%d\n", count, i);
-                debug_printf("ERROR: MetaList::fromNetwork()\n");
+                metaDebug("meta #:%d, n=%d\n", count, i);
+                metaDebug("ERROR: MetaList::fromNetwork()\n");
                 return false;
             }
             add(record.release());

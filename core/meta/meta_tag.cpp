@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "v4ada/error/error.h"
@@ -58,7 +59,7 @@ bool MetaTag::writeHeader(i4_file* file) const {
         if (file->write_8(type_) != 1) return false;
         return writeText(file, name_.isEmpty() ? kUnnamedTagName : name_.c_str());
     } catch (const i4_err&) {
-        debug_printf("**I4 error in MetaTag::toBytes()\n");
+        metaDebug("**I4 error in MetaTag::toBytes()\n");
         return false;
     }
 }
@@ -106,7 +107,7 @@ MetaTag* MetaTag::makeTag(int type, const char* name, const void* value) {
         case kTagBlob: tag = new MetaTagBlob(); break;
         case kTag64: tag = new MetaTag64(); break;
         default:
-            console_printf("ERROR: unknown type MetaTag::makeTag() %d\n", type);
+            metaPrintRaw("ERROR: unknown type MetaTag::makeTag() %d\n", type);
             return nullptr;
     }
     tag->name_ = OwnedString(name);
@@ -127,7 +128,7 @@ MetaTag* MetaTag::makeTagFromBytes(i4_file* file) {
     uint8_t type = file->read_8();
     MetaTag* tag = makeTag(type, nullptr, nullptr);
     if (!tag) {
-        console_printf("error in tag from bytes\n");
+        metaPrintRaw("error in tag from bytes\n");
         return nullptr;
     }
     bool ok;
@@ -138,7 +139,7 @@ MetaTag* MetaTag::makeTagFromBytes(i4_file* file) {
         throw;
     }
     if (!ok) {
-        console_printf("error in tag from bytes\n");
+        metaPrintRaw("error in tag from bytes\n");
         delete tag;
         return nullptr;
     }
@@ -182,7 +183,7 @@ bool MetaTagString::toBytes(i4_file* file) {
     try {
         writeValue(file);
     } catch (const i4_err&) {
-        debug_printf("**I4 error in MetaTagString::toBytes()\n");
+        metaDebug("**I4 error in MetaTagString::toBytes()\n");
         return false;
     }
     return header;

@@ -1,19 +1,12 @@
 #include "meta_fixture.h"
 
-#include <cstdlib>
+#include <cstdarg>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "core/meta/special_tags.h"
-#include "v4ada/error/error.h"
-#include "v4ada/file/debug_file.h"
 #include "v4ada/memory/malloc4.h"
-
-namespace {
-std::string g_console;
-void captureConsole(const OwnedString& text) { g_console += text.c_str() ? text.c_str() : ""; }
-}  // namespace
 
 ByteReader::ByteReader(const Bytes& bytes) : bytes_(bytes), file_(bytes_.data(), bytes_.size(), 0) {}
 
@@ -34,48 +27,40 @@ Bytes cat(std::initializer_list<Bytes> pieces) {
     return out;
 }
 
+namespace {
+std::string formatted(const char* format, va_list args) {
+    OwnedString text;
+    text.vformat(format, args);
+    return text.c_str() ? text.c_str() : "";
+}
+}  // namespace
+
+void CaptureUI::vprint(const char* format, va_list args) { printed += formatted(format, args) + "\n"; }
+void CaptureUI::vprintRaw(const char* format, va_list args) { printed += formatted(format, args); }
+void CaptureUI::vprintFlush(const char* format, va_list args) { printed += formatted(format, args); }
+void CaptureUI::vdebug(const char* format, va_list args) { debugged += formatted(format, args); }
+
 void MetaTest::SetUp() {
     resetSpecialTags();
     initSpecialTags();
-    g_console.clear();
-    set_console_print_hook(captureConsole);
-    previousDebug_ = debug_output();
-    debug_ = new ByteWriter();
-    set_debug_output(debug_->file());
+    previous_ = setCurrentUI(&ui_);
 }
 
 void MetaTest::TearDown() {
-    set_console_print_hook(nullptr);
-    set_debug_output(previousDebug_);
-    delete debug_;
-    debug_ = nullptr;
+    setCurrentUI(previous_);
     resetSpecialTags();
 }
 
 std::string MetaTest::console() {
     std::string out;
-    out.swap(g_console);
+    out.swap(ui_.printed);
     return out;
 }
 
 std::string MetaTest::debug() {
-    Bytes bytes = debug_->bytes();
-    delete debug_;
-    debug_ = new ByteWriter();
-    set_debug_output(debug_->file());
-    return std::string(bytes.begin(), bytes.end());
-}
-
-ScratchDir::ScratchDir() {
-    std::string base = std::string(TANDREL_BINARY_DIR) + "/scratch";
-    std::filesystem::create_directories(base);
-    std::string pattern = base + "/meta-XXXXXX";
-    if (mkdtemp(pattern.data())) path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    std::string out;
+    out.swap(ui_.debugged);
+    return out;
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {

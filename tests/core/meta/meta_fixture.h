@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/core_scratch_fixture.h"
+#include "core/ui/ui_gateway.h"
 #include "v4ada/file/ram_file.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -44,29 +46,29 @@ Bytes text(const std::string& s);
 // The concatenation of the pieces.
 Bytes cat(std::initializer_list<Bytes> pieces);
 
-// Sets up the special tags and captures the console and debug output.
+// An output gateway that keeps what is printed: the printed channels in
+// one text, the debug channel in another.
+class CaptureUI : public UIGateway {
+public:
+    void vprint(const char* format, va_list args) override;
+    void vprintRaw(const char* format, va_list args) override;
+    void vprintFlush(const char* format, va_list args) override;
+    void vdebug(const char* format, va_list args) override;
+    std::string printed, debugged;
+};
+
+// Sets up the special tags and captures the output gateway's channels.
 class MetaTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Console and debug lines since the last call, then cleared.
+    // Printed and debug texts since the last call, then cleared.
     std::string console();
     std::string debug();
 
 private:
-    ByteWriter* debug_ = nullptr;
-    i4_file* previousDebug_ = nullptr;
-};
-
-// A scratch directory removed with its contents.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    CaptureUI ui_;
+    UIGateway* previous_ = nullptr;
 };
 
 void writeFile(const std::string& path, const Bytes& bytes);
