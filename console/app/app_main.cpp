@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include "console/cli/flock_clc.h"
 #include "console/ui/fclc_handler.h"
@@ -81,8 +83,10 @@ bool app_argument(const char* text) {
             debug_printf("Remote control is not available in this build; '%s' ignored\n", text);
             return false;
         case 'w': {
-            int seconds = 0;
-            if (sscanf(text, "w%d", &seconds) != 1) seconds = 0;
+            // The number after the 'w'; none (or no digits) is 0, and a
+            // count below 0 waits nothing.
+            long value = strtol(text + 1, nullptr, 10);
+            int seconds = value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
             debug_printf("Waiting %d\n", seconds);
             if (seconds > 0) idle(static_cast<long long>(seconds) * 1000);
             return false;

@@ -80,7 +80,8 @@ void name_command(char* line) {
     if (!options || !ui || !line) return;
     const char* space = strchr(line, ' ');
     if (!space) {
-        ui->print("%s", options->nickname().c_str() ? options->nickname().c_str() : "");
+        OwnedString nickname = options->nickname();
+        ui->print("%s", nickname.c_str() ? nickname.c_str() : "");
         return;
     }
     std::string name(space + 1, strnlen(space + 1, kNameCommandMax));

@@ -95,6 +95,17 @@ TEST_F(TandrelTest, TermSignalSavesPreferences) {
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
 }
 
+TEST_F(TandrelTest, TermSignalEndsAPendingQuestion) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {}, Mode::kPipes));
+    process.write("q\n");
+    ASSERT_TRUE(process.waitFor("(y or n): ", 20000));
+    process.sendSignal(SIGTERM);
+    ASSERT_TRUE(process.waitExit(5000));
+    EXPECT_EQ(process.status(), 0);
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
 TEST_F(TandrelTest, InterruptEndsTheWaitWithoutConsole) {
     TandrelProcess process;
     ASSERT_TRUE(process.start(dir_, {"!"}, Mode::kPipes));
@@ -110,7 +121,7 @@ TEST_F(TandrelTest, InterruptEndsTheWaitWithoutConsole) {
 }
 
 TEST_F(TandrelTest, CommandArgumentRunsBeforeTheWelcomeLines) {
-    EXPECT_EQ(runWith({"echo from argument", "who", "w", "wx"}, "", Mode::kMergedPipes), 0);
+    EXPECT_EQ(runWith({"echo from argument", "who", "w", "wx", "w-5"}, "", Mode::kMergedPipes), 0);
     const std::string& out = process_.out();
     size_t echoed = out.find("from argument\n");
     size_t welcome = out.find("Welcome to Tandrel");
@@ -121,6 +132,8 @@ TEST_F(TandrelTest, CommandArgumentRunsBeforeTheWelcomeLines) {
     size_t waits = 0;
     for (size_t at = out.find("Waiting 0\n"); at != std::string::npos; at = out.find("Waiting 0\n", at + 1)) ++waits;
     EXPECT_EQ(waits, 3u) << out;
+    // A negative count waits nothing.
+    EXPECT_NE(out.find("Waiting -5\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("Unrecognized"), std::string::npos) << out;
 }
 
