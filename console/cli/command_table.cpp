@@ -28,11 +28,6 @@ constexpr CommandRecord kCommands[] = {
 
 }  // namespace
 
-const CommandRecord* command_table(int* count) {
-    if (count) *count = static_cast<int>(sizeof kCommands / sizeof kCommands[0]);
-    return kCommands;
-}
-
 void build_command_table(Servant* interpreter) {
     if (!interpreter) return;
     const XMLStringTable* table = XMLStringTable::instance();

@@ -13,7 +13,5 @@ struct CommandRecord {
     const char* helpText;    // the built-in English help
 };
 
-// The records in table order; *count receives their number.
-const CommandRecord* command_table(int* count);
 // Fills both lists of the interpreter from the table.
 void build_command_table(Servant* interpreter);

@@ -1,9 +1,11 @@
 // The tandrel program from start to shutdown: files it keeps, exit status,
 // arguments, end of input and signals.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "console/tandrel_process_fixture.h"
 
@@ -82,6 +84,16 @@ TEST_F(TandrelTest, EndOfInputShutsDownInOrder) {
     // One prompt, no flood of unrecognised lines.
     EXPECT_EQ(process.out().find("Unrecognized"), std::string::npos) << process.out();
     EXPECT_LT(process.out().size(), 16u) << process.out();
+}
+
+TEST_F(TandrelTest, ClosedStandardDescriptorsAreNoFault) {
+    // Input, output and error closed: input reads as ended, output is lost.
+    std::string command = "cd '" + dir_ + "' && timeout 20 '" + tandrel_binary() + "' <&- >&- 2>&-";
+    int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+    EXPECT_TRUE(exists("pref.met"));
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
 }
 
 TEST_F(TandrelTest, TermSignalSavesPreferences) {
