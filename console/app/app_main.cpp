@@ -100,11 +100,11 @@ bool app_argument(const char* text) {
 }
 
 int app_main() {
-    // 1. Writes to a closed peer fail with an error instead of a signal.
+    // Writes to a closed peer fail with an error instead of a signal.
     signal(SIGPIPE, SIG_IGN);
-    // 2. Init classes.
+    // Init classes.
     init_all_classes();
-    // 3. The texts of the skin and the names of the special tags.
+    // The texts of the skin and the names of the special tags.
     XMLStringTable::createInstance();
     loadUIStrings();
     initSpecialTags();
@@ -115,40 +115,40 @@ int app_main() {
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
 
-    // 4. The console's loads and saves.
+    // The console's loads and saves.
     FclcHandler handler;
     handler.subscribe(messageQ);
-    // 5. The command interpreter with its table.
+    // The command interpreter with its table.
     FlockCLC* client = new FlockCLC(STDIN_FILENO);
     consoleClient.store(client);
     consoleServant.store(client);
-    // 6-7. The console user interface receives every printed line.
+    // The console user interface receives every printed line.
     FclcUI* ui = new FclcUI();
     ui->setPageSink(client->pager());
     setCurrentUI(ui);
-    // 8.
+
     seed_random();
-    // 9. The console hears the notifications.
+    // The console hears the notifications.
     core->setUI(ui);
     install_signal_handlers(true);
 
-    // 10. The core: options and pref.met, filters, the task thread. The
+    // The core: options and pref.met, filters, the task thread. The
     // interpreter takes its lines from the bus.
     client->subscribe(messageQ);
     core->start();
     client->pager()->setLinesPerPage(options->screenLines());
 
-    // 14-15. A new log for every run.
+    // A new log for every run.
     OwnedString logPath;
     logPath.format("%s/%s", options->baseDir().c_str(), kLogFileName);
     fs_remove(logPath.c_str());
     ui->setLogPath(logPath.c_str());
     ui->log("%s", kLogStartLine);
 
-    // 16. The saved state loads on the task thread.
+    // The saved state loads on the task thread.
     messageQ->post(MSG_LOAD_STATE, nullptr);
 
-    // 17. The arguments. Command lines queue behind the start-up load on
+    // The arguments. Command lines queue behind the start-up load on
     // the bus and run on the task thread, each awaited in turn.
     std::vector<OwnedString> arguments;
     if (commandLineArgs) arguments = *commandLineArgs;
@@ -158,11 +158,11 @@ int app_main() {
         fflush(stdout);
     }
 
-    // 18.
+
     debug_printf("Welcome to Tandrel command line client %s\n", kClientVersionText);
     debug_printf("Enter commands at any time (type '?' for help)\n");
 
-    // 19. The console loop.
+    // The console loop.
     while (client->keepRunning()) client->readCommand(messageQ);
 
     // Shutdown: nothing is saved before every other thread has ended.
