@@ -110,7 +110,8 @@ i4_socket* i4_tcpip_protocol::connect(const i4_address* address, int type, bool 
             }
             user = proxy_->user();
             password = proxy_->password();
-        } else {
+        } else if (target->hostName() == nullptr || target->socketAddress().sin_addr.s_addr != 0) {
+            // A name kept for a proxy that is gone has no address to use.
             peer = static_cast<i4_tcpip_address*>(target->clone());
         }
     }

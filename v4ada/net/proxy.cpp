@@ -90,7 +90,13 @@ void i4_proxy_sock::stepHttpReply() {
         }
         if (n == 0) return;  // nothing more yet
         bufferCount_++;
-        if (buffer_[bufferCount_ - 1] != '\n') continue;
+        // The next byte is read only when it is there already, so a
+        // blocking socket never blocks past the time limit.
+        bool more = pollOnce(kReadable, 0) & kReadable;
+        if (buffer_[bufferCount_ - 1] != '\n') {
+            if (!more) return;
+            continue;
+        }
         int status = 0;
         ProxyReply reply = http_proxy_reply(buffer_, bufferCount_, &status, nullptr);
         if (reply == ProxyReply::kOk) {
@@ -101,6 +107,7 @@ void i4_proxy_sock::stepHttpReply() {
             fail();
             return;
         }
+        if (!more) return;
     }
 }
 

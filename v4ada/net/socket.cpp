@@ -57,8 +57,9 @@ i4_tcpip_sock::~i4_tcpip_sock() {
 }
 
 int i4_tcpip_sock::releaseDescriptor() {
-    int descriptor = descriptor_;
-    descriptor_ = -1;
+    SysMutexGuard guard(&lock_);
+    int descriptor = (released_ || closed_.load()) ? -1 : descriptor_;
+    if (descriptor >= 0) descriptor_ = -1;
     return descriptor;
 }
 

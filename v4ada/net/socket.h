@@ -88,7 +88,7 @@ public:
     bool isClosed() const { return closed_.load(); }
 
     // Gives up the descriptor (the object then owns none); used when a
-    // proxy socket takes a plain one over. Single-threaded use only.
+    // proxy socket takes a plain one over. -1 for a closed socket.
     int releaseDescriptor();
 
     // Starts or makes a connect to the address, as one call on the socket.

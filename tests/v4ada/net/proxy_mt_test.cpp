@@ -207,24 +207,39 @@ TEST(Socks5Proxy, FailedHandshakes) {
     }
 }
 
-TEST(ProxySocket, NoDataBeforeEstablishedAndSilentProxyTimesOut) {
-    ScriptedPeer proxy({ScriptedPeer::expect(kGreeting)}, false);  // then never answers
-    auto protocol = proxied_protocol(kProxySocks5, proxy.port());
-    auto target = nettest::loopback(21);
-    std::unique_ptr<i4_socket> socket(protocol->connect(target.get(), kSocketStream, false));
-    ASSERT_NE(nullptr, socket);
-    char buffer[4];
-    EXPECT_EQ(0, socket->write("data", 4));
-    EXPECT_EQ(0, socket->read(buffer, sizeof(buffer)));
+TEST(ProxySocket, NoDataBeforeEstablishedAndStalledHandshakesTimeOut) {
+    struct Case {
+        const char* name;
+        int type;
+        Steps steps;
+    };
+    const Case cases[] = {
+        {"silent SOCKS5 proxy", kProxySocks5, {ScriptedPeer::expect(kGreeting)}},
+        {"HTTP header cut short", kProxyHttp, {ScriptedPeer::send("HTTP/1.0 200 OK\r\nVia: x")}},
+        {"SOCKS4 reply cut short", kProxySocks4, {ScriptedPeer::send(bytes({0, 90, 0}))}},
+    };
+    for (const Case& c : cases) {
+        ScriptedPeer proxy(c.steps, false);
+        auto protocol = proxied_protocol(c.type, proxy.port());
+        auto target = nettest::loopback(21);
+        // Blocking, as the connect threads leave it, so a read could hang.
+        std::unique_ptr<i4_socket> socket(protocol->connect(target.get(), kSocketStream, false));
+        ASSERT_NE(nullptr, socket) << c.name;
+        socket->setBlocking(true);
+        char buffer[4];
+        EXPECT_EQ(0, socket->write("data", 4)) << c.name;
+        EXPECT_EQ(0, socket->read(buffer, sizeof(buffer))) << c.name;
 
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kReadyError, socket->waitUntil(kWritable | kReadyError, 300, nullptr));
-    auto spent = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(spent, std::chrono::milliseconds(250));
-    EXPECT_LT(spent, std::chrono::seconds(3));
-    EXPECT_EQ(kProxyFailed, dynamic_cast<i4_proxy_sock*>(socket.get())->state());
-    EXPECT_EQ(0, socket->waitUntil(kWritable, 300, nullptr));  // failed stays failed
-    EXPECT_EQ("", proxy.finish());
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(kReadyError, socket->waitUntil(kWritable | kReadyError, 300, nullptr)) << c.name;
+        auto spent = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(spent, std::chrono::milliseconds(250)) << c.name;
+        EXPECT_LT(spent, std::chrono::seconds(3)) << c.name;
+        EXPECT_EQ(kProxyFailed, dynamic_cast<i4_proxy_sock*>(socket.get())->state()) << c.name;
+        EXPECT_EQ(0, socket->waitUntil(kWritable, 300, nullptr)) << c.name;  // failed stays failed
+        socket->close();
+        EXPECT_EQ("", proxy.finish()) << c.name;
+    }
 }
 
 TEST(ProxySocket, ListeningThroughProxyFailsWithoutContactingIt) {

@@ -248,6 +248,11 @@ TEST(Resolve, DottedTextsNamesAndProxyNames) {
     EXPECT_EQ(nullptr, protocol->resolve(std::string(300, 'a').c_str()));
     EXPECT_EQ(nullptr, protocol->resolve(""));
     EXPECT_EQ(nullptr, protocol->resolve(nullptr));
+
+    // A name kept for a proxy is not connected to without one (its address
+    // is 0.0.0.0, which would reach this host).
+    i4_proxy_address unresolved("files.example", 80);
+    EXPECT_EQ(nullptr, protocol->connect(&unresolved, kSocketStream, false));
 }
 
 }  // namespace
