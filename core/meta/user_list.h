@@ -1,0 +1,10 @@
+// UserList: a locked list of user records (friend.met is one).
+#pragma once
+
+#include "core/meta/meta_list.h"
+#include "core/meta/user_meta.h"
+
+class UserList : public MetaList {
+public:
+    Meta* newElement() override { return new UserMeta(); }
+};
