@@ -1,0 +1,181 @@
+#include "core/net/socket_pool.h"
+
+#include "core/net/bandwidth_settings.h"
+#include "core/net/budgets.h"
+#include "core/net/clocked_connection.h"
+#include "core/net/net_output.h"
+#include "core/net/network_protocol.h"
+#include "v4ada/error/error.h"
+#include "v4ada/net/protocol.h"
+#include "v4ada/net/socket.h"
+#include "v4ada/net/socket_set.h"
+#include "v4ada/string/owned_string.h"
+
+SocketPool::SocketPool() {
+    std::shared_ptr<i4_protocol> protocol = networkProtocol();
+    if (!protocol) error_at(__FILE__, __LINE__)("SocketPool :prot null");
+    socketSet_ = protocol->newSocketSet();
+}
+
+SocketPool::~SocketPool() {
+    applyPending();
+    while (active_.count() > 0) {
+        auto connection = static_cast<Connection*>(active_.removeAt(0));
+        connection->detach();
+    }
+    delete socketSet_;
+}
+
+void SocketPool::add(Connection* connection) {
+    if (connection == nullptr) return;
+    SysMutexGuard guard(&addLock_);
+    if (pendingAdds_.contains(connection)) return;
+    pendingAdds_.append(connection);
+    count_++;
+}
+
+void SocketPool::remove(Connection* connection) {
+    if (connection == nullptr) return;
+    SysMutexGuard guard(&removeLock_);
+    if (!pendingRemoves_.contains(connection)) pendingRemoves_.append(connection);
+}
+
+void SocketPool::applyPending() {
+    {
+        SysMutexGuard guard(&addLock_);
+        while (pendingAdds_.count() > 0) {
+            auto connection = static_cast<Connection*>(pendingAdds_.removeAt(0));
+            if (active_.contains(connection)) {
+                count_--;
+                continue;
+            }
+            active_.append(connection);
+            connection->attach(this);
+        }
+    }
+    SysMutexGuard guard(&removeLock_);
+    while (pendingRemoves_.count() > 0) {
+        auto connection = static_cast<Connection*>(pendingRemoves_.removeAt(0));
+        // Only what the pool holds is let go: an unknown or stale pointer
+        // is not ours to delete.
+        if (!active_.remove(connection)) continue;
+        count_--;
+        leaving(connection);
+        connection->detach();
+    }
+}
+
+void SocketPool::dump() {
+    int position = 1;
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&active_, &cursor)) {
+        OwnedString text;
+        const char* status = static_cast<Connection*>(element)->status(text);
+        net_print("(%d) %s", position++, status);
+    }
+}
+
+STSocketPool::STSocketPool(BandwidthSettings* settings) : settings_(settings) {
+    for (int i = 0; i < kRateRing; i++) {
+        upRing_[i] = settings_->maxUpSpeed();
+        downRing_[i] = settings_->maxDownSpeed();
+    }
+}
+
+void STSocketPool::leaving(Connection* connection) {
+    auto clocked = dynamic_cast<ClockedConnection*>(connection);
+    if (clocked == nullptr) return;
+    removedSent_ += clocked->totalSent();
+    removedReceived_ += clocked->totalReceived();
+}
+
+void STSocketPool::applyPending() { SocketPool::applyPending(); }
+
+bool STSocketPool::tick(int elapsedMs) {
+    bool worked = false;
+    try {
+        msSinceService_ += elapsedMs;
+        int ready = socketSet_->wait(kWaitMs);
+        if (ready > 0) {
+            waitFailing_ = false;
+            setReadBudget(budgetForService(settings_->downloadLimit(), msSinceService_, &readCarry_));
+            setWriteBudget(budgetForService(settings_->uploadLimit(), msSinceService_, &writeCarry_));
+            msSinceAverage_ += msSinceService_;
+            if (msSinceAverage_ > kAverageEveryMs) {
+                averageRates();
+                msSinceAverage_ = 0;
+            }
+            worked = service(elapsedMs);
+            msSinceService_ = 0;
+        } else if (ready == 0) {
+            waitFailing_ = false;
+            LLNode* cursor = nullptr;
+            while (void* element = LL::walk(&active_, &cursor)) static_cast<Connection*>(element)->tick(elapsedMs);
+        } else {
+            reportWaitFailure();
+        }
+        applyPending();
+    } catch (i4_err&) {
+        debug_printf("*** Exception in stsocketpool::run()\n");
+    }
+    return worked;
+}
+
+void STSocketPool::reportWaitFailure() {
+    int code = socket_last_error();
+    if (waitFailing_ && code == lastWaitError_) return;
+    waitFailing_ = true;
+    lastWaitError_ = code;
+    const char* text = lookup_ != nullptr ? lookup_("socketSetProb") : nullptr;
+    if (text == nullptr)
+        net_print("ERROR(%d) problem with socket set. Try reducing max connections", code);
+    else
+        net_print("ERROR(%d) %s", code, text);
+}
+
+bool STSocketPool::service(int elapsedMs) {
+    float up = 0.0f;
+    float down = 0.0f;
+    uint64_t sent = removedSent_;
+    uint64_t received = removedReceived_;
+    bool worked = false;
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&active_, &cursor)) {
+        auto connection = static_cast<Connection*>(element);
+        connection->tick(elapsedMs);
+        if (connection->doTask()) worked = true;
+        if (auto clocked = dynamic_cast<ClockedConnection*>(connection)) {
+            up += static_cast<float>(clocked->sendAverage());
+            down += static_cast<float>(clocked->receiveAverage());
+            sent += clocked->totalSent();
+            received += clocked->totalReceived();
+        }
+    }
+    currentUpRate_ = up;
+    currentDownRate_ = down;
+    totalSent_ = sent;
+    totalReceived_ = received;
+    if (active_.count() > 1) active_.append(active_.removeAt(0));
+    return worked;
+}
+
+namespace {
+// One side of the averaging: the new peak speed from the current rate.
+double foldRate(double peak, double current, double* ring, int32_t* index) {
+    double sample = current;
+    if (peak > current) sample = static_cast<float>((current + 3.0 * peak) / 4.0);
+    ring[*index] = sample;
+    *index = (*index + 1) % STSocketPool::kRateRing;
+    double sum = 0.0;
+    for (int i = 0; i < STSocketPool::kRateRing; i++) sum += ring[i];
+    double average = static_cast<float>(sum / 8.0);
+    return current > average ? current : average;
+}
+}  // namespace
+
+void STSocketPool::averageRates() {
+    double down = settings_->currentDownRate();
+    if (down != 0.0) settings_->setMaxDownSpeed(foldRate(settings_->maxDownSpeed(), down, downRing_, &downIndex_));
+    double up = settings_->currentUpRate();
+    if (up != 0.0) settings_->setMaxUpSpeed(foldRate(settings_->maxUpSpeed(), up, upRing_, &upIndex_));
+}

@@ -1,0 +1,171 @@
+#include "core/net/tcp_connection.h"
+
+#include <memory>
+
+#include "core/net/ip_text.h"
+#include "core/net/net_output.h"
+#include "core/net/network_protocol.h"
+#include "core/net/socket_pool.h"
+#include "core/net/tcp_packet.h"
+#include "v4ada/error/error.h"
+#include "v4ada/net/address.h"
+#include "v4ada/net/protocol.h"
+#include "v4ada/net/ready_flags.h"
+#include "v4ada/net/socket.h"
+
+TCPConnection::TCPConnection(uint32_t remoteIp, int remotePort, uint8_t marker)
+    : readPacket_(marker), remoteIp_(remoteIp), remotePort_(remotePort) {
+    ipToText(remoteIp, ipText_);
+}
+
+TCPConnection::TCPConnection(i4_socket* socket, uint8_t marker) : readPacket_(marker), ipText_("") {
+    setSocket(socket);
+}
+
+TCPConnection::~TCPConnection() {
+    while (sendQueue_.count() > 0) delete static_cast<TCPPacket*>(sendQueue_.removeAt(0));
+}
+
+bool TCPConnection::attach(SocketPool* pool) {
+    bool attached = Connection::attach(pool);
+    if (attached && outgoing_) connected();
+    return attached;
+}
+
+const char* TCPConnection::status(OwnedString& out) {
+    out = "TCP";
+    return out.c_str();
+}
+
+void TCPConnection::queue(TCPPacket* packet) {
+    if (packet != nullptr) sendQueue_.append(packet);
+}
+
+void TCPConnection::closeAfterFlush() { queue(new TCPPacket(1, 0, true)); }
+
+void TCPConnection::drop() {
+    if (pool_ != nullptr) pool_->remove(this);
+}
+
+bool TCPConnection::onMessage(uint8_t opcode, i4_ram_file_class*) {
+    debug_printf("Unknown msg from TCPConnection: %d\n", opcode);
+    return true;
+}
+
+bool TCPConnection::onFirstMessage(uint8_t opcode, i4_ram_file_class* body) { return onMessage(opcode, body); }
+
+bool TCPConnection::doTask() {
+    try {
+        if (closeNow_ || socket_ == nullptr) {
+            drop();
+            return false;
+        }
+        int flags = socket_->checkInSet(pool_->socketSet(), kReadable | kWritable | kReadyError);
+        if (flags & kReadyError) {
+            drop();
+            return false;
+        }
+        bool worked = false;
+        if ((flags & kReadable) && readStep() && readStep()) worked = true;
+        if ((flags & kWritable) && sendQueue_.count() > 0 && sendStep() && sendStep()) worked = true;
+        return worked;
+    } catch (i4_err&) {
+        OwnedString text;
+        debug_printf("Exception in TCPConnection::doTask %s\n", ipToText(remoteIp_, text));
+        drop();
+        return false;
+    }
+}
+
+bool TCPConnection::readStep() {
+    int got = 0;
+    int result = readPacket_.read(socket_, &got);
+    countReceived(got);
+    if (result == Packet::kFailed) {
+        readPacket_.reset();
+        drop();
+        return false;
+    }
+    if (result == Packet::kPartial) return true;
+    // A whole frame: a view over exactly its body.
+    i4_ram_file_class body(const_cast<uint8_t*>(readPacket_.body()), readPacket_.bodyLength(), 0);
+    uint8_t opcode = body.read_8();
+    bool keep;
+    if (!firstSeen_) {
+        firstSeen_ = true;
+        keep = onFirstMessage(opcode, &body);
+    } else {
+        keep = onMessage(opcode, &body);
+    }
+    if (keep)
+        readPacket_.reset();
+    else
+        drop();
+    return true;
+}
+
+bool TCPConnection::sendStep() {
+    sendQueue_.lock();
+    auto head = static_cast<TCPPacket*>(sendQueue_.first());
+    sendQueue_.unlock();
+    if (head == nullptr) return false;
+    if (head->closeFlag()) {
+        drop();
+        return false;
+    }
+    int written = 0;
+    int result = head->send(socket_, &written);
+    countSent(written);
+    if (result == Packet::kFailed) {
+        sendQueue_.remove(head);
+        delete head;
+        drop();
+        return false;
+    }
+    if (result == Packet::kComplete) {
+        sendQueue_.remove(head);
+        head->sent();
+        delete head;
+        return true;
+    }
+    return false;
+}
+
+bool TCPConnection::connect(SocketPool* pool) {
+    if (socket_ != nullptr) return true;
+    if (!open()) return false;
+    pool->add(this);
+    return true;
+}
+
+bool TCPConnection::open() {
+    if (socket_ != nullptr) return true;
+    // Our own reference: a rebuild of the protocol meanwhile cannot free
+    // the object under this thread.
+    std::shared_ptr<i4_protocol> protocol = networkProtocol();
+    if (!protocol) {
+        net_print_raw("ERROR: Protocol NULL\n");
+        connectFailed();
+        return false;
+    }
+    try {
+        i4_address* address = protocol->resolve(ipText_.c_str());
+        if (address != nullptr) {
+            address->setPort(remotePort_);
+            i4_socket* socket = protocol->connect(address, kSocketStream, false);
+            delete address;
+            if (socket != nullptr) {
+                setSocket(socket);
+                int ready = socket->waitUntil(kWritable | kReadyError, connectTimeoutMs_, nullptr);
+                if (ready == kWritable) {
+                    socket->setBlocking(false);
+                    outgoing_ = true;
+                    return true;
+                }
+            }
+        }
+    } catch (i4_err&) {
+    }
+    connectFailed();
+    return false;
+}
