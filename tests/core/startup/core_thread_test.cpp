@@ -128,6 +128,18 @@ TEST_F(CoreThreadTest, StopSavesPrefsAndDeletesEveryConnection) {
     core->step();
 }
 
+TEST_F(CoreThreadTest, TrailingSlashOnTheBaseDirectoryGivesTheSamePaths) {
+    write_file(filtersPath(), "x\n");
+    CoreThread::createInstance();
+    CoreThread* core = coreThread();
+    core->setBaseDirectory((dir_.path() + "/").c_str());
+    core->build();
+    EXPECT_STREQ(coreOptions()->filtersPath().c_str(), filtersPath().c_str());
+    EXPECT_EQ(core->filters()->lineCount(), 1);
+    EXPECT_TRUE(core->stop());
+    EXPECT_TRUE(file_exists(prefsPath()));
+}
+
 TEST_F(CoreThreadTest, FailedPrefsSaveAtStopIsReported) {
     CoreThread* core = makeCore();
     core->build();
