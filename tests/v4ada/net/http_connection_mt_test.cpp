@@ -1,0 +1,56 @@
+#include "v4ada/net/http_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "v4ada/net/net_fixture.h"
+
+namespace {
+
+using nettest::ScriptedPeer;
+
+const std::string kRequest = "GET /links/a.txt HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+
+std::string url(int port) { return "http://127.0.0.1:" + std::to_string(port) + "/links/a.txt"; }
+
+TEST(HttpFetch, TakesTheBodyOfAnOkAnswerSentInPieces) {
+    ScriptedPeer server({ScriptedPeer::expect(kRequest), ScriptedPeer::send("HTTP/1.0 200 OK\r\nContent-"),
+                         ScriptedPeer::send("Type: text/plain\r\n\r\nvxt4://|file|a|1|"), ScriptedPeer::pause(20),
+                         ScriptedPeer::send("00|"), ScriptedPeer::close()},
+                        false);
+    i4_HttpConnection http;
+    OwnedString body("old");
+    EXPECT_EQ(0, http.fetch(url(server.port()).c_str(), &body));
+    EXPECT_STREQ("vxt4://|file|a|1|00|", body.c_str());
+    EXPECT_EQ("", server.finish());
+}
+
+TEST(HttpFetch, FailuresLeaveTheOutputAlone) {
+    struct {
+        const char* name;
+        std::string answer;
+    } cases[] = {
+        {"not found", "HTTP/1.0 404 Not Found\r\n\r\nmissing"},
+        {"not http", "SSH-2.0-x\r\n\r\n"},
+        {"header never ends", "HTTP/1.0 200 OK\r\nX: y"},
+        {"nothing", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer server({ScriptedPeer::expect(kRequest), ScriptedPeer::send(c.answer), ScriptedPeer::close()},
+                            false);
+        i4_HttpConnection http;
+        OwnedString body("old");
+        EXPECT_EQ(-1, http.fetch(url(server.port()).c_str(), &body));
+        EXPECT_STREQ("old", body.c_str());
+        server.finish();
+    }
+    i4_HttpConnection http;
+    OwnedString body("old");
+    EXPECT_EQ(-1, http.fetch("ftp://127.0.0.1/x", &body));
+    EXPECT_EQ(-1, http.fetch("no url", &body));
+    EXPECT_STREQ("old", body.c_str());
+}
+
+}  // namespace
