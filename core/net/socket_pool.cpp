@@ -57,8 +57,12 @@ void SocketPool::applyPending() {
     while (pendingRemoves_.count() > 0) {
         auto connection = static_cast<Connection*>(pendingRemoves_.removeAt(0));
         // Only what the pool holds is let go: an unknown or stale pointer
-        // is not ours to delete.
-        if (!active_.remove(connection)) continue;
+        // is not ours to delete. A connection added by another thread since
+        // the additions above were joined is still pending; it goes now.
+        if (!active_.remove(connection)) {
+            SysMutexGuard addGuard(&addLock_);
+            if (!pendingAdds_.remove(connection)) continue;
+        }
         count_--;
         leaving(connection);
         connection->detach();

@@ -30,6 +30,7 @@ public:
 
     bool tick(int elapsedMs) override = 0;
     // Joins the pending additions, then lets the pending removals go.
+    // removeLock is taken before addLock where both are held.
     virtual void applyPending();
 
     // Any thread. The pool owns the connection from here on; null is

@@ -1,15 +1,18 @@
 #include "core/options/core_options.h"
 
 #include <cmath>
+#include <memory>
 #include <cstdio>
 
 #include "core/meta/special_tags.h"
+#include "core/net/network_protocol.h"
 #include "core/strings/priority_names.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/safe_file.h"
+#include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
 #include "v4ada/time/random.h"
 
@@ -113,6 +116,12 @@ CoreOptions::PrefsState CoreOptions::readPrefsFile(const char* path) {
     i4_safe_file safe(path, kFsRead);
     i4_file* file = safe.file();
     if (!file) return PrefsState::Missing;
+    bool ok = readPrefsFrom(file);
+    safe.close();
+    return ok ? PrefsState::Read : PrefsState::Unreadable;
+}
+
+bool CoreOptions::readPrefsFrom(i4_file* file) {
     bool ok = false;
     try {
         SysMutexGuard guard(&ownLock_);
@@ -125,8 +134,7 @@ CoreOptions::PrefsState CoreOptions::readPrefsFile(const char* path) {
     } catch (const i4_err&) {
         ok = false;
     }
-    safe.close();
-    return ok ? PrefsState::Read : PrefsState::Unreadable;
+    return ok;
 }
 
 void CoreOptions::applyLoadedOptions() {
@@ -365,8 +373,10 @@ bool CoreOptions::writeOwnMeta(i4_file* file) {
 bool CoreOptions::setProxy(const ProxySettings* settings) {
     bool same = settings ? settings->equals(proxy_) : (proxy_ == nullptr || proxy_->type == kProxyNone);
     if (same) return false;
-    replaceProxy(settings ? settings->clone() : nullptr);
-    if (proxyHook_) proxyHook_(proxy_);
+    ProxySettings* old = proxy_;
+    proxy_ = settings ? settings->clone() : nullptr;
+    setNetworkProtocol(std::shared_ptr<i4_protocol>(i4_tcpip_protocol::create(0, proxy_)));
+    delete old;
     return true;
 }
 

@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "core/meta/meta.h"
+#include "core/net/bandwidth_settings.h"
 #include "core/meta/user_meta.h"
 #include "v4ada/string/owned_string.h"
 #include "v4ada/threads/linux/sys_mutex.h"
@@ -59,14 +60,10 @@ constexpr double kUploadLimitMax = 999999.0;
 constexpr int kNicknameMax = 64;
 constexpr int kNewNicknameLength = 5;
 
-// Rebuilds the network protocol object for new proxy settings (null: no
-// proxy); installed by the core start-up.
-using ProxyChangeHook = void (*)(const ProxySettings* settings);
-
-class CoreOptions {
+class CoreOptions : public BandwidthSettings {
 public:
     CoreOptions();
-    virtual ~CoreOptions();
+    ~CoreOptions() override;
     CoreOptions(const CoreOptions&) = delete;
     CoreOptions& operator=(const CoreOptions&) = delete;
 
@@ -86,6 +83,12 @@ public:
     // Reads pref.met; true when the own record and the options were read
     // and the user hash is not zero.
     bool readPrefs(const char* path);
+    // The own record and the options from a pref.met image; true on the
+    // same terms as readPrefs (nothing else is changed).
+    bool readPrefsFrom(i4_file* file);
+    // Takes limits, rates, connections, page length, part style and proxy
+    // settings from the options record just read.
+    void applyLoadedOptions();
     bool writePrefs(const char* path);
     // A random user hash and a nickname of five letters 'a' to 'y'.
     void newIdentity();
@@ -101,22 +104,22 @@ public:
     // mutex: use the accessors below from other threads.
     UserMeta* ownUserMeta() { return &ownUser_; }
 
-    double uploadLimit() const { return uploadLimit_.load(); }
-    double downloadLimit() const { return downloadLimit_.load(); }
+    double uploadLimit() const override { return uploadLimit_.load(); }
+    double downloadLimit() const override { return downloadLimit_.load(); }
     // The ratio rule: an upload limit below 5 caps downloads at three
     // times it, one below 10 at four times it. Negative (or not a number)
     // is refused: false and nothing changes.
     bool setUploadLimit(double limit);
     bool setDownloadLimit(double limit);
 
-    double currentUpRate() const { return currentUpRate_.load(); }
-    double currentDownRate() const { return currentDownRate_.load(); }
+    double currentUpRate() const override { return currentUpRate_.load(); }
+    double currentDownRate() const override { return currentDownRate_.load(); }
     void setCurrentUpRate(double rate) { currentUpRate_.store(rate); }
     void setCurrentDownRate(double rate) { currentDownRate_.store(rate); }
-    double maxUpSpeed() const { return maxUpSpeed_.load(); }
-    double maxDownSpeed() const { return maxDownSpeed_.load(); }
-    void setMaxUpSpeed(double speed) { maxUpSpeed_.store(speed); }
-    void setMaxDownSpeed(double speed) { maxDownSpeed_.store(speed); }
+    double maxUpSpeed() const override { return maxUpSpeed_.load(); }
+    double maxDownSpeed() const override { return maxDownSpeed_.load(); }
+    void setMaxUpSpeed(double speed) override { maxUpSpeed_.store(speed); }
+    void setMaxDownSpeed(double speed) override { maxDownSpeed_.store(speed); }
     double lineSpeedDown() const { return lineSpeedDown_.load(); }
     void setLineSpeedDown(double speed) { lineSpeedDown_.store(speed); }
 
@@ -147,12 +150,12 @@ public:
     bool writeOwnMeta(i4_file* file);
 
     // Replaces the proxy settings with a copy of settings (null: none) and
-    // has the network protocol rebuilt; false when nothing changed.
+    // installs a new network protocol object made with them; false when
+    // nothing changed.
     bool setProxy(const ProxySettings* settings);
     // The current proxy settings; null when none were loaded or they were
     // removed.
     const ProxySettings* proxySettings() const { return proxy_; }
-    void setProxyChangeHook(ProxyChangeHook hook) { proxyHook_ = hook; }
 
     const OwnedString& prefsPath() const { return prefsPath_; }
     const OwnedString& baseDir() const { return baseDir_; }
@@ -161,7 +164,6 @@ public:
 private:
     enum class PrefsState { Read, Missing, Unreadable };
     PrefsState readPrefsFile(const char* path);
-    void applyLoadedOptions();
     bool floatOption(const char* key, double* out);
     void setFloatOption(const char* key, double value);
     void replaceProxy(ProxySettings* settings);
@@ -187,7 +189,6 @@ private:
     std::atomic<bool> partStyle_{false};
 
     ProxySettings* proxy_ = nullptr;
-    ProxyChangeHook proxyHook_ = nullptr;
 };
 
 // The process-wide options; null outside createInstance/destroyInstance.

@@ -6,14 +6,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/core_scratch_fixture.h"
 #include "core/meta/special_tags.h"
+#include "core/net/network_protocol.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
+#include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
 
 namespace {
@@ -373,32 +376,24 @@ TEST_F(CoreOptionsTest, OwnRecordAccessors) {
     i4_free(packet.data());
 }
 
-const ProxySettings* gHookSaw = nullptr;
-int gHookCalls = 0;
-void recordHook(const ProxySettings* settings) {
-    gHookSaw = settings;
-    gHookCalls++;
-}
-
-TEST_F(CoreOptionsTest, ProxyChangesRebuildAndPersist) {
-    gHookCalls = 0;
+TEST_F(CoreOptionsTest, ProxyChangesRebuildTheProtocolAndPersist) {
     {
         CoreOptions options;
         options.loadFrom(dir_.path().c_str());
-        options.setProxyChangeHook(recordHook);
         EXPECT_FALSE(options.setProxy(nullptr));
+        EXPECT_EQ(networkProtocol(), nullptr);
 
         ProxySettings wanted;
         wanted.type = kProxySocks4;
         wanted.port = 1080;
         wanted.setHost("socks.test");
         EXPECT_TRUE(options.setProxy(&wanted));
-        EXPECT_EQ(gHookCalls, 1);
-        EXPECT_EQ(gHookSaw, options.proxySettings());
+        std::shared_ptr<i4_protocol> built = networkProtocol();
+        EXPECT_NE(built, nullptr);
         EXPECT_NE(options.proxySettings(), &wanted);
         EXPECT_TRUE(options.proxySettings()->equals(&wanted));
         EXPECT_FALSE(options.setProxy(&wanted));
-        EXPECT_EQ(gHookCalls, 1);
+        EXPECT_EQ(networkProtocol(), built);
         ASSERT_TRUE(options.save());
     }
     {
@@ -409,13 +404,14 @@ TEST_F(CoreOptionsTest, ProxyChangesRebuildAndPersist) {
         EXPECT_STREQ(options.proxySettings()->host(), "socks.test");
         EXPECT_EQ(options.proxySettings()->port, 1080);
 
-        options.setProxyChangeHook(recordHook);
+        std::shared_ptr<i4_protocol> before = networkProtocol();
         EXPECT_TRUE(options.setProxy(nullptr));
-        EXPECT_EQ(gHookSaw, nullptr);
+        EXPECT_NE(networkProtocol(), before);
         EXPECT_EQ(options.proxySettings(), nullptr);
         EXPECT_FALSE(options.setProxy(nullptr));
         ASSERT_TRUE(options.save());
     }
+    setNetworkProtocol(nullptr);
     CoreOptions options;
     options.loadFrom(dir_.path().c_str());
     EXPECT_EQ(options.proxySettings()->type, kProxyNone);

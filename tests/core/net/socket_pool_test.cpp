@@ -1,0 +1,257 @@
+// The socket pool on scripted socket sets: pending lists, service order,
+// budgets, rate averaging, totals and failures.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/net/budgets.h"
+#include "core/net/clocked_connection.h"
+#include "core/net/socket_pool.h"
+#include "net_fixture.h"
+#include "v4ada/error/error.h"
+
+using namespace coretest;
+
+namespace {
+
+struct ServiceLog {
+    std::vector<int> served;         // ids in service order
+    std::vector<int32_t> readBudgets;
+    std::vector<int32_t> writeBudgets;
+    std::vector<int> deleted;
+    int ticks = 0;
+};
+
+class FakeConnection : public ClockedConnection {
+public:
+    FakeConnection(int id, ServiceLog* log) : id_(id), log_(log) {
+        socket = new FakeSocket();
+        setSocket(socket);
+    }
+    ~FakeConnection() override { log_->deleted.push_back(id_); }
+    bool doTask() override {
+        log_->served.push_back(id_);
+        log_->readBudgets.push_back(readBudget());
+        log_->writeBudgets.push_back(writeBudget());
+        if (action) action(this);
+        return work;
+    }
+    void tick(int elapsedMs) override {
+        log_->ticks++;
+        ClockedConnection::tick(elapsedMs);
+    }
+    void move(int sent, int received) {
+        countSent(sent);
+        countReceived(received);
+    }
+
+    FakeSocket* socket;
+    bool work = false;
+    std::function<void(FakeConnection*)> action;
+
+private:
+    int id_;
+    ServiceLog* log_;
+};
+
+class SocketPoolTest : public ::testing::Test {
+protected:
+    SocketPoolTest() : protocol_(std::make_shared<FakeProtocol>()), scope_(protocol_) {
+        pool_ = new STSocketPool(&bandwidth_);
+        set_ = protocol_->lastSet;
+    }
+    ~SocketPoolTest() override { delete pool_; }
+
+    FakeConnection* join(int id) {
+        auto connection = new FakeConnection(id, &log_);
+        pool_->add(connection);
+        return connection;
+    }
+
+    std::shared_ptr<FakeProtocol> protocol_;
+    ProtocolScope scope_;
+    FakeBandwidth bandwidth_;
+    STSocketPool* pool_;
+    FakeSocketSet* set_;
+    ServiceLog log_;
+};
+
+TEST(SocketPoolSetup, NeedsAProtocol) {
+    ProtocolScope scope(nullptr);
+    FakeBandwidth bandwidth;
+    try {
+        STSocketPool pool(&bandwidth);
+        FAIL() << "no error";
+    } catch (i4_err& error) {
+        EXPECT_STREQ(error.message(), "SocketPool :prot null");
+    }
+}
+
+TEST_F(SocketPoolTest, ConnectionAddedTwiceJoinsOnce) {
+    FakeConnection* connection = join(1);
+    pool_->add(connection);
+    pool_->add(nullptr);
+    EXPECT_EQ(pool_->count(), 1);
+    pool_->tick(10);
+    EXPECT_EQ(pool_->count(), 1);
+    EXPECT_EQ(pool_->activeCount(), 1);
+    EXPECT_TRUE(connection->socket->inSet);
+    pool_->add(connection);  // active already: counted once
+    pool_->tick(10);
+    EXPECT_EQ(pool_->count(), 1);
+    EXPECT_EQ(pool_->activeCount(), 1);
+}
+
+TEST_F(SocketPoolTest, ServiceOrderRotates) {
+    for (int id = 1; id <= 3; id++) join(id);
+    pool_->applyPending();
+    for (int i = 0; i < 3; i++) pool_->tick(10);
+    EXPECT_EQ(log_.served, (std::vector<int>{1, 2, 3, 2, 3, 1, 3, 1, 2}));
+}
+
+TEST_F(SocketPoolTest, ConnectionRemovingItselfIsServedToTheEndOfTheTick) {
+    FakeConnection* first = join(1);
+    join(2);
+    pool_->applyPending();
+    first->action = [this](FakeConnection* self) {
+        pool_->remove(self);
+        self->work = true;  // still a live object
+    };
+    EXPECT_TRUE(pool_->tick(10));
+    EXPECT_EQ(log_.served, (std::vector<int>{1, 2}));
+    EXPECT_EQ(log_.deleted, (std::vector<int>{1}));
+    EXPECT_EQ(pool_->count(), 1);
+}
+
+TEST_F(SocketPoolTest, OnlyHeldConnectionsAreDeleted) {
+    ServiceLog strangerLog;
+    FakeConnection stranger(9, &strangerLog);  // never handed to the pool
+    FakeConnection* held = join(1);
+    pool_->remove(&stranger);
+    pool_->remove(held);
+    pool_->remove(held);
+    pool_->tick(10);  // added, then let go, in one tick
+    EXPECT_EQ(log_.deleted, (std::vector<int>{1}));
+    EXPECT_TRUE(strangerLog.deleted.empty());
+    EXPECT_EQ(pool_->count(), 0);
+    pool_->remove(held);  // stale: ignored
+    pool_->tick(10);
+    EXPECT_EQ(log_.deleted.size(), 1u);
+}
+
+TEST_F(SocketPoolTest, BudgetsFromLimitsAndTimeSinceTheLastService) {
+    join(1);
+    pool_->applyPending();
+    bandwidth_.down = 5;
+    bandwidth_.up = 0;
+    set_->results = {0, 0, 0, 1, 1};
+    pool_->tick(10);
+    pool_->tick(20);
+    pool_->tick(30);
+    EXPECT_TRUE(log_.served.empty());
+    EXPECT_EQ(log_.ticks, 3);  // clock steps while nothing is ready
+    pool_->tick(40);
+    pool_->tick(200);
+    EXPECT_EQ(log_.readBudgets, (std::vector<int32_t>{500, 1000}));
+    EXPECT_EQ(log_.writeBudgets, (std::vector<int32_t>{kNoBudgetLimit, kNoBudgetLimit}));
+    EXPECT_EQ(set_->timeouts.back(), STSocketPool::kWaitMs);
+}
+
+TEST_F(SocketPoolTest, LimitsBelowOneByteAPerMillisecondStillMoveBytes) {
+    join(1);
+    pool_->applyPending();
+    bandwidth_.up = 0.4;  // 400 bytes per second
+    for (int i = 0; i < 5; i++) pool_->tick(1);
+    EXPECT_EQ(log_.writeBudgets, (std::vector<int32_t>{0, 0, 1, 0, 1}));
+}
+
+TEST_F(SocketPoolTest, PeakSpeedJumpsUpAndFallsBackSlowly) {
+    bandwidth_.maxDown = 10;
+    bandwidth_.maxUp = 7;
+    delete pool_;
+    pool_ = new STSocketPool(&bandwidth_);  // rings start at the peaks
+    set_ = protocol_->lastSet;
+    join(1);
+
+    bandwidth_.curDown = 20;
+    bandwidth_.curUp = 0;  // this side stays as it is
+    pool_->tick(2000);
+    pool_->tick(2000);
+    EXPECT_DOUBLE_EQ(bandwidth_.maxDown, 10);  // 4000 ms is not yet above the period
+    pool_->tick(1);
+    EXPECT_DOUBLE_EQ(bandwidth_.maxDown, 20);  // at once
+    EXPECT_DOUBLE_EQ(bandwidth_.maxUp, 7);
+
+    bandwidth_.curDown = 4;
+    pool_->averageRates();  // sample (4 + 3 x 20) / 4 = 16; mean (20 + 16 + 6 x 10) / 8
+    EXPECT_DOUBLE_EQ(bandwidth_.maxDown, 12);
+    pool_->averageRates();  // sample (4 + 36) / 4 = 10; mean (20 + 16 + 10 + 5 x 10) / 8
+    EXPECT_DOUBLE_EQ(bandwidth_.maxDown, 12);
+    bandwidth_.curDown = 30;
+    pool_->averageRates();
+    EXPECT_DOUBLE_EQ(bandwidth_.maxDown, 30);
+}
+
+TEST_F(SocketPoolTest, RatesAndTotalsIncludeConnectionsThatLeft) {
+    FakeConnection* first = join(1);
+    FakeConnection* second = join(2);
+    pool_->applyPending();
+    first->move(3000, 1000);
+    second->move(500, 0);
+    pool_->tick(1001);  // both windows close in this service
+    EXPECT_EQ(pool_->totalSent(), 3500u);
+    EXPECT_EQ(pool_->totalReceived(), 1000u);
+    EXPECT_NEAR(pool_->currentUpRate(), (3000.0 / 1001 + 500.0 / 1001) / 8, 1e-5);
+    pool_->remove(first);
+    pool_->tick(10);
+    pool_->tick(10);
+    EXPECT_EQ(pool_->totalSent(), 3500u);
+    EXPECT_EQ(pool_->totalReceived(), 1000u);
+}
+
+TEST_F(SocketPoolTest, FailingWaitIsReportedOncePerError) {
+    CaptureUI ui;
+    join(1);
+    set_->results = {-1, -1, -1, 1, -1};
+    for (int i = 0; i < 5; i++) EXPECT_FALSE(pool_->tick(10));
+    const std::string line = "ERROR(0) problem with socket set. Try reducing max connections";
+    EXPECT_EQ(ui.printed, (std::vector<std::string>{line, line}));
+    EXPECT_EQ(pool_->activeCount(), 1);  // pending changes still applied
+
+    pool_->setTextLookup([](const char* key) -> const char* {
+        return std::string(key) == "socketSetProb" ? "the skin's words" : nullptr;
+    });
+    set_->results = {1, -1};
+    pool_->tick(10);
+    pool_->tick(10);
+    EXPECT_EQ(ui.printed.back(), "ERROR(0) the skin's words");
+}
+
+TEST_F(SocketPoolTest, ErrorInAServiceEndsTheTickAndPendingWorkWaits) {
+    FakeConnection* failing = join(1);
+    pool_->applyPending();
+    failing->action = [](FakeConnection*) { error_at(__FILE__, __LINE__)("broken"); };
+    join(2);
+    EXPECT_FALSE(pool_->tick(10));
+    EXPECT_EQ(pool_->activeCount(), 1);
+    failing->action = nullptr;
+    pool_->tick(10);
+    EXPECT_EQ(pool_->activeCount(), 2);
+}
+
+TEST_F(SocketPoolTest, DumpListsStatusesAndDestructorDeletesEverything) {
+    CaptureUI ui;
+    join(1);
+    join(2);
+    pool_->applyPending();
+    join(3);  // still pending
+    pool_->dump();
+    EXPECT_EQ(ui.printed, (std::vector<std::string>{"(1) ???", "(2) ???"}));
+    delete pool_;
+    pool_ = nullptr;
+    EXPECT_EQ(log_.deleted.size(), 3u);
+}
+
+}  // namespace
