@@ -37,7 +37,6 @@ void CoreThread::destroyInstance() {
     CoreThread* core = gCore;
     gCore = nullptr;
     delete core;
-    if (CoreOptions* options = coreOptions()) options->setProxyChangeHook(nullptr);
     clearNetworkProtocol();
 }
 
@@ -69,11 +68,9 @@ void CoreThread::build() {
     else
         options->loadFrom(baseDir_.c_str());
     setNetworkProtocol(options->proxySettings());
-    options->setProxyChangeHook(&setNetworkProtocol);
     reloadFilters();
 
-    bandwidth_ = new OptionsBandwidth(options);
-    auto pool = new STSocketPool(bandwidth_);
+    auto pool = new STSocketPool(options);
     pool->setTextLookup(&skinText);
     auto connector = new PeerConnector(pool);
     {
@@ -116,8 +113,6 @@ void CoreThread::release() {
     delete connector;
     // Detaches and deletes every connection still in it.
     delete pool;
-    delete bandwidth_;
-    bandwidth_ = nullptr;
 }
 
 void CoreThread::reloadFilters() {

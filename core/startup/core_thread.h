@@ -22,7 +22,6 @@
 
 #include "core/filter/filter_master.h"
 #include "core/startup/core_handler.h"
-#include "core/startup/options_bandwidth.h"
 #include "core/task/task_thread.h"
 #include "v4ada/string/owned_string.h"
 #include "v4ada/threads/linux/sys_mutex.h"
@@ -46,8 +45,7 @@ public:
     static CoreThread* instance();
     // Keeps an existing instance.
     static void createInstance();
-    // Deletes the instance, unhooks it from the options and empties the
-    // network protocol holder.
+    // Deletes the instance and empties the network protocol holder.
     static void destroyInstance();
 
     // Main thread: build, then the task thread begins its steps. Once the
@@ -95,7 +93,6 @@ private:
     FilterMaster filters_;
     TimeValue startTime_;
     CoreHandler handler_;
-    OptionsBandwidth* bandwidth_ = nullptr;
     MessageQ* bus_ = nullptr;  // the bus joined to the task list
     OwnedString baseDir_;
     std::atomic<CoreUI*> ui_{nullptr};

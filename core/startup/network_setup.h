@@ -11,7 +11,7 @@
 class ProxySettings;
 
 // Installs a new TCP/IP protocol object with its own copy of the settings
-// (null: no proxy). This is the options record's proxy-change hook.
+// (null: no proxy).
 // Note: setNetworkProtocol(nullptr) picks this overload (a protocol without
 // proxy); clearNetworkProtocol empties the holder.
 void setNetworkProtocol(const ProxySettings* settings);

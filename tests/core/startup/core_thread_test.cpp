@@ -212,7 +212,7 @@ TEST_F(CoreThreadTest, ProxyChangeRebuildsTheProtocolWhileOldReferencesStayValid
     ASSERT_NE(before, nullptr);
     EXPECT_FALSE(resolvesThroughProxy(before.get()));
 
-    // The options' proxy change rebuilds through the core's hook.
+    // A proxy change in the options installs a new protocol object.
     ProxySettings proxy;
     makeSocks5(proxy);
     ASSERT_TRUE(coreOptions()->setProxy(&proxy));
@@ -269,13 +269,9 @@ TEST_F(CoreThreadTest, ProcessWideCoreIsMadeAndDestroyedExplicitly) {
     ASSERT_NE(networkProtocol(), nullptr);
 
     // Destroying without stop frees the pool and empties the protocol
-    // holder; the options no longer rebuild it.
+    // holder.
     CoreThread::destroyInstance();
     EXPECT_EQ(coreThread(), nullptr);
-    EXPECT_EQ(networkProtocol(), nullptr);
-    ProxySettings proxy;
-    makeSocks5(proxy);
-    EXPECT_TRUE(coreOptions()->setProxy(&proxy));
     EXPECT_EQ(networkProtocol(), nullptr);
     CoreThread::destroyInstance();  // a second time does nothing
 }
