@@ -46,6 +46,8 @@ CoreThread::~CoreThread() {
     // No step may run while the pool goes.
     finishBody();
     release();
+    // The bus may outlive the core: it must not call a handler that is gone.
+    if (subscribedBus_ && subscribedBus_ == messageQ) messageQ->setHandler(nullptr, MSG_RELOAD_FILTERS);
 }
 
 void CoreThread::start() {
@@ -62,6 +64,7 @@ void CoreThread::build() {
     if (!options) error_at(__FILE__, __LINE__)("CoreThread::start: no options");
 
     handler_.subscribe(bus);
+    subscribedBus_ = bus;
     startTime_.now();
     if (baseDir_.isEmpty())
         options->load();

@@ -38,8 +38,8 @@ public:
     static constexpr int kCorePriority = 3;
 
     CoreThread();
-    // Stops the task thread, then deletes a pool and connector that stop
-    // did not delete.
+    // Stops the task thread, deletes a pool and connector that stop did
+    // not delete, and takes the core's handler off the bus.
     ~CoreThread() override;
 
     static CoreThread* instance();
@@ -56,9 +56,10 @@ public:
     // or the options are missing. Does nothing when already built.
     void build();
     // Main thread, after the task thread has stopped (it is stopped here
-    // when it still runs). Saves pref.met, then deletes the connector and
-    // the pool. False when pref.met could not be saved; the options record
-    // has reported it to the user.
+    // when it still runs) and after every connect thread has ended (they
+    // use the connector and the pool). Saves pref.met, then deletes the
+    // connector and the pool. False when pref.met could not be saved; the
+    // options record has reported it to the user.
     bool stop();
 
     // Re-reads filters.txt from the options' filters path.
@@ -93,7 +94,8 @@ private:
     FilterMaster filters_;
     TimeValue startTime_;
     CoreHandler handler_;
-    MessageQ* bus_ = nullptr;  // the bus joined to the task list
+    MessageQ* bus_ = nullptr;            // the bus joined to the task list
+    MessageQ* subscribedBus_ = nullptr;  // the bus the handler is on
     OwnedString baseDir_;
     std::atomic<CoreUI*> ui_{nullptr};
 };

@@ -273,6 +273,9 @@ TEST_F(CoreThreadTest, ProcessWideCoreIsMadeAndDestroyedExplicitly) {
     CoreThread::destroyInstance();
     EXPECT_EQ(coreThread(), nullptr);
     EXPECT_EQ(networkProtocol(), nullptr);
+    // The bus no longer hands the reload to the core that is gone.
+    messageQ->post(MSG_RELOAD_FILTERS, nullptr);
+    EXPECT_FALSE(messageQ->tick(0));
     CoreThread::destroyInstance();  // a second time does nothing
 }
 
