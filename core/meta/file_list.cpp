@@ -2,17 +2,6 @@
 
 namespace {
 
-class ListLock {
-public:
-    explicit ListLock(LLsafe* list) : list_(list) { list_->lock(); }
-    ~ListLock() { list_->unlock(); }
-    ListLock(const ListLock&) = delete;
-    ListLock& operator=(const ListLock&) = delete;
-
-private:
-    LLsafe* list_;
-};
-
 template <typename Match>
 FileMeta* firstMatching(LLsafe* list, Match match) {
     LLNode* cursor = nullptr;
@@ -27,7 +16,7 @@ FileMeta* firstMatching(LLsafe* list, Match match) {
 
 bool FileList::add(FileMeta* record) {
     if (!record) return false;
-    ListLock hold(list());
+    LLsafeGuard hold(list());
     const UniqueID& hash = record->fileHash();
     if (firstMatching(list(), [&hash](FileMeta* entry) { return entry->fileHash().equals(hash); })) return true;
     list()->LL::append(record);
@@ -36,11 +25,11 @@ bool FileList::add(FileMeta* record) {
 
 FileMeta* FileList::findByHash(const uint8_t* hash) {
     if (!hash) return nullptr;
-    ListLock hold(list());
+    LLsafeGuard hold(list());
     return firstMatching(list(), [hash](FileMeta* entry) { return entry->fileHash().equals(hash); });
 }
 
 FileMeta* FileList::findBySizeTimeName(uint32_t size, uint32_t time, const char* name) {
-    ListLock hold(list());
+    LLsafeGuard hold(list());
     return firstMatching(list(), [&](FileMeta* entry) { return entry->matches(size, time, name); });
 }

@@ -12,17 +12,6 @@
 
 namespace {
 
-class ListLock {
-public:
-    explicit ListLock(LLsafe* list) : list_(list) { list_->lock(); }
-    ~ListLock() { list_->unlock(); }
-    ListLock(const ListLock&) = delete;
-    ListLock& operator=(const ListLock&) = delete;
-
-private:
-    LLsafe* list_;
-};
-
 // Every entry takes at least a tag count.
 bool countFits(int32_t count, i4_file* file) {
     return count <= kMetaListMaxEntries && static_cast<i4_pos>(count) * kMetaMinEncoded <= bytesLeft(file);
@@ -41,7 +30,7 @@ Meta* MetaList::at(int index) { return static_cast<Meta*>(entries_.at(index)); }
 int MetaList::count() { return entries_.count(); }
 
 void MetaList::clear() {
-    ListLock hold(&entries_);
+    LLsafeGuard hold(&entries_);
     while (void* element = entries_.LL::removeAt(0)) delete static_cast<Meta*>(element);
 }
 
@@ -63,19 +52,19 @@ bool MetaList::writeEntries(i4_file* file, bool disk) {
 
 bool MetaList::toDisk(i4_file* file) {
     if (file->write_8(kMetaListVersion) != 1) return false;
-    ListLock hold(&entries_);
+    LLsafeGuard hold(&entries_);
     return writeEntries(file, true);
 }
 
 bool MetaList::toNetwork(i4_file* file) {
-    ListLock hold(&entries_);
+    LLsafeGuard hold(&entries_);
     return toNetworkLocked(file);
 }
 
 bool MetaList::toNetworkLocked(i4_file* file) { return writeEntries(file, false); }
 
 int MetaList::wireSize() {
-    ListLock hold(&entries_);
+    LLsafeGuard hold(&entries_);
     return wireSizeLocked();
 }
 
@@ -174,7 +163,7 @@ void MetaList::copyFrom(MetaList* other) {
     // are never held together.
     LL copies;
     {
-        ListLock hold(&other->entries_);
+        LLsafeGuard hold(&other->entries_);
         LLNode* cursor = nullptr;
         while (void* element = LL::walk(&other->entries_, &cursor)) {
             Meta* copy = newElement();
@@ -184,7 +173,7 @@ void MetaList::copyFrom(MetaList* other) {
     }
     LL old;
     {
-        ListLock hold(&entries_);
+        LLsafeGuard hold(&entries_);
         while (void* element = entries_.LL::removeAt(0)) old.append(element);
         while (void* element = copies.removeAt(0)) entries_.LL::append(element);
     }
@@ -197,6 +186,6 @@ void MetaList::removeAll(MetaList* other) {
         unlinkAll();
         return;
     }
-    ListLock hold(&other->entries_);
+    LLsafeGuard hold(&other->entries_);
     entries_.removeAll(&other->entries_);
 }

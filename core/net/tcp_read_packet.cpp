@@ -42,7 +42,8 @@ int TCPReadPacket::read(i4_socket* socket, int* got) {
         if (header_[0] != marker_) return kFailed;
         bodyLength_ = static_cast<uint32_t>(header_[1]) | static_cast<uint32_t>(header_[2]) << 8 |
                       static_cast<uint32_t>(header_[3]) << 16 | static_cast<uint32_t>(header_[4]) << 24;
-        if (bodyLength_ == 0 || bodyLength_ > kMaxFrameLength) return kFailed;
+        if (bodyLength_ > kMaxFrameLength) bodyLength_ = 0;  // refused: nothing is ever read for it
+        if (bodyLength_ == 0) return kFailed;
         bodyGot_ = 0;
     }
     int64_t n = static_cast<int64_t>(bodyLength_) - bodyGot_;

@@ -48,14 +48,12 @@ void CoreOptions::createInstance() {
 void CoreOptions::destroyInstance() {
     delete gInstance;
     gInstance = nullptr;
+    freePriorityNames();
 }
 
 CoreOptions::CoreOptions() = default;
 
-CoreOptions::~CoreOptions() {
-    delete proxy_;
-    freePriorityNames();
-}
+CoreOptions::~CoreOptions() { delete proxy_; }
 
 // ---- loading and saving ----
 

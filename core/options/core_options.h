@@ -70,6 +70,7 @@ public:
     static CoreOptions* instance();
     // Keeps an existing instance.
     static void createInstance();
+    // Deletes the instance and frees the priority names set up by load.
     static void destroyInstance();
 
     // Start-up: seeds the random generator, takes the current directory as

@@ -62,3 +62,15 @@ private:
     // to tell whether the calling thread is the holder.
     std::atomic<pthread_t> owner_{0};
 };
+
+// Holds an LLsafe's lock for a scope (a walk or several unlocked steps).
+class LLsafeGuard {
+public:
+    explicit LLsafeGuard(LLsafe* list) : list_(list) { list_->lock(); }
+    ~LLsafeGuard() { list_->unlock(); }
+    LLsafeGuard(const LLsafeGuard&) = delete;
+    LLsafeGuard& operator=(const LLsafeGuard&) = delete;
+
+private:
+    LLsafe* list_;
+};

@@ -1,28 +1,18 @@
 #include "v4ada/net/proxy.h"
 
+#include <cstdio>
 #include <cstring>
 
-#include <cstdio>
+#include "v4ada/memory/malloc4.h"
 #include "v4ada/net/address.h"
 #include "v4ada/net/ready_flags.h"
-
-namespace {
-
-char* copy_text(const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t n = std::strlen(text);
-    char* copy = new char[n + 1];
-    std::memcpy(copy, text, n + 1);
-    return copy;
-}
-
-}  // namespace
+#include "v4ada/string/cstring.h"
 
 i4_proxy_sock::i4_proxy_sock(i4_tcpip_sock* plain, int firstState, const i4_tcpip_address* target,
                              const char* user, const char* password)
     : i4_tcpip_sock(plain->releaseDescriptor(), plain->type()),
-      user_(copy_text(user)),
-      password_(copy_text(password)),
+      user_(i4_strdup(user)),
+      password_(i4_strdup(password)),
       state_(firstState) {
     delete plain;
     if (target != nullptr) target_ = static_cast<i4_tcpip_address*>(target->clone());
@@ -30,8 +20,8 @@ i4_proxy_sock::i4_proxy_sock(i4_tcpip_sock* plain, int firstState, const i4_tcpi
 
 i4_proxy_sock::~i4_proxy_sock() {
     delete target_;
-    delete[] user_;
-    delete[] password_;
+    i4_free(user_);
+    i4_free(password_);
 }
 
 int i4_proxy_sock::read(void* buffer, int n) {

@@ -2,29 +2,14 @@
 
 #include <cstring>
 
+#include "v4ada/memory/malloc4.h"
 #include "v4ada/net/address.h"
-
-namespace {
-
-char* copy_text(const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t n = std::strlen(text);
-    char* copy = new char[n + 1];
-    std::memcpy(copy, text, n + 1);
-    return copy;
-}
-
-bool same_text(const char* a, const char* b) {
-    if (a == nullptr || b == nullptr) return a == b;
-    return std::strcmp(a, b) == 0;
-}
-
-}  // namespace
+#include "v4ada/string/cstring.h"
 
 ProxySettings::~ProxySettings() {
-    delete[] host_;
-    delete[] user_;
-    delete[] password_;
+    i4_free(host_);
+    i4_free(user_);
+    i4_free(password_);
     delete proxyAddress_;
 }
 
@@ -43,23 +28,23 @@ ProxySettings* ProxySettings::clone() const {
 
 bool ProxySettings::equals(const ProxySettings* other) const {
     if (other == nullptr || type == kProxyNone) return type == kProxyNone && (other == nullptr || other->type == kProxyNone);
-    return port == other->port && same_text(host_, other->host_) && same_text(user_, other->user_) &&
-           same_text(password_, other->password_) && type == other->type;
+    return port == other->port && i4_strcmp(host_, other->host_) == 0 && i4_strcmp(user_, other->user_) == 0 &&
+           i4_strcmp(password_, other->password_) == 0 && type == other->type;
 }
 
 void ProxySettings::setHost(const char* text) {
-    delete[] host_;
-    host_ = copy_text(text);
+    i4_free(host_);
+    host_ = i4_strdup(text);
 }
 
 void ProxySettings::setUser(const char* text) {
-    delete[] user_;
-    user_ = copy_text(text);
+    i4_free(user_);
+    user_ = i4_strdup(text);
 }
 
 void ProxySettings::setPassword(const char* text) {
-    delete[] password_;
-    password_ = copy_text(text);
+    i4_free(password_);
+    password_ = i4_strdup(text);
 }
 
 void ProxySettings::setProxyAddress(i4_tcpip_address* address) {

@@ -12,6 +12,7 @@
 #include "core/core_scratch_fixture.h"
 #include "core/meta/special_tags.h"
 #include "core/net/network_protocol.h"
+#include "core/strings/priority_names.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/ram_file.h"
@@ -38,6 +39,7 @@ protected:
     }
     void TearDown() override {
         setCurrentUI(previous_);
+        freePriorityNames();
         resetSpecialTags();
     }
 
@@ -424,8 +426,11 @@ TEST_F(CoreOptionsTest, ProcessWideInstanceIsCreatedAndDestroyedExplicitly) {
     ASSERT_NE(first, nullptr);
     CoreOptions::createInstance();
     EXPECT_EQ(coreOptions(), first);
+    coreOptions()->loadFrom(dir_.path().c_str());
+    EXPECT_NE(priorityName(1), nullptr);
     CoreOptions::destroyInstance();
     EXPECT_EQ(coreOptions(), nullptr);
+    EXPECT_EQ(priorityName(1), nullptr);
 }
 
 }  // namespace

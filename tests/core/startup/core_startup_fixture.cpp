@@ -1,0 +1,46 @@
+#include "core/startup/core_startup_fixture.h"
+
+#include "core/bus/message_q.h"
+#include "core/meta/special_tags.h"
+#include "core/options/core_options.h"
+#include "core/startup/core_thread.h"
+#include "core/startup/network_setup.h"
+#include "v4ada/net/address.h"
+#include "v4ada/net/protocol.h"
+
+namespace startuptest {
+
+void CoreStartupTest::SetUp() {
+    ASSERT_FALSE(dir_.path().empty());
+    initSpecialTags();
+    previousUI_ = setCurrentUI(&ui_);
+    message_bus_create();
+    CoreOptions::createInstance();
+}
+
+void CoreStartupTest::TearDown() {
+    CoreThread::destroyInstance();
+    CoreOptions::destroyInstance();
+    message_bus_destroy();
+    clearNetworkProtocol();
+    setCurrentUI(previousUI_);
+    resetSpecialTags();
+}
+
+void CoreStartupTest::writePrefsWithProxy(const ProxySettings* proxy) {
+    CoreOptions options;
+    options.loadFrom(dir_.path().c_str());
+    options.setProxy(proxy);
+    ASSERT_TRUE(options.save());
+    // setProxy installed a protocol; start-up must build its own.
+    clearNetworkProtocol();
+}
+
+bool resolvesThroughProxy(i4_protocol* protocol) {
+    i4_address* address = protocol->resolve("127.0.0.1");
+    bool proxied = dynamic_cast<i4_proxy_address*>(address) != nullptr;
+    delete address;
+    return proxied;
+}
+
+}  // namespace startuptest

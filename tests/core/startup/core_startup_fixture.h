@@ -1,0 +1,61 @@
+// Helpers of the core start-up tests: a scratch base directory with the
+// bus and the options made for each test and torn down after it, a
+// capturing output gateway and a connection without a socket.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/core_scratch_fixture.h"
+#include "core/net/connection.h"
+#include "core/ui/ui_gateway.h"
+
+class ProxySettings;
+class i4_protocol;
+
+namespace startuptest {
+
+class CaptureUI : public UIGateway {
+public:
+    std::string text;
+
+protected:
+    void writeOutput(const char* data, int length) override { text.append(data, static_cast<size_t>(length)); }
+    void flushOutput() override {}
+};
+
+// A connection without a socket; tells when the pool has deleted it.
+class QuietConnection : public Connection {
+public:
+    explicit QuietConnection(bool* deleted = nullptr) : deleted_(deleted) {}
+    ~QuietConnection() override {
+        if (deleted_) *deleted_ = true;
+    }
+    bool doTask() override { return false; }
+
+private:
+    bool* deleted_;
+};
+
+class CoreStartupTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string prefsPath() const { return dir_ / "pref.met"; }
+    std::string filtersPath() const { return dir_ / "filters.txt"; }
+    // Writes pref.met in the scratch directory with the given proxy (null:
+    // none), through an options record of its own.
+    void writePrefsWithProxy(const ProxySettings* proxy);
+
+    ScratchDir dir_;
+    CaptureUI ui_;
+    UIGateway* previousUI_ = nullptr;
+};
+
+// Whether the protocol sends a resolved host to a proxy (a proxy address)
+// rather than resolving it here.
+bool resolvesThroughProxy(i4_protocol* protocol);
+
+}  // namespace startuptest
