@@ -12,7 +12,7 @@
 #include "console/ui/fclc_handler.h"
 #include "console/ui/fclc_ui.h"
 #include "core/bus/message_q.h"
-#include "core/core_thread.h"
+#include "core/startup/core_thread.h"
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"

@@ -1,7 +1,7 @@
 #include "console/ui/fclc_handler.h"
 
 #include "core/bus/message_q.h"
-#include "core/core_thread.h"
+#include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
 
 void FclcHandler::subscribe(MessageQ* bus) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/bus/message_q.h"
-#include "core/core_thread.h"
+#include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
 
 namespace {
