@@ -135,7 +135,7 @@ int app_main() {
     // The core: options and pref.met, filters, the task thread. The
     // interpreter takes its lines from the bus.
     client->subscribe(messageQ);
-    core->start();
+    if (!core->start()) error_at(__FILE__, __LINE__)("Couldn't start the task thread");
     client->pager()->setLinesPerPage(options->screenLines());
 
     // A new log for every run.

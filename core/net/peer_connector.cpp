@@ -40,6 +40,12 @@ bool PeerConnector::connect(TCPConnection* connection) {
         connecting_.append(connection);
     }
     auto thread = new ConnectThread(connection, this, pool_);
-    thread->start();
+    if (!thread->start()) {
+        // No thread took the connection: take it off the list again.
+        remove(connection);
+        delete thread;
+        delete connection;
+        return false;
+    }
     return true;
 }

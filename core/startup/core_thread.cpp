@@ -50,10 +50,11 @@ CoreThread::~CoreThread() {
     if (subscribedBus_ && subscribedBus_ == messageQ) messageQ->setHandler(nullptr, MSG_RELOAD_FILTERS);
 }
 
-void CoreThread::start() {
+bool CoreThread::start() {
     build();
-    TaskThread::start();
+    if (!TaskThread::start()) return false;
     setPriority(kCorePriority);
+    return true;
 }
 
 void CoreThread::build() {

@@ -50,7 +50,7 @@ public:
 
     // Main thread: build, then the task thread begins its steps. Once the
     // core is built a further start only restarts the task thread.
-    void start() override;
+    bool start() override;
     // Start-up steps without starting the task thread (start calls it; a
     // test may then drive the steps itself). Raises an i4_err when the bus
     // or the options are missing. Does nothing when already built.

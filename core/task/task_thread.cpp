@@ -7,13 +7,13 @@ TaskThread::TaskThread() { lastStep.now(); }
 
 TaskThread::~TaskThread() { finishBody(); }
 
-void TaskThread::start() {
+bool TaskThread::start() {
     {
         // Only with no body running: a running body owns lastStep.
         SysMutexGuard guard(&mutex);
         if (state == kStopped) lastStep.now();
     }
-    Thread::start();
+    return Thread::start();
 }
 
 void TaskThread::addTask(TimeSliceTask* task) {

@@ -34,7 +34,7 @@ public:
     ~TaskThread() override;
 
     // Restarts the elapsed-time measure when a new body is spawned.
-    void start() override;
+    bool start() override;
 
     // Any thread: the task joins at the next step; a task already pending
     // is listed once.

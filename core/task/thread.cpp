@@ -2,19 +2,20 @@
 
 #include "v4ada/threads/linux/threads.h"
 
-void Thread::start() {
+bool Thread::start() {
     SysMutexGuard guard(&mutex);
-    if (state == kRunning) return;
+    if (state == kRunning) return true;
     waiting = false;
     if (state == kStopRequested) {
         // The body has not seen the request yet and simply goes on.
         state = kRunning;
-        return;
+        return true;
     }
     state = kRunning;
     handle = thread_spawn(&Thread::entry, kStackSize, this);
     // No body was created: stay stopped, so that nobody waits for it.
     if (handle != 0) state = kStopped;
+    return handle == 0;
 }
 
 void Thread::requestStop() {

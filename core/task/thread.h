@@ -33,8 +33,8 @@ public:
 
     // Stopped: spawns a new body. Stop requested: withdraws the request.
     // Running: nothing. When no thread can be created the state stays
-    // stopped.
-    virtual void start();
+    // stopped and the result is false; otherwise a body runs and it is true.
+    virtual bool start();
     // The body leaves its loop after the step in progress.
     void requestStop();
     // Only when running: requests the stop and returns once the body has

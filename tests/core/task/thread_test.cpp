@@ -2,32 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <pthread.h>
-
-#include <cstdint>
+#include "core/task/spawn_failure.h"
 
 namespace {
-
-// Makes every thread creation fail for its lifetime: the default stack is
-// far larger than any address space.
-class HugeDefaultStack {
-public:
-    HugeDefaultStack() {
-        pthread_getattr_default_np(&saved_);
-        pthread_attr_t huge;
-        pthread_attr_init(&huge);
-        pthread_attr_setstacksize(&huge, SIZE_MAX / 4);
-        pthread_setattr_default_np(&huge);
-        pthread_attr_destroy(&huge);
-    }
-    ~HugeDefaultStack() {
-        pthread_setattr_default_np(&saved_);
-        pthread_attr_destroy(&saved_);
-    }
-
-private:
-    pthread_attr_t saved_;
-};
 
 class NeverRuns : public Thread {
 public:
@@ -42,7 +19,7 @@ TEST(ThreadStart, ThreadThatCannotBeCreatedStaysStopped) {
     testing::internal::CaptureStderr();
     {
         HugeDefaultStack huge;
-        thread.start();
+        EXPECT_FALSE(thread.start());
     }
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(thread.currentState(), Thread::kStopped);
