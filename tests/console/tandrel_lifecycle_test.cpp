@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include "console/tandrel_process_fixture.h"
 
@@ -84,6 +85,19 @@ TEST_F(TandrelTest, EndOfInputShutsDownInOrder) {
     // One prompt, no flood of unrecognised lines.
     EXPECT_EQ(process.out().find("Unrecognized"), std::string::npos) << process.out();
     EXPECT_LT(process.out().size(), 16u) << process.out();
+}
+
+TEST_F(TandrelTest, UnsavedPreferencesFailTheExitStatus) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {}, Mode::kMergedPipes));
+    ASSERT_TRUE(process.waitFor("> ", 20000));
+    // The working directory goes away under the running client: pref.met
+    // cannot be written at shutdown.
+    std::filesystem::remove_all(dir_);
+    process.closeInput();
+    ASSERT_TRUE(process.waitExit(20000));
+    EXPECT_EQ(process.status(), 1);
+    EXPECT_NE(process.out().find("Settings couldn't be saved"), std::string::npos) << process.out();
 }
 
 TEST_F(TandrelTest, ClosedStandardDescriptorsAreNoFault) {
