@@ -130,6 +130,14 @@ TEST_F(TandrelTest, TermSignalEndsAPendingQuestion) {
     ASSERT_TRUE(process.waitExit(5000));
     EXPECT_EQ(process.status(), 0);
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+    // The unanswered question's line is ended.
+    EXPECT_TRUE(ends_with(process.out(), "(y or n): \n")) << process.out();
+}
+
+TEST_F(TandrelTest, EndOfInputAtTheQuestionShutsDown) {
+    EXPECT_EQ(runWith({}, "q\n"), 0);
+    EXPECT_TRUE(ends_with(process_.out(), "(y or n): \n")) << process_.out();
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
 }
 
 TEST_F(TandrelTest, InterruptEndsTheWaitWithoutConsole) {
