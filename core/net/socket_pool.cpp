@@ -49,8 +49,14 @@ void SocketPool::applyPending() {
                 count_--;
                 continue;
             }
+            // One without a socket cannot be served (and, never attached,
+            // cannot even ask to leave): it goes at once.
+            if (!connection->attach(this)) {
+                count_--;
+                connection->detach();
+                continue;
+            }
             active_.append(connection);
-            connection->attach(this);
         }
     }
     SysMutexGuard guard(&removeLock_);

@@ -29,7 +29,8 @@ public:
     virtual ~SocketPool();
 
     bool tick(int elapsedMs) override = 0;
-    // Joins the pending additions, then lets the pending removals go.
+    // Joins the pending additions (one that cannot be attached, having no
+    // socket, is deleted at once), then lets the pending removals go.
     // removeLock is taken before addLock where both are held.
     virtual void applyPending();
 

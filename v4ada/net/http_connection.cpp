@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "v4ada/memory/memory.h"
 #include "v4ada/net/address.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/ready_flags.h"
@@ -44,6 +45,25 @@ bool statusIsOk(const std::string& head) {
     size_t space = head.find(' ');
     return space != std::string::npos && head.compare(space + 1, 3, "200") == 0 &&
            (head.size() == space + 4 || head[space + 4] == ' ' || head[space + 4] == '\r');
+}
+
+// The value of a "Content-Length" header line, or -1 when there is none
+// (or it is not a plain number).
+long long contentLength(const std::string& head) {
+    static const char kName[] = "content-length:";
+    size_t at = 0;
+    while ((at = head.find("\r\n", at)) != std::string::npos) {
+        at += 2;
+        if (head.size() - at < sizeof kName - 1 || i4memicmp(head.c_str() + at, kName, sizeof kName - 1) != 0)
+            continue;
+        const char* p = head.c_str() + at + sizeof kName - 1;
+        while (*p == ' ' || *p == '\t') p++;
+        long long value = 0;
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9' && digits < 12; p++, digits++) value = value * 10 + (*p - '0');
+        return digits > 0 && (*p == '\r' || *p == ' ') ? value : -1;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -92,6 +112,10 @@ int i4_HttpConnection::fetch(const char* url, OwnedString* output, i4_protocol* 
     if (end == std::string::npos || end > kMaxHeader || !statusIsOk(answer)) return -1;
     std::string body = answer.substr(end + 4);
     if (body.size() > static_cast<size_t>(kMaxDocument)) return -1;
+    // A close and a reset look alike here: a declared length tells a
+    // document cut short from a whole one.
+    long long declared = contentLength(answer.substr(0, end + 2));
+    if (declared >= 0 && static_cast<size_t>(declared) != body.size()) return -1;
     output->assign(OwnedString(body.c_str(), static_cast<int>(body.size())));
     return 0;
 }

@@ -184,7 +184,19 @@ int i4_tcpip_sock::pollOnce(int flags, int timeoutMs) {
         return 0;
     }
     pollfd entry{descriptor_, poll_events_from_flags(flags), 0};
-    int result = poll(&entry, 1, timeoutMs);
+    // A signal landing on this thread is no time-out: wait on for what is
+    // left of the time (a close still ends the wait through the shutdown).
+    long long start = net_monotonic_ms();
+    int result;
+    for (;;) {
+        int wait = timeoutMs;
+        if (timeoutMs > 0) {
+            long long left = timeoutMs - (net_monotonic_ms() - start);
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        result = poll(&entry, 1, wait);
+        if (result >= 0 || errno != EINTR || closed_.load()) break;
+    }
     leave();
     if (result <= 0 || closed_.load()) return 0;
     return flags_from_poll_events(entry.revents);

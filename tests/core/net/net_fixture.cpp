@@ -160,6 +160,16 @@ int rawUdp(int* port) {
     return fd;
 }
 
+int rawRefusingTcp(int* port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopbackAddress(0);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
 void rawSendTo(int fd, int port, const std::string& bytes) {
     sockaddr_in address = loopbackAddress(port);
     ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof(address));

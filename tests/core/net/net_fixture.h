@@ -123,6 +123,9 @@ int localPort(i4_socket* socket);
 int rawConnect(int port);
 // A UDP socket bound to 127.0.0.1 on an OS-chosen port.
 int rawUdp(int* port);
+// A TCP socket bound to 127.0.0.1 on an OS-chosen port without listening:
+// while it is open, connects to that port are refused.
+int rawRefusingTcp(int* port);
 void rawSendTo(int fd, int port, const std::string& bytes);
 // Waits up to timeoutMs for bytes and reads what there is ("" at the end
 // or on time-out); *closed tells whether the peer closed.

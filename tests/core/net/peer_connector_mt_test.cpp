@@ -135,7 +135,7 @@ TEST(PeerConnector, ConnectsOnLoopbackOrFails) {
     i4_socket* listener = protocol->listen(0, 0, kSocketStream, nullptr);
     int port = localPort(listener);
     int closedPort = 0;
-    ::close(rawUdp(&closedPort));  // a UDP port number; nothing listens on it for TCP
+    int refusing = rawRefusingTcp(&closedPort);  // bound, not listening
 
     ConnectionLog good, refused;
     EXPECT_TRUE(connector.connect(new RecordingConnection(loopbackIp(), port, &good)));
@@ -148,6 +148,7 @@ TEST(PeerConnector, ConnectsOnLoopbackOrFails) {
     EXPECT_EQ(good.connected, 1);
     listener->close();
     delete listener;
+    ::close(refusing);
 }
 
 TEST(PeerConnector, ConnectWithoutProtocolFails) {

@@ -9,6 +9,7 @@
 #include "core/net/budgets.h"
 #include "core/net/clocked_connection.h"
 #include "core/net/socket_pool.h"
+#include "core/net/tcp_door.h"
 #include "net_fixture.h"
 #include "v4ada/error/error.h"
 
@@ -139,6 +140,29 @@ TEST_F(SocketPoolTest, OnlyHeldConnectionsAreDeleted) {
     pool_->remove(held);  // stale: ignored
     pool_->tick(10);
     EXPECT_EQ(log_.deleted.size(), 1u);
+}
+
+// A door whose listen never happened: it has no socket to serve.
+class UnopenedDoor : public TCPDoor {
+public:
+    explicit UnopenedDoor(bool* destroyed) : TCPDoor(0), destroyed_(destroyed) {}
+    ~UnopenedDoor() override { *destroyed_ = true; }
+    Connection* makeConnection(i4_socket*) override { return nullptr; }
+
+private:
+    bool* destroyed_;
+};
+
+TEST_F(SocketPoolTest, ConnectionThatCannotBeAttachedIsLetGo) {
+    bool destroyed = false;
+    pool_->add(new UnopenedDoor(&destroyed));
+    join(1);
+    pool_->tick(10);  // joins; never served unattached
+    pool_->tick(10);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(pool_->activeCount(), 1);
+    EXPECT_EQ(pool_->count(), 1);
+    EXPECT_EQ(log_.served, (std::vector<int>{1}));
 }
 
 TEST_F(SocketPoolTest, BudgetsFromLimitsAndTimeSinceTheLastService) {

@@ -1,6 +1,6 @@
 // Helpers of the core start-up tests: a scratch base directory with the
 // bus and the options made for each test and torn down after it, a
-// capturing output gateway and a connection without a socket.
+// capturing output gateway and a quiet connection.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include "core/core_scratch_fixture.h"
 #include "core/net/connection.h"
+#include "core/net/net_fixture.h"
 #include "core/ui/ui_gateway.h"
 
 class ProxySettings;
@@ -25,10 +26,11 @@ protected:
     void flushOutput() override {}
 };
 
-// A connection without a socket; tells when the pool has deleted it.
+// A connection on a scripted socket that never does any work; tells when
+// the pool has deleted it.
 class QuietConnection : public Connection {
 public:
-    explicit QuietConnection(bool* deleted = nullptr) : deleted_(deleted) {}
+    explicit QuietConnection(bool* deleted = nullptr) : deleted_(deleted) { setSocket(new coretest::FakeSocket()); }
     ~QuietConnection() override {
         if (deleted_) *deleted_ = true;
     }

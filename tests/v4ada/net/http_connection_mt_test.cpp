@@ -24,6 +24,13 @@ TEST(HttpFetch, TakesTheBodyOfAnOkAnswerSentInPieces) {
     EXPECT_EQ(0, http.fetch(url(server.port()).c_str(), &body));
     EXPECT_STREQ("vxt4://|file|a|1|00|", body.c_str());
     EXPECT_EQ("", server.finish());
+
+    ScriptedPeer sized({ScriptedPeer::expect(kRequest),
+                        ScriptedPeer::send("HTTP/1.1 200 OK\r\ncontent-length:  3\r\n\r\nxyz"), ScriptedPeer::close()},
+                       false);
+    EXPECT_EQ(0, http.fetch(url(sized.port()).c_str(), &body));
+    EXPECT_STREQ("xyz", body.c_str());
+    EXPECT_EQ("", sized.finish());
 }
 
 TEST(HttpFetch, FailuresLeaveTheOutputAlone) {
@@ -35,6 +42,7 @@ TEST(HttpFetch, FailuresLeaveTheOutputAlone) {
         {"not http", "SSH-2.0-x\r\n\r\n"},
         {"header never ends", "HTTP/1.0 200 OK\r\nX: y"},
         {"nothing", ""},
+        {"cut short", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

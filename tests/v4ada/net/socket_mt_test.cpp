@@ -1,6 +1,8 @@
 // Closing a socket from another thread while a call waits on it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -75,6 +77,43 @@ TEST(SocketCancel, CloseEndsDatagramWaitOnAnotherThread) {
     int result = -1;
     close_while_blocked(socket, [&] { result = socket->waitUntil(kReadable, 10000, nullptr); });
     EXPECT_EQ(0, result);
+}
+
+void ignore_signal(int) {}
+
+// A signal caught by the waiting thread is no time-out: the wait goes on and
+// sees the byte that comes afterwards.
+TEST(SocketWait, CaughtSignalsDoNotEndAWait) {
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = ignore_signal;  // poll is never restarted anyway
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(0, sigaction(SIGUSR1, &action, &previous));
+
+    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    nettest::Listener listener;
+    auto target = nettest::loopback(listener.port());
+    std::unique_ptr<i4_socket> client(protocol->connect(target.get(), kSocketStream, true));
+    ASSERT_NE(nullptr, client);
+    i4_socket* accepted = nullptr;
+    ASSERT_TRUE(listener.socket()->accept(&accepted));
+    std::unique_ptr<i4_socket> server(accepted);
+
+    std::atomic<bool> returned{false};
+    int result = -1;
+    std::thread waiter([&] {
+        result = server->waitUntil(kReadable, 10000, nullptr);
+        returned = true;
+    });
+    for (int i = 0; i < 40 && !returned.load(); i++) {
+        pthread_kill(waiter.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_FALSE(returned.load());
+    EXPECT_EQ(1, client->write("x", 1));
+    waiter.join();
+    EXPECT_EQ(kReadable, result);
+    sigaction(SIGUSR1, &previous, nullptr);
 }
 
 }  // namespace
