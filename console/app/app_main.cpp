@@ -30,6 +30,8 @@ namespace {
 constexpr int kIdleStepMs = 100;
 // Exit status of a second SIGINT, which ends the process at once.
 constexpr int kInterruptedStatus = 130;
+// Exit status of a shutdown that could not save pref.met.
+constexpr int kNotSavedStatus = 1;
 
 // Shutdown signals received; a second SIGINT ends at once.
 std::atomic<int> gSignals{0};
@@ -169,7 +171,9 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
-    core->stop();
+    // pref.met is reported by the options when it cannot be written; the
+    // exit status says so too.
+    const bool saved = core->stop();
     ui->log("%s", kLogEndLine);
 
     install_signal_handlers(false);
@@ -187,5 +191,5 @@ int app_main() {
     XMLStringTable::destroyInstance();
     uninit_all_classes();
     fflush(stdout);
-    return 0;
+    return saved ? 0 : kNotSavedStatus;
 }

@@ -14,7 +14,7 @@ void set_command_line_args(int argc, char** argv);
 void clear_command_line_args();
 
 // Runs the whole client; returns the process exit status (0 after a normal
-// shutdown).
+// shutdown, 1 when pref.met could not be saved).
 int app_main();
 
 // Handles one command-line argument by its first character: '-' remote

@@ -1,6 +1,7 @@
 #include "console/cli/option_commands.h"
 
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -50,7 +51,9 @@ bool parse_amount(const char* text, double* out) {
     if (!text || !*text) return false;
     char* end = nullptr;
     double value = strtod(text, &end);
-    if (end == text || *end != 0 || !std::isfinite(value) || value < 0) return false;
+    // The options keep single precision: a value beyond it would become
+    // infinite there.
+    if (end == text || *end != 0 || !std::isfinite(value) || value < 0 || value > FLT_MAX) return false;
     *out = value;
     return true;
 }
@@ -131,7 +134,10 @@ void line_command(char* line) {
     CommandWords words(line);
     const char* word = words.at(1);
     if (!word) {
-        ui->print("%d", static_cast<int>(options->lineSpeedDown()));
+        // The integer part, held within int.
+        double speed = options->lineSpeedDown();
+        int shown = speed >= static_cast<double>(INT_MAX) ? INT_MAX : speed > 0 ? static_cast<int>(speed) : 0;
+        ui->print("%d", shown);
         return;
     }
     double speed = 0;

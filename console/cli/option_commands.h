@@ -21,5 +21,6 @@ void echo_command(char* line);
 // A whole decimal integer with nothing after it, within int; false for
 // anything else.
 bool parse_whole_number(const char* text, int* out);
-// A finite decimal number of 0 or more with nothing after it.
+// A decimal number from 0 to the largest single-precision value, with
+// nothing after it.
 bool parse_amount(const char* text, double* out);

@@ -170,6 +170,10 @@ bool Servant::askYesNo(Servant* interpreter, const char* question) {
     std::string answer;
     ConsoleLineReader::Result result =
         interpreter->input_.readLine(answer, &Servant::keepWaiting, interpreter);
+    if (result == ConsoleLineReader::Result::kEnd || result == ConsoleLineReader::Result::kStopped) {
+        // No answer came: end the question's line.
+        if (UIGateway* ui = out()) ui->printFlush("\n");
+    }
     if (result == ConsoleLineReader::Result::kEnd) {
         // Nobody can answer any more: shut down in order.
         interpreter->requestStop();

@@ -69,6 +69,7 @@ TEST(OptionNumbers, OnlyWholeTextsAreNumbers) {
         {"50", true, 50, true},       {"50x", false, 0, false},   {"-3", true, -3, false},
         {"", false, 0, false},        {"12.5", false, 0, true},   {"99999999999", false, 0, true},
         {" 7", true, 7, true},        {"nan", false, 0, false},   {"1e400", false, 0, false},
+        {"3e38", false, 0, true},     {"1e39", false, 0, false},
     };
     for (const Case& c : cases) {
         int n = 0;

@@ -101,6 +101,12 @@ TEST_F(TandrelTest, OptionsPersistThroughRestart) {
     EXPECT_EQ(second.out().find("LX"), std::string::npos);
 }
 
+TEST_F(TandrelTest, AmountsBeyondSinglePrecisionAreRefused) {
+    EXPECT_EQ(runWith({}, "line 1e39\nline\nline 3e9\nline\ndumax 1e39 1\ndumax\n"), 0);
+    EXPECT_TRUE(in_order(process_.out(), {"line #\n", "> 0\n", "Done.\n", "> 2147483647\n", "dumax # #\n",
+                                          "d/u: 0.00/0.00\n"}));
+}
+
 TEST_F(TandrelTest, NameKeepsSpacesAndMayBeEmpty) {
     EXPECT_EQ(runWith({}, "name two words\nname\nname \nname\n"), 0);
     EXPECT_TRUE(in_order(process_.out(), {"ok.\n", "> two words\n", "ok.\n", "> \n"}));

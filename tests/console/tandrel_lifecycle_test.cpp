@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include "console/tandrel_process_fixture.h"
 
@@ -86,6 +87,19 @@ TEST_F(TandrelTest, EndOfInputShutsDownInOrder) {
     EXPECT_LT(process.out().size(), 16u) << process.out();
 }
 
+TEST_F(TandrelTest, UnsavedPreferencesFailTheExitStatus) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {}, Mode::kMergedPipes));
+    ASSERT_TRUE(process.waitFor("> ", 20000));
+    // The working directory goes away under the running client: pref.met
+    // cannot be written at shutdown.
+    std::filesystem::remove_all(dir_);
+    process.closeInput();
+    ASSERT_TRUE(process.waitExit(20000));
+    EXPECT_EQ(process.status(), 1);
+    EXPECT_NE(process.out().find("Settings couldn't be saved"), std::string::npos) << process.out();
+}
+
 TEST_F(TandrelTest, ClosedStandardDescriptorsAreNoFault) {
     // Input, output and error closed: input reads as ended, output is lost.
     std::string command = "cd '" + dir_ + "' && timeout 20 '" + tandrel_binary() + "' <&- >&- 2>&-";
@@ -115,6 +129,14 @@ TEST_F(TandrelTest, TermSignalEndsAPendingQuestion) {
     process.sendSignal(SIGTERM);
     ASSERT_TRUE(process.waitExit(5000));
     EXPECT_EQ(process.status(), 0);
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+    // The unanswered question's line is ended.
+    EXPECT_TRUE(ends_with(process.out(), "(y or n): \n")) << process.out();
+}
+
+TEST_F(TandrelTest, EndOfInputAtTheQuestionShutsDown) {
+    EXPECT_EQ(runWith({}, "q\n"), 0);
+    EXPECT_TRUE(ends_with(process_.out(), "(y or n): \n")) << process_.out();
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
 }
 
