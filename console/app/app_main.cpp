@@ -49,6 +49,8 @@ void install_signal_handlers(bool on) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal saves the settings too.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 bool keep_running() {

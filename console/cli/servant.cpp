@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "console/cli/command_words.h"
 #include "core/bus/message_q.h"
@@ -48,7 +49,8 @@ class Servant::Keys : public PageViewer::KeySource {
 public:
     explicit Keys(Servant* servant) : servant_(servant) {}
     int readKey() override { return servant_->input_.readKey(&Servant::keepWaiting, servant_); }
-    bool isTerminal() override { return servant_->input_.isTerminal(); }
+    // Pages only when a person both reads the output and types the keys.
+    bool isTerminal() override { return servant_->input_.isTerminal() && isatty(STDOUT_FILENO) == 1; }
 
 private:
     Servant* servant_;

@@ -110,15 +110,19 @@ TEST_F(TandrelTest, ClosedStandardDescriptorsAreNoFault) {
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
 }
 
-TEST_F(TandrelTest, TermSignalSavesPreferences) {
-    TandrelProcess process;
-    ASSERT_TRUE(process.start(dir_, {}, Mode::kPipes));
-    ASSERT_TRUE(process.waitFor("> ", 20000));
-    process.sendSignal(SIGTERM);
-    ASSERT_TRUE(process.waitExit(5000));
-    EXPECT_EQ(process.status(), 0);
-    EXPECT_TRUE(exists("pref.met"));
-    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+TEST_F(TandrelTest, TermAndHangUpSignalsSavePreferences) {
+    for (int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ::unlink(path("pref.met").c_str());
+        TandrelProcess process;
+        ASSERT_TRUE(process.start(dir_, {}, Mode::kPipes));
+        ASSERT_TRUE(process.waitFor("> ", 20000));
+        process.sendSignal(signal);
+        ASSERT_TRUE(process.waitExit(5000));
+        EXPECT_EQ(process.status(), 0);
+        EXPECT_TRUE(exists("pref.met"));
+        EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+    }
 }
 
 TEST_F(TandrelTest, TermSignalEndsAPendingQuestion) {
