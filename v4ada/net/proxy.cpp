@@ -101,6 +101,24 @@ void i4_proxy_sock::stepHttpReply() {
     }
 }
 
+void i4_proxy_sock::sendRequest(const uint8_t* request, int n, int nextState) {
+    if (n < 0) {
+        fail();
+        return;
+    }
+    prepareSend(request, n, nextState);
+    sendPending();
+}
+
+int i4_proxy_sock::takeConnectReply(ProxyReply reply, const uint8_t ip[4], int port, int flags) {
+    if (reply == ProxyReply::kFail) fail();
+    if (reply != ProxyReply::kOk) return -1;
+    target_->setIpBytes(ip);
+    target_->setPort(port);
+    state_ = kProxyEstablished;
+    return flags & kWritable;
+}
+
 int i4_proxy_sock::step(int flags) {
     uint8_t request[kBufferSize];
     uint8_t ip[4] = {0, 0, 0, 0};
@@ -132,25 +150,16 @@ int i4_proxy_sock::step(int flags) {
             return -1;
         case kProxySocks4Send: {
             if (target_ == nullptr) return 0;
-            int n = socks4_request(kProxyConnect, target_->port(), ip, target_->hostName(), request, sizeof(request));
-            if (n < 0) {
-                fail();
-                return -1;
-            }
-            prepareSend(request, n, kProxySocks4Reply);
-            sendPending();
+            sendRequest(request,
+                        socks4_request(kProxyConnect, target_->port(), ip, target_->hostName(), request, sizeof(request)),
+                        kProxySocks4Reply);
             return -1;
         }
         case kProxySocks4Reply: {
             if (!readReply(kSocks4ReplyLength)) return -1;
             int port = 0;
             ProxyReply reply = socks4_reply(buffer_, bufferCount_, ip, &port);
-            if (reply == ProxyReply::kFail) fail();
-            if (reply != ProxyReply::kOk) return -1;
-            target_->setIpBytes(ip);
-            target_->setPort(port);
-            state_ = kProxyEstablished;
-            return flags & kWritable;
+            return takeConnectReply(reply, ip, port, flags);
         }
         case kProxySocks5Greeting:
             prepareSend(kSocks5Greeting, kSocks5GreetingLength, kProxySocks5Method);
@@ -190,25 +199,16 @@ int i4_proxy_sock::step(int flags) {
                 fail();
                 return -1;
             }
-            int n = socks5_request(kProxyConnect, target_->port(), ip, target_->hostName(), request, sizeof(request));
-            if (n < 0) {
-                fail();
-                return -1;
-            }
-            prepareSend(request, n, kProxySocks5Reply);
-            sendPending();
+            sendRequest(request,
+                        socks5_request(kProxyConnect, target_->port(), ip, target_->hostName(), request, sizeof(request)),
+                        kProxySocks5Reply);
             return -1;
         }
         case kProxySocks5Reply: {
             if (!readReply(kSocks5ReplyLength)) return -1;
             int port = 0;
             ProxyReply reply = socks5_reply(buffer_, bufferCount_, ip, &port);
-            if (reply == ProxyReply::kFail) fail();
-            if (reply != ProxyReply::kOk) return -1;
-            target_->setIpBytes(ip);
-            target_->setPort(port);
-            state_ = kProxyEstablished;
-            return flags & kWritable;
+            return takeConnectReply(reply, ip, port, flags);
         }
         default:
             fail();

@@ -57,6 +57,10 @@ private:
     // Reads the HTTP header one byte at a time so no tunnel byte is taken.
     void stepHttpReply();
     void fail() { state_ = kProxyFailed; }
+    // Sends a built request (n < 0: it could not be built) and moves on.
+    void sendRequest(const uint8_t* request, int n, int nextState);
+    // Takes a connect reply: the tunnel stands when it is complete and good.
+    int takeConnectReply(ProxyReply reply, const uint8_t ip[4], int port, int flags);
     // Runs one step of a handshake state; -1 to go on, or a wait result.
     int step(int flags);
 

@@ -5,7 +5,7 @@
 #include "core/net/network_protocol.h"
 #include "core/net/peer_connector.h"
 #include "core/net/socket_pool.h"
-#include "core/task/spawn_failure.h"
+#include "v4ada/threads/spawn_failure.h"
 #include "net_fixture.h"
 #include "tcp_test_fixture.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/task/spawn_failure.h"
+#include "v4ada/threads/spawn_failure.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "v4ada/error/error.h"
+#include "v4ada/threads/spawn_failure.h"
 
 namespace {
 
@@ -46,26 +47,6 @@ TEST_F(ThreadTrapDeathTest, OtherExceptionEscapingAWorkerEndsTheProcessWithFailu
 std::atomic<int> ran{0};
 
 void counting_entry(void*) { ++ran; }
-
-// A default stack larger than any address space makes pthread_create fail.
-class HugeDefaultStack {
-public:
-    HugeDefaultStack() {
-        pthread_getattr_default_np(&saved_);
-        pthread_attr_t huge;
-        pthread_attr_init(&huge);
-        pthread_attr_setstacksize(&huge, SIZE_MAX / 4);
-        pthread_setattr_default_np(&huge);
-        pthread_attr_destroy(&huge);
-    }
-    ~HugeDefaultStack() {
-        pthread_setattr_default_np(&saved_);
-        pthread_attr_destroy(&saved_);
-    }
-
-private:
-    pthread_attr_t saved_;
-};
 
 TEST(ThreadSpawnTest, FailedCreationIsReportedAndNotCounted) {
     ran = 0;
