@@ -7,22 +7,9 @@
 
 namespace {
 
-inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
 inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (x & z) | (y & z); }
 inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
-
-inline uint32_t load_le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline void store_le32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 }  // namespace
 
@@ -33,37 +20,36 @@ void Md4Context::init() {
     state_[1] = 0xefcdab89;
     state_[2] = 0x98badcfe;
     state_[3] = 0x10325476;
-    bits_ = 0;
-    std::memset(buffer_, 0, sizeof buffer_);
+    blocks_.reset();
 }
 
 void Md4Context::transform(const uint8_t* block) {
     uint32_t x[16];
-    for (int i = 0; i < 16; i++) x[i] = load_le32(block + 4 * i);
+    for (int i = 0; i < 16; i++) x[i] = digest_load_le32(block + 4 * i);
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
 
     static const int r1[4] = {3, 7, 11, 19};
     for (int i = 0; i < 16; i += 4) {
-        a = rotl(a + F(b, c, d) + x[i], r1[0]);
-        d = rotl(d + F(a, b, c) + x[i + 1], r1[1]);
-        c = rotl(c + F(d, a, b) + x[i + 2], r1[2]);
-        b = rotl(b + F(c, d, a) + x[i + 3], r1[3]);
+        a = digest_rotl(a + F(b, c, d) + x[i], r1[0]);
+        d = digest_rotl(d + F(a, b, c) + x[i + 1], r1[1]);
+        c = digest_rotl(c + F(d, a, b) + x[i + 2], r1[2]);
+        b = digest_rotl(b + F(c, d, a) + x[i + 3], r1[3]);
     }
     static const int r2[4] = {3, 5, 9, 13};
     for (int i = 0; i < 4; i++) {
-        a = rotl(a + G(b, c, d) + x[i] + 0x5a827999, r2[0]);
-        d = rotl(d + G(a, b, c) + x[i + 4] + 0x5a827999, r2[1]);
-        c = rotl(c + G(d, a, b) + x[i + 8] + 0x5a827999, r2[2]);
-        b = rotl(b + G(c, d, a) + x[i + 12] + 0x5a827999, r2[3]);
+        a = digest_rotl(a + G(b, c, d) + x[i] + 0x5a827999, r2[0]);
+        d = digest_rotl(d + G(a, b, c) + x[i + 4] + 0x5a827999, r2[1]);
+        c = digest_rotl(c + G(d, a, b) + x[i + 8] + 0x5a827999, r2[2]);
+        b = digest_rotl(b + G(c, d, a) + x[i + 12] + 0x5a827999, r2[3]);
     }
     static const int r3[4] = {3, 9, 11, 15};
     static const int order[4] = {0, 2, 1, 3};
     for (int k = 0; k < 4; k++) {
         int i = order[k];
-        a = rotl(a + H(b, c, d) + x[i] + 0x6ed9eba1, r3[0]);
-        d = rotl(d + H(a, b, c) + x[i + 8] + 0x6ed9eba1, r3[1]);
-        c = rotl(c + H(d, a, b) + x[i + 4] + 0x6ed9eba1, r3[2]);
-        b = rotl(b + H(c, d, a) + x[i + 12] + 0x6ed9eba1, r3[3]);
+        a = digest_rotl(a + H(b, c, d) + x[i] + 0x6ed9eba1, r3[0]);
+        d = digest_rotl(d + H(a, b, c) + x[i + 8] + 0x6ed9eba1, r3[1]);
+        c = digest_rotl(c + H(d, a, b) + x[i + 4] + 0x6ed9eba1, r3[2]);
+        b = digest_rotl(b + H(c, d, a) + x[i + 12] + 0x6ed9eba1, r3[3]);
     }
 
     state_[0] += a;
@@ -73,46 +59,14 @@ void Md4Context::transform(const uint8_t* block) {
 }
 
 void Md4Context::update(const void* data, size_t count) {
-    const uint8_t* in = static_cast<const uint8_t*>(data);
-    size_t used = static_cast<size_t>((bits_ >> 3) & 63);
-    bits_ += static_cast<uint64_t>(count) << 3;
-
-    if (used != 0) {
-        size_t room = 64 - used;
-        if (count < room) {
-            std::memcpy(buffer_ + used, in, count);
-            return;
-        }
-        std::memcpy(buffer_ + used, in, room);
-        transform(buffer_);
-        in += room;
-        count -= room;
-    }
-    while (count >= 64) {
-        transform(in);
-        in += 64;
-        count -= 64;
-    }
-    if (count != 0) std::memcpy(buffer_, in, count);
+    blocks_.update(data, count, [this](const uint8_t* block) { transform(block); });
 }
 
 void Md4Context::final(uint8_t* out) {
-    uint8_t length[8];
-    store_le32(length, static_cast<uint32_t>(bits_));
-    store_le32(length + 4, static_cast<uint32_t>(bits_ >> 32));
-
-    // Pad with 0x80 then zeros up to 56 bytes mod 64, then the bit length.
-    static const uint8_t padding[64] = {0x80};
-    size_t used = static_cast<size_t>((bits_ >> 3) & 63);
-    size_t padLength = used < 56 ? 56 - used : 120 - used;
-    update(padding, padLength);
-    update(length, 8);
-
-    for (int i = 0; i < 4; i++) store_le32(out + 4 * i, state_[i]);
-
+    blocks_.finish([this](const uint8_t* block) { transform(block); });
+    for (int i = 0; i < 4; i++) digest_store_le32(out + 4 * i, state_[i]);
     std::memset(state_, 0, sizeof state_);
-    bits_ = 0;
-    std::memset(buffer_, 0, sizeof buffer_);
+    blocks_.reset();
 }
 
 void md4String(uint8_t* out, const char* text) {

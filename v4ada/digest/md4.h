@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "v4ada/digest/digest_blocks.h"
 #include "v4ada/file/file.h"
 
 constexpr int kMd4DigestSize = 16;
@@ -24,8 +25,7 @@ private:
     void transform(const uint8_t* block);
 
     uint32_t state_[4];
-    uint64_t bits_;  // bits hashed so far
-    uint8_t buffer_[64];
+    DigestBlocks blocks_;
 };
 
 // MD4 of the text's bytes, terminator excluded; a null text counts as empty.

@@ -7,20 +7,6 @@
 
 namespace {
 
-inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
-
-inline uint32_t load_le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline void store_le32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 // Per-step shift amounts and sine-derived constants of RFC 1321.
 const int kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
                         5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
@@ -40,17 +26,16 @@ const uint32_t kSine[64] = {
 }  // namespace
 
 void Md5Context::init() {
-    count_[0] = count_[1] = 0;
+    blocks_.reset();
     state_[0] = 0x67452301;
     state_[1] = 0xefcdab89;
     state_[2] = 0x98badcfe;
     state_[3] = 0x10325476;
-    std::memset(buffer_, 0, sizeof buffer_);
 }
 
 void Md5Context::transform(const uint8_t* block) {
     uint32_t x[16];
-    for (int i = 0; i < 16; i++) x[i] = load_le32(block + 4 * i);
+    for (int i = 0; i < 16; i++) x[i] = digest_load_le32(block + 4 * i);
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
 
     for (int i = 0; i < 64; i++) {
@@ -69,7 +54,7 @@ void Md5Context::transform(const uint8_t* block) {
             f = c ^ (b | ~d);
             g = (7 * i) % 16;
         }
-        uint32_t next = b + rotl(a + f + kSine[i] + x[g], kShift[i]);
+        uint32_t next = b + digest_rotl(a + f + kSine[i] + x[g], kShift[i]);
         a = d;
         d = c;
         c = b;
@@ -84,49 +69,14 @@ void Md5Context::transform(const uint8_t* block) {
 
 void Md5Context::update(const void* data, long length) {
     if (length <= 0) return;
-    const uint8_t* in = static_cast<const uint8_t*>(data);
-    size_t count = static_cast<size_t>(length);
-    size_t used = (count_[0] >> 3) & 63;
-
-    uint64_t bits = (static_cast<uint64_t>(count_[1]) << 32 | count_[0]) + (static_cast<uint64_t>(count) << 3);
-    count_[0] = static_cast<uint32_t>(bits);
-    count_[1] = static_cast<uint32_t>(bits >> 32);
-
-    if (used != 0) {
-        size_t room = 64 - used;
-        if (count < room) {
-            std::memcpy(buffer_ + used, in, count);
-            return;
-        }
-        std::memcpy(buffer_ + used, in, room);
-        transform(buffer_);
-        in += room;
-        count -= room;
-    }
-    while (count >= 64) {
-        transform(in);
-        in += 64;
-        count -= 64;
-    }
-    if (count != 0) std::memcpy(buffer_, in, count);
+    blocks_.update(data, static_cast<size_t>(length), [this](const uint8_t* block) { transform(block); });
 }
 
 void Md5Context::final(uint8_t* out) {
-    uint8_t length[8];
-    store_le32(length, count_[0]);
-    store_le32(length + 4, count_[1]);
-
-    static const uint8_t padding[64] = {0x80};
-    size_t used = (count_[0] >> 3) & 63;
-    size_t padLength = used < 56 ? 56 - used : 120 - used;
-    update(padding, static_cast<long>(padLength));
-    update(length, 8);
-
-    for (int i = 0; i < 4; i++) store_le32(out + 4 * i, state_[i]);
-
-    count_[0] = count_[1] = 0;
+    blocks_.finish([this](const uint8_t* block) { transform(block); });
+    for (int i = 0; i < 4; i++) digest_store_le32(out + 4 * i, state_[i]);
     std::memset(state_, 0, sizeof state_);
-    std::memset(buffer_, 0, sizeof buffer_);
+    blocks_.reset();
 }
 
 bool md5File(const char* path, char* out) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "v4ada/digest/digest_blocks.h"
+
 constexpr int kMd5DigestSize = 16;
 
 class Md5Context {
@@ -19,9 +21,8 @@ public:
 private:
     void transform(const uint8_t* block);
 
-    uint32_t count_[2];  // bits processed, low word first
     uint32_t state_[4];
-    uint8_t buffer_[64];
+    DigestBlocks blocks_;
 };
 
 // Digest of the whole file at `path` as 32 lower-case hex digits and a
