@@ -18,6 +18,16 @@ i4_tcpip_protocol* loopback_protocol(const ProxySettings* settings) {
     return protocol;
 }
 
+std::unique_ptr<i4_tcpip_protocol> proxied_protocol(int type, int port, const char* user, const char* password) {
+    ProxySettings settings;
+    settings.type = type;
+    settings.setHost("127.0.0.1");
+    settings.port = port;
+    settings.setUser(user);
+    settings.setPassword(password);
+    return std::unique_ptr<i4_tcpip_protocol>(loopback_protocol(&settings));
+}
+
 Listener::Listener() : protocol_(loopback_protocol(nullptr)) {
     socket_.reset(protocol_->listen(0, 0, kSocketStream, nullptr));
     if (socket_) {

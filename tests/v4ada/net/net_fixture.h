@@ -11,6 +11,7 @@
 #include "v4ada/file/ram_file.h"
 #include "v4ada/net/address.h"
 #include "v4ada/net/protocol.h"
+#include "v4ada/net/proxy_settings.h"
 #include "v4ada/net/socket.h"
 
 namespace nettest {
@@ -20,6 +21,10 @@ std::unique_ptr<i4_tcpip_address> loopback(int port);
 
 // A protocol whose listen binds 127.0.0.1 only.
 i4_tcpip_protocol* loopback_protocol(const ProxySettings* settings);
+
+// A protocol through a proxy at 127.0.0.1:port (listening on 127.0.0.1).
+std::unique_ptr<i4_tcpip_protocol> proxied_protocol(int type, int port, const char* user = nullptr,
+                                                    const char* password = nullptr);
 
 // A listening stream socket on an OS-chosen port (through a protocol
 // without proxy); port() tells which.

@@ -17,16 +17,7 @@ namespace {
 using nettest::ScriptedPeer;
 using Steps = std::vector<ScriptedPeer::Step>;
 
-std::unique_ptr<i4_tcpip_protocol> proxied_protocol(int type, int port, const char* user = nullptr,
-                                                    const char* password = nullptr) {
-    ProxySettings settings;
-    settings.type = type;
-    settings.setHost("127.0.0.1");
-    settings.port = port;
-    settings.setUser(user);
-    settings.setPassword(password);
-    return std::unique_ptr<i4_tcpip_protocol>(nettest::loopback_protocol(&settings));
-}
+using nettest::proxied_protocol;
 
 std::string bytes(std::initializer_list<int> values) {
     std::string out;

@@ -118,15 +118,6 @@ private:
     bool ready_ = false;
 };
 
-std::unique_ptr<i4_tcpip_protocol> proxied(int type, int port, const char* user, const char* password) {
-    ProxySettings settings;
-    settings.type = type;
-    settings.setHost("127.0.0.1");
-    settings.port = port;
-    settings.setUser(user);
-    settings.setPassword(password);
-    return std::unique_ptr<i4_tcpip_protocol>(nettest::loopback_protocol(&settings));
-}
 
 // Connects to host:port through the protocol and checks an echo round trip.
 void expect_echo(i4_protocol* protocol, const char* host, int port, const std::string& log) {
@@ -157,10 +148,10 @@ TEST(RealProxy, TinyproxyConnectWithBasicAuthorisation) {
     Daemon daemon(program, "tinyproxy.conf", config, {"-d", "-c", "@DIR@/tinyproxy.conf"}, port);
     ASSERT_TRUE(daemon.ready()) << daemon.log();
 
-    auto protocol = proxied(kProxyHttp, port, "alice", "s3cret");
+    auto protocol = nettest::proxied_protocol(kProxyHttp, port, "alice", "s3cret");
     expect_echo(protocol.get(), "127.0.0.1", echo.port(), daemon.log());
 
-    auto wrong = proxied(kProxyHttp, port, "alice", "wrong");
+    auto wrong = nettest::proxied_protocol(kProxyHttp, port, "alice", "wrong");
     std::unique_ptr<i4_address> target(wrong->resolve("127.0.0.1"));
     target->setPort(echo.port());
     EXPECT_EQ(nullptr, wrong->connect(target.get(), kSocketStream, true));
@@ -185,11 +176,11 @@ TEST(RealProxy, DanteSocks4AndSocks5) {
                   port);
     ASSERT_TRUE(daemon.ready()) << daemon.log();
 
-    auto socks4 = proxied(kProxySocks4, port, nullptr, nullptr);
+    auto socks4 = nettest::proxied_protocol(kProxySocks4, port, nullptr, nullptr);
     expect_echo(socks4.get(), "127.0.0.1", echo.port(), daemon.log());
 
     // SOCKS5 with the target given by name, resolved by the proxy.
-    auto socks5 = proxied(kProxySocks5, port, nullptr, nullptr);
+    auto socks5 = nettest::proxied_protocol(kProxySocks5, port, nullptr, nullptr);
     expect_echo(socks5.get(), "localhost", echo.port(), daemon.log());
 
     // A target the proxy cannot reach fails the handshake.
