@@ -208,8 +208,9 @@ int i4_proxy_sock::step(int flags) {
             return -1;
         }
         case kProxySocks5Reply: {
-            if (!readReply(kSocks5ReplyLength)) return -1;
-            int port = 0;
+            // The length shows only once the address type is in.
+            if (!readReply(socks5_reply_length(buffer_, bufferCount_))) return -1;
+            int port = target_ != nullptr ? target_->port() : 0;
             ProxyReply reply = socks5_reply(buffer_, bufferCount_, ip, &port);
             return takeConnectReply(reply, ip, port, flags);
         }
