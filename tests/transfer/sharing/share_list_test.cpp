@@ -7,10 +7,18 @@
 #include <vector>
 
 #include "core/meta/file_meta.h"
-#include "transfer/sharing_fixture.h"
+#include "support/bytes.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+#include "support/ui_capture.h"
 #include "v4ada/file/fs.h"
 
 namespace {
+
+using support::file_exists;
+using support::read_file;
+
+std::string counted(const std::string& text) { return support::as_text(support::counted_text(text)); }
 
 std::vector<std::string> pathsOf(ShareList& list) {
     std::vector<OwnedString> paths;
@@ -29,18 +37,18 @@ std::unique_ptr<FileMeta> recordAt(const std::string& path) {
 class ShareListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(dir.path().empty());
+        ASSERT_TRUE(dir.ok());
         for (const char* name : {"a", "A", "b", "incoming"}) ASSERT_TRUE(fs_make_dir((dir / name).c_str()));
         incoming = dir / "incoming";
     }
 
     std::string shareDat(const std::string& bytes) {
-        put_file(dir / "share.dat", bytes);
+        support::write_file(dir / "share.dat", bytes);
         return dir / "share.dat";
     }
 
-    SharingDir dir;
-    SharingOutput output;
+    support::TempDir dir;
+    support::CaptureUI output;
     std::string incoming;
     ShareList list;
 };
@@ -118,8 +126,8 @@ TEST_F(ShareListTest, DamagedShareDatKeepsWhatWasReadAndIsPutAside) {
         EXPECT_EQ(pathsOf(loaded), (std::vector<std::string>{dir / "a", incoming}));
         EXPECT_EQ(output.debugged(), kShareListLoadError);
         // The damaged file is kept for the user, never saved over.
-        EXPECT_FALSE(exists(path));
-        EXPECT_EQ(get_file(path + ".corrupt"), counted(dir / "a") + c.tail);
+        EXPECT_FALSE(file_exists(path));
+        EXPECT_EQ(read_file(path + ".corrupt"), counted(dir / "a") + c.tail);
         EXPECT_NE(output.text().find("kept as " + path + ".corrupt"), std::string::npos) << output.text();
         fs_remove((path + ".corrupt").c_str());
     }
@@ -133,7 +141,7 @@ TEST_F(ShareListTest, SaveWritesCountedPathsBackToBack) {
     list.addFile(kIncompleteFilesName, partial.get());
     std::string path = dir / "share.dat";
     ASSERT_TRUE(list.save(path.c_str()));
-    EXPECT_EQ(get_file(path), counted(dir / "b") + counted(dir / "a") + counted("/not/checked"));
+    EXPECT_EQ(read_file(path), counted(dir / "b") + counted(dir / "a") + counted("/not/checked"));
     list.clear();
 
     ShareList reloaded;
@@ -145,7 +153,7 @@ TEST_F(ShareListTest, FailedSaveKeepsTheOldFileAndIsReported) {
     std::string path = shareDat("old");
     ASSERT_TRUE(list.addDirectory(std::string(70000, 'x').c_str(), false));  // too long to encode
     EXPECT_FALSE(list.save(path.c_str()));
-    EXPECT_EQ(get_file(path), "old");
+    EXPECT_EQ(read_file(path), "old");
     EXPECT_EQ(output.text(), "Couldn't save " + path + "\n");
     EXPECT_EQ(output.debugged(), kShareListSaveError);
     EXPECT_FALSE(list.save((dir / "no/such/dir/share.dat").c_str()));
