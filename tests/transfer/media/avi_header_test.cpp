@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "media_fixture.h"
-#include "v4ada/file/ram_file.h"
+#include "support/memory_files.h"
 
 namespace {
 
@@ -40,9 +40,9 @@ Bytes aviFile(const Bytes& content) {
     return cat({text("RIFF"), le32(0), text("AVI "), text("LIST"), le32(hdrl.size()), hdrl, text("movi")});
 }
 
-bool readHeader(AviHeader& header, Bytes bytes) {
-    i4_ram_file_class file(bytes.data(), bytes.size(), 0);
-    return header.read(&file);
+bool readHeader(AviHeader& header, const Bytes& bytes) {
+    support::ByteReader reader(bytes);
+    return header.read(reader.file());
 }
 
 TEST(AviHeader, WalksStreamLists) {

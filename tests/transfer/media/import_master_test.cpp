@@ -4,6 +4,8 @@
 
 #include "core/meta/file_meta.h"
 #include "media_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "transfer/media/mp3_importer.h"
 #include "transfer/media/mpeg_audio_info.h"
 
@@ -31,10 +33,10 @@ class ImportMasterTest : public ImportTest {
 protected:
     std::string write(const std::string& name, const Bytes& bytes) {
         std::string path = scratch_ / name;
-        writeBytes(path, bytes);
+        EXPECT_TRUE(support::write_file(path, bytes));
         return path;
     }
-    MediaScratch scratch_;
+    support::TempDir scratch_;
 };
 
 TEST_F(ImportMasterTest, ChoosesTheImporterByTheNamesExtension) {

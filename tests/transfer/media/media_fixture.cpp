@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -12,16 +10,7 @@
 #include "transfer/media/import_master.h"
 
 Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
-Bytes le16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes zeros(size_t n) { return Bytes(n, 0); }
-
-Bytes cat(std::initializer_list<Bytes> pieces) {
-    Bytes out;
-    for (const Bytes& p : pieces) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 MemStream::MemStream(const Bytes& bytes) : bytes_(bytes) {
     if (bytes_.empty()) {
@@ -34,29 +23,6 @@ MemStream::MemStream(const Bytes& bytes) : bytes_(bytes) {
 
 MemStream::~MemStream() {
     if (stream_ != nullptr) fclose(stream_);
-}
-
-MediaScratch::MediaScratch() {
-    char pattern[] = "/tmp/tandrel-media-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) ADD_FAILURE() << "no scratch directory";
-    path_ = made != nullptr ? made : "/tmp";
-}
-
-MediaScratch::~MediaScratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-void writeBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-Bytes readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string samplePath(const std::string& name) {

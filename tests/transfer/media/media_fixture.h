@@ -1,24 +1,26 @@
-// Shared helpers of the media tests: byte builders, streams over bytes,
-// a scratch directory, the committed samples and their reference values.
+// Shared helpers of the media tests: big-endian and zero bytes beside the
+// support builders, streams over bytes, the committed samples and their
+// reference values, and a fixture with the importer list.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-using Bytes = std::vector<uint8_t>;
+#include "support/bytes.h"
+
+using support::Bytes;
+using support::cat;
+using support::le16;
+using support::le32;
+using support::text;
 
 Bytes be32(uint32_t v);
-Bytes le16(uint16_t v);
-Bytes le32(uint32_t v);
-Bytes text(const std::string& s);
 Bytes zeros(size_t n);
-Bytes cat(std::initializer_list<Bytes> pieces);
 
 // A read-only stream over a copy of the bytes (fmemopen; a temporary file
 // for no bytes, which fmemopen refuses).
@@ -34,22 +36,6 @@ private:
     Bytes bytes_;
     FILE* stream_;
 };
-
-// A directory removed with its content.
-class MediaScratch {
-public:
-    MediaScratch();
-    ~MediaScratch();
-    MediaScratch(const MediaScratch&) = delete;
-    MediaScratch& operator=(const MediaScratch&) = delete;
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void writeBytes(const std::string& path, const Bytes& bytes);
-Bytes readBytes(const std::string& path);
 
 // The path of a committed sample.
 std::string samplePath(const std::string& name);

@@ -7,6 +7,8 @@
 #include <strings.h>
 
 #include "media_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "transfer/media/avi_header.h"
 #include "transfer/media/media_stream.h"
 #include "transfer/media/mpeg_audio_info.h"
@@ -42,7 +44,7 @@ TEST(MediaSamples, MpegAudioInfoAgreesWithIndependentTools) {
 }
 
 TEST(MediaSamples, CoverArtBeforeTheAudioHoldsFalseHeaders) {
-    Bytes file = readBytes(samplePath("id3v2_picture.mp3"));
+    Bytes file = support::read_bytes(samplePath("id3v2_picture.mp3"));
     uint64_t tagEnd = MpegAudioInfo::id3v2Length(file.data(), file.size());
     ASSERT_GT(tagEnd, 10000u);
     // A search from byte 0 would stop inside the picture.

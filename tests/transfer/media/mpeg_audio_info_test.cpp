@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include "media_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "transfer/media/duration_text.h"
 
 namespace {
@@ -166,9 +168,9 @@ TEST(MpegAudioInfo, DurationTexts) {
 }
 
 TEST(MpegAudioInfo, DurationOfFilesFrom512MiBOn) {
-    MediaScratch scratch;
+    support::TempDir scratch;
     std::string path = scratch / "long.mp3";
-    writeBytes(path, be32(kMpeg1Layer3At128));
+    support::write_file(path, be32(kMpeg1Layer3At128));
     ASSERT_EQ(truncate(path.c_str(), 600ll << 20), 0);
     MpegAudioInfo info;
     ASSERT_EQ(info.read(path.c_str()), 0);
@@ -220,16 +222,16 @@ TEST(MpegAudioInfo, LeadingId3v2TagIsSkipped) {
 }
 
 TEST(MpegAudioInfo, WriteTagAppendsThenOverwrites) {
-    MediaScratch scratch;
+    support::TempDir scratch;
     std::string path = scratch / "song.mp3";
     Bytes audio = withHeader(kMpeg1Layer3At128, 0, 4000);
-    writeBytes(path, audio);
+    support::write_file(path, audio);
 
     MpegAudioInfo info;
     ASSERT_EQ(info.read(path.c_str()), 0);
     EXPECT_FALSE(info.hasId3());
     ASSERT_TRUE(info.writeTag("Title", "Artist", "Album", 1999, "Comment", 5, "Psychadelic"));
-    EXPECT_EQ(readBytes(path).size(), 4000u + kId3v1Size);
+    EXPECT_EQ(support::read_bytes(path).size(), 4000u + kId3v1Size);
 
     MpegAudioInfo again;
     ASSERT_EQ(again.read(path.c_str()), 0);
@@ -242,7 +244,7 @@ TEST(MpegAudioInfo, WriteTagAppendsThenOverwrites) {
     // "n/a" keeps a field, a year out of range and an unknown genre are
     // ignored, track -1 makes version 1.0; the tag is written over.
     ASSERT_TRUE(again.writeTag("n/a", "Other", "n/a", 999, "n/a", -1, "No Such Genre"));
-    Bytes written = readBytes(path);
+    Bytes written = support::read_bytes(path);
     ASSERT_EQ(written.size(), 4000u + kId3v1Size);
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), written.begin()));
     MpegAudioInfo third;
