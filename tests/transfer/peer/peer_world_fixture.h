@@ -14,6 +14,7 @@
 
 #include "core/core_scratch_fixture.h"
 #include "core/meta/user_meta.h"
+#include "core/net/connection.h"
 #include "core/net/net_fixture.h"
 #include "transfer/hub/transfer_handler.h"
 #include "transfer/peer/peer.h"
@@ -66,6 +67,17 @@ std::string helloPayload(UserMeta& user, uint32_t buddyIp, uint16_t buddyPort, b
 // Whether the code at the end of the message verifies with the port.
 bool codeVerifies(uint8_t opcode, const std::string& payload, int port);
 UserMeta makeUser(const char* nickname, uint32_t ip, uint16_t port, uint8_t hashByte);
+// A loopback port held bound (not listening, address reuse on) so that no
+// other socket is handed it, while a listener with address reuse may still
+// take it. Close the descriptor when done.
+int reservePort(int* port);
+
+// A connection that only takes room in the socket pool.
+class IdleConnection : public Connection {
+public:
+    IdleConnection() { setSocket(new coretest::FakeSocket()); }
+    bool doTask() override { return false; }
+};
 
 class PeerWorld : public ::testing::Test {
 protected:
