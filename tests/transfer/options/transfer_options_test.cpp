@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/core_scratch_fixture.h"
+#include "support/daemon.h"
+#include "support/files.h"
+#include "support/loopback.h"
 #include "core/net/network_protocol.h"
 #include "core/options/core_options.h"
 #include "v4ada/net/socket.h"
@@ -26,10 +28,7 @@ protected:
     }
     // Whether a client can connect to the port on the loopback.
     bool accepts(int port) {
-        int fd = coretest::rawConnect(port);
-        if (fd < 0) return false;
-        ::close(fd);
-        return true;
+        return support::accepts_connections(port);
     }
 };
 
@@ -115,7 +114,7 @@ TEST_F(TransferOptionsTest, DirectoriesChangeOnlyWhenTheyCanBeMade) {
     EXPECT_TRUE(isDirectory(dir_ / "t3/deep"));
     EXPECT_STREQ(options->tempDir().c_str(), (dir_ / "t3/deep").c_str());
     // A path through a regular file cannot be made: refused, old kept.
-    write_file(dir_ / "plain", "x");
+    support::write_file(dir_ / "plain", "x");
     EXPECT_FALSE(options->setTemp((dir_ / "plain/t").c_str()));
     EXPECT_STREQ(options->tempDir().c_str(), (dir_ / "t3/deep").c_str());
     EXPECT_FALSE(options->setIncoming((dir_ / "plain/in").c_str()));
@@ -125,9 +124,12 @@ TEST_F(TransferOptionsTest, DirectoriesChangeOnlyWhenTheyCanBeMade) {
 }
 
 TEST_F(TransferOptionsTest, DoorPortMovesTheDoorAndKeepsTheProxy) {
-    int firstPort = 0, secondPort = 0;
-    int firstHold = reservePort(&firstPort);
-    int secondHold = reservePort(&secondPort);
+    support::PortLease firstLease;
+    support::PortLease secondLease;
+    int firstPort = firstLease.port();
+    int secondPort = secondLease.port();
+    ASSERT_NE(firstPort, 0);
+    ASSERT_NE(secondPort, 0);
     TransferOptions* options = transferOptions();
     ASSERT_TRUE(options->setDoorPort(firstPort));
     PeerDoor* first = peerDoor();
@@ -158,15 +160,13 @@ TEST_F(TransferOptionsTest, DoorPortMovesTheDoorAndKeepsTheProxy) {
     proxy.port = 1080;
     proxy.setHost("127.0.0.1");
     coreOptions()->setProxy(&proxy);
-    setNetworkProtocol(std::shared_ptr<i4_protocol>(coretest::loopbackProtocol()));
+    setNetworkProtocol(std::shared_ptr<i4_protocol>(support::loopback_protocol()));
     ASSERT_TRUE(options->setDoorPort(firstPort));
     EXPECT_EQ(peerDoor(), nullptr);
     step();
     EXPECT_FALSE(accepts(secondPort));
     ASSERT_NE(coreOptions()->proxySettings(), nullptr);
     EXPECT_EQ(coreOptions()->proxySettings()->type, kProxySocks5);
-    ::close(firstHold);
-    ::close(secondHold);
 }
 
 TEST_F(TransferOptionsTest, OpenDoorOpensOnceAndReportsAPortInUse) {
@@ -175,7 +175,7 @@ TEST_F(TransferOptionsTest, OpenDoorOpensOnceAndReportsAPortInUse) {
     std::shared_ptr<i4_protocol> protocol = networkProtocol();
     i4_socket* busy = protocol->listen(0, 0, kSocketStream, nullptr);
     ASSERT_NE(busy, nullptr);
-    int port = coretest::localPort(busy);
+    int port = support::local_port(busy);
     coreOptions()->setIntOption("doorPort", port);
     transferOptions()->load();
     openDoor(coreOptions()->proxySettings(), PeerDoor::kStartupListenMs);

@@ -11,6 +11,7 @@
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer_door.h"
+#include "support/loopback.h"
 #include "transfer/peer/iclt_opcodes.h"
 #include "transfer/peer/peer_world_fixture.h"
 #include "v4ada/net/socket.h"
@@ -80,7 +81,9 @@ TEST_F(ClientPoolTest, ConnectResults) {
         Peer* out = nullptr;
         EXPECT_EQ(clientPool()->connect(&user, &out, false), c.result) << c.what;
         EXPECT_EQ(dialer_.dialed.size() - before, c.dialed) << c.what;
-        if (c.result == ClientPool::kConnected) EXPECT_EQ(out, known) << c.what;
+        if (c.result == ClientPool::kConnected) {
+            EXPECT_EQ(out, known) << c.what;
+        }
         if (c.dialed) {
             EXPECT_EQ(dialer_.dialed.back()->remoteIp(), c.userIp) << c.what;
             EXPECT_FALSE(dialer_.dialed.back()->persistent()) << c.what;
@@ -189,7 +192,7 @@ TEST_F(ClientPoolTest, FailedConnectToAHighPortReachesEveryHandler) {
     events_.clear();
     clientPool()->setDialer(nullptr);
     int port = 0;
-    int fd = coretest::rawRefusingTcp(&port);
+    int fd = support::raw_refusing_tcp(&port);
     UserMeta refusing = makeUser("near", ipFromText("127.0.0.1"), static_cast<uint16_t>(port), 0);
     ASSERT_EQ(clientPool()->connect(&refusing, &out, false), ClientPool::kConnecting);
     ASSERT_TRUE(stepUntil([&] { return events_.size() >= 2; }));
@@ -203,7 +206,7 @@ TEST_F(ClientPoolTest, ConnectedOutgoingPeerHelloesAndJoins) {
     std::shared_ptr<i4_protocol> protocol = networkProtocol();
     i4_socket* listener = protocol->listen(0, 0, kSocketStream, nullptr);
     ASSERT_NE(listener, nullptr);
-    int port = coretest::localPort(listener);
+    int port = support::local_port(listener);
     UserMeta user = makeUser("ola", ipFromText("127.0.0.1"), static_cast<uint16_t>(port), 0);
     Peer* out = nullptr;
     ASSERT_EQ(clientPool()->connect(&user, &out, false), ClientPool::kConnecting);
@@ -213,7 +216,7 @@ TEST_F(ClientPoolTest, ConnectedOutgoingPeerHelloesAndJoins) {
     delete listener;
     int fd = dup(static_cast<i4_tcpip_sock*>(accepted)->descriptor());
     delete accepted;
-    ScriptedPeer other(fd);
+    FrameClient other(fd);
     ASSERT_TRUE(awaitFrames(other, 1));
     EXPECT_EQ(other.frames[0].opcode, ICLT_HELLO);
     UserMeta ola = makeUser("ola", 0, static_cast<uint16_t>(port), 50);

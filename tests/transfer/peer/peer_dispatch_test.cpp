@@ -91,7 +91,7 @@ protected:
     }
 
     FakeDownload* download_ = nullptr;
-    std::unique_ptr<ScriptedPeer> client_;
+    std::unique_ptr<FrameClient> client_;
     int users_ = 0;
 };
 
@@ -101,9 +101,9 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
     record->setFileHash(hashOf(5));
     record->setName("tune");
     listed.add(record);
-    std::string range = coretest::le32(0) + coretest::le32(3) + "abc";
+    std::string range = le32(0) + le32(3) + "abc";
     std::string ranges;
-    for (uint32_t value : {0u, 20u, 7u, 10u, 30u, 7u}) ranges += coretest::le32(value);
+    for (uint32_t value : {0u, 20u, 7u, 10u, 30u, 7u}) ranges += le32(value);
     std::string h1 = hashBytes(hashOf(1));
     std::string h2 = hashBytes(hashOf(2));
     std::string h9 = hashBytes(hashOf(9));
@@ -135,8 +135,8 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
         {"name request, unknown", ICLT_FILE_NAME_REQUEST, h9, {}, {}},
         {"file name", ICLT_FILE_NAME, h1 + str("x.bin"), {"fileNameAnswer x.bin"}, {}},
         {"have file", ICLT_HAVE_FILE, h1, {"addSource 1 zed"}, {}},
-        {"queue rank", ICLT_QUEUE_RANK, coretest::le32(7), {"placeInQueue 7"}, {}},
-        {"directory list", ICLT_DIRECTORY_LIST, coretest::le32(2) + str("a") + str("b"),
+        {"queue rank", ICLT_QUEUE_RANK, le32(7), {"placeInQueue 7"}, {}},
+        {"directory list", ICLT_DIRECTORY_LIST, le32(2) + str("a") + str("b"),
          {"setViewFlag 1", "gotDirectories a b"}, {}},
         {"directory files", ICLT_DIRECTORY_FILES, str("d") + fileListWire(listed), {"setViewFlag 1", "gotFiles d tune"}, {}},
         {"view refused", ICLT_FILE_VIEW_REFUSED, "", {"filesRefused", "setViewFlag 0"}, {}},
@@ -148,7 +148,7 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
         {"file meta", ICLT_FILE_META, h1 + "hs", {"setHashSetWithCrumbs hs"}, {}},
         {"meta request", ICLT_FILE_META_REQUEST, h2, {}, {ICLT_FILE_META}},
         {"meta request, unknown", ICLT_FILE_META_REQUEST, h9, {}, {ICLT_NO_SUCH_FILE}},
-        {"have crumb", ICLT_HAVE_CRUMB, h1 + coretest::le32(5), {"haveNotice 5"}, {}},
+        {"have crumb", ICLT_HAVE_CRUMB, h1 + le32(5), {"haveNotice 5"}, {}},
         {"address mismatch", ICLT_ADDRESS_MISMATCH, "", {"retestFirewall"}, {}},
         {"74", 74, "", {}, {}},
         {"75", 75, "xx", {}, {}},
@@ -167,7 +167,9 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
         TCPConnection* seen = sides_.uploads.lastPeer;
         if (!seen) seen = download_->lastConnection;
         if (!seen) seen = sides_.downloads.lastConnection;
-        if (seen) EXPECT_EQ(seen, peer) << c.what;
+        if (seen) {
+            EXPECT_EQ(seen, peer) << c.what;
+        }
         sides_.uploads.lastPeer = nullptr;
         download_->lastConnection = nullptr;
         sides_.downloads.lastConnection = nullptr;
@@ -221,11 +223,11 @@ TEST_F(PeerDispatch, RepliesCarryTheirFields) {
 
 TEST_F(PeerDispatch, SetAddressTakesBothAddresses) {
     Peer* peer = connect();
-    exchange(ICLT_SET_ADDRESS, coretest::le32(ipFromText("10.0.0.5")) + coretest::le32(ipFromText("10.0.0.6")));
+    exchange(ICLT_SET_ADDRESS, le32(ipFromText("10.0.0.5")) + le32(ipFromText("10.0.0.6")));
     EXPECT_EQ(peer->user()->ip(), ipFromText("10.0.0.5"));
     EXPECT_EQ(peer->remoteIp(), ipFromText("10.0.0.5"));
     EXPECT_EQ(peer->user()->buddyIp(), ipFromText("10.0.0.6"));
-    exchange(ICLT_SET_ADDRESS, coretest::le32(0) + coretest::le32(0));
+    exchange(ICLT_SET_ADDRESS, le32(0) + le32(0));
     EXPECT_EQ(peer->user()->ip(), kLoopback);
 }
 
@@ -237,14 +239,14 @@ TEST_F(PeerDispatch, ShortPayloadsDropTheConnection) {
         std::string payload;
     } cases[] = {
         {"hash cut", ICLT_NO_SUCH_FILE, h1.substr(0, 10)},
-        {"ranges cut", ICLT_PART_REQUEST, hashBytes(hashOf(2)) + coretest::le32(1)},
+        {"ranges cut", ICLT_PART_REQUEST, hashBytes(hashOf(2)) + le32(1)},
         {"rank cut", ICLT_QUEUE_RANK, "ab"},
         {"crumb cut", ICLT_HAVE_CRUMB, h1 + "x"},
         {"map cut", ICLT_FILE_STATUS, h1 + le16(40) + "\x01"},
         {"string cut", ICLT_MESSAGE, le16(10) + "abc"},
-        {"address cut", ICLT_CALLBACK_REQUEST, coretest::le32(1)},
-        {"directory count beyond the message", ICLT_DIRECTORY_LIST, coretest::le32(1000000) + str("a")},
-        {"file list that does not parse", ICLT_DIRECTORY_FILES, str("d") + coretest::le32(3) + "junk"},
+        {"address cut", ICLT_CALLBACK_REQUEST, le32(1)},
+        {"directory count beyond the message", ICLT_DIRECTORY_LIST, le32(1000000) + str("a")},
+        {"file list that does not parse", ICLT_DIRECTORY_FILES, str("d") + le32(3) + "junk"},
     };
     for (const Case& c : cases) {
         Peer* peer = connect();
@@ -314,7 +316,7 @@ TEST_F(PeerDispatch, DirectoryRequestsFollowFrAllow) {
     connect();
     Exchange list = exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
     ASSERT_EQ(list.replies.size(), 1u);
-    EXPECT_EQ(list.replies[0].payload, coretest::le32(2) + str("/music") + str("!Incomplete Files"));
+    EXPECT_EQ(list.replies[0].payload, le32(2) + str("/music") + str("!Incomplete Files"));
     Exchange files = exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/music"));
     ASSERT_EQ(files.replies.size(), 1u);
     std::string body = files.replies[0].payload;
@@ -359,7 +361,7 @@ TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {
         setNetworkGateway(c.gateway ? &sides_.gateway : nullptr);
         connect();
         size_t before = dialer.dialed.size();
-        exchange(ICLT_CALLBACK_REQUEST, coretest::le32(c.ip) + le16(4662));
+        exchange(ICLT_CALLBACK_REQUEST, le32(c.ip) + le16(4662));
         EXPECT_EQ(dialer.dialed.size() - before, c.dials ? 1u : 0u) << c.what;
     }
     ASSERT_EQ(dialer.dialed.size(), 1u);
@@ -392,10 +394,10 @@ TEST_F(PeerDispatch, WithNoSideInstalledThePeerAnswersAsWhenNothingMatches) {
         {"message", ICLT_MESSAGE, str("hi"), {ICLT_MESSAGE_REFUSED}},
         {"slot open", ICLT_SLOT_OPEN, "", {ICLT_SLOT_RELEASE}},
         {"partner request", ICLT_PARTNER_REQUEST, h1, {ICLT_PARTNER_REFUSED}},
-        {"data", ICLT_DATA, h1 + coretest::le32(0), {}},
+        {"data", ICLT_DATA, h1 + le32(0), {}},
         {"file status", ICLT_FILE_STATUS, h1 + le16(3), {}},
         {"part request", ICLT_PART_REQUEST, h1 + std::string(24, '\0'), {}},
-        {"directory files answer", ICLT_DIRECTORY_FILES, str("d") + coretest::le32(0), {}},
+        {"directory files answer", ICLT_DIRECTORY_FILES, str("d") + le32(0), {}},
         {"port reachable", ICLT_PORT_REACHABLE, "", {}},
     };
     for (const Case& c : cases) {

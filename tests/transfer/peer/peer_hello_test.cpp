@@ -20,7 +20,7 @@ using PeerHello = PeerWorld;
 const uint32_t kLoopback = ipFromText("127.0.0.1");
 
 TEST_F(PeerHello, AnswerCarriesOurRecordAndACodeForOurDoorPort) {
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     UserMeta alice = makeUser("alice", 0, 40000, 7);
     Peer* peer = acceptHello(&client, alice);
     ASSERT_NE(peer, nullptr);
@@ -50,7 +50,7 @@ TEST_F(PeerHello, AnswerCarriesOurRecordAndACodeForOurDoorPort) {
 TEST_F(PeerHello, OutgoingHelloIsAnsweredAndJoinsThePool) {
     // Our connected() hello, read by a peer object of our own on the other
     // side of a loopback pair.
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     Peer* peer = accept(&client);
     ASSERT_NE(peer, nullptr);
     peer->connected();
@@ -77,7 +77,7 @@ TEST_F(PeerHello, WrongOrMissingCodeStillCompletesUnverified) {
         int codeBytes;
     };
     for (Case c : {Case{false, 4}, Case{true, 3}, Case{true, 0}}) {
-        std::unique_ptr<ScriptedPeer> client;
+        std::unique_ptr<FrameClient> client;
         Peer* peer = accept(&client);
         ASSERT_NE(peer, nullptr);
         UserMeta carol = makeUser("carol", 0, 4001, static_cast<uint8_t>(20 + c.codeBytes));
@@ -90,7 +90,7 @@ TEST_F(PeerHello, WrongOrMissingCodeStillCompletesUnverified) {
 }
 
 TEST_F(PeerHello, ClaimedHighIdOtherThanTheSocketDrawsAddressMismatch) {
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     UserMeta dave = makeUser("dave", ipFromText("192.0.2.7"), 4662, 3);
     Peer* peer = acceptHello(&client, dave);
     ASSERT_NE(peer, nullptr);
@@ -99,7 +99,7 @@ TEST_F(PeerHello, ClaimedHighIdOtherThanTheSocketDrawsAddressMismatch) {
     EXPECT_EQ(client->frames[1].opcode, ICLT_ADDRESS_MISMATCH);
     EXPECT_EQ(peer->user()->ip(), ipFromText("192.0.2.7"));
     // The socket's own address draws nothing.
-    std::unique_ptr<ScriptedPeer> other;
+    std::unique_ptr<FrameClient> other;
     ASSERT_NE(acceptHello(&other, makeUser("erin", kLoopback, 4663, 4)), nullptr);
     ASSERT_TRUE(awaitFrames(*other, 1));
     for (int i = 0; i < 5; i++) step();
@@ -121,7 +121,7 @@ TEST_F(PeerHello, RefusedFirstMessagesDropTheConnection) {
         {"record cut short", ICLT_HELLO, std::string("\x10", 1) + std::string(10, '\0')},
     };
     for (const Case& c : cases) {
-        std::unique_ptr<ScriptedPeer> client;
+        std::unique_ptr<FrameClient> client;
         Peer* peer = accept(&client);
         ASSERT_NE(peer, nullptr);
         client->send(c.opcode, c.payload);
@@ -133,11 +133,11 @@ TEST_F(PeerHello, RefusedFirstMessagesDropTheConnection) {
 }
 
 TEST_F(PeerHello, SameUserTwiceDropsTheSecondConnection) {
-    std::unique_ptr<ScriptedPeer> first;
+    std::unique_ptr<FrameClient> first;
     Peer* listed = acceptHello(&first, makeUser("gina", 0, 4200, 12));
     ASSERT_NE(listed, nullptr);
     // Another address, the same user hash.
-    std::unique_ptr<ScriptedPeer> second;
+    std::unique_ptr<FrameClient> second;
     ASSERT_NE(accept(&second), nullptr);
     UserMeta again = makeUser("gina2", ipFromText("198.51.100.1"), 4300, 12);
     second->send(ICLT_HELLO, helloPayload(again, 0, 0, true, true));
@@ -148,7 +148,7 @@ TEST_F(PeerHello, SameUserTwiceDropsTheSecondConnection) {
 }
 
 TEST_F(PeerHello, LaterHelloIsOnlyLoggedAndPingIsAnswered) {
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     UserMeta hank = makeUser("hank", 0, 4400, 13);
     Peer* peer = acceptHello(&client, hank);
     ASSERT_NE(peer, nullptr);
@@ -164,7 +164,7 @@ TEST_F(PeerHello, LaterHelloIsOnlyLoggedAndPingIsAnswered) {
 
 TEST_F(PeerHello, IdleConnectionsCloseAndKeptOnesStay) {
     // Nothing ever received: 60000 ms and a little more.
-    std::unique_ptr<ScriptedPeer> silent;
+    std::unique_ptr<FrameClient> silent;
     Peer* quiet = accept(&silent);
     ASSERT_NE(quiet, nullptr);
     EXPECT_EQ(quiet->idleMs(), Peer::kIdleStartMs);
@@ -175,7 +175,7 @@ TEST_F(PeerHello, IdleConnectionsCloseAndKeptOnesStay) {
     EXPECT_TRUE(awaitClose(*silent));
 
     // After a hello: 120000 ms of silence.
-    std::unique_ptr<ScriptedPeer> talker;
+    std::unique_ptr<FrameClient> talker;
     Peer* peer = acceptHello(&talker, makeUser("ivy", 0, 4500, 14));
     ASSERT_NE(peer, nullptr);
     step(Peer::kIdleLimitMs - peer->idleMs());
@@ -190,7 +190,7 @@ TEST_F(PeerHello, IdleConnectionsCloseAndKeptOnesStay) {
     EXPECT_TRUE(awaitClose(*talker));
 
     // A kept connection never times out; keeping restarts the count.
-    std::unique_ptr<ScriptedPeer> partner;
+    std::unique_ptr<FrameClient> partner;
     Peer* kept = acceptHello(&partner, makeUser("jo", 0, 4600, 15));
     ASSERT_NE(kept, nullptr);
     step(100000);
@@ -206,7 +206,7 @@ TEST_F(PeerHello, IdleConnectionsCloseAndKeptOnesStay) {
 }
 
 TEST_F(PeerHello, StatusLineShowsNameAddressTimesAndRates) {
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     UserMeta kim = makeUser("kim", 0, 40000, 16);
     int32_t version = 1050;
     kim.setSpecial(ST_VERSION, &version);

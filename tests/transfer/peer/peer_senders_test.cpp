@@ -24,7 +24,7 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
     const uint32_t starts[3] = {0, 100, 200};
     const uint32_t ends[3] = {50, 150, 200};
     std::string ranges;
-    for (uint32_t value : {0u, 100u, 200u, 50u, 150u, 200u}) ranges += coretest::le32(value);
+    for (uint32_t value : {0u, 100u, 200u, 50u, 150u, 200u}) ranges += le32(value);
     struct Case {
         const char* what;
         std::function<void(Peer*)> send;
@@ -42,7 +42,7 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
         {"directory files request", [&](Peer* p) { p->sendDirectoryRequest("/docs"); },
          ICLT_DIRECTORY_FILES_REQUEST, str("/docs")},
         {"directory list", [&](Peer* p) { p->sendDirectoryList(); }, ICLT_DIRECTORY_LIST,
-         coretest::le32(1) + str("/docs")},
+         le32(1) + str("/docs")},
         {"file view refused", [&](Peer* p) { p->sendFileViewRefused(); }, ICLT_FILE_VIEW_REFUSED, ""},
         {"slot release", [&](Peer* p) { p->sendSlotRelease(); }, ICLT_SLOT_RELEASE, ""},
         {"upload request", [&](Peer* p) { p->sendUploadRequest(hashOf(2)); }, ICLT_UPLOAD_REQUEST, h2},
@@ -52,13 +52,13 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
         {"file name request", [&](Peer* p) { p->sendFileNameRequest(hashOf(1)); }, ICLT_FILE_NAME_REQUEST, h1},
         {"call-back request", [&](Peer* p) { p->sendCallbackRequest(ipFromText("1.2.3.4"), 40000); },
          ICLT_CALLBACK_REQUEST, std::string("\x01\x02\x03\x04", 4) + le16(40000)},
-        {"queue rank", [&](Peer* p) { p->sendQueueRank(0x01020304); }, ICLT_QUEUE_RANK, coretest::le32(0x01020304)},
+        {"queue rank", [&](Peer* p) { p->sendQueueRank(0x01020304); }, ICLT_QUEUE_RANK, le32(0x01020304)},
         {"ping", [&](Peer* p) { p->sendPing(); }, ICLT_PING, ""},
         {"partner request", [&](Peer* p) { p->sendPartnerRequest(hashOf(1)); }, ICLT_PARTNER_REQUEST, h1},
-        {"have crumb", [&](Peer* p) { p->sendHaveCrumb(hashOf(1), 19); }, ICLT_HAVE_CRUMB, h1 + coretest::le32(19)},
+        {"have crumb", [&](Peer* p) { p->sendHaveCrumb(hashOf(1), 19); }, ICLT_HAVE_CRUMB, h1 + le32(19)},
         {"port reachable", [&](Peer* p) { p->sendPortReachable(); }, ICLT_PORT_REACHABLE, ""},
     };
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     Peer* peer = acceptHello(&client, makeUser("lee", 0, 4800, 30));
     ASSERT_NE(peer, nullptr);
     ASSERT_TRUE(awaitFrames(*client, 1));
@@ -74,7 +74,7 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
 }
 
 TEST_F(PeerSenders, CrumbPeersGetCrumbRequestsAndSmallFilesNoStatusRequest) {
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     UserMeta crumbPeer = makeUser("max", 0, 4900, 31);
     int32_t one = 1;
     crumbPeer.set("pr", &one, kTagInt);
@@ -99,7 +99,7 @@ TEST_F(PeerSenders, CrumbPeersGetCrumbRequestsAndSmallFilesNoStatusRequest) {
     for (const Case& c : cases) {
         FakeDownload* download = sides_.downloads.add(hashOf(id++), c.size);
         download->partial = c.partial;
-        std::unique_ptr<ScriptedPeer> other;
+        std::unique_ptr<FrameClient> other;
         UserMeta user = makeUser("ned", 0, static_cast<uint16_t>(5000 + id), id);
         if (c.pr) user.set("pr", &c.pr, kTagInt);
         Peer* target = acceptHello(&other, user);
@@ -115,7 +115,7 @@ TEST_F(PeerSenders, ListsStopAtTheFrameCap) {
         std::string directory = longName + std::to_string(100 + i);
         sides_.shares.share(hashOf(static_cast<uint8_t>(i)), 10, "f", directory);
     }
-    std::unique_ptr<ScriptedPeer> client;
+    std::unique_ptr<FrameClient> client;
     Peer* peer = acceptHello(&client, makeUser("oz", 0, 4950, 32));
     ASSERT_NE(peer, nullptr);
     ASSERT_TRUE(awaitFrames(*client, 1));

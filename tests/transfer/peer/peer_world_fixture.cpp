@@ -20,31 +20,33 @@
 #include "transfer/peer/peer_door.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/net/socket.h"
+#include "support/bytes.h"
+#include "support/loopback.h"
 #include "v4ada/threads/linux/threads.h"
 
 namespace transfertest {
 
 // ---- scripted client ----
 
-ScriptedPeer::~ScriptedPeer() {
+FrameClient::~FrameClient() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void ScriptedPeer::send(uint8_t opcode, const std::string& payload) { sendRaw(coretest::frame(opcode, payload)); }
+void FrameClient::send(uint8_t opcode, const std::string& payload) { sendRaw(frame(opcode, payload)); }
 
-void ScriptedPeer::sendRaw(const std::string& bytes) { coretest::rawWrite(fd_, bytes); }
+void FrameClient::sendRaw(const std::string& bytes) { support::raw_write(fd_, bytes); }
 
-ScriptedPeer::ScriptedPeer(int fd) : fd_(fd) {
+FrameClient::FrameClient(int fd) : fd_(fd) {
     // Small frames leave at once instead of waiting for an acknowledgement.
     int on = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
 }
 
-bool ScriptedPeer::poll(int timeoutMs) {
+bool FrameClient::poll(int timeoutMs) {
     if (closed) return false;
     for (int wait = timeoutMs;; wait = 0) {
         bool gone = false;
-        std::string got = coretest::rawRead(fd_, wait, &gone);
+        std::string got = support::raw_read(fd_, wait, &gone);
         if (gone) closed = true;
         if (got.empty()) break;
         pending_ += got;
@@ -65,6 +67,10 @@ std::string le16(uint16_t value) {
     return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
 }
 
+std::string le32(uint32_t value) { return support::as_text(support::le32(value)); }
+
+std::string frame(uint8_t opcode, const std::string& payload) { return support::tcp_frame(opcode, payload); }
+
 std::string hashBytes(const UniqueID& hash) { return std::string(reinterpret_cast<const char*>(hash.bytes()), 16); }
 
 std::string userWire(UserMeta& user) {
@@ -78,7 +84,7 @@ std::string helloPayload(UserMeta& user, uint32_t buddyIp, uint16_t buddyPort, b
                          int codeBytes) {
     std::string message(1, static_cast<char>(sizeByte ? ICLT_HELLO : ICLT_HELLO_ANSWER));
     if (sizeByte) message.push_back(static_cast<char>(kHelloHashSize));
-    message += userWire(user) + coretest::le32(buddyIp) + le16(buddyPort) + std::string(4, '\0');
+    message += userWire(user) + le32(buddyIp) + le16(buddyPort) + std::string(4, '\0');
     messageCheckTrailer(reinterpret_cast<uint8_t*>(message.data()), message.size(), static_cast<int16_t>(user.port()));
     if (!rightCode) message.back() = static_cast<char>(message.back() ^ 0x5A);
     message.resize(message.size() - 4 + static_cast<size_t>(codeBytes));
@@ -99,26 +105,12 @@ UserMeta makeUser(const char* nickname, uint32_t ip, uint16_t port, uint8_t hash
     return user;
 }
 
-int reservePort(int* port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
 // ---- world ----
 
 void PeerWorld::SetUp() {
     ASSERT_FALSE(dir_.path().empty());
     clockScope_ = std::make_unique<ScopedClockSource>(&clock_);
-    capture_ = std::make_unique<coretest::CaptureUI>();
+    capture_ = std::make_unique<support::CaptureUI>();
     initSpecialTags();
     message_bus_create();
     CoreOptions::createInstance();
@@ -129,7 +121,7 @@ void PeerWorld::SetUp() {
     core_->setBaseDirectory(dir_.path().c_str());
     core_->build();
     // Everything listens on the loopback only.
-    setNetworkProtocol(std::shared_ptr<i4_protocol>(coretest::loopbackProtocol()));
+    setNetworkProtocol(std::shared_ptr<i4_protocol>(support::loopback_protocol()));
     clientPool()->addHandler(&handler_);
     transferHandler_.registerAll(messageQ);
     transferOptions()->load();
@@ -165,11 +157,11 @@ bool PeerWorld::stepUntil(const std::function<bool()>& condition, int ms) {
     return condition();
 }
 
-Peer* PeerWorld::accept(std::unique_ptr<ScriptedPeer>* client) {
+Peer* PeerWorld::accept(std::unique_ptr<FrameClient>* client) {
     std::shared_ptr<i4_protocol> protocol = networkProtocol();
     i4_socket* listener = protocol->listen(0, 0, kSocketStream, nullptr);
     if (!listener) return nullptr;
-    *client = std::make_unique<ScriptedPeer>(coretest::rawConnect(coretest::localPort(listener)));
+    *client = std::make_unique<FrameClient>(support::raw_connect(support::local_port(listener)));
     i4_socket* accepted = nullptr;
     listener->accept(&accepted);
     listener->close();
@@ -182,7 +174,7 @@ Peer* PeerWorld::accept(std::unique_ptr<ScriptedPeer>* client) {
     return peer;
 }
 
-Peer* PeerWorld::acceptHello(std::unique_ptr<ScriptedPeer>* client, UserMeta user) {
+Peer* PeerWorld::acceptHello(std::unique_ptr<FrameClient>* client, UserMeta user) {
     Peer* peer = accept(client);
     if (!peer) return nullptr;
     (*client)->send(ICLT_HELLO, helloPayload(user, 0, 0, true, true));
@@ -190,14 +182,14 @@ Peer* PeerWorld::acceptHello(std::unique_ptr<ScriptedPeer>* client, UserMeta use
     return peer;
 }
 
-bool PeerWorld::awaitFrames(ScriptedPeer& client, size_t count) {
+bool PeerWorld::awaitFrames(FrameClient& client, size_t count) {
     return stepUntil([&] {
         client.poll(kReplyWaitMs);
         return client.frames.size() >= count || client.closed;
     }) && client.frames.size() >= count;
 }
 
-bool PeerWorld::awaitClose(ScriptedPeer& client) {
+bool PeerWorld::awaitClose(FrameClient& client) {
     return stepUntil([&] {
         client.poll(kReplyWaitMs);
         return client.closed;

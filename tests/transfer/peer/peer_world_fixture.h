@@ -12,18 +12,28 @@
 #include <string>
 #include <vector>
 
-#include "core/core_scratch_fixture.h"
 #include "core/meta/user_meta.h"
 #include "core/net/connection.h"
-#include "core/net/net_fixture.h"
 #include "transfer/hub/transfer_handler.h"
 #include "transfer/peer/peer.h"
-#include "transfer/peer/peer_fakes_fixture.h"
+#include "support/fake_net.h"
+#include "support/peer_fakes.h"
+#include "support/temp_dir.h"
+#include "support/ui_capture.h"
 #include "v4ada/time/clock_source.h"
 
 class CoreThread;
 
 namespace transfertest {
+
+using support::CallLog;
+using support::FakeDialer;
+using support::FakeDownload;
+using support::RecordingHandler;
+using support::RecordingSides;
+using support::bitsOf;
+using support::hashOf;
+using support::setBits;
 
 // How long a wait for a reply polls the client socket between steps (the
 // client's acknowledgements may hold a small reply back briefly).
@@ -35,12 +45,12 @@ struct Frame {
 };
 
 // A raw loopback client that sends and reads frames.
-class ScriptedPeer {
+class FrameClient {
 public:
-    explicit ScriptedPeer(int fd);
-    ~ScriptedPeer();
-    ScriptedPeer(const ScriptedPeer&) = delete;
-    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+    explicit FrameClient(int fd);
+    ~FrameClient();
+    FrameClient(const FrameClient&) = delete;
+    FrameClient& operator=(const FrameClient&) = delete;
 
     void send(uint8_t opcode, const std::string& payload);
     void sendRaw(const std::string& bytes);
@@ -58,6 +68,8 @@ private:
 
 // Wire helpers.
 std::string le16(uint16_t value);
+std::string le32(uint32_t value);
+std::string frame(uint8_t opcode, const std::string& payload);
 std::string hashBytes(const UniqueID& hash);
 std::string userWire(UserMeta& user);
 // A hello body after the opcode: [16], the user, buddy address and port,
@@ -67,15 +79,10 @@ std::string helloPayload(UserMeta& user, uint32_t buddyIp, uint16_t buddyPort, b
 // Whether the code at the end of the message verifies with the port.
 bool codeVerifies(uint8_t opcode, const std::string& payload, int port);
 UserMeta makeUser(const char* nickname, uint32_t ip, uint16_t port, uint8_t hashByte);
-// A loopback port held bound (not listening, address reuse on) so that no
-// other socket is handed it, while a listener with address reuse may still
-// take it. Close the descriptor when done.
-int reservePort(int* port);
-
 // A connection that only takes room in the socket pool.
 class IdleConnection : public Connection {
 public:
-    IdleConnection() { setSocket(new coretest::FakeSocket()); }
+    IdleConnection() { setSocket(new support::FakeSocket()); }
     bool doTask() override { return false; }
 };
 
@@ -89,19 +96,19 @@ protected:
     // Steps until the condition holds (at most 300 steps).
     bool stepUntil(const std::function<bool()>& condition, int ms = 10);
     // A peer accepted from a new scripted client (attached to the pool).
-    Peer* accept(std::unique_ptr<ScriptedPeer>* client);
+    Peer* accept(std::unique_ptr<FrameClient>* client);
     // Accepts and completes the client's hello as the user; the peer is in
     // the pool afterwards and its answer is the client's first frame.
-    Peer* acceptHello(std::unique_ptr<ScriptedPeer>* client, UserMeta user);
-    bool awaitFrames(ScriptedPeer& client, size_t count);
-    bool awaitClose(ScriptedPeer& client);
+    Peer* acceptHello(std::unique_ptr<FrameClient>* client, UserMeta user);
+    bool awaitFrames(FrameClient& client, size_t count);
+    bool awaitClose(FrameClient& client);
     // The lines printed through the output gateway.
-    const std::vector<std::string>& printed() const { return capture_->printed; }
+    std::vector<std::string> printed() const { return capture_->printed(); }
 
-    ScratchDir dir_;
+    support::TempDir dir_;
     ManualClock clock_;
     std::unique_ptr<ScopedClockSource> clockScope_;
-    std::unique_ptr<coretest::CaptureUI> capture_;
+    std::unique_ptr<support::CaptureUI> capture_;
     RecordingSides sides_;
     // The pool's events, apart from the sides' calls.
     CallLog events_;

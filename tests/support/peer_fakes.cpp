@@ -1,9 +1,9 @@
-#include "transfer/peer/peer_fakes_fixture.h"
+#include "support/peer_fakes.h"
 
 #include "core/meta/user_meta.h"
 #include "transfer/peer/peer.h"
 
-namespace transfertest {
+namespace support {
 
 std::string bitsOf(const BoolArray& map) {
     std::string out;
@@ -299,4 +299,4 @@ RecordingSides::~RecordingSides() {
     setCurrentTransferUI(nullptr);
 }
 
-}  // namespace transfertest
+}  // namespace support

@@ -1,7 +1,11 @@
 // Recording fakes of every side the peer protocol reaches: the downloads,
 // uploads, friends, messages and shares, the overlay gateway, peer-event
-// handlers, the pool's dialer and the transfer UI. Each call is logged as
-// one line of text; answers are plain fields a test sets.
+// handlers, the peer pool's dialer and the transfer UI. Each call is logged
+// as one line of text; answers are plain fields a test sets.
+//
+//   support::RecordingSides sides;   // installed while it lives
+//   sides.downloads.add(hash, size); // ... drive a Peer ...
+//   EXPECT_EQ(sides.log, (support::CallLog{"noFile"}));
 #pragma once
 
 #include <map>
@@ -19,7 +23,7 @@
 #include "v4ada/containers/bool_array.h"
 #include "v4ada/containers/unique_id.h"
 
-namespace transfertest {
+namespace support {
 
 using CallLog = std::vector<std::string>;
 
@@ -197,4 +201,4 @@ struct RecordingSides {
     RecordingTransferUI transferUI{&log};
 };
 
-}  // namespace transfertest
+}  // namespace support
