@@ -36,7 +36,7 @@ UniqueID hashOf(uint8_t value);
 // The remaining bytes of a reader as text.
 std::string restOf(i4_file* reader);
 
-class FakeDownload : public PeerDownload {
+class FakeDownload final : public PeerDownload {
 public:
     FakeDownload(CallLog* log, const UniqueID& hash, uint64_t size);
 
@@ -67,7 +67,7 @@ public:
     TCPConnection* lastConnection = nullptr;
 };
 
-class FakeDownloads : public PeerDownloads {
+class FakeDownloads final : public PeerDownloads {
 public:
     explicit FakeDownloads(CallLog* log) : log(log) {}
     FakeDownload* add(const UniqueID& hash, uint64_t size);
@@ -88,7 +88,7 @@ public:
     TCPConnection* lastConnection = nullptr;
 };
 
-class FakeUploads : public PeerUploads {
+class FakeUploads final : public PeerUploads {
 public:
     explicit FakeUploads(CallLog* log) : log(log) {}
     void partRequest(Peer* peer, const UniqueID& hash, const uint32_t starts[3], const uint32_t ends[3]) override;
@@ -98,7 +98,7 @@ public:
     Peer* lastPeer = nullptr;
 };
 
-class FakeFriends : public PeerFriends {
+class FakeFriends final : public PeerFriends {
 public:
     explicit FakeFriends(CallLog* log) : log(log) {}
     bool isFriend(const UserMeta* user) override;
@@ -109,7 +109,7 @@ public:
     bool friendAnswer = false;
 };
 
-class FakeMessages : public PeerMessages {
+class FakeMessages final : public PeerMessages {
 public:
     explicit FakeMessages(CallLog* log) : log(log) {}
     bool gotMessage(UserMeta* user, const char* text) override;
@@ -118,7 +118,7 @@ public:
     bool accept = true;
 };
 
-class FakeShares : public PeerShares {
+class FakeShares final : public PeerShares {
 public:
     ~FakeShares();
     // A shared record of that hash, size and name, in the directory (an
@@ -135,7 +135,7 @@ public:
     std::map<std::string, std::unique_ptr<FileList>> directories;  // not owning
 };
 
-class FakeGateway : public NetworkGateway {
+class FakeGateway final : public NetworkGateway {
 public:
     explicit FakeGateway(CallLog* log) : log(log) {}
     void start() override {}
@@ -155,7 +155,7 @@ public:
     bool callbackAnswer = false;
 };
 
-class RecordingHandler : public PeerEventHandler {
+class RecordingHandler final : public PeerEventHandler {
 public:
     RecordingHandler(CallLog* log, const std::string& name) : log(log), name(name) {}
     void peerClosed(TCPConnection* connection) override;
@@ -170,7 +170,7 @@ public:
 
 // Answers connects without sockets: dialed peers wait here until the test
 // fails them (or the dialer is destroyed).
-class FakeDialer : public PeerDialer {
+class FakeDialer final : public PeerDialer {
 public:
     ~FakeDialer() override;
     bool dial(Peer* peer) override;
@@ -179,7 +179,7 @@ public:
     std::vector<Peer*> dialed;
 };
 
-class RecordingTransferUI : public TransferUI {
+class RecordingTransferUI final : public TransferUI {
 public:
     explicit RecordingTransferUI(CallLog* log) : log(log) {}
     void doorFailed(int tcpPort) override;

@@ -17,7 +17,7 @@ namespace {
 constexpr uint64_t kPart = 9728000;
 const uint32_t kLoopback = ipFromText("127.0.0.1");
 
-std::string str(const std::string& text) { return le16(static_cast<uint16_t>(text.size())) + text; }
+std::string str(const std::string& text) { return le16s(static_cast<uint16_t>(text.size())) + text; }
 
 std::string mapWire(const std::string& bits) {
     BoolArray map;
@@ -101,9 +101,9 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
     record->setFileHash(hashOf(5));
     record->setName("tune");
     listed.add(record);
-    std::string range = le32(0) + le32(3) + "abc";
+    std::string range = le32s(0) + le32s(3) + "abc";
     std::string ranges;
-    for (uint32_t value : {0u, 20u, 7u, 10u, 30u, 7u}) ranges += le32(value);
+    for (uint32_t value : {0u, 20u, 7u, 10u, 30u, 7u}) ranges += le32s(value);
     std::string h1 = hashBytes(hashOf(1));
     std::string h2 = hashBytes(hashOf(2));
     std::string h9 = hashBytes(hashOf(9));
@@ -135,8 +135,8 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
         {"name request, unknown", ICLT_FILE_NAME_REQUEST, h9, {}, {}},
         {"file name", ICLT_FILE_NAME, h1 + str("x.bin"), {"fileNameAnswer x.bin"}, {}},
         {"have file", ICLT_HAVE_FILE, h1, {"addSource 1 zed"}, {}},
-        {"queue rank", ICLT_QUEUE_RANK, le32(7), {"placeInQueue 7"}, {}},
-        {"directory list", ICLT_DIRECTORY_LIST, le32(2) + str("a") + str("b"),
+        {"queue rank", ICLT_QUEUE_RANK, le32s(7), {"placeInQueue 7"}, {}},
+        {"directory list", ICLT_DIRECTORY_LIST, le32s(2) + str("a") + str("b"),
          {"setViewFlag 1", "gotDirectories a b"}, {}},
         {"directory files", ICLT_DIRECTORY_FILES, str("d") + fileListWire(listed), {"setViewFlag 1", "gotFiles d tune"}, {}},
         {"view refused", ICLT_FILE_VIEW_REFUSED, "", {"filesRefused", "setViewFlag 0"}, {}},
@@ -148,7 +148,7 @@ TEST_F(PeerDispatch, EachOpcodeReachesItsSideOrDrawsItsReply) {
         {"file meta", ICLT_FILE_META, h1 + "hs", {"setHashSetWithCrumbs hs"}, {}},
         {"meta request", ICLT_FILE_META_REQUEST, h2, {}, {ICLT_FILE_META}},
         {"meta request, unknown", ICLT_FILE_META_REQUEST, h9, {}, {ICLT_NO_SUCH_FILE}},
-        {"have crumb", ICLT_HAVE_CRUMB, h1 + le32(5), {"haveNotice 5"}, {}},
+        {"have crumb", ICLT_HAVE_CRUMB, h1 + le32s(5), {"haveNotice 5"}, {}},
         {"address mismatch", ICLT_ADDRESS_MISMATCH, "", {"retestFirewall"}, {}},
         {"74", 74, "", {}, {}},
         {"75", 75, "xx", {}, {}},
@@ -223,11 +223,11 @@ TEST_F(PeerDispatch, RepliesCarryTheirFields) {
 
 TEST_F(PeerDispatch, SetAddressTakesBothAddresses) {
     Peer* peer = connect();
-    exchange(ICLT_SET_ADDRESS, le32(ipFromText("10.0.0.5")) + le32(ipFromText("10.0.0.6")));
+    exchange(ICLT_SET_ADDRESS, le32s(ipFromText("10.0.0.5")) + le32s(ipFromText("10.0.0.6")));
     EXPECT_EQ(peer->user()->ip(), ipFromText("10.0.0.5"));
     EXPECT_EQ(peer->remoteIp(), ipFromText("10.0.0.5"));
     EXPECT_EQ(peer->user()->buddyIp(), ipFromText("10.0.0.6"));
-    exchange(ICLT_SET_ADDRESS, le32(0) + le32(0));
+    exchange(ICLT_SET_ADDRESS, le32s(0) + le32s(0));
     EXPECT_EQ(peer->user()->ip(), kLoopback);
 }
 
@@ -239,14 +239,14 @@ TEST_F(PeerDispatch, ShortPayloadsDropTheConnection) {
         std::string payload;
     } cases[] = {
         {"hash cut", ICLT_NO_SUCH_FILE, h1.substr(0, 10)},
-        {"ranges cut", ICLT_PART_REQUEST, hashBytes(hashOf(2)) + le32(1)},
+        {"ranges cut", ICLT_PART_REQUEST, hashBytes(hashOf(2)) + le32s(1)},
         {"rank cut", ICLT_QUEUE_RANK, "ab"},
         {"crumb cut", ICLT_HAVE_CRUMB, h1 + "x"},
-        {"map cut", ICLT_FILE_STATUS, h1 + le16(40) + "\x01"},
-        {"string cut", ICLT_MESSAGE, le16(10) + "abc"},
-        {"address cut", ICLT_CALLBACK_REQUEST, le32(1)},
-        {"directory count beyond the message", ICLT_DIRECTORY_LIST, le32(1000000) + str("a")},
-        {"file list that does not parse", ICLT_DIRECTORY_FILES, str("d") + le32(3) + "junk"},
+        {"map cut", ICLT_FILE_STATUS, h1 + le16s(40) + "\x01"},
+        {"string cut", ICLT_MESSAGE, le16s(10) + "abc"},
+        {"address cut", ICLT_CALLBACK_REQUEST, le32s(1)},
+        {"directory count beyond the message", ICLT_DIRECTORY_LIST, le32s(1000000) + str("a")},
+        {"file list that does not parse", ICLT_DIRECTORY_FILES, str("d") + le32s(3) + "junk"},
     };
     for (const Case& c : cases) {
         Peer* peer = connect();
@@ -272,7 +272,7 @@ TEST_F(PeerDispatch, FileStatusIsNormalisedToCrumbs) {
     };
     for (const Case& c : cases) {
         connect();
-        std::string wire = c.sent.empty() ? le16(0) : mapWire(c.sent);
+        std::string wire = c.sent.empty() ? le16s(0) : mapWire(c.sent);
         Exchange result = exchange(ICLT_FILE_STATUS, hashBytes(hashOf(1)) + wire);
         if (c.handedOn.empty()) {
             EXPECT_TRUE(result.dropped) << c.what;
@@ -316,7 +316,7 @@ TEST_F(PeerDispatch, DirectoryRequestsFollowFrAllow) {
     connect();
     Exchange list = exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
     ASSERT_EQ(list.replies.size(), 1u);
-    EXPECT_EQ(list.replies[0].payload, le32(2) + str("/music") + str("!Incomplete Files"));
+    EXPECT_EQ(list.replies[0].payload, le32s(2) + str("/music") + str("!Incomplete Files"));
     Exchange files = exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/music"));
     ASSERT_EQ(files.replies.size(), 1u);
     std::string body = files.replies[0].payload;
@@ -361,7 +361,7 @@ TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {
         setNetworkGateway(c.gateway ? &sides_.gateway : nullptr);
         connect();
         size_t before = dialer.dialed.size();
-        exchange(ICLT_CALLBACK_REQUEST, le32(c.ip) + le16(4662));
+        exchange(ICLT_CALLBACK_REQUEST, le32s(c.ip) + le16s(4662));
         EXPECT_EQ(dialer.dialed.size() - before, c.dials ? 1u : 0u) << c.what;
     }
     ASSERT_EQ(dialer.dialed.size(), 1u);
@@ -394,10 +394,10 @@ TEST_F(PeerDispatch, WithNoSideInstalledThePeerAnswersAsWhenNothingMatches) {
         {"message", ICLT_MESSAGE, str("hi"), {ICLT_MESSAGE_REFUSED}},
         {"slot open", ICLT_SLOT_OPEN, "", {ICLT_SLOT_RELEASE}},
         {"partner request", ICLT_PARTNER_REQUEST, h1, {ICLT_PARTNER_REFUSED}},
-        {"data", ICLT_DATA, h1 + le32(0), {}},
-        {"file status", ICLT_FILE_STATUS, h1 + le16(3), {}},
+        {"data", ICLT_DATA, h1 + le32s(0), {}},
+        {"file status", ICLT_FILE_STATUS, h1 + le16s(3), {}},
         {"part request", ICLT_PART_REQUEST, h1 + std::string(24, '\0'), {}},
-        {"directory files answer", ICLT_DIRECTORY_FILES, str("d") + le32(0), {}},
+        {"directory files answer", ICLT_DIRECTORY_FILES, str("d") + le32s(0), {}},
         {"port reachable", ICLT_PORT_REACHABLE, "", {}},
     };
     for (const Case& c : cases) {

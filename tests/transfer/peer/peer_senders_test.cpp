@@ -13,7 +13,7 @@ namespace {
 
 using PeerSenders = PeerWorld;
 
-std::string str(const std::string& text) { return le16(static_cast<uint16_t>(text.size())) + text; }
+std::string str(const std::string& text) { return le16s(static_cast<uint16_t>(text.size())) + text; }
 
 TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
     FakeDownload* big = sides_.downloads.add(hashOf(1), 3 * 9728000ull);
@@ -24,7 +24,7 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
     const uint32_t starts[3] = {0, 100, 200};
     const uint32_t ends[3] = {50, 150, 200};
     std::string ranges;
-    for (uint32_t value : {0u, 100u, 200u, 50u, 150u, 200u}) ranges += le32(value);
+    for (uint32_t value : {0u, 100u, 200u, 50u, 150u, 200u}) ranges += le32s(value);
     struct Case {
         const char* what;
         std::function<void(Peer*)> send;
@@ -42,7 +42,7 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
         {"directory files request", [&](Peer* p) { p->sendDirectoryRequest("/docs"); },
          ICLT_DIRECTORY_FILES_REQUEST, str("/docs")},
         {"directory list", [&](Peer* p) { p->sendDirectoryList(); }, ICLT_DIRECTORY_LIST,
-         le32(1) + str("/docs")},
+         le32s(1) + str("/docs")},
         {"file view refused", [&](Peer* p) { p->sendFileViewRefused(); }, ICLT_FILE_VIEW_REFUSED, ""},
         {"slot release", [&](Peer* p) { p->sendSlotRelease(); }, ICLT_SLOT_RELEASE, ""},
         {"upload request", [&](Peer* p) { p->sendUploadRequest(hashOf(2)); }, ICLT_UPLOAD_REQUEST, h2},
@@ -51,11 +51,11 @@ TEST_F(PeerSenders, EachSenderQueuesItsFrame) {
         {"no such file", [&](Peer* p) { p->sendNoSuchFile(hashOf(1)); }, ICLT_NO_SUCH_FILE, h1},
         {"file name request", [&](Peer* p) { p->sendFileNameRequest(hashOf(1)); }, ICLT_FILE_NAME_REQUEST, h1},
         {"call-back request", [&](Peer* p) { p->sendCallbackRequest(ipFromText("1.2.3.4"), 40000); },
-         ICLT_CALLBACK_REQUEST, std::string("\x01\x02\x03\x04", 4) + le16(40000)},
-        {"queue rank", [&](Peer* p) { p->sendQueueRank(0x01020304); }, ICLT_QUEUE_RANK, le32(0x01020304)},
+         ICLT_CALLBACK_REQUEST, std::string("\x01\x02\x03\x04", 4) + le16s(40000)},
+        {"queue rank", [&](Peer* p) { p->sendQueueRank(0x01020304); }, ICLT_QUEUE_RANK, le32s(0x01020304)},
         {"ping", [&](Peer* p) { p->sendPing(); }, ICLT_PING, ""},
         {"partner request", [&](Peer* p) { p->sendPartnerRequest(hashOf(1)); }, ICLT_PARTNER_REQUEST, h1},
-        {"have crumb", [&](Peer* p) { p->sendHaveCrumb(hashOf(1), 19); }, ICLT_HAVE_CRUMB, h1 + le32(19)},
+        {"have crumb", [&](Peer* p) { p->sendHaveCrumb(hashOf(1), 19); }, ICLT_HAVE_CRUMB, h1 + le32s(19)},
         {"port reachable", [&](Peer* p) { p->sendPortReachable(); }, ICLT_PORT_REACHABLE, ""},
     };
     std::unique_ptr<FrameClient> client;

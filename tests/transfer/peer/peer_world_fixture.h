@@ -18,6 +18,7 @@
 #include "transfer/peer/peer.h"
 #include "support/fake_net.h"
 #include "support/peer_fakes.h"
+#include "support/peer_wire.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "v4ada/time/clock_source.h"
@@ -27,6 +28,17 @@ class CoreThread;
 namespace transfertest {
 
 using support::CallLog;
+using support::Frame;
+using support::FrameClient;
+using support::codeVerifies;
+using support::frame;
+using support::hashBytes;
+using support::helloPayload;
+using support::kReplyWaitMs;
+using support::le16s;
+using support::le32s;
+using support::makeUser;
+using support::userWire;
 using support::FakeDialer;
 using support::FakeDownload;
 using support::RecordingHandler;
@@ -35,50 +47,6 @@ using support::bitsOf;
 using support::hashOf;
 using support::setBits;
 
-// How long a wait for a reply polls the client socket between steps (the
-// client's acknowledgements may hold a small reply back briefly).
-constexpr int kReplyWaitMs = 5;
-
-struct Frame {
-    uint8_t opcode;
-    std::string payload;
-};
-
-// A raw loopback client that sends and reads frames.
-class FrameClient {
-public:
-    explicit FrameClient(int fd);
-    ~FrameClient();
-    FrameClient(const FrameClient&) = delete;
-    FrameClient& operator=(const FrameClient&) = delete;
-
-    void send(uint8_t opcode, const std::string& payload);
-    void sendRaw(const std::string& bytes);
-    // Takes what has arrived, waiting up to timeoutMs for the first bytes;
-    // false once the other side closed.
-    bool poll(int timeoutMs = 0);
-
-    std::vector<Frame> frames;
-    bool closed = false;
-
-private:
-    int fd_;
-    std::string pending_;
-};
-
-// Wire helpers.
-std::string le16(uint16_t value);
-std::string le32(uint32_t value);
-std::string frame(uint8_t opcode, const std::string& payload);
-std::string hashBytes(const UniqueID& hash);
-std::string userWire(UserMeta& user);
-// A hello body after the opcode: [16], the user, buddy address and port,
-// then a code for the user's port (or a wrong one), cut to codeBytes.
-std::string helloPayload(UserMeta& user, uint32_t buddyIp, uint16_t buddyPort, bool sizeByte, bool rightCode,
-                         int codeBytes = 4);
-// Whether the code at the end of the message verifies with the port.
-bool codeVerifies(uint8_t opcode, const std::string& payload, int port);
-UserMeta makeUser(const char* nickname, uint32_t ip, uint16_t port, uint8_t hashByte);
 // A connection that only takes room in the socket pool.
 class IdleConnection : public Connection {
 public:
