@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <memory>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -115,11 +116,19 @@ TEST(FsStatus, FillsRecordAndReportsMissing) {
     ASSERT_TRUE(fs_status((dir / "f").c_str(), status));
     EXPECT_EQ(status.size, 5);
     EXPECT_EQ(status.directory, 0);
+    EXPECT_EQ(status.kind, FileKind::kRegular);
     EXPECT_GT(status.modified, 0);
     ASSERT_TRUE(fs_status(dir.path().c_str(), status));
     EXPECT_EQ(status.directory, 1);
+    EXPECT_EQ(status.kind, FileKind::kDirectory);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ASSERT_TRUE(fs_status((dir / "fifo").c_str(), status));
+    EXPECT_EQ(status.kind, FileKind::kOther);
     EXPECT_FALSE(fs_status((dir / "none").c_str(), status));
     EXPECT_EQ(status.directory, 0);
+    EXPECT_TRUE(fs_is_listable(dir.path().c_str()));
+    EXPECT_FALSE(fs_is_listable((dir / "f").c_str()));
+    EXPECT_FALSE(fs_is_listable((dir / "none").c_str()));
 
     EXPECT_TRUE(fs_truncate((dir / "f").c_str(), 2));
     EXPECT_EQ(read_file(dir / "f"), "12");
