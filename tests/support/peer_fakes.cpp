@@ -289,7 +289,9 @@ RecordingSides::RecordingSides() {
     setCurrentTransferUI(&transferUI);
 }
 
-RecordingSides::~RecordingSides() {
+RecordingSides::~RecordingSides() { uninstall(); }
+
+void RecordingSides::uninstall() {
     setPeerDownloads(nullptr);
     setPeerUploads(nullptr);
     setPeerFriends(nullptr);

@@ -191,6 +191,8 @@ public:
 struct RecordingSides {
     RecordingSides();
     ~RecordingSides();
+    // Every side null again (the destructor does it too).
+    void uninstall();
     CallLog log;
     FakeDownloads downloads{&log};
     FakeUploads uploads{&log};

@@ -115,10 +115,7 @@ bool TransferOptions::setTemp(const char* path) {
     if (tempDir().equals(path)) return false;
     PeerDownloads* downloads = peerDownloads();
     if (downloads && downloads->hasDownloads()) {
-        XMLStringTable* table = XMLStringTable::instance();
-        const char* text = table ? table->get(STRINGS_CANT_CHANGE_TEMP) : nullptr;
-        if (!text) text = string_table_default(STRINGS_CANT_CHANGE_TEMP);
-        if (UIGateway* ui = currentUI()) ui->print("%s", text);
+        if (UIGateway* ui = currentUI()) ui->print("%s", uiString(STRINGS_CANT_CHANGE_TEMP));
         return false;
     }
     return takeDirectory(temp_, path);

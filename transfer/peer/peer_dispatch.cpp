@@ -34,12 +34,6 @@ constexpr const char* kBadGapsText = "Peer sent bad file gaps:";
 constexpr uint64_t kPartBytes = 9728000;
 constexpr uint32_t kCrumbsPerPart = 20;
 
-OwnedString keyText(const char* key, const char* fallback) {
-    OwnedString text(fallback);
-    if (XMLStringTable* table = XMLStringTable::instance()) table->lookup(key, text);
-    return text;
-}
-
 // The referenced download of the hash that opens the message, released
 // when the handler is done (also when a short field ends it).
 class MessageDownload {
@@ -77,7 +71,7 @@ bool Peer::onMessage(uint8_t opcode, i4_ram_file_class* body) {
 bool Peer::dispatch(uint8_t opcode, i4_ram_file_class* body) {
     switch (opcode) {
         case ICLT_OLD_CLIENT:
-            if (UIGateway* ui = currentUI()) ui->print("%s", keyText(kClientOldKey, kClientOldText).c_str());
+            if (UIGateway* ui = currentUI()) ui->print("%s", uiText(kClientOldKey, kClientOldText).c_str());
             return true;
         case ICLT_DATA: {
             MessageDownload download(body);
@@ -193,7 +187,7 @@ bool Peer::dispatch(uint8_t opcode, i4_ram_file_class* body) {
         case ICLT_DIRECTORY_FILES:
             return onDirectoryFiles(body);
         case ICLT_FILE_VIEW_REFUSED:
-            if (UIGateway* ui = currentUI()) ui->print("%s", keyText(kNoFilesKey, kNoFilesText).c_str());
+            if (UIGateway* ui = currentUI()) ui->print("%s", uiText(kNoFilesKey, kNoFilesText).c_str());
             if (TransferUI* ui = currentTransferUI()) ui->filesRefused(&user_);
             if (PeerFriends* friends = peerFriends()) friends->setViewFlag(&user_, false);
             return true;
@@ -281,7 +275,7 @@ bool Peer::onFileStatus(PeerDownload* download, i4_ram_file_class* body) {
     }
     if (UIGateway* ui = currentUI()) {
         OwnedString nick(user_.nickname());
-        ui->print("%s %s (%d[%d or %d])", keyText(kBadGapsKey, kBadGapsText).c_str(), nick.c_str(),
+        ui->print("%s %s (%d[%d or %d])", uiText(kBadGapsKey, kBadGapsText).c_str(), nick.c_str(),
                   static_cast<int>(k), static_cast<int>(parts), static_cast<int>(crumbs));
     }
     return false;

@@ -373,12 +373,7 @@ TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {
 }
 
 TEST_F(PeerDispatch, WithNoSideInstalledThePeerAnswersAsWhenNothingMatches) {
-    setPeerDownloads(nullptr);
-    setPeerUploads(nullptr);
-    setPeerFriends(nullptr);
-    setPeerMessages(nullptr);
-    setPeerShares(nullptr);
-    setNetworkGateway(nullptr);
+    sides_.uninstall();
     std::string h1 = hashBytes(hashOf(1));
     struct Case {
         const char* what;
