@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/selftest/hash32_test.h"
 #include "console/selftest/ll_test.h"
 #include "console/selftest/test_master.h"
@@ -24,7 +24,7 @@ std::vector<std::string> lines(const std::string& text) {
 constexpr const char* kSortedStrings = "aaabbbbcdeeeeeefg";
 
 TEST(StandardTests, PassWithTheirHeaderLinesInOrder) {
-    CaptureUI ui;
+    support::CaptureUI ui;
     srand(1);
     TestMaster master;
     master.addStandardTests();
@@ -63,7 +63,7 @@ TEST(StandardTests, HashTableKeysWrapAt32Bits) {
         {1, 0xFFFFFFFE, false},  // k2 + 3 wraps to k1
     };
     for (const Case& c : cases) {
-        CaptureUI ui;
+        support::CaptureUI ui;
         Hash32Test test;
         EXPECT_EQ(test.runWithKeys(c.k1, c.k2), c.passes) << c.k1 << " " << c.k2;
         EXPECT_EQ(ui.text(), " HashTable32 test:\n");
@@ -71,7 +71,7 @@ TEST(StandardTests, HashTableKeysWrapAt32Bits) {
 }
 
 TEST(StandardTests, ListTestRunsAgainOnItsOwnItems) {
-    CaptureUI ui;
+    support::CaptureUI ui;
     LLTest test;
     EXPECT_TRUE(test.run());
     EXPECT_TRUE(test.run());

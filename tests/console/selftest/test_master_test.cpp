@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/selftest/test.h"
 #include "console/selftest/test_output.h"
 #include "v4ada/error/error.h"
@@ -44,7 +44,7 @@ TEST(TestMaster, RunsInOrderAndStopsAtTheFirstFailure) {
         {Outcome::Raise, "one\ntwo\ntwo broke\nERRORS ::::--- FIX NOW\n", "run one run two ~one ~two ~three "},
     };
     for (const Case& c : cases) {
-        CaptureUI ui;
+        support::CaptureUI ui;
         std::string log;
         {
             TestMaster master;
@@ -61,7 +61,7 @@ TEST(TestMaster, RunsInOrderAndStopsAtTheFirstFailure) {
 }
 
 TEST(TestMaster, WithoutTestsSaysGo) {
-    CaptureUI ui;
+    support::CaptureUI ui;
     TestMaster master;
     master.run();
     EXPECT_EQ(ui.text(), "go.\n");

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "core/core_scratch_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "core/strings/priority_names.h"
+
+using namespace support;
 
 namespace {
 
@@ -17,7 +20,7 @@ std::string skin(const std::string& items) {
 
 class StringTableTest : public ::testing::Test {
 protected:
-    ScratchDir base;
+    support::TempDir base;
     XMLStringTable table;
 
     std::string defaultSkin() const { return base / "skins/default/ui.xml"; }
@@ -174,3 +177,19 @@ TEST_F(StringTableTest, ProcessWideTableAndPriorityNames) {
 }
 
 }  // namespace
+
+TEST(StringTableTexts, ProcessWideTextsFallBackToDefaults) {
+    ASSERT_EQ(XMLStringTable::instance(), nullptr);
+    EXPECT_STREQ(uiString(STRINGS_NONE), "None.");
+    EXPECT_STREQ(uiString(0), "");
+    EXPECT_STREQ(uiString(kStringTableSize), "");
+    EXPECT_STREQ(uiText("oldKnownMet", "Old known.met").c_str(), "Old known.met");
+
+    XMLStringTable::createInstance();
+    const char* xml = "<ui><STRINGS><STRINGS_NONE label=\"Nothing\"/><oldKnownMet label=\"Stale\"/></STRINGS></ui>";
+    ASSERT_TRUE(XMLStringTable::instance()->loadBuffer(xml, strlen(xml)));
+    EXPECT_STREQ(uiString(STRINGS_NONE), "Nothing");
+    EXPECT_STREQ(uiText("oldKnownMet", "Old known.met").c_str(), "Stale");
+    EXPECT_STREQ(uiText("importFailed", "Import failed:").c_str(), "Import failed:");
+    XMLStringTable::destroyInstance();
+}
