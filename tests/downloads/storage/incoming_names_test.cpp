@@ -7,17 +7,21 @@
 #include <vector>
 
 #include "downloads/storage/move_to_incoming.h"
-#include "downloads/storage/storage_fixture.h"
 #include "downloads/storage/temp_name_allocator.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+#include "support/ui_capture.h"
 
 namespace storage_test {
 namespace {
 
+using namespace support;
+
 TEST(TempNames, SkipNumbersWithADataFileRecordOrBackup) {
-    Scratch dir;
-    writeBytes(dir / "1.part", {1});
-    writeBytes(dir / "3.part.met", {1});
-    writeBytes(dir / "4.part.met.bak", {1});
+    support::TempDir dir;
+    write_file(dir / "1.part", Bytes{1});
+    write_file(dir / "3.part.met", Bytes{1});
+    write_file(dir / "4.part.met.bak", Bytes{1});
     TempNameAllocator names;
     EXPECT_STREQ(names.allocate(dir.path().c_str()).c_str(), "2.part");
     EXPECT_STREQ(names.allocate(dir.path().c_str()).c_str(), "5.part");
@@ -37,16 +41,16 @@ class MoveToIncoming : public ::testing::TestWithParam<MoveCase> {};
 
 TEST_P(MoveToIncoming, NeverReplacesAFile) {
     const MoveCase& c = GetParam();
-    Scratch dir;
+    support::TempDir dir;
     std::filesystem::create_directories(dir / "in");
-    for (const std::string& name : c.present) writeBytes(dir / ("in/" + name), {9});
-    writeBytes(dir / "7.part", {1, 2, 3});
+    for (const std::string& name : c.present) write_file(dir / ("in/" + name), Bytes{9});
+    write_file(dir / "7.part", Bytes{1, 2, 3});
     OwnedString finalPath;
     ASSERT_TRUE(moveToIncoming((dir / "7.part").c_str(), c.fileName, (dir / "in").c_str(), finalPath)) << c.what;
     EXPECT_EQ(std::string(finalPath.c_str()), dir / (std::string("in/") + c.expected)) << c.what;
-    EXPECT_EQ(readBytes(finalPath.c_str()), (Bytes{1, 2, 3}));
-    EXPECT_FALSE(exists(dir / "7.part"));
-    for (const std::string& name : c.present) EXPECT_EQ(readBytes(dir / ("in/" + name)), Bytes{9}) << name;
+    EXPECT_EQ(read_bytes(finalPath.c_str()), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(file_exists(dir / "7.part"));
+    for (const std::string& name : c.present) EXPECT_EQ(read_bytes(dir / ("in/" + name)), Bytes{9}) << name;
 }
 
 std::vector<std::string> numbered(int upTo) {
@@ -67,24 +71,24 @@ INSTANTIATE_TEST_SUITE_P(
                       MoveCase{"past 99", numbered(99), "a.iso", "100_a.iso"}));
 
 TEST(MoveToIncomingFailure, KeepsTheSourceAndSaysWhere) {
-    Scratch dir;
-    Output output;
-    writeBytes(dir / "7.part", {1});
+    support::TempDir dir;
+    support::CaptureUI output;
+    write_file(dir / "7.part", Bytes{1});
     OwnedString finalPath;
     std::string missing = dir / "none";
     EXPECT_FALSE(moveToIncoming((dir / "7.part").c_str(), "f.bin", missing.c_str(), finalPath));
     EXPECT_EQ(std::string(finalPath.c_str()), dir / "7.part");
-    EXPECT_EQ(readBytes(dir / "7.part"), Bytes{1});
-    EXPECT_EQ(output.take(), dir / "7.part" + " could not be moved to " + missing + "/f.bin\n");
+    EXPECT_EQ(read_bytes(dir / "7.part"), Bytes{1});
+    EXPECT_EQ(output.takeText(), dir / "7.part" + " could not be moved to " + missing + "/f.bin\n");
 }
 
 TEST(MoveToIncomingFailure, AMissingSourceLeavesNoPlaceholder) {
-    Scratch dir;
-    Output output;
+    support::TempDir dir;
+    support::CaptureUI output;
     std::filesystem::create_directories(dir / "in");
     OwnedString finalPath;
     EXPECT_FALSE(moveToIncoming((dir / "gone.part").c_str(), "f.bin", (dir / "in").c_str(), finalPath));
-    EXPECT_FALSE(exists(dir / "in/f.bin"));
+    EXPECT_FALSE(file_exists(dir / "in/f.bin"));
 }
 
 }  // namespace

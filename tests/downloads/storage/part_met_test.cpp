@@ -9,39 +9,31 @@
 #include "core/meta/file_meta.h"
 #include "core/meta/special_tags.h"
 #include "downloads/storage/partial_file_fixture.h"
-#include "v4ada/file/ram_file.h"
 
 namespace storage_test {
 namespace {
 
 // Byte builders following the record layout, apart from the codec.
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-Bytes le16(uint16_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-Bytes raw(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes intTag(const std::string& name, int32_t v) {
-    return Bytes{3} + le16(uint16_t(name.size())) + raw(name) + le32(uint32_t(v));
+    return cat({u8(3), le16(uint16_t(name.size())), text(name), le32(uint32_t(v))});
 }
-Bytes stringTag(const std::string& name, const std::string& text) {
-    return Bytes{2} + le16(uint16_t(name.size())) + raw(name) + le16(uint16_t(text.size())) + raw(text);
+Bytes stringTag(const std::string& name, const std::string& value) {
+    return cat({u8(2), le16(uint16_t(name.size())), text(name), counted_text(value)});
 }
 std::string special(int id) { return std::string(1, char(id)); }
 std::string gapName(int which, int k) { return std::string(1, char(which)) + std::to_string(k); }
 
 Bytes recordBytes(uint8_t version, uint32_t time, const Bytes& hash, const std::vector<Bytes>& tags,
                   const Bytes& sets = {}) {
-    Bytes out = Bytes{version, 2} + le32(time) + hash + le32(uint32_t(tags.size()));
-    for (const Bytes& tag : tags) out = out + tag;
-    return out + sets;
+    Bytes out = cat({u8(version), u8(2), le32(time), hash, le32(uint32_t(tags.size()))});
+    for (const Bytes& tag : tags) out = cat({out, tag});
+    return cat({out, sets});
 }
 
 class PartMet : public PartialFileTest {};
 
 TEST_F(PartMet, SingleFileRecordHasTheLayoutByteForByte) {
-    Bytes data = pattern(1000, 21);
+    Bytes data = pattern_bytes(1000, 21);
     owner.prio = 3;
     Held<PartialFile> file(new PartialFile(&owner));
     ASSERT_TRUE(file->create(record(data, "a.bin").get()));
@@ -51,21 +43,21 @@ TEST_F(PartMet, SingleFileRecordHasTheLayoutByteForByte) {
     ASSERT_EQ(::utime(file->path().c_str(), &times), 0);
     ASSERT_TRUE(file->save(true));
 
-    Bytes expected = recordBytes(224, 1700000123, Digests(data).fileHash,
+    Bytes expected = recordBytes(224, 1700000123, PartDigests(data).fileHash,
                                  {stringTag(special(ST_NAME), "a.bin"), intTag(special(ST_SIZE), 1000),
                                   intTag(special(ST_PART_TRANS), 300), stringTag(special(ST_TEMP_FILE_NAME), "1.part"),
                                   intTag(special(ST_DOWNLOAD_PRIORITY), 3), intTag(special(ST_STATE), 0),
                                   intTag(gapName(9, 0), 0), intTag(gapName(10, 0), 100), intTag(gapName(9, 1), 300),
                                   intTag(gapName(10, 1), 600), intTag(gapName(9, 2), 700),
                                   intTag(gapName(10, 2), 1000)});
-    EXPECT_EQ(readBytes(file->metPath().c_str()), expected);
+    EXPECT_EQ(read_bytes(file->metPath().c_str()), expected);
 }
 
 // A record as a loader meets it: 1000 bytes, data file 3.part present.
 class HostileRecord : public PartialFileTest {
 protected:
-    Bytes data = pattern(1000, 22);
-    Bytes hash = Digests(data).fileHash;
+    Bytes data = pattern_bytes(1000, 22);
+    Bytes hash = PartDigests(data).fileHash;
 
     std::vector<Bytes> base(int32_t size = 1000) {
         return {stringTag(special(ST_NAME), "h.bin"), intTag(special(ST_SIZE), size),
@@ -73,8 +65,8 @@ protected:
     }
     // Decodes the bytes and loads them; the partial file or null.
     PartialFile* load(const Bytes& bytes, std::string* reason = nullptr) {
-        writeBytes(settings.temp + "/3.part", data);
-        Reader in(bytes);
+        write_file(settings.temp + "/3.part", data);
+        ByteReader in(bytes);
         FileMeta meta;
         uint8_t version = 0;
         OwnedString why;
@@ -136,9 +128,9 @@ TEST_F(HostileRecord, DataFileNameMustStayInTheDirectory) {
     for (const char* name : {"../3.part", ".", "..", "sub/3.part", "/etc/passwd"}) {
         std::vector<Bytes> tags = base();
         tags[2] = stringTag(special(ST_TEMP_FILE_NAME), name);
-        output.take();
+        output.takeText();
         EXPECT_EQ(load(recordBytes(224, 0, hash, tags)), nullptr) << name;
-        EXPECT_EQ(output.take(), std::string("ERROR: record names no plain data file: ") + name + "\n");
+        EXPECT_EQ(output.takeText(), std::string("ERROR: record names no plain data file: ") + name + "\n");
     }
 }
 
@@ -182,8 +174,8 @@ TEST(PartMetSeeds, BothVersionsDecode) {
         size_t gaps;
     } seeds[] = {{"single_file", 224, 2}, {"part_directory", 225, 1}};
     for (const Seed& seed : seeds) {
-        Bytes bytes = readBytes(std::string(TANDREL_SOURCE_DIR) + "/fuzz/corpus/part_met/" + seed.name);
-        Reader in(bytes);
+        Bytes bytes = read_bytes(std::string(TANDREL_SOURCE_DIR) + "/fuzz/corpus/part_met/" + seed.name);
+        ByteReader in(bytes);
         FileMeta meta;
         uint8_t version = 0;
         OwnedString reason;

@@ -5,24 +5,8 @@
 #include <random>
 
 #include "core/meta/special_tags.h"
-#include "v4ada/digest/md4.h"
 
 namespace storage_test {
-
-namespace {
-
-constexpr uint64_t kPart = 9728000;
-constexpr uint64_t kCrumb = 486400;
-
-Bytes md4(const uint8_t* data, size_t n) {
-    Bytes out(16);
-    Md4Context context;
-    context.update(data, n);
-    context.final(out.data());
-    return out;
-}
-
-}  // namespace
 
 void RecordingSink::addSharedFile(FileMeta* copy) {
     SysMutexGuard guard(&lock_);
@@ -69,36 +53,6 @@ std::vector<uint32_t> RecordingUploads::notices() {
     return notices_;
 }
 
-Digests::Digests(const Bytes& data) {
-    for (size_t at = 0; at < data.size(); at += kPart) {
-        parts.push_back(md4(data.data() + at, std::min<size_t>(kPart, data.size() - at)));
-    }
-    for (size_t at = 0; at < data.size(); at += kCrumb) {
-        Bytes digest = md4(data.data() + at, std::min<size_t>(kCrumb, data.size() - at));
-        crumbs.push_back(Bytes(digest.begin(), digest.begin() + 8));
-    }
-    if (parts.size() < 2) {
-        fileHash = md4(data.data(), data.size());
-    } else {
-        Bytes joined;
-        for (const Bytes& part : parts) joined.insert(joined.end(), part.begin(), part.end());
-        fileHash = md4(joined.data(), joined.size());
-    }
-}
-
-Bytes Digests::hashSets() const {
-    Bytes out;
-    if (parts.size() >= 2) {
-        out.push_back(1);
-        for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    }
-    if (crumbs.size() >= 2) {
-        out.push_back(1);
-        for (const Bytes& crumb : crumbs) out.insert(out.end(), crumb.begin(), crumb.end());
-    }
-    return out;
-}
-
 void PartialFileTest::SetUp() {
     initSpecialTags();
     settings.temp = dir / "temp";
@@ -124,19 +78,19 @@ std::unique_ptr<FileMeta> PartialFileTest::record(const Bytes& data, const char*
     auto meta = std::make_unique<FileMeta>();
     meta->setName(name);
     meta->setSize(static_cast<uint32_t>(data.size()));
-    Digests digests(data);
+    PartDigests digests(data);
     UniqueID hash;
     hash.copy(digests.fileHash.data());
     meta->setFileHash(hash);
     if (withHashes) {
-        Reader sets(digests.hashSets());
+        ByteReader sets(digests.hashSets());
         EXPECT_TRUE(meta->readHashSets(sets.file()));
     }
     return meta;
 }
 
 WriteResult PartialFileTest::put(PartialFile* file, const Bytes& data, uint64_t start, uint64_t end) {
-    Reader reader(Bytes(data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(end)));
+    ByteReader reader(Bytes(data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(end)));
     return file->write(reader.file(), start, end);
 }
 

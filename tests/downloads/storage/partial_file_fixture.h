@@ -16,13 +16,18 @@
 #include "downloads/storage/dl_progress.h"
 #include "downloads/storage/partial_file.h"
 #include "downloads/storage/partial_file_owner.h"
-#include "downloads/storage/storage_fixture.h"
 #include "downloads/storage/storage_worker.h"
 #include "downloads/storage/temp_name_allocator.h"
-#include "v4ada/file/ram_file.h"
+#include "support/files.h"
+#include "support/memory_files.h"
+#include "support/part_digests.h"
+#include "support/temp_dir.h"
+#include "support/ui_capture.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
 namespace storage_test {
+
+using namespace support;
 
 class FakeSettings : public DownloadSettings {
 public:
@@ -84,28 +89,6 @@ private:
     T* file_;
 };
 
-// The digests of data, computed apart from the code under test.
-struct Digests {
-    explicit Digests(const Bytes& data);
-    std::vector<Bytes> parts;
-    std::vector<Bytes> crumbs;  // 8 bytes each
-    Bytes fileHash;
-    // The hash-set section of a record or an answer.
-    Bytes hashSets() const;
-};
-
-// A memory file over a copy of the bytes.
-class Reader {
-public:
-    explicit Reader(Bytes bytes) : bytes_(std::move(bytes)), file_(bytes_.data(), bytes_.size(), 0) {}
-    i4_ram_file_class* operator&() { return &file_; }
-    i4_ram_file_class* file() { return &file_; }
-
-private:
-    Bytes bytes_;
-    i4_ram_file_class file_;
-};
-
 class PartialFileTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -122,8 +105,8 @@ protected:
     // now and then.
     void putAll(PartialFile* file, const Bytes& data, uint64_t piece, uint32_t seed);
 
-    Scratch dir;
-    Output output;
+    TempDir dir;
+    CaptureUI output;
     FakeSettings settings;
     RecordingSink sink;
     RecordingUploads uploads;

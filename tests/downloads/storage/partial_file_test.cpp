@@ -37,12 +37,12 @@ TEST_F(SingleFile, WritesInAnyOrderCompleteByteExact) {
     uint32_t seed = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
-        Bytes data = pattern(c.size, seed);
+        Bytes data = pattern_bytes(c.size, seed);
         std::string name = "file" + std::to_string(seed++) + ".bin";
         size_t noticesBefore = uploads.notices().size();
         Held<PartialFile> file(make());
         ASSERT_TRUE(file->create(record(data, name.c_str()).get()));
-        EXPECT_TRUE(exists(temp(std::to_string(seed - 1) + ".part")));
+        EXPECT_TRUE(file_exists(temp(std::to_string(seed - 1) + ".part")));
         putAll(file.get(), data, c.piece, seed);
         EXPECT_TRUE(file->nothingMissing());
         BoolArray crumbs;
@@ -59,28 +59,28 @@ TEST_F(SingleFile, WritesInAnyOrderCompleteByteExact) {
         file->setState(PartialFile::kFinishing);
         EXPECT_EQ(file->complete(), CompleteResult::kComplete);
         EXPECT_EQ(file->state(), PartialFile::kCompleted);
-        EXPECT_EQ(readBytes(incoming(name)), data);
+        EXPECT_EQ(read_bytes(incoming(name)), data);
         EXPECT_EQ(sink.finalPath(), incoming(name));
-        EXPECT_FALSE(exists(file->metPath().c_str()));
+        EXPECT_FALSE(file_exists(file->metPath().c_str()));
     }
 }
 
 TEST_F(SingleFile, WriteTakesExactlyItsBytesAndNeverOverwritesPresentData) {
-    Bytes data = pattern(3 * kCrumb, 3);
+    Bytes data = pattern_bytes(3 * kCrumb, 3);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "a.bin").get()));
 
-    Reader shortReader(Bytes(99, 7));
+    ByteReader shortReader(Bytes(99, 7));
     EXPECT_EQ(file->write(shortReader.file(), 0, 100), WriteResult::kBadInput);
     EXPECT_EQ(file->write(shortReader.file(), 50, 50), WriteResult::kBadInput);
-    Reader beyond(Bytes(10, 7));
+    ByteReader beyond(Bytes(10, 7));
     EXPECT_EQ(file->write(beyond.file(), data.size() - 5, data.size() + 5), WriteResult::kBadInput);
     EXPECT_EQ(file->bytesDone(), 0);
     EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, data.size()}}));
 
     EXPECT_EQ(put(file.get(), data, 1000, 2000), WriteResult::kMissing);
     // A later source sends other bytes over the present ones.
-    Bytes other = pattern(data.size(), 99);
+    Bytes other = pattern_bytes(data.size(), 99);
     EXPECT_EQ(put(file.get(), other, 500, 2500), WriteResult::kMissing);
     Bytes back(2000);
     ASSERT_EQ(file->read(back.data(), 500, 2500), 0);
@@ -97,7 +97,7 @@ TEST_F(SingleFile, WriteTakesExactlyItsBytesAndNeverOverwritesPresentData) {
 }
 
 TEST_F(SingleFile, ReadAnswersByStateAndGaps) {
-    Bytes data = pattern(kCrumb, 4);
+    Bytes data = pattern_bytes(kCrumb, 4);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "r.bin").get()));
     put(file.get(), data, 0, 1000);
@@ -113,16 +113,16 @@ TEST_F(SingleFile, ReadAnswersByStateAndGaps) {
 }
 
 TEST_F(SingleFile, ABadCrumbGoesBackIntoTheGapsAndIsFetchedAgain) {
-    Bytes data = pattern(kPart + 5 * kCrumb, 5);
+    Bytes data = pattern_bytes(kPart + 5 * kCrumb, 5);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "bad.bin").get()));
     Bytes wrong = data;
     wrong[3 * kCrumb + 17] ^= 0xFF;
     put(file.get(), wrong, 3 * kCrumb, 4 * kCrumb);
     put(file.get(), data, 5 * kCrumb, 6 * kCrumb);
-    output.take();
+    output.takeText();
     settle(file.get());
-    EXPECT_EQ(output.take(), "Corruption found in bad.bin at 1459200-1945600\n");
+    EXPECT_EQ(output.takeText(), "Corruption found in bad.bin at 1459200-1945600\n");
     EXPECT_EQ(file->bytesDone(), static_cast<int64_t>(kCrumb));
     EXPECT_TRUE(file->overlaps(3 * kCrumb, 4 * kCrumb));
     EXPECT_EQ(owner.chooser.weight(3), 0);
@@ -140,11 +140,11 @@ TEST_F(SingleFile, ABadCrumbGoesBackIntoTheGapsAndIsFetchedAgain) {
 // A crumb hash that is wrong fails good data once; the second failure drops
 // the crumb hashes for the run and the whole part decides.
 TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
-    Bytes data = pattern(kPart + kCrumb, 6);
+    Bytes data = pattern_bytes(kPart + kCrumb, 6);
     auto meta = record(data, "fallback.bin", false);
-    Digests digests(data);
+    PartDigests digests(data);
     digests.crumbs[2][0] ^= 1;  // a bad answer for crumb 2
-    Reader sets(digests.hashSets());
+    ByteReader sets(digests.hashSets());
     ASSERT_TRUE(meta->readHashSets(sets.file()));
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(meta.get()));
@@ -153,14 +153,14 @@ TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
     settle(file.get());
     EXPECT_TRUE(file->overlaps(2 * kCrumb, 3 * kCrumb));
     put(file.get(), data, 2 * kCrumb, 3 * kCrumb);
-    output.take();
+    output.takeText();
     settle(file.get());
     EXPECT_FALSE(file->overlaps(2 * kCrumb, 3 * kCrumb));  // kept this time
     EXPECT_TRUE(file->crumbHashesDropped());
-    EXPECT_NE(output.take().find("Crumb hashes of fallback.bin dropped"), std::string::npos);
+    EXPECT_NE(output.takeText().find("Crumb hashes of fallback.bin dropped"), std::string::npos);
 
     // Another answer with crumb hashes is not taken again this run.
-    Reader again(Digests(data).hashSets());
+    ByteReader again(PartDigests(data).hashSets());
     EXPECT_TRUE(file->setHashSetWithCrumbs(again.file()));
     EXPECT_TRUE(file->crumbHashesDropped());
 
@@ -171,11 +171,11 @@ TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
     EXPECT_TRUE(parts.allEqual(true));
     file->setState(PartialFile::kFinishing);
     EXPECT_EQ(file->complete(), CompleteResult::kComplete);
-    EXPECT_EQ(readBytes(incoming("fallback.bin")), data);
+    EXPECT_EQ(read_bytes(incoming("fallback.bin")), data);
 }
 
 TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
-    Bytes data = pattern(2 * kPart + 10, 7);
+    Bytes data = pattern_bytes(2 * kPart + 10, 7);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "late.bin", false).get()));
     EXPECT_FALSE(file->hashSetKnown());
@@ -186,10 +186,10 @@ TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
     settle(file.get());
     EXPECT_TRUE(uploads.notices().empty());
 
-    Digests digests(data);
+    PartDigests digests(data);
     Bytes legacy = {3, 0};
     for (const Bytes& part : digests.parts) legacy.insert(legacy.end(), part.begin(), part.end());
-    Reader parts(legacy);
+    ByteReader parts(legacy);
     EXPECT_TRUE(file->setHashSet(parts.file()));
     EXPECT_TRUE(file->hashSetKnown());
     settle(file.get());
@@ -200,12 +200,12 @@ TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
     EXPECT_TRUE(file->overlaps(kPart, 2 * kPart));
     EXPECT_EQ(uploads.notices().size(), 20u);
     // A second answer changes nothing once the set is known.
-    Reader ignored(Bytes{0, 0});
+    ByteReader ignored(Bytes{0, 0});
     EXPECT_TRUE(file->setHashSet(ignored.file()));
 }
 
 TEST_F(SingleFile, ASavedRecordResumesAndIsCheckedAgain) {
-    Bytes data = pattern(kPart + 3 * kCrumb, 8);
+    Bytes data = pattern_bytes(kPart + 3 * kCrumb, 8);
     owner.prio = 2;
     owner.paused = true;
     std::string met;
@@ -251,30 +251,30 @@ TEST_F(SingleFile, ASavedRecordResumesAndIsCheckedAgain) {
     putAll(file.get(), data, 400000, 8);
     file->setState(PartialFile::kFinishing);
     EXPECT_EQ(file->complete(), CompleteResult::kComplete);
-    EXPECT_EQ(readBytes(incoming("resume.bin")), data);
+    EXPECT_EQ(read_bytes(incoming("resume.bin")), data);
 }
 
 TEST_F(SingleFile, LoadReportsAMissingOrUnopenableDataFile) {
-    Bytes data = pattern(1000, 9);
+    Bytes data = pattern_bytes(1000, 9);
     auto meta = record(data, "x.bin");
     meta->setSpecial(ST_TEMP_FILE_NAME, "5.part");
     meta->setPath(temp("5.part.met").c_str());
     {
         Held<PartialFile> file(make());
         EXPECT_FALSE(file->load(meta.get(), 0));
-        EXPECT_EQ(output.take(), temp("5.part") + " not found.\n");
+        EXPECT_EQ(output.takeText(), temp("5.part") + " not found.\n");
     }
     std::filesystem::create_directory(temp("5.part"));
     meta->setSpecial(ST_TEMP_FILE_NAME, "5.part");
     Held<PartialFile> file(make());
     EXPECT_FALSE(file->load(meta.get(), 0));
-    EXPECT_EQ(output.take(), temp("5.part") + " Couldn't be opened.\n");
+    EXPECT_EQ(output.takeText(), temp("5.part") + " Couldn't be opened.\n");
 }
 
 TEST_F(SingleFile, WrongDataWithoutHashSetEndsCorruptedAndIsKeptOrRemoved) {
     for (bool keep : {true, false}) {
         settings.saveCor = keep;
-        Bytes data = pattern(2 * kPart, 10);
+        Bytes data = pattern_bytes(2 * kPart, 10);
         Bytes wrong = data;
         wrong[7] ^= 1;
         Held<PartialFile> file(make());
@@ -283,79 +283,79 @@ TEST_F(SingleFile, WrongDataWithoutHashSetEndsCorruptedAndIsKeptOrRemoved) {
         putAll(file.get(), wrong, kPart, 10);
         ASSERT_TRUE(file->save(true));
         file->setState(PartialFile::kFinishing);
-        output.take();
+        output.takeText();
         EXPECT_EQ(file->complete(), CompleteResult::kCorrupted);
-        EXPECT_EQ(output.take(), "Corrupted Download: c.bin\n");
+        EXPECT_EQ(output.takeText(), "Corrupted Download: c.bin\n");
         EXPECT_EQ(file->state(), PartialFile::kFailed);
-        EXPECT_FALSE(exists(dataPath));
-        EXPECT_FALSE(exists(file->metPath().c_str()));
-        EXPECT_EQ(exists(temp("c.bin")), keep);
-        EXPECT_FALSE(exists(incoming("c.bin")));
+        EXPECT_FALSE(file_exists(dataPath));
+        EXPECT_FALSE(file_exists(file->metPath().c_str()));
+        EXPECT_EQ(file_exists(temp("c.bin")), keep);
+        EXPECT_FALSE(file_exists(incoming("c.bin")));
         std::filesystem::remove(temp("c.bin"));
     }
 }
 
 TEST_F(SingleFile, AFinishedFileThatCannotEnterIncomingStaysInTemp) {
-    Bytes data = pattern(kCrumb, 11);
+    Bytes data = pattern_bytes(kCrumb, 11);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "stay.bin").get()));
     putAll(file.get(), data, kCrumb, 11);
     ASSERT_TRUE(file->save(true));
     settings.incoming = dir / "no/such/dir";
     file->setState(PartialFile::kFinishing);
-    output.take();
+    output.takeText();
     EXPECT_EQ(file->complete(), CompleteResult::kComplete);
-    std::string text = output.take();
+    std::string text = output.takeText();
     EXPECT_NE(text.find("could not be moved to " + settings.incoming + "/stay.bin"), std::string::npos);
     EXPECT_NE(text.find("stay.bin: kept at " + temp("stay.bin")), std::string::npos);
-    EXPECT_EQ(readBytes(temp("stay.bin")), data);
+    EXPECT_EQ(read_bytes(temp("stay.bin")), data);
     EXPECT_EQ(sink.finalPath(), temp("stay.bin"));
-    EXPECT_FALSE(exists(file->metPath().c_str()));
+    EXPECT_FALSE(file_exists(file->metPath().c_str()));
 }
 
 TEST_F(SingleFile, CancelRemovesDataRecordAndShare) {
-    Bytes data = pattern(2 * kCrumb, 12);
+    Bytes data = pattern_bytes(2 * kCrumb, 12);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "gone.bin").get()));
     put(file.get(), data, 0, kCrumb);
     settle(file.get());
     ASSERT_TRUE(file->save(true));
-    writeBytes(file->metPath().c_str() + std::string(".bak"), {1});
+    write_file(file->metPath().c_str() + std::string(".bak"), {1});
     file->cancel();
     EXPECT_EQ(file->state(), PartialFile::kFailed);
-    EXPECT_FALSE(exists(file->path().c_str()));
-    EXPECT_FALSE(exists(file->metPath().c_str()));
-    EXPECT_FALSE(exists(file->metPath().c_str() + std::string(".bak")));
+    EXPECT_FALSE(file_exists(file->path().c_str()));
+    EXPECT_FALSE(file_exists(file->metPath().c_str()));
+    EXPECT_FALSE(file_exists(file->metPath().c_str() + std::string(".bak")));
     EXPECT_EQ(sink.removed(), 1);
     EXPECT_FALSE(file->save(true));
 }
 
 TEST_F(SingleFile, AFailedSaveIsReportedAndKeepsTheOldRecord) {
-    Bytes data = pattern(2 * kCrumb, 13);
+    Bytes data = pattern_bytes(2 * kCrumb, 13);
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "keep.bin").get()));
     ASSERT_TRUE(file->save(true));
-    Bytes before = readBytes(file->metPath().c_str());
+    Bytes before = read_bytes(file->metPath().c_str());
     put(file.get(), data, 0, 100);
     // The save's temporary name is taken by a directory.
     std::filesystem::create_directory(temp("1.part.met.tmp"));
-    output.take();
+    output.takeText();
     EXPECT_FALSE(file->save(true));
-    EXPECT_EQ(output.take(), "ERROR: partial info not saved: " + temp("1.part.met") + "\n");
-    EXPECT_EQ(readBytes(file->metPath().c_str()), before);
+    EXPECT_EQ(output.takeText(), "ERROR: partial info not saved: " + temp("1.part.met") + "\n");
+    EXPECT_EQ(read_bytes(file->metPath().c_str()), before);
     std::filesystem::remove(temp("1.part.met.tmp"));
     EXPECT_TRUE(file->save(true));
-    EXPECT_NE(readBytes(file->metPath().c_str()), before);
+    EXPECT_NE(read_bytes(file->metPath().c_str()), before);
 }
 
 TEST_F(SingleFile, EmptyFilesAndMissingServicesAreRefused) {
     Held<PartialFile> empty(make());
     EXPECT_FALSE(empty->create(record(Bytes(), "empty.bin").get()));
-    EXPECT_EQ(output.take(), "ERROR: 0 bytes cannot be downloaded\n");
+    EXPECT_EQ(output.takeText(), "ERROR: 0 bytes cannot be downloaded\n");
     resetDownloadServices();
     Held<PartialFile> file(new PartialFile(&owner));
-    EXPECT_FALSE(file->create(record(pattern(10), "n.bin").get()));
-    EXPECT_EQ(output.take(), "ERROR: download storage not started\n");
+    EXPECT_FALSE(file->create(record(pattern_bytes(10), "n.bin").get()));
+    EXPECT_EQ(output.takeText(), "ERROR: download storage not started\n");
 }
 
 }  // namespace
