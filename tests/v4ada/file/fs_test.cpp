@@ -204,3 +204,25 @@ TEST(UnixFile, SparseFilePastTwoGiB) {
     char byte;
     EXPECT_EQ(file->read(&byte, 1), 0);
 }
+
+TEST(UnixFile, WriteAtLeavesThePositionAndReportsAFullDisk) {
+    TempDir dir;
+    std::string path = dir / "pieces";
+    std::unique_ptr<i4_unix_file_class> file(fs_open_unix(path.c_str(), kFsRead | kFsWrite));
+    ASSERT_NE(file, nullptr);
+    const i4_pos far = (4ull << 30) + 3;  // past 4 GiB, sparse
+    EXPECT_EQ(file->writeAt("tail", 4, far), 4);
+    EXPECT_EQ(file->writeAt("head", 4, 0), 4);
+    EXPECT_EQ(file->tell(), 0u);
+    EXPECT_EQ(file->size(), far + 4);
+    char back[4];
+    ASSERT_EQ(file->readAt(back, 4, far), 4);
+    EXPECT_EQ(std::string(back, 4), "tail");
+    EXPECT_FALSE(file->writeFailed());
+    EXPECT_TRUE(file->syncData());
+    {
+        FileSizeLimit full(1000);
+        EXPECT_EQ(file->writeAt("x", 1, 2000), -1);
+    }
+    EXPECT_TRUE(file->writeFailed());
+}
