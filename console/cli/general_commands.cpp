@@ -19,9 +19,14 @@ void help_command(char* line) {
     Servant::printHelp(servant);
 }
 
+// Runs on the task thread: a "q" typed alone at the console asks its
+// question on the console thread (FlockCLC::readCommand), so whatever
+// reaches this handler (an argument, a line such as "q ", a controller)
+// requests the orderly shutdown without a question. Only the console
+// thread reads standard input.
 void quit_command(char* line) {
     (void)line;
-    if (Servant* servant = consoleServant.load()) Servant::askQuit(servant);
+    if (Servant* servant = consoleServant.load()) servant->requestStop();
 }
 
 void master_command(char* line) {

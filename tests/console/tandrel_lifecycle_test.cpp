@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "console/tandrel_process_fixture.h"
 
@@ -145,6 +147,31 @@ TEST_F(TandrelTest, EndOfInputAtTheQuestionShutsDown) {
     EXPECT_EQ(runWith({}, "q\n"), 0);
     EXPECT_TRUE(ends_with(process_.out(), "(y or n): \n")) << process_.out();
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+// A "q" that is not typed alone at the console runs on the task thread,
+// which must never read standard input: it shuts down without a question
+// while the input stays open and silent.
+TEST_F(TandrelTest, QuitNotTypedAtTheConsoleAsksNothing) {
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string input;
+    } cases[] = {
+        {"argument", {"q"}, ""},
+        {"trailing blank", {}, "q \n"},
+        {"junk after a NUL", {}, std::string("q\0junk\n", 7)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TandrelProcess process;
+        ASSERT_TRUE(process.start(dir_, c.args, Mode::kPipes));
+        process.write(c.input);
+        EXPECT_TRUE(process.waitExit(20000)) << process.out();
+        EXPECT_EQ(process.status(), 0);
+        EXPECT_EQ(process.out().find("(y or n)"), std::string::npos) << process.out();
+        EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+    }
 }
 
 TEST_F(TandrelTest, InterruptEndsTheWaitWithoutConsole) {
