@@ -109,8 +109,11 @@ bool app_argument(const char* text) {
 }
 
 int app_main() {
-    // Writes to a closed peer fail with an error instead of a signal.
+    // Writes to a closed peer fail with an error instead of a signal, and
+    // so do writes beyond the file-size limit (EFBIG, reported like a full
+    // disk) instead of killing the process.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     // Init classes.
     init_all_classes();
     // The texts of the skin and the names of the special tags.

@@ -115,6 +115,19 @@ TEST_F(TandrelTest, ClosedStandardDescriptorsAreNoFault) {
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
 }
 
+// Under a file-size limit a write fails like one on a full disk: the
+// failed save is reported and the exit status says so; no signal ends the
+// process.
+TEST_F(TandrelTest, FileSizeLimitIsAFailedWriteNotASignal) {
+    // The limit holds for files only: the output goes through a pipe.
+    std::string command = "cd '" + dir_ + "' && { ulimit -f 0; timeout 20 '" + tandrel_binary() +
+                          "' </dev/null; echo \"status $?\"; } 2>&1 | cat >out.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string out = readFile("out.txt");
+    EXPECT_NE(out.find("Settings couldn't be saved"), std::string::npos) << out;
+    EXPECT_NE(out.find("status 1\n"), std::string::npos) << out;
+}
+
 TEST_F(TandrelTest, TermAndHangUpSignalsSavePreferences) {
     for (int signal : {SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
