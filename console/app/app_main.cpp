@@ -9,11 +9,14 @@
 #include <cstdlib>
 
 #include "console/cli/flock_clc.h"
+#include "console/remote/admin_settings.h"
+#include "console/remote/flock_tcp_ui.h"
 #include "console/ui/fclc_handler.h"
 #include "console/ui/fclc_ui.h"
 #include "core/bus/message_q.h"
 #include "core/startup/core_thread.h"
 #include "core/meta/special_tags.h"
+#include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "v4ada/error/error.h"
@@ -35,6 +38,35 @@ constexpr int kNotSavedStatus = 1;
 
 // Shutdown signals received; a second SIGINT ends at once.
 std::atomic<int> gSignals{0};
+
+// The console's user interface, and the remote one that the argument "-"
+// puts in front of it; main thread only.
+FclcUI* gConsoleUI = nullptr;
+FlockTcpUI* gRemoteUI = nullptr;
+
+// Remote mode: the remote user interface (which opens the administration
+// door) forwards to the console's and takes its place as the gateway and
+// the receiver of the notifications.
+void start_remote_mode() {
+    CoreThread* core = coreThread();
+    if (gRemoteUI || !gConsoleUI || !core) return;
+    AdminSettings* admin = adminSettings();
+    int port = admin ? admin->doorPort() : kDefaultAdminDoorPort;
+    auto remote = new FlockTcpUI(currentUI(), core->ui(), gConsoleUI, gConsoleUI, core->socketPool(), port);
+    gRemoteUI = remote;
+    setCurrentUI(remote);
+    core->setUI(remote);
+}
+
+// After the core has stopped (no door, no controller is left): the console
+// is the gateway again and the remote interface goes.
+void end_remote_mode() {
+    if (!gRemoteUI) return;
+    setCurrentUI(gConsoleUI);
+    if (CoreThread* core = coreThread()) core->setUI(gConsoleUI);
+    delete gRemoteUI;
+    gRemoteUI = nullptr;
+}
 
 void on_shutdown_signal(int signal) {
     int seen = gSignals.fetch_add(1);
@@ -84,7 +116,7 @@ bool app_argument(const char* text) {
     if (!text) return false;
     switch (text[0]) {
         case '-':
-            debug_printf("Remote control is not available in this build; '%s' ignored\n", text);
+            start_remote_mode();
             return false;
         case 'w': {
             // The number after the 'w'; none (or no digits) is 0, and a
@@ -115,6 +147,7 @@ int app_main() {
 
     message_bus_create();
     CoreOptions::createInstance();
+    AdminSettings::createInstance();
     CoreThread::createInstance();
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
@@ -129,7 +162,9 @@ int app_main() {
     // The console user interface receives every printed line.
     FclcUI* ui = new FclcUI();
     ui->setPageSink(client->pager());
+    client->setConsoleUI(ui);
     setCurrentUI(ui);
+    gConsoleUI = ui;
 
     seed_random();
     // The console hears the notifications.
@@ -141,6 +176,7 @@ int app_main() {
     client->subscribe(messageQ);
     if (!core->start()) error_at(__FILE__, __LINE__)("Couldn't start the task thread");
     client->pager()->setLinesPerPage(options->screenLines());
+    adminSettings()->load(options);
 
     // A new log for every run.
     OwnedString logPath;
@@ -173,9 +209,11 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
+    adminSettings()->save(options);
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
     const bool saved = core->stop();
+    end_remote_mode();
     ui->log("%s", kLogEndLine);
 
     install_signal_handlers(false);
@@ -184,9 +222,11 @@ int app_main() {
     consoleServant.store(nullptr);
     consoleClient.store(nullptr);
     delete client;
+    gConsoleUI = nullptr;
     delete ui;
 
     CoreThread::destroyInstance();
+    AdminSettings::destroyInstance();
     CoreOptions::destroyInstance();
     message_bus_destroy();
     resetSpecialTags();

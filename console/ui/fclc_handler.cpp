@@ -1,6 +1,8 @@
 #include "console/ui/fclc_handler.h"
 
+#include "console/remote/admin_settings.h"
 #include "core/bus/message_q.h"
+#include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
 
@@ -15,13 +17,14 @@ void FclcHandler::handle(Message* message) {
     CoreThread* core = coreThread();
     switch (message->code) {
         case MSG_LOAD_STATE:
-            if (core) {
-                core->reloadFilters();
+            if (core) core->reloadFilters();
+            if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
+            if (core)
                 if (CoreUI* ui = core->ui()) ui->startupDone();
-            }
             break;
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
+            if (AdminSettings* admin = adminSettings()) admin->save(coreOptions());
             break;
         default:
             break;

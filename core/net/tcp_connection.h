@@ -61,10 +61,16 @@ public:
     // The connect time-out (tests shorten it).
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
 
+protected:
+    // The rule for the frames to come (TCPReadPacket::setRule); it holds
+    // until changed.
+    void setFrameRule(uint32_t maxLength, int onlyOpcode) { readPacket_.setRule(maxLength, onlyOpcode); }
+    // Lets the pool drop this connection (any time on the task thread).
+    void drop();
+
 private:
     bool readStep();
     bool sendStep();
-    void drop();
 
     bool outgoing_ = false;
     bool firstSeen_ = false;
