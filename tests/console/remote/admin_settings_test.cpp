@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/remote/admin_commands.h"
 #include "console/remote/handle_table.h"
 #include "core/options/core_options.h"
@@ -23,13 +23,13 @@ protected:
 
     // Runs a command handler on a copy of the line; returns what it printed.
     std::string run(void (*command)(char*), const char* line) {
-        ui_.clearText();
+        ui_.clear();
         std::string copy(line);
         command(copy.data());
         return ui_.text();
     }
 
-    CaptureUI ui_;
+    support::CaptureUI ui_;
 };
 
 }  // namespace

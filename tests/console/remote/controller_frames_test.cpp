@@ -10,6 +10,7 @@
 
 #include "console/remote/controller_opcodes.h"
 #include "console/remote/remote_fixture.h"
+#include "support/bytes.h"
 
 using namespace remotetest;
 
@@ -166,7 +167,7 @@ TEST(ControllerFrames, LineSpeedIsTheWholeKilobytes) {
 TEST(ControllerFrames, TextFrameCarriesTheTextAsAString) {
     auto frame = newTextFrame(IGUI_CONSOLE_TEXT, "100% done");
     std::unique_ptr<ControllerFrame> owned(frame);
-    EXPECT_EQ(frameBytes(frame), wireFrame(IGUI_CONSOLE_TEXT, str("100% done")));
+    EXPECT_EQ(frameBytes(frame), support::tcp_frame(IGUI_CONSOLE_TEXT, str("100% done")));
     std::unique_ptr<ControllerFrame> empty(newTextFrame(IGUI_ERROR_TEXT, nullptr));
-    EXPECT_EQ(frameBytes(empty.get()), wireFrame(IGUI_ERROR_TEXT, str("")));
+    EXPECT_EQ(frameBytes(empty.get()), support::tcp_frame(IGUI_ERROR_TEXT, str("")));
 }

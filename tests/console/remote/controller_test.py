@@ -3,13 +3,15 @@
 controller protocol on 127.0.0.1: login, commands, dispatch and shutdown.
 
 Each test starts `tandrel "aport <port>" "pass u p" - !` in a temporary
-directory; the port comes from the OS. Frames, strings and records are
+directory on a leased port. Frames, strings and records are
 read here independently of the client's own code.
 
 Run: controller_test.py --tandrel <path to the tandrel program>
 """
 import argparse
+import fcntl
 import os
+import random
 import socket
 import struct
 import subprocess
@@ -51,10 +53,55 @@ def read_string(payload, offset=0):
     return payload[offset + 2:end].decode("utf-8", "replace"), end
 
 
-def free_port():
+# Ports are leased as the C++ tests lease theirs (tests/support/daemon.h):
+# one locked byte per port in this file, by any process, while a program
+# is told the port and until it listens; ports come from below the range
+# the OS picks from, so no OS-chosen port takes them meanwhile.
+LEASE_FILE = "/tmp/tandrel-test-ports.lock"
+LOWEST_LEASED_PORT = 10000
+
+
+def ephemeral_low():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
+def bindable(port):
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("", port))
+            return True
+        except OSError:
+            return False
+
+
+class PortLease:
+    def __init__(self):
+        self.fd = os.open(LEASE_FILE, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
+        self.port = 0
+        first, last = LOWEST_LEASED_PORT, ephemeral_low() - 1
+        span = last - first + 1
+        start = random.randrange(span)
+        for i in range(span):
+            candidate = first + (start + i) % span
+            try:
+                fcntl.lockf(self.fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, candidate, os.SEEK_SET)
+            except OSError:
+                continue
+            if bindable(candidate):
+                self.port = candidate
+                return
+            fcntl.lockf(self.fd, fcntl.LOCK_UN, 1, candidate, os.SEEK_SET)
+        raise RuntimeError("no port could be leased")
+
+    def release(self):
+        if self.fd >= 0:
+            os.close(self.fd)
+            self.fd = -1
 
 
 class Controller:
@@ -132,18 +179,25 @@ class Controller:
 class Tandrel:
     """A tandrel process in its own directory, headless under remote control."""
 
-    def __init__(self, args, console=False):
+    def __init__(self, args, console=False, keep_lease=False):
         self.dir = tempfile.TemporaryDirectory(prefix="tandrel-remote-")
         self.proc = None
+        self.lease = None
         for _attempt in range(5):
-            self.port = free_port()
+            lease = PortLease()
+            self.port = lease.port
             argv = [TANDREL] + [a.replace("{port}", str(self.port)) for a in args]
             self.proc = subprocess.Popen(argv, cwd=self.dir.name,
                                          stdin=subprocess.PIPE if console else subprocess.DEVNULL,
                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            if self._door_opens():
+            opened = self._door_opens()
+            if opened and keep_lease:
+                self.lease = lease  # the port is needed again later
+            else:
+                lease.release()
+            if opened:
                 return
-            self.stop()  # the port was taken meanwhile: another one
+            self.stop()  # it could not listen there: another port
         raise RuntimeError("the administration door never opened")
 
     def _door_opens(self):
@@ -186,6 +240,8 @@ class Tandrel:
 
     def cleanup(self):
         self.stop()
+        if self.lease:
+            self.lease.release()
         self.dir.cleanup()
 
 
@@ -193,8 +249,8 @@ HEADLESS = ["aport {port}", "pass u p", "-", "!"]
 
 
 class RemoteControl(unittest.TestCase):
-    def start(self, args=HEADLESS, console=False):
-        t = Tandrel(args, console)
+    def start(self, args=HEADLESS, console=False, keep_lease=False):
+        t = Tandrel(args, console, keep_lease)
         self.addCleanup(t.cleanup)
         return t
 
@@ -331,7 +387,7 @@ class RemoteControl(unittest.TestCase):
         self.assertEqual(out.count("Print help"), 1)
 
     def test_second_start_loads_the_settings(self):
-        t = self.start(["aport {port}", "pass u p", "-", "!"])
+        t = self.start(["aport {port}", "pass u p", "-", "!"], keep_lease=True)
         status, _, _ = t.shutdown()
         self.assertEqual(status, 0)
         # The same directory again, with no settings on the command line.

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/cli/servant.h"
 #include "console/remote/admin_settings.h"
 #include "console/remote/controller_frames.h"
@@ -58,7 +58,7 @@ protected:
         }
     }
 
-    CaptureUI console_;
+    support::CaptureUI console_;
     TaskThread tasks_;
     TcpipUI remote_;
     BusRecorder bus_;
@@ -83,7 +83,7 @@ TEST_F(ControllerTest, LoginTable) {
         {"command first", IGUI_COMMAND, str("q"), false, ""},
     };
     for (const Case& c : cases) {
-        console_.clearText();
+        console_.clear();
         RecordingController controller(&remote_, &tasks_);
         EXPECT_EQ(controller.feed(c.opcode, c.payload), c.accepted) << c.name;
         EXPECT_EQ(controller.loggedIn(), c.accepted) << c.name;
@@ -111,7 +111,7 @@ TEST_F(ControllerTest, SecondControllerIsRefusedWithoutAFrame) {
     setCurrentUI(&remote_);
     RecordingController first(&remote_, &tasks_);
     ASSERT_TRUE(first.feed(IGUI_LOGIN, str("u") + str("p")));
-    console_.clearText();
+    console_.clear();
     RecordingController second(&remote_, &tasks_);
     EXPECT_FALSE(second.feed(IGUI_LOGIN, str("u") + str("p")));
     EXPECT_TRUE(second.frames.empty());
@@ -198,7 +198,7 @@ TEST_F(ControllerTest, ListedStatusTaskTicksWithTheTaskThread) {
 }
 
 TEST(UIStatusTask, FirstPushOnceElapsedExceedsTheInterval) {
-    CaptureUI console;
+    support::CaptureUI console;
     TcpipUI remote(&console, nullptr, nullptr);
     TaskThread tasks;
     RecordingController controller(&remote, &tasks);

@@ -2,24 +2,20 @@
 
 #include "console/remote/controller_frames.h"
 #include "core/net/tcp_frame.h"
+#include "support/bytes.h"
 #include "v4ada/file/ram_file.h"
 
 namespace remotetest {
 
-std::string le16(uint16_t value) { return std::string{static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)}; }
+std::string le16(uint16_t value) { return support::as_text(support::le16(value)); }
 
-std::string le32(uint32_t value) { return le16(static_cast<uint16_t>(value & 0xFFFF)) + le16(static_cast<uint16_t>(value >> 16)); }
+std::string le32(uint32_t value) { return support::as_text(support::le32(value)); }
 
-std::string str(const std::string& text) { return le16(static_cast<uint16_t>(text.size())) + text; }
+std::string str(const std::string& text) { return support::as_text(support::counted_text(text)); }
 
 std::string frameBytes(ControllerFrame* frame) {
     frame->finish();
     return std::string(reinterpret_cast<const char*>(frame->buffer()->data()), static_cast<size_t>(frame->frameSize()));
-}
-
-std::string wireFrame(uint8_t opcode, const std::string& payload) {
-    return std::string(1, static_cast<char>(kFrameMarker)) + le32(static_cast<uint32_t>(payload.size() + 1)) +
-           std::string(1, static_cast<char>(opcode)) + payload;
 }
 
 void RecordingController::sendFrame(ControllerFrame* frame) {

@@ -13,14 +13,13 @@ class TaskThread;
 
 namespace remotetest {
 
+// The shared byte builders, as the text form these tests compare.
 std::string le16(uint16_t value);
 std::string le32(uint32_t value);
 // The encoded string form: u16 length and the bytes.
 std::string str(const std::string& text);
 // The frame's bytes on the wire (header included).
 std::string frameBytes(ControllerFrame* frame);
-// A whole frame: marker, length, opcode, payload.
-std::string wireFrame(uint8_t opcode, const std::string& payload);
 
 struct SentFrame {
     uint8_t opcode;

@@ -6,13 +6,13 @@
 #include <atomic>
 #include <thread>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/remote/gui_controller.h"
 #include "console/remote/tcpip_ui.h"
 #include "core/task/task_thread.h"
 
 TEST(TcpipUIThreads, OutputWhileTheControllerDisconnects) {
-    CaptureUI console;
+    support::CaptureUI console;
     TcpipUI remote(&console, nullptr, nullptr);
     TaskThread tasks;
     constexpr int kRounds = 40;

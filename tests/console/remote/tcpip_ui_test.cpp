@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/remote/controller_opcodes.h"
 #include "console/remote/remote_fixture.h"
 #include "core/task/task_thread.h"
@@ -28,7 +28,7 @@ protected:
 
     void attach() { ASSERT_TRUE(remote_.setController(&controller_)); }
 
-    CaptureUI console_;
+    support::CaptureUI console_;
     RecordingTransfer transfer_;
     TaskThread tasks_;
     TcpipUI remote_;
@@ -62,12 +62,12 @@ TEST_F(TcpipUITest, WithControllerPrintsAreMirroredAndRawPrintsGoOnlyThere) {
 
     // Texts are cut after formatting: 1023 characters for prints, 255 for
     // flushed ones.
-    console_.clearText();
+    console_.clear();
     const std::string longText(2000, 'x');
     remote_.print("%s", longText.c_str());
     EXPECT_EQ(controller_.frames.back().payload, str(longText.substr(0, TcpipUI::kPrintTextMax)));
     EXPECT_EQ(console_.text(), longText.substr(0, TcpipUI::kPrintTextMax) + "\n");
-    console_.clearText();
+    console_.clear();
     remote_.printFlush("%s", longText.c_str());
     EXPECT_EQ(console_.text(), longText.substr(0, TcpipUI::kFlushTextMax));
     EXPECT_EQ(controller_.frames.size(), 3u);  // flushed prompts stay at the console
@@ -113,7 +113,7 @@ TEST_F(TcpipUITest, TransferNoticesGoToTheControllerOrElseTheConsole) {
 }
 
 TEST(TcpipUI, TakesTheConsoleLogPathAndVerboseFlag) {
-    CaptureUI console;
+    support::CaptureUI console;
     console.setLogPath("/tmp/somewhere/log.txt");
     console.setVerbose(true);
     TcpipUI remote(&console, nullptr, nullptr);
