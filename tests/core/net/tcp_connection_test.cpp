@@ -245,10 +245,10 @@ TEST(TcpReadPacket, RuleRefusesALongFrameOrAnotherOpcodeBeforeTheBody) {
     };
     const std::string body(40, 'b');
     const Case cases[] = {
-        {frame(100, body), Packet::kComplete, 0},                    // within the rule
-        {frame(100, body + "!"), Packet::kFailed, 42},               // one byte too long: header only
-        {frame(225, body), Packet::kFailed, 40},                     // another opcode: nothing past it
-        {frame(100, ""), Packet::kComplete, 0},                      // the opcode alone
+        {tcp_frame(100, body), Packet::kComplete, 0},                    // within the rule
+        {tcp_frame(100, body + "!"), Packet::kFailed, 42},               // one byte too long: header only
+        {tcp_frame(225, body), Packet::kFailed, 40},                     // another opcode: nothing past it
+        {tcp_frame(100, ""), Packet::kComplete, 0},                      // the opcode alone
     };
     for (const Case& c : cases) {
         FakeSocket socket;
@@ -264,13 +264,13 @@ TEST(TcpReadPacket, RuleRefusesALongFrameOrAnotherOpcodeBeforeTheBody) {
     }
     // The rule outlives reset; kAnyOpcode lifts the opcode check.
     FakeSocket socket;
-    socket.reads = {frame(7, "x")};
+    socket.reads = {tcp_frame(7, "x")};
     TCPReadPacket reader(0xE3);
     reader.setRule(41, 100);
     reader.reset();
     int got = 0;
     EXPECT_EQ(reader.read(&socket, &got), Packet::kFailed);
-    socket.reads = {frame(7, "x")};
+    socket.reads = {tcp_frame(7, "x")};
     reader.reset();
     reader.setRule(41, TCPReadPacket::kAnyOpcode);
     EXPECT_EQ(reader.read(&socket, &got), Packet::kComplete);
