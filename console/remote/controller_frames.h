@@ -60,6 +60,8 @@ struct ClientStatus {
     uint32_t processId = 0;
 };
 constexpr uint16_t kControllerClientVersion = 1050;
+// The bytes of the payload besides the three strings' texts.
+constexpr int kClientStatusFixedSize = 2 + 4 + 4 + 2 + 2 + 3 * 2 + 3 + 3 + 2 + 4 + 4 + 4 + 4;
 void writeClientStatus(i4_file* out, const ClientStatus& status);
 
 // The build date of a text "Mmm d yyyy" (as __DATE__ gives it): 0 unless

@@ -1,5 +1,7 @@
 #include "console/remote/gui_controller.h"
 
+#include <unistd.h>
+
 #include "console/cli/servant.h"
 #include "console/remote/admin_settings.h"
 #include "console/remote/controller_frames.h"
@@ -7,6 +9,7 @@
 #include "console/remote/tcpip_ui.h"
 #include "core/bus/message_q.h"
 #include "core/net/budgets.h"
+#include "core/options/core_options.h"
 #include "core/net/socket_pool.h"
 #include "core/net/tcp_frame.h"
 #include "core/net/tcp_read_packet.h"
@@ -14,6 +17,7 @@
 #include "core/startup/core_thread.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
+#include "transfer/options/transfer_options.h"
 #include "v4ada/error/error.h"
 
 // The opcodes this client handles; every other one takes the connection's
@@ -32,6 +36,7 @@ const GUIController::Handler GUIController::kHandlers[] = {
     {IGUI_DOWNLOAD_STATUS_OFF, &GUIController::downloadStatusOff},
     {IGUI_UPLOAD_STATUS_ON, &GUIController::uploadStatusOn},
     {IGUI_UPLOAD_STATUS_OFF, &GUIController::uploadStatusOff},
+    {IGUI_GET_STATUS, &GUIController::getStatus},
 };
 
 GUIController::GUIController(i4_socket* socket, TcpipUI* ui, TaskThread* tasks)
@@ -116,8 +121,38 @@ bool GUIController::onMessage(uint8_t opcode, i4_ram_file_class* body) {
 }
 
 void GUIController::sendInitialState() {
-    // The client status (199), then the downloads (188) and the upload
-    // slots (201) join here with the transfer side that provides them.
+    sendClientStatus();
+    // The downloads (188) and the upload slots (201) follow here once the
+    // transfer side provides them.
+}
+
+void GUIController::sendClientStatus() {
+    ClientStatus status;
+    if (CoreOptions* options = coreOptions()) {
+        status.downloadLimit = static_cast<float>(options->downloadLimit());
+        status.uploadLimit = static_cast<float>(options->uploadLimit());
+        int connections = options->maxConnections();
+        status.maxConnections = connections > 0 ? static_cast<uint32_t>(connections) : 0;
+        OwnedString nickname = options->nickname();
+        status.nickname = nickname.c_str() ? nickname.c_str() : "";
+        status.lineSpeed = lineSpeedValue(options->lineSpeedDown());
+    }
+    if (TransferOptions* transfer = transferOptions()) {
+        status.doorPort = static_cast<uint16_t>(transfer->doorPort());
+        OwnedString temp = transfer->tempDir();
+        OwnedString incoming = transfer->incomingDir();
+        status.tempDir = temp.c_str() ? temp.c_str() : "";
+        status.incomingDir = incoming.c_str() ? incoming.c_str() : "";
+        status.pmAllow = static_cast<uint8_t>(transfer->pmAllow());
+        status.saveCor = static_cast<uint8_t>(transfer->saveCor());
+        status.verifyCancel = static_cast<uint8_t>(transfer->verifyCancel());
+    }
+    if (AdminSettings* admin = adminSettings()) status.adminDoorPort = static_cast<uint16_t>(admin->doorPort());
+    status.buildDate = buildDateValue(__DATE__);
+    status.processId = static_cast<uint32_t>(getpid());
+    auto frame = new ControllerFrame(IGUI_CLIENT_STATUS, kClientStatusFixedSize);
+    writeClientStatus(frame->out(), status);
+    sendFrame(frame);
 }
 
 void GUIController::sendStatus() {
@@ -174,6 +209,8 @@ void GUIController::queryWithTree(i4_ram_file_class* body) {
 void GUIController::ignored(i4_ram_file_class*) {}
 
 void GUIController::countOnly(i4_ram_file_class* body) { body->read_16(); }
+
+void GUIController::getStatus(i4_ram_file_class*) { sendClientStatus(); }
 
 void GUIController::downloadStatusOn(i4_ram_file_class*) {
     downloadPush_ = true;

@@ -57,6 +57,9 @@ public:
     // The frames of the initial state, in order, after a login. Called by
     // the remote user interface while it attaches this controller.
     void sendInitialState();
+    // IGUI_CLIENT_STATUS from the options, the transfer settings and the
+    // remote-control settings.
+    void sendClientStatus();
     // The pushes of the status task.
     virtual void sendStatus();
     // Queues the frame (finished here) or, past the unsent-output limit,
@@ -84,6 +87,7 @@ private:
     void queryWithTree(i4_ram_file_class* body);
     void ignored(i4_ram_file_class* body);
     void countOnly(i4_ram_file_class* body);
+    void getStatus(i4_ram_file_class* body);
     void downloadStatusOn(i4_ram_file_class* body);
     void downloadStatusOff(i4_ram_file_class* body);
     void uploadStatusOn(i4_ram_file_class* body);

@@ -67,6 +67,11 @@ protected:
     void setFrameRule(uint32_t maxLength, int onlyOpcode) { readPacket_.setRule(maxLength, onlyOpcode); }
     // Lets the pool drop this connection (any time on the task thread).
     void drop();
+    // For a subclass that learns the remote address from its messages:
+    // the address and its dotted text.
+    void setRemoteIp(uint32_t ip);
+    // The socket's remote address; 0 without a socket or when unknown.
+    uint32_t socketPeerIp();
 
 private:
     bool readStep();

@@ -27,6 +27,7 @@ LOGIN, SHUTDOWN, COMMAND = 100, 101, 102
 GET_STATUS = 225
 DOWNLOAD_STATUS_ON, UPLOAD_STATUS_ON, UPLOAD_STATUS_OFF = 217, 219, 220
 CONSOLE_TEXT = 180
+CLIENT_STATUS = 199
 LARGEST_LOGIN = 1 + 2 * (2 + 65535)
 
 # How long a step of a test may take before it counts as hung.
@@ -102,6 +103,34 @@ class PortLease:
         if self.fd >= 0:
             os.close(self.fd)
             self.fd = -1
+
+
+def client_status(payload):
+    """The fields of a client status payload, read one by one."""
+    fields = {}
+    offset = 0
+
+    def take(fmt):
+        nonlocal offset
+        values = struct.unpack_from("<" + fmt, payload, offset)
+        offset += struct.calcsize("<" + fmt)
+        return values[0] if len(values) == 1 else values
+
+    def text():
+        nonlocal offset
+        value, offset = read_string(payload, offset)
+        return value
+
+    fields["version"] = take("H")
+    fields["download_limit"], fields["upload_limit"] = take("ff")
+    fields["door_port"], fields["max_connections_low"] = take("HH")
+    fields["nickname"], fields["temp"], fields["incoming"] = text(), text(), text()
+    fields["zeros"] = take("BBB")
+    fields["pm_allow"], fields["save_cor"], fields["verify_cancel"] = take("BBB")
+    fields["admin_port"] = take("H")
+    fields["max_connections"], fields["build_date"], fields["line_speed"], fields["pid"] = take("IIII")
+    fields["rest"] = payload[offset:]
+    return fields
 
 
 class Controller:
@@ -269,7 +298,7 @@ class RemoteControl(unittest.TestCase):
         self.assertEqual(out.count("Invalid name and pass"), 2)
 
     def test_login_table(self):
-        t = self.start()
+        t = self.start(["aport {port}", "pass u p", "line 12.5", "dumax 30 10", "-", "!"])
         refused = [
             ("wrong password", frame(LOGIN, string("u") + string("x"))),
             ("another opcode first", frame(GET_STATUS)),
@@ -290,8 +319,32 @@ class RemoteControl(unittest.TestCase):
 
         first = t.controller()
         first.login()
+        opcode, payload = first.next_frame()
+        self.assertEqual(opcode, CLIENT_STATUS)
+        status = client_status(payload)
+        self.assertEqual(status["version"], 1050)
+        self.assertEqual((status["download_limit"], status["upload_limit"]), (30.0, 10.0))
+        self.assertEqual(status["door_port"], 4662)
+        self.assertEqual(status["max_connections"], 45)
+        self.assertEqual(status["max_connections_low"], 45)
+        self.assertEqual(len(status["nickname"]), 5)
+        self.assertTrue(status["temp"].endswith("/temp"), status["temp"])
+        self.assertTrue(status["incoming"].endswith("/incoming"), status["incoming"])
+        self.assertEqual(status["zeros"], (0, 0, 0))
+        self.assertEqual((status["pm_allow"], status["save_cor"], status["verify_cancel"]), (0, 1, 1))
+        self.assertEqual(status["admin_port"], t.port)
+        date = status["build_date"]
+        self.assertGreaterEqual(date >> 16, 24)
+        self.assertIn((date >> 8) & 0xFF, range(1, 13))
+        self.assertIn(date & 0xFF, range(1, 32))
+        self.assertEqual(status["line_speed"], 12)
+        self.assertEqual(status["pid"], t.proc.pid)
+        self.assertEqual(status["rest"], b"")
+        # Without downloads or upload slots nothing else follows.
         first.send(frame(COMMAND, string("echo attached")))
-        self.assertIn("attached", first.texts(first.frames_until_quiet()))
+        self.assertEqual(first.frames_until_quiet(), [(CONSOLE_TEXT, string("attached"))])
+        first.send(frame(GET_STATUS))
+        self.assertEqual(first.frames_until_quiet(), [(CLIENT_STATUS, payload)])
 
         second = t.controller()
         second.login()
@@ -310,6 +363,7 @@ class RemoteControl(unittest.TestCase):
         t = self.start()
         c = t.controller()
         c.login()
+        self.assertEqual(c.next_frame()[0], CLIENT_STATUS)
         c.send(frame(COMMAND, string("echo hello")))
         frames = c.frames_until_quiet()
         self.assertEqual(frames, [(CONSOLE_TEXT, string("hello"))])

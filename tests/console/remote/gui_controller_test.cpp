@@ -4,6 +4,7 @@
 #include "console/remote/gui_controller.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/ui_capture.h"
 #include "console/cli/servant.h"
@@ -89,7 +90,15 @@ TEST_F(ControllerTest, LoginTable) {
         EXPECT_EQ(controller.loggedIn(), c.accepted) << c.name;
         EXPECT_EQ(remote_.hasController(), c.accepted) << c.name;
         EXPECT_EQ(console_.text(), c.console) << c.name;
-        EXPECT_TRUE(controller.frames.empty()) << c.name;
+        // A login is answered with the client status first; a refusal with
+        // nothing.
+        ASSERT_EQ(controller.frames.size(), c.accepted ? 1u : 0u) << c.name;
+        if (c.accepted) {
+            const std::string& status = controller.frames[0].payload;
+            EXPECT_EQ(controller.frames[0].opcode, IGUI_CLIENT_STATUS);
+            EXPECT_EQ(status.substr(0, 2), le16(1050));
+            EXPECT_EQ(status.substr(status.size() - 4), le32(static_cast<uint32_t>(getpid())));
+        }
     }
     EXPECT_FALSE(remote_.hasController());  // each one left with its object
     drainBus();
@@ -117,14 +126,18 @@ TEST_F(ControllerTest, SecondControllerIsRefusedWithoutAFrame) {
     EXPECT_TRUE(second.frames.empty());
     // The console shows the refusal, and so does the attached controller.
     EXPECT_EQ(console_.text(), "Another Control attempt\n");
-    ASSERT_EQ(first.frames.size(), 1u);
-    EXPECT_EQ(first.frames[0].payload, str("Another Control attempt"));
+    ASSERT_EQ(first.frames.size(), 2u);  // the client status, then the text
+    EXPECT_EQ(first.frames[1].opcode, IGUI_CONSOLE_TEXT);
+    EXPECT_EQ(first.frames[1].payload, str("Another Control attempt"));
     setCurrentUI(&console_);
 }
 
 TEST_F(ControllerTest, DispatchOfTheHandledOpcodes) {
     RecordingController controller(&remote_, &tasks_);
     ASSERT_TRUE(controller.feed(IGUI_LOGIN, str("u") + str("p")));
+    ASSERT_EQ(controller.frames.size(), 1u);
+    const std::string clientStatus = controller.frames[0].payload;
+    controller.frames.clear();
     struct Case {
         uint8_t opcode;
         std::string payload;
@@ -149,6 +162,11 @@ TEST_F(ControllerTest, DispatchOfTheHandledOpcodes) {
         EXPECT_EQ(bus_.seen, c.posted) << int(c.opcode);
     }
     EXPECT_TRUE(controller.frames.empty());
+    // 225 is answered with the client status.
+    EXPECT_TRUE(controller.feed(IGUI_GET_STATUS, ""));
+    ASSERT_EQ(controller.frames.size(), 1u);
+    EXPECT_EQ(controller.frames[0].opcode, IGUI_CLIENT_STATUS);
+    EXPECT_EQ(controller.frames[0].payload, clientStatus);
     EXPECT_TRUE(servant_.keepRunning());
     EXPECT_TRUE(controller.feed(IGUI_SHUTDOWN, ""));
     EXPECT_FALSE(servant_.keepRunning());

@@ -26,7 +26,13 @@ class TcpipUITest : public ::testing::Test {
 protected:
     TcpipUITest() : remote_(&console_, nullptr, &transfer_), controller_(&remote_, &tasks_) {}
 
-    void attach() { ASSERT_TRUE(remote_.setController(&controller_)); }
+    // Attaches the controller and forgets its initial state.
+    void attach() {
+        ASSERT_TRUE(remote_.setController(&controller_));
+        ASSERT_FALSE(controller_.frames.empty());
+        EXPECT_EQ(controller_.frames[0].opcode, IGUI_CLIENT_STATUS);
+        controller_.frames.clear();
+    }
 
     support::CaptureUI console_;
     RecordingTransfer transfer_;
@@ -83,6 +89,7 @@ TEST_F(TcpipUITest, OneControllerAtATimeUntilItIsGone) {
     EXPECT_FALSE(remote_.hasController());
     remote_.print("after");
     EXPECT_TRUE(controller_.frames.empty());
+    EXPECT_TRUE(second.frames.empty());
     EXPECT_TRUE(remote_.setController(&second));
 }
 
