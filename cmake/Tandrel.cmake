@@ -22,6 +22,23 @@ function(tandrel_subsystem name)
   set(TANDREL_ALL_LIBS ${name} ${TANDREL_ALL_LIBS} PARENT_SCOPE)
 endfunction()
 
+# The test-support library (tests/support/*.cpp): scratch directories,
+# output capture, fake and loopback sockets, byte builders, daemons on a
+# port of their own. Every test program and fuzz target links it.
+function(tandrel_test_support)
+  if(TARGET test_support)
+    return()
+  endif()
+  find_package(GTest REQUIRED)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+  add_library(test_support STATIC ${srcs})
+  target_include_directories(test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(test_support PUBLIC ${TANDREL_ALL_LIBS} GTest::gmock Threads::Threads)
+  target_compile_definitions(test_support PRIVATE
+    TANDREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    TANDREL_BINARY_DIR="${CMAKE_BINARY_DIR}")
+endfunction()
+
 # Test programs: tests/<sub>/**/*_test.cpp -> <sub>_tests; files named
 # *_mt_test.cpp exercise threads and form <sub>_mt_tests, which the
 # ThreadSanitizer build runs on its own. *_fixture.cpp are shared helpers.
@@ -29,7 +46,7 @@ function(tandrel_test_program exe sub)
   file(GLOB_RECURSE helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${sub}/*_fixture.cpp)
   add_executable(${exe} ${ARGN} ${helpers})
   target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(${exe} PRIVATE ${sub} ${TANDREL_ALL_LIBS} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${exe} PRIVATE ${sub} test_support ${TANDREL_ALL_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${exe} PRIVATE
     TANDREL_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     TANDREL_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -38,7 +55,7 @@ function(tandrel_test_program exe sub)
 endfunction()
 
 function(tandrel_tests)
-  find_package(GTest REQUIRED)
+  tandrel_test_support()
   include(GoogleTest)
   foreach(sub v4ada core overlay downloads transfer console)
     if(NOT TARGET ${sub})
@@ -60,13 +77,14 @@ function(tandrel_tests)
 endfunction()
 
 function(tandrel_fuzz_targets)
+  tandrel_test_support()
   file(GLOB targets CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
   foreach(src ${targets})
     get_filename_component(base ${src} NAME_WE)
     string(REGEX REPLACE "_fuzz$" "" name ${base})
     add_executable(${base} ${src})
     target_include_directories(${base} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${base} PRIVATE ${TANDREL_ALL_LIBS})
+    target_link_libraries(${base} PRIVATE test_support ${TANDREL_ALL_LIBS})
     target_link_options(${base} PRIVATE -fsanitize=fuzzer)
     set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
     set(work ${CMAKE_BINARY_DIR}/fuzz-work/${name})

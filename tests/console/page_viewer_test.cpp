@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ protected:
         for (int i = 1; i <= n; ++i) ui.print("line %d", i);
     }
 
-    CaptureUI ui;
+    support::CaptureUI ui;
     PageViewer pager;
 };
 
@@ -74,7 +74,7 @@ TEST_F(PageViewerTest, PagesOnATerminal) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ui.clearText();
+        ui.clear();
         pager.setLinesPerPage(c.perPage);
         list(c.lines);
         EXPECT_EQ(ui.text(), "");  // collected, not printed
@@ -113,12 +113,12 @@ TEST_F(PageViewerTest, OnlyAnOpenCollectionArmsThePager) {
     pager.setCollecting(true);
     list(2);
     list(1);
-    ui.clearText();
+    ui.clear();
     // Another thread's lines are not the listing's.
     std::thread other([this] { ui.print("elsewhere"); });
     other.join();
     EXPECT_EQ(ui.text(), "elsewhere\n");
-    ui.clearText();
+    ui.clear();
     ScriptedKeys keys("", true);
     pager.show(&ui, &keys);
     ui.print("after");

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/cli/command_words.h"
 #include "console/cli/servant.h"
 #include "core/bus/message_q.h"
@@ -66,7 +66,7 @@ protected:
         consoleServant.store(nullptr);
     }
 
-    CaptureUI ui;
+    support::CaptureUI ui;
     Servant servant;
     MessageQ bus;
 };
@@ -95,14 +95,14 @@ TEST_F(ServantRequests, OnlyConsoleLinesFillThePager) {
     EXPECT_FALSE(servant.pager()->isArmed());
     EXPECT_EQ(ui.text(), "listed\n");
 
-    ui.clearText();
+    ui.clear();
     servant.runAndWait(&bus, "list", true);
     EXPECT_TRUE(servant.pager()->isArmed());
     EXPECT_EQ(ui.text(), "");
     // Other lines that run before the console shows its pages print at once.
     servant.runAndWait(&bus, "list", false);
     EXPECT_EQ(ui.text(), "listed\n");
-    ui.clearText();
+    ui.clear();
     servant.showPages();
     EXPECT_EQ(ui.text(), "listed\n");
 }

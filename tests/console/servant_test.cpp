@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "console/capture_ui_fixture.h"
+#include "support/ui_capture.h"
 #include "console/cli/command_words.h"
 #include "console/cli/option_commands.h"
 #include "core/meta/meta.h"
@@ -32,7 +32,7 @@ protected:
     }
     void TearDown() override { consoleServant.store(nullptr); }
 
-    CaptureUI ui;
+    support::CaptureUI ui;
     Servant servant;
 };
 
@@ -112,7 +112,7 @@ TEST_F(ServantTest, RecordTableAndDetail) {
     Servant::printMetaTable(nullptr);
     Servant::printMeta(nullptr);
     EXPECT_EQ(ui.text(), "None.\nNone.\n");
-    ui.clearText();
+    ui.clear();
 
     Meta* first = new Meta();
     first->addTag(MetaTag::makeSpecial(ST_NAME, "song.mp3"));
@@ -127,13 +127,13 @@ TEST_F(ServantTest, RecordTableAndDetail) {
     Servant::printMetaTable(&list);
     EXPECT_EQ(ui.text(), "Name\tSize\t\n(1) song.mp3\t1234\t\n(2) b.txt\t\t\n");
 
-    ui.clearText();
+    ui.clear();
     Servant::printMeta(first);
     EXPECT_EQ(ui.text(), "Meta Information:\nName:\t\tsong.mp3\n:\t\tunnamed\nSize:\t\t1234\n");
     list.clear();
 
     // A first record without tags: an empty header, numbers only.
-    ui.clearText();
+    ui.clear();
     list.add(new Meta());
     list.add(new Meta());
     Servant::printMetaTable(&list);

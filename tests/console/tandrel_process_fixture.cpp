@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/files.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -177,16 +179,11 @@ bool TandrelProcess::waitExit(int timeoutMs) {
 }
 
 void TandrelTest::SetUp() {
-    char pattern[] = "/tmp/tandrel_test_XXXXXX";
-    char* made = mkdtemp(pattern);
-    ASSERT_NE(made, nullptr);
-    dir_ = made;
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
 }
 
-void TandrelTest::TearDown() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-}
+void TandrelTest::TearDown() {}
 
 int TandrelTest::runWith(const std::vector<std::string>& args, const std::string& input,
                          TandrelProcess::Mode mode, int timeoutMs) {
@@ -198,13 +195,8 @@ int TandrelTest::runWith(const std::vector<std::string>& args, const std::string
 }
 
 std::string TandrelTest::readFile(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text = support::read_file(path(name));
+    return text == "<missing>" ? "" : text;
 }
 
-bool TandrelTest::exists(const std::string& name) const {
-    struct stat st {};
-    return stat(path(name).c_str(), &st) == 0;
-}
+bool TandrelTest::exists(const std::string& name) const { return support::file_exists(path(name)); }

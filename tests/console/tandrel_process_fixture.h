@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 std::string tandrel_binary();
 
 class TandrelProcess {
@@ -67,6 +69,7 @@ protected:
     std::string readFile(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-    std::string dir_;
+    support::TempDir scratch_;
+    std::string dir_;  // scratch_'s path
     TandrelProcess process_;
 };

@@ -9,24 +9,16 @@
 #include <vector>
 
 #include "core/ui/ui_gateway.h"
+#include "support/ui_capture.h"
 #include "v4ada/error/error.h"
 
 namespace {
 
 // Makes a verbose gateway current for the length of a test and keeps what
 // it prints.
-class DebugCapture : public UIGateway {
+class DebugCapture : public support::CaptureUI {
 public:
-    DebugCapture() : previous_(setCurrentUI(this)) { setVerbose(true); }
-    ~DebugCapture() override { setCurrentUI(previous_); }
-    const std::string& text() const { return out_; }
-
-protected:
-    void writeOutput(const char* text, int length) override { out_.append(text, static_cast<size_t>(length)); }
-
-private:
-    UIGateway* previous_;
-    std::string out_;
+    DebugCapture() { setVerbose(true); }
 };
 
 // Records (handler name, code, data) for every message it is given, and

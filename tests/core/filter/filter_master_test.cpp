@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "core/core_scratch_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "core/filter/filter_lines.h"
 #include "core/filter/filter_record.h"
+
+using namespace support;
 
 namespace {
 
@@ -29,7 +32,7 @@ std::vector<std::string> linesOf(FilterMaster& filter) {
 
 class FilterMasterTest : public ::testing::Test {
 protected:
-    ScratchDir dir;
+    support::TempDir dir;
     FilterMaster filter;
     std::string file = dir / "filters.txt";
 };

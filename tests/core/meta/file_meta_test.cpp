@@ -13,6 +13,8 @@
 #include "v4ada/digest/md4.h"
 #include "v4ada/error/error.h"
 
+using namespace support;
+
 namespace {
 
 constexpr uint32_t kPart = 9728000;
@@ -84,7 +86,7 @@ protected:
     // Hashes a file holding data to the end.
     std::unique_ptr<FileMeta> hashed(const std::string& name, const Bytes& data, int* steps = nullptr) {
         std::string path = dir / name;
-        writeFile(path, data);
+        write_file(path, data);
         HashContext context;
         auto meta = std::make_unique<FileMeta>(path.c_str(), context);
         int count = 1;
@@ -92,7 +94,7 @@ protected:
         if (steps) *steps = count;
         return meta;
     }
-    ScratchDir dir;
+    TempDir dir;
 };
 
 TEST_F(FileRecord, HashingGivesThePartCrumbAndFileHashesAndTheirSections) {
@@ -266,7 +268,7 @@ TEST_F(FileRecord, LocalFilesAreNamedByTheLastSlashAndCheckedBeforeHashing) {
     }
 
     std::string big = dir / "big";
-    writeFile(big, Bytes{});
+    write_file(big, Bytes{});
     std::filesystem::resize_file(big, 0x100000000ull);  // sparse
     try {
         FileMeta tooBig(big.c_str(), context);

@@ -11,6 +11,8 @@
 #include "meta_fixture.h"
 #include "v4ada/error/error.h"
 
+using namespace support;
+
 namespace {
 
 using TagPtr = std::unique_ptr<MetaTag>;

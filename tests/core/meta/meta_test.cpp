@@ -10,6 +10,8 @@
 #include "meta_fixture.h"
 #include "v4ada/file/fs.h"
 
+using namespace support;
+
 namespace {
 
 class MetaRecord : public MetaTest {
@@ -179,7 +181,7 @@ protected:
         EXPECT_TRUE(list.toDisk(out.file()));
         return out.bytes();
     }
-    ScratchDir dir;
+    TempDir dir;
 };
 
 TEST_F(RecordList, FileAndWireForms) {
@@ -224,7 +226,7 @@ TEST_F(RecordList, ABadRecordStopsTheLoadAndIsReportedAsAFailure) {
     Bytes bad = cat({le32(1), {9}, le16(1), text("n")});
     Bytes file = cat({{14}, le32(3), diskBytes(*good.at(0)), bad, diskBytes(*good.at(0))});
     std::string path = dir / "known.met";
-    writeFile(path, file);
+    write_file(path, file);
 
     OwningList list;
     EXPECT_EQ(MetaListLoad::kFailed, list.load(path.c_str()));
@@ -238,13 +240,13 @@ TEST_F(RecordList, ABadRecordStopsTheLoadAndIsReportedAsAFailure) {
     OwnedString aside = fs_keep_aside(path.c_str());
     ASSERT_FALSE(aside.isNull());
     EXPECT_TRUE(list.save(path.c_str(), true));
-    EXPECT_EQ(file, readFile(aside.c_str()));
+    EXPECT_EQ(file, read_bytes(aside.c_str()));
     OwningList reread;
     EXPECT_EQ(MetaListLoad::kLoaded, reread.load(path.c_str()));
     EXPECT_EQ(1, reread.count());
 
     // Cut short inside the last record.
-    writeFile(path, Bytes(file.begin(), file.begin() + 12));
+    write_file(path, Bytes(file.begin(), file.begin() + 12));
     OwningList cut;
     EXPECT_EQ(MetaListLoad::kFailed, cut.load(path.c_str()));
 
@@ -258,9 +260,9 @@ TEST_F(RecordList, SaveReplacesTheFileOnlyWhenEverythingIsWritten) {
     list.add(record("one", 1));
     for (bool safe : {true, false}) {
         EXPECT_TRUE(list.save(path.c_str(), safe));
-        EXPECT_EQ(listBytes(list), readFile(path));
+        EXPECT_EQ(listBytes(list), read_bytes(path));
     }
-    Bytes saved = readFile(path);
+    Bytes saved = read_bytes(path);
 
     // A tag that cannot be encoded (name too long for its length field).
     std::string huge(70000, 'x');
@@ -268,7 +270,7 @@ TEST_F(RecordList, SaveReplacesTheFileOnlyWhenEverythingIsWritten) {
     list.add(record("two", 2));
     list.at(1)->addTag(MetaTag::makeTag(kTagInt, huge.c_str(), &one));
     EXPECT_FALSE(list.save(path.c_str(), true));
-    EXPECT_EQ(saved, readFile(path));
+    EXPECT_EQ(saved, read_bytes(path));
     EXPECT_NE(std::string::npos, console().find("ERROR: Serializable::saveList()\n"));
 
     EXPECT_FALSE(list.save((dir / "no/such/dir/x.met").c_str(), true));

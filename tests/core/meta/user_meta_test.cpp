@@ -8,6 +8,8 @@
 #include "core/meta/user_list.h"
 #include "meta_fixture.h"
 
+using namespace support;
+
 namespace {
 
 uint32_t ipOf(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {

@@ -9,10 +9,13 @@
 #include "core/net/ip_text.h"
 #include "core/net/packet.h"
 #include "core/net/socket_pool.h"
-#include "net_fixture.h"
+#include "support/fake_net.h"
+#include "support/loopback.h"
+#include "support/ui_capture.h"
+#include "support/bytes.h"
 #include "v4ada/net/address.h"
 
-using namespace coretest;
+using namespace support;
 
 namespace {
 
@@ -89,16 +92,16 @@ TEST(ClockedConnection, LargeReceiveAverageIsLogged) {
     CountingConnection connection(nullptr);
     connection.move(10, 400400);  // 400 bytes per ms: average 50, quiet
     connection.tick(1001);
-    EXPECT_TRUE(ui.logged.empty());
+    EXPECT_TRUE(ui.logged().empty());
     connection.move(10, 400400);  // average 100: still quiet
     connection.tick(1001);
-    EXPECT_TRUE(ui.logged.empty());
+    EXPECT_TRUE(ui.logged().empty());
     connection.move(10, 2002);  // average 100.25: logged
     connection.tick(1001);
-    ASSERT_EQ(ui.logged.size(), 3u);
-    EXPECT_EQ(ui.logged[0], "Large Download Speed in ClockedConnection! (last 8 values / 8.0)");
-    EXPECT_EQ(ui.logged[1], "Bytes Sent: 10, Bytes Got: 2002, Timepassed: 1001");
-    EXPECT_EQ(ui.logged[2],
+    ASSERT_EQ(ui.logged().size(), 3u);
+    EXPECT_EQ(ui.logged()[0], "Large Download Speed in ClockedConnection! (last 8 values / 8.0)");
+    EXPECT_EQ(ui.logged()[1], "Bytes Sent: 10, Bytes Got: 2002, Timepassed: 1001");
+    EXPECT_EQ(ui.logged()[2],
               "Array: 0:400.00, 1:400.00, 2:2.00, 3:0.00, 4:0.00, 5:0.00, 6:0.00, 7:0.00, ");
 }
 

@@ -11,12 +11,16 @@
 #include "core/net/network_protocol.h"
 #include "core/net/peer_connector.h"
 #include "core/net/socket_pool.h"
-#include "net_fixture.h"
+#include "support/fake_net.h"
+#include "support/loopback.h"
+#include "support/ui_capture.h"
+#include "support/bytes.h"
 #include "tcp_test_fixture.h"
 #include "v4ada/net/ready_flags.h"
 #include "v4ada/threads/linux/threads.h"
 
 using namespace coretest;
+using namespace support;
 
 namespace {
 
@@ -127,15 +131,15 @@ TEST(PeerConnector, ReplacedProtocolOutlivesTheConnectInProgress) {
 }
 
 TEST(PeerConnector, ConnectsOnLoopbackOrFails) {
-    auto protocol = loopbackProtocol();
+    auto protocol = loopback_protocol();
     ProtocolScope scope(protocol);
     FakeBandwidth bandwidth;
     STSocketPool pool(&bandwidth);
     PeerConnector connector(&pool);
     i4_socket* listener = protocol->listen(0, 0, kSocketStream, nullptr);
-    int port = localPort(listener);
+    int port = local_port(listener);
     int closedPort = 0;
-    int refusing = rawRefusingTcp(&closedPort);  // bound, not listening
+    int refusing = raw_refusing_tcp(&closedPort);  // bound, not listening
 
     ConnectionLog good, refused;
     EXPECT_TRUE(connector.connect(new RecordingConnection(loopbackIp(), port, &good)));
@@ -158,7 +162,7 @@ TEST(PeerConnector, ConnectWithoutProtocolFails) {
     RecordingConnection connection(loopbackIp(), 4662, &log);
     EXPECT_FALSE(connection.connect(nullptr));
     EXPECT_EQ(log.connectFailed, 1);
-    EXPECT_EQ(ui.printed, (std::vector<std::string>{"ERROR: Protocol NULL\n"}));
+    EXPECT_EQ(ui.printed(), (std::vector<std::string>{"ERROR: Protocol NULL\n"}));
 }
 
 class QuietConnection : public Connection {

@@ -6,10 +6,14 @@
 #include "core/net/peer_connector.h"
 #include "core/net/socket_pool.h"
 #include "v4ada/threads/spawn_failure.h"
-#include "net_fixture.h"
+#include "support/fake_net.h"
+#include "support/loopback.h"
+#include "support/ui_capture.h"
+#include "support/bytes.h"
 #include "tcp_test_fixture.h"
 
 using namespace coretest;
+using namespace support;
 
 namespace {
 

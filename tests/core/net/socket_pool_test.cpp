@@ -10,10 +10,13 @@
 #include "core/net/clocked_connection.h"
 #include "core/net/socket_pool.h"
 #include "core/net/tcp_door.h"
-#include "net_fixture.h"
+#include "support/fake_net.h"
+#include "support/loopback.h"
+#include "support/ui_capture.h"
+#include "support/bytes.h"
 #include "v4ada/error/error.h"
 
-using namespace coretest;
+using namespace support;
 
 namespace {
 
@@ -241,7 +244,7 @@ TEST_F(SocketPoolTest, FailingWaitIsReportedOncePerError) {
     set_->results = {-1, -1, -1, 1, -1};
     for (int i = 0; i < 5; i++) EXPECT_FALSE(pool_->tick(10));
     const std::string line = "ERROR(0) problem with socket set. Try reducing max connections";
-    EXPECT_EQ(ui.printed, (std::vector<std::string>{line, line}));
+    EXPECT_EQ(ui.printed(), (std::vector<std::string>{line, line}));
     EXPECT_EQ(pool_->activeCount(), 1);  // pending changes still applied
 
     pool_->setTextLookup([](const char* key) -> const char* {
@@ -250,7 +253,7 @@ TEST_F(SocketPoolTest, FailingWaitIsReportedOncePerError) {
     set_->results = {1, -1};
     pool_->tick(10);
     pool_->tick(10);
-    EXPECT_EQ(ui.printed.back(), "ERROR(0) the skin's words");
+    EXPECT_EQ(ui.printed().back(), "ERROR(0) the skin's words");
 }
 
 TEST_F(SocketPoolTest, ErrorInAServiceEndsTheTickAndPendingWorkWaits) {
@@ -272,7 +275,7 @@ TEST_F(SocketPoolTest, DumpListsStatusesAndDestructorDeletesEverything) {
     pool_->applyPending();
     join(3);  // still pending
     pool_->dump();
-    EXPECT_EQ(ui.printed, (std::vector<std::string>{"(1) ???", "(2) ???"}));
+    EXPECT_EQ(ui.printed(), (std::vector<std::string>{"(1) ???", "(2) ???"}));
     delete pool_;
     pool_ = nullptr;
     EXPECT_EQ(log_.deleted.size(), 3u);

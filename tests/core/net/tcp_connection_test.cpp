@@ -7,16 +7,18 @@
 #include "core/net/tcp_door.h"
 #include "core/net/tcp_packet.h"
 #include "core/net/tcp_read_packet.h"
+#include "support/bytes.h"
 #include "tcp_test_fixture.h"
 
 using namespace coretest;
+using namespace support;
 
 namespace {
 
 using TcpFrames = LoopbackConnectionTest;
 
 TEST_F(TcpFrames, FramesArriveInAnyPieces) {
-    const std::string message = frame(0x42, "hello, frame");
+    const std::string message = tcp_frame(0x42, "hello, frame");
     const std::vector<std::vector<size_t>> splits = {
         {message.size()},  // whole
         {2, 3, 4, 4, message.size() - 13},  // header 2 + 3, body in steps
@@ -27,7 +29,7 @@ TEST_F(TcpFrames, FramesArriveInAnyPieces) {
     for (const auto& pieces : splits) {
         size_t offset = 0;
         for (size_t piece : pieces) {
-            rawWrite(client_, message.substr(offset, piece));
+            raw_write(client_, message.substr(offset, piece));
             offset += piece;
             serve();
         }
@@ -42,24 +44,24 @@ TEST_F(TcpFrames, FramesArriveInAnyPieces) {
 }
 
 TEST_F(TcpFrames, FirstMessageIsSeparateEvenWhenForwarded) {
-    rawWrite(client_, frame(1, "a") + frame(2, "bc") + frame(3, ""));
+    raw_write(client_, tcp_frame(1, "a") + tcp_frame(2, "bc") + tcp_frame(3, ""));
     ASSERT_TRUE(serveUntil([&] { return log_.events.size() == 4; }));
     EXPECT_EQ(log_.events, (std::vector<std::string>{"first:1", "msg:1:a", "msg:2:bc", "msg:3:"}));
 }
 
 TEST_F(TcpFrames, BadHeadersDropTheConnection) {
     const std::string cases[] = {
-        std::string("\xE4", 1) + le32(0xFFFFFFFF) + "x",    // wrong marker: length never used
-        std::string("\xE3", 1) + le32(0),                    // no opcode
-        std::string("\xE3", 1) + le32(kMaxFrameLength + 1),  // beyond the cap
-        std::string("\xE3", 1) + le32(0xFFFFFFFF),
+        std::string("\xE4", 1) + as_text(le32(0xFFFFFFFF)) + "x",    // wrong marker: length never used
+        std::string("\xE3", 1) + as_text(le32(0)),                    // no opcode
+        std::string("\xE3", 1) + as_text(le32(kMaxFrameLength + 1)),  // beyond the cap
+        std::string("\xE3", 1) + as_text(le32(0xFFFFFFFF)),
     };
     for (const std::string& header : cases) {
         openConnection();
-        rawWrite(client_, header);
+        raw_write(client_, header);
         ASSERT_TRUE(serveUntil([&] { return log_.destroyed; })) << header.size();
         bool closed = false;
-        rawRead(client_, 1000, &closed);
+        raw_read(client_, 1000, &closed);
         EXPECT_TRUE(closed);
         EXPECT_TRUE(log_.events.empty());
         EXPECT_EQ(pool_->count(), 0);
@@ -67,7 +69,7 @@ TEST_F(TcpFrames, BadHeadersDropTheConnection) {
 }
 
 TEST_F(TcpFrames, LargestLengthIsAcceptedAndFilledAsBytesArrive) {
-    rawWrite(client_, std::string("\xE3", 1) + le32(kMaxFrameLength) + "\x07" + std::string(1000, 'z'));
+    raw_write(client_, std::string("\xE3", 1) + as_text(le32(kMaxFrameLength)) + "\x07" + std::string(1000, 'z'));
     for (int i = 0; i < 3; i++) serve();
     EXPECT_FALSE(log_.destroyed);
     EXPECT_TRUE(log_.events.empty());
@@ -87,7 +89,7 @@ TEST_F(TcpFrames, HandlerEndsTheConnection) {
         openConnection();
         log_.keep = c.keep;
         log_.readPast = c.readPast;
-        rawWrite(client_, frame(9, "ab") + frame(10, "never"));
+        raw_write(client_, tcp_frame(9, "ab") + tcp_frame(10, "never"));
         ASSERT_TRUE(serveUntil([&] { return log_.destroyed; }));
         EXPECT_EQ(log_.events, c.events);
     }
@@ -111,9 +113,9 @@ TEST_F(TcpFrames, CloseAfterFlushSendsWhatCameBefore) {
     ASSERT_TRUE(serveUntil([&] { return log_.destroyed; }));
     std::string got;
     bool closed = false;
-    for (int i = 0; i < 10 && !closed; i++) got += rawRead(client_, 1000, &closed);
+    for (int i = 0; i < 10 && !closed; i++) got += raw_read(client_, 1000, &closed);
     EXPECT_TRUE(closed);
-    EXPECT_EQ(got, frame(5, "\x01\x02") + frame(6, ""));
+    EXPECT_EQ(got, tcp_frame(5, "\x01\x02") + tcp_frame(6, ""));
 }
 
 TEST_F(TcpFrames, WriteBudgetOfZeroKeepsThePacketQueued) {
@@ -123,16 +125,16 @@ TEST_F(TcpFrames, WriteBudgetOfZeroKeepsThePacketQueued) {
     connection_->queue(packet);
     for (int i = 0; i < 3; i++) serve();
     EXPECT_EQ(connection_->queuedPackets(), 1);
-    EXPECT_EQ(rawRead(client_, 20, nullptr), "");
+    EXPECT_EQ(raw_read(client_, 20, nullptr), "");
     bandwidth_.up = 0;  // no limit
     ASSERT_TRUE(serveUntil([&] { return connection_->queuedPackets() == 0; }));
-    EXPECT_EQ(rawRead(client_, 1000, nullptr), frame(8, ""));
+    EXPECT_EQ(raw_read(client_, 1000, nullptr), tcp_frame(8, ""));
 }
 
 TEST_F(TcpFrames, ReadBudgetPacesTheBody) {
     bandwidth_.down = 0.5;  // 5 bytes per 10 ms tick
-    std::string message = frame(4, std::string(40, 'q'));
-    rawWrite(client_, message);
+    std::string message = tcp_frame(4, std::string(40, 'q'));
+    raw_write(client_, message);
     serve();
     serve();
     EXPECT_TRUE(log_.events.empty());
@@ -156,23 +158,23 @@ TEST_F(TcpFrames, DoorAcceptsOrTurnsAway) {
     auto door = new TestDoor(&accepted);
     ASSERT_TRUE(door->listen(0));
     EXPECT_FALSE(door->listen(0));  // listening already
-    int port = localPort(door->socket());
+    int port = local_port(door->socket());
     pool_->add(door);
     pool_->applyPending();
 
-    int client = rawConnect(port);
+    int client = raw_connect(port);
     ASSERT_TRUE(serveUntil([&] { return pool_->count() == 3; }));
-    rawWrite(client, frame(77, "in"));
+    raw_write(client, tcp_frame(77, "in"));
     ASSERT_TRUE(serveUntil([&] { return accepted.events.size() == 2; }));
     EXPECT_EQ(accepted.events[1], "msg:77:in");
     ::close(client);
 
     door->allowed = false;
-    int refused = rawConnect(port);
+    int refused = raw_connect(port);
     bool closed = false;
     for (int i = 0; i < 20 && !closed; i++) {
         serve();
-        rawRead(refused, 10, &closed);
+        raw_read(refused, 10, &closed);
     }
     EXPECT_TRUE(closed);
     ::close(refused);
@@ -198,7 +200,7 @@ TEST(TcpPacket, SendsOnlyTheWrittenFrameWithinTheBudget) {
     EXPECT_EQ(sent, 0);
     budgets_reset();
     EXPECT_EQ(packet.send(&socket, &sent), Packet::kComplete);
-    EXPECT_EQ(socket.written, frame(0x11, "\x22\x33"));
+    EXPECT_EQ(socket.written, tcp_frame(0x11, "\x22\x33"));
 
     std::unique_ptr<Packet> copy(packet.clone());
     FakeSocket other;
@@ -215,7 +217,7 @@ TEST(TcpPacket, SendsOnlyTheWrittenFrameWithinTheBudget) {
 TEST(TcpReadPacket, ChargesTheBodyToTheReadBudget) {
     budgets_reset();
     FakeSocket socket;
-    socket.reads = {frame(3, "0123456789")};
+    socket.reads = {tcp_frame(3, "0123456789")};
     TCPReadPacket reader(0xE3);
     setReadBudget(4);
     int got = 0;

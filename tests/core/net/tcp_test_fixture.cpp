@@ -27,7 +27,7 @@ bool RecordingConnection::onMessage(uint8_t opcode, i4_ram_file_class* body) {
     return log_->keep;
 }
 
-LoopbackConnectionTest::LoopbackConnectionTest() : protocol_(loopbackProtocol()), scope_(protocol_) {
+LoopbackConnectionTest::LoopbackConnectionTest() : protocol_(support::loopback_protocol()), scope_(protocol_) {
     pool_ = new STSocketPool(&bandwidth_);
     openConnection();
 }
@@ -36,7 +36,7 @@ void LoopbackConnectionTest::openConnection() {
     if (client_ >= 0) ::close(client_);
     log_ = ConnectionLog();
     i4_socket* listener = protocol_->listen(0, 0, kSocketStream, nullptr);
-    client_ = rawConnect(localPort(listener));
+    client_ = support::raw_connect(support::local_port(listener));
     i4_socket* accepted = nullptr;
     listener->accept(&accepted);
     listener->close();

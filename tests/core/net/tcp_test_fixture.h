@@ -10,7 +10,8 @@
 
 #include "core/net/socket_pool.h"
 #include "core/net/tcp_connection.h"
-#include "net_fixture.h"
+#include "support/fake_net.h"
+#include "support/loopback.h"
 
 namespace coretest {
 
@@ -56,8 +57,8 @@ protected:
     bool serveUntil(const std::function<bool()>& condition);
 
     std::shared_ptr<i4_tcpip_protocol> protocol_;
-    ProtocolScope scope_;
-    FakeBandwidth bandwidth_;
+    support::ProtocolScope scope_;
+    support::FakeBandwidth bandwidth_;
     STSocketPool* pool_ = nullptr;
     ConnectionLog log_;
     RecordingConnection* connection_ = nullptr;

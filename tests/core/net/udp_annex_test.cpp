@@ -10,11 +10,14 @@
 #include "core/net/socket_pool.h"
 #include "core/net/udp_annex.h"
 #include "core/net/udp_packet.h"
-#include "net_fixture.h"
+#include "support/fake_net.h"
+#include "support/loopback.h"
+#include "support/ui_capture.h"
+#include "support/bytes.h"
 #include "v4ada/error/error.h"
 #include "v4ada/net/address.h"
 
-using namespace coretest;
+using namespace support;
 
 namespace {
 
@@ -36,23 +39,23 @@ public:
 
 class UdpAnnexTest : public ::testing::Test {
 protected:
-    UdpAnnexTest() : protocol_(loopbackProtocol()), scope_(protocol_) {
+    UdpAnnexTest() : protocol_(loopback_protocol()), scope_(protocol_) {
         pool_ = new STSocketPool(&bandwidth_);
         annex_ = new UDPDynamicAnnex(0, 2000, 0xE3);
         for (int opcode = 0; opcode < 256; opcode++) annex_->setHandler(&handler_, static_cast<uint8_t>(opcode));
         annex_->setHandler(&pastEnd_, 7);
         pastEnd_.readPast = 1;
-        port_ = localPort(annex_->socket());
+        port_ = local_port(annex_->socket());
         pool_->add(annex_);
         pool_->applyPending();
-        peer_ = rawUdp(&peerPort_);
+        peer_ = raw_udp(&peerPort_);
     }
     ~UdpAnnexTest() override {
         delete pool_;
         ::close(peer_);
     }
 
-    void send(const std::string& datagram) { rawSendTo(peer_, port_, datagram); }
+    void send(const std::string& datagram) { raw_send_to(peer_, port_, datagram); }
     UDPPacket* packetTo(int port, const std::string& body) {
         uint8_t ip[4] = {127, 0, 0, 1};
         i4_tcpip_address address(ip, port);
@@ -121,8 +124,8 @@ TEST_F(UdpAnnexTest, OnePacketGoesOutPerService) {
         pool_->tick(10);
         EXPECT_EQ(annex_->queuedPackets(), 3 - i);
         // Only the written bytes travel, not the rest of the allocation.
-        EXPECT_EQ(rawRead(peer_, 1000, nullptr), std::string("\xE3") + std::to_string(i) + "z");
-        EXPECT_EQ(rawRead(peer_, 0, nullptr), "");
+        EXPECT_EQ(raw_read(peer_, 1000, nullptr), std::string("\xE3") + std::to_string(i) + "z");
+        EXPECT_EQ(raw_read(peer_, 0, nullptr), "");
     }
 }
 
@@ -131,9 +134,9 @@ TEST_F(UdpAnnexTest, PacketWithoutDestinationIsDroppedInItsTurn) {
     annex_->send(packetTo(peerPort_, "\x01"));
     pool_->tick(10);
     EXPECT_EQ(annex_->queuedPackets(), 1);
-    EXPECT_EQ(rawRead(peer_, 20, nullptr), "");
+    EXPECT_EQ(raw_read(peer_, 20, nullptr), "");
     pool_->tick(10);
-    EXPECT_EQ(rawRead(peer_, 1000, nullptr), "\xE3\x01");
+    EXPECT_EQ(raw_read(peer_, 1000, nullptr), "\xE3\x01");
 
     // Resolved from an IPv4 value through the protocol.
     uint8_t ip[4] = {127, 0, 0, 1};
@@ -141,12 +144,12 @@ TEST_F(UdpAnnexTest, PacketWithoutDestinationIsDroppedInItsTurn) {
     resolved->buffer()->write_8(0x44);
     annex_->send(resolved);
     pool_->tick(10);
-    EXPECT_EQ(rawRead(peer_, 1000, nullptr), "\xE3\x44");
+    EXPECT_EQ(raw_read(peer_, 1000, nullptr), "\xE3\x44");
 }
 
 TEST_F(UdpAnnexTest, ClosedPortErrorKeepsTheEndpointServing) {
     int closedPort = 0;
-    int gone = rawUdp(&closedPort);
+    int gone = raw_udp(&closedPort);
     ::close(gone);
     annex_->send(packetTo(closedPort, "\x01"));
     for (int i = 0; i < 5; i++) pool_->tick(10);  // the port-unreachable error comes back
@@ -202,7 +205,7 @@ TEST(UdpPacket, FailedSendIsNotCountedAsSent) {
     CaptureUI ui;
     UDPPacket orphan(1, ipFromBytes(ip), 9, 0xE3);
     EXPECT_EQ(orphan.destination(), nullptr);
-    EXPECT_EQ(ui.printed, (std::vector<std::string>{"ERROR: prot NULL 1\n"}));
+    EXPECT_EQ(ui.printed(), (std::vector<std::string>{"ERROR: prot NULL 1\n"}));
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "core/core_scratch_fixture.h"
+#include "support/bytes.h"
+#include "support/files.h"
+#include "support/ui_capture.h"
+#include "support/temp_dir.h"
 #include "core/meta/special_tags.h"
 #include "core/net/network_protocol.h"
 #include "core/strings/priority_names.h"
@@ -20,16 +23,9 @@
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
 
+using namespace support;
+
 namespace {
-
-class CaptureUI : public UIGateway {
-public:
-    std::string text;
-
-protected:
-    void writeOutput(const char* data, int length) override { text.append(data, static_cast<size_t>(length)); }
-    void flushOutput() override {}
-};
 
 class CoreOptionsTest : public ::testing::Test {
 protected:
@@ -65,8 +61,8 @@ protected:
     static void setFloat(Meta& m, const char* key, float value) { m.set(key, &value, kTagFloat); }
     static void setInt(Meta& m, const char* key, int32_t value) { m.set(key, &value, kTagInt); }
 
-    ScratchDir dir_;
-    CaptureUI ui_;
+    support::TempDir dir_;
+    CaptureUI ui_{CaptureUI::Install::kDetached};
     UIGateway* previous_ = nullptr;
 };
 
@@ -77,19 +73,12 @@ bool isNewNickname(const char* name) {
     return true;
 }
 
-// Little-endian pieces of the expected file.
-std::string le32(uint32_t v) {
-    std::string out;
-    for (int i = 0; i < 4; i++) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-    return out;
-}
-std::string le16(uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
-std::string name(const std::string& n) { return le16(static_cast<uint16_t>(n.size())) + n; }
-std::string intTag(const std::string& n, int32_t v) { return "\x03" + name(n) + le32(static_cast<uint32_t>(v)); }
-std::string floatTag(const std::string& n, float v) {
+// Pieces of the expected file.
+Bytes intTag(const std::string& n, int32_t v) { return cat({u8(3), counted_text(n), le32(static_cast<uint32_t>(v))}); }
+Bytes floatTag(const std::string& n, float v) {
     uint32_t bits;
     std::memcpy(&bits, &v, 4);
-    return "\x04" + name(n) + le32(bits);
+    return cat({u8(4), counted_text(n), le32(bits)});
 }
 
 TEST_F(CoreOptionsTest, NoFileGivesNewIdentityAndDefaultsThatSaveAndReload) {
@@ -115,7 +104,7 @@ TEST_F(CoreOptionsTest, NoFileGivesNewIdentityAndDefaultsThatSaveAndReload) {
     EXPECT_EQ(options.proxySettings()->type, kProxyNone);
     EXPECT_FALSE(file_exists(prefs()));
     EXPECT_FALSE(file_exists(prefs() + ".corrupt"));
-    EXPECT_EQ(ui_.text, "");
+    EXPECT_EQ(ui_.text(), "");
 
     ASSERT_TRUE(options.save());
     // "pr" never reaches the file and is back in memory.
@@ -221,11 +210,11 @@ TEST_F(CoreOptionsTest, UnreadablePrefsAreKeptAsideAndReported) {
     } cases[] = {
         {"all-zero user hash", zeroHashFile},
         {"file ends inside the record", zeroHashFile.substr(0, 30)},
-        {"unknown tag type", std::string(22, '\x01') + le32(1) + "\x09"},
+        {"unknown tag type", std::string(22, '\x01') + as_text(le32(1)) + "\x09"},
     };
     for (const auto& c : cases) {
         std::remove((prefs() + ".corrupt").c_str());
-        ui_.text.clear();
+        ui_.clear();
         write_file(prefs(), c.bytes);
         CoreOptions options;
         options.loadFrom(dir_.path().c_str());
@@ -236,7 +225,7 @@ TEST_F(CoreOptionsTest, UnreadablePrefsAreKeptAsideAndReported) {
         EXPECT_FALSE(options.getIntOption(kOptMaxConnections, &value)) << c.what;
         EXPECT_FALSE(file_exists(prefs())) << c.what;
         EXPECT_EQ(read_file(prefs() + ".corrupt"), c.bytes) << c.what;
-        EXPECT_NE(ui_.text.find("kept as"), std::string::npos) << c.what << ": " << ui_.text;
+        EXPECT_NE(ui_.text().find("kept as"), std::string::npos) << c.what << ": " << ui_.text();
     }
 }
 
@@ -265,7 +254,7 @@ TEST_F(CoreOptionsTest, FailedSaveKeepsTheOldFileAndSaysSo) {
     write_file(prefs() + ".tmp/blocker", "x");
     EXPECT_FALSE(options.save());
     EXPECT_EQ(read_file(prefs()), before);
-    EXPECT_NE(ui_.text.find("Settings couldn't be saved"), std::string::npos) << ui_.text;
+    EXPECT_NE(ui_.text().find("Settings couldn't be saved"), std::string::npos) << ui_.text();
     EXPECT_EQ(options.ownUserMeta()->getInt(kOwnRecordMark), 1);
 }
 
@@ -281,13 +270,12 @@ TEST_F(CoreOptionsTest, SmallPrefsFileLayout) {
     options.setUploadLimit(12);
     ASSERT_TRUE(options.save());
 
-    std::string expected = le32(0x0500A8C0) + le16(4662);
-    for (int i = 0; i < 16; i++) expected += static_cast<char>(i);
-    expected += le32(2) + intTag(std::string(1, '\x11'), 1050) + "\x02" + name(std::string(1, '\x01')) + name("abc");
-    expected += le32(9) + intTag("pType", 0) + floatTag("userMaxUpF", 12.0f) + floatTag("userMaxDownF", 0.0f) +
-                floatTag("lineDown", 0.0f) + floatTag("maxUpSpeed", 5.0f) + floatTag("maxDownSpeed", 5.0f) +
-                intTag("maxCon", 45) + intTag("screenLines", 24) + intTag("partstyle", 0);
-    EXPECT_EQ(read_file(prefs()), expected);
+    Bytes expected = cat({le32(0x0500A8C0), le16(4662), id_bytes(hash),  //
+                          le32(2), intTag("\x11", 1050), u8(2), counted_text("\x01"), counted_text("abc"),
+                          le32(9), intTag("pType", 0), floatTag("userMaxUpF", 12.0f), floatTag("userMaxDownF", 0.0f),
+                          floatTag("lineDown", 0.0f), floatTag("maxUpSpeed", 5.0f), floatTag("maxDownSpeed", 5.0f),
+                          intTag("maxCon", 45), intTag("screenLines", 24), intTag("partstyle", 0)});
+    EXPECT_EQ(read_bytes(prefs()), expected);
 }
 
 TEST_F(CoreOptionsTest, RatioRule) {

@@ -7,30 +7,22 @@
 
 #include <string>
 
-#include "core/core_scratch_fixture.h"
 #include "core/net/connection.h"
-#include "core/net/net_fixture.h"
 #include "core/ui/ui_gateway.h"
+#include "support/fake_net.h"
+#include "support/temp_dir.h"
+#include "support/ui_capture.h"
 
 class ProxySettings;
 class i4_protocol;
 
 namespace startuptest {
 
-class CaptureUI : public UIGateway {
-public:
-    std::string text;
-
-protected:
-    void writeOutput(const char* data, int length) override { text.append(data, static_cast<size_t>(length)); }
-    void flushOutput() override {}
-};
-
 // A connection on a scripted socket that never does any work; tells when
 // the pool has deleted it.
 class QuietConnection : public Connection {
 public:
-    explicit QuietConnection(bool* deleted = nullptr) : deleted_(deleted) { setSocket(new coretest::FakeSocket()); }
+    explicit QuietConnection(bool* deleted = nullptr) : deleted_(deleted) { setSocket(new support::FakeSocket()); }
     ~QuietConnection() override {
         if (deleted_) *deleted_ = true;
     }
@@ -51,8 +43,8 @@ protected:
     // none), through an options record of its own.
     void writePrefsWithProxy(const ProxySettings* proxy);
 
-    ScratchDir dir_;
-    CaptureUI ui_;
+    support::TempDir dir_;
+    support::CaptureUI ui_{support::CaptureUI::Install::kDetached};
     UIGateway* previousUI_ = nullptr;
 };
 

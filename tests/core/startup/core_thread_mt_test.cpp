@@ -10,10 +10,13 @@
 #include "core/net/network_protocol.h"
 #include "core/net/socket_pool.h"
 #include "core/startup/core_startup_fixture.h"
+#include "support/files.h"
 #include "core/startup/core_thread.h"
 #include "core/startup/network_setup.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
+
+using namespace support;
 
 using startuptest::CoreStartupTest;
 using startuptest::QuietConnection;

@@ -11,11 +11,14 @@
 #include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/startup/core_startup_fixture.h"
+#include "support/files.h"
 #include "core/startup/network_setup.h"
 #include "v4ada/error/error.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
 #include "v4ada/net/socket.h"
+
+using namespace support;
 
 using startuptest::CoreStartupTest;
 using startuptest::QuietConnection;
@@ -146,7 +149,7 @@ TEST_F(CoreThreadTest, FailedPrefsSaveAtStopIsReported) {
     // A directory in the way of the temporary file makes the save fail.
     write_file(prefsPath() + ".tmp/blocker", "x");
     EXPECT_FALSE(core->stop());
-    EXPECT_NE(ui_.text.find("Settings couldn't be saved"), std::string::npos) << ui_.text;
+    EXPECT_NE(ui_.text().find("Settings couldn't be saved"), std::string::npos) << ui_.text();
     EXPECT_EQ(core->socketPool(), nullptr);
 }
 

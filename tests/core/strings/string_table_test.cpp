@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "core/core_scratch_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "core/strings/priority_names.h"
+
+using namespace support;
 
 namespace {
 
@@ -17,7 +20,7 @@ std::string skin(const std::string& items) {
 
 class StringTableTest : public ::testing::Test {
 protected:
-    ScratchDir base;
+    support::TempDir base;
     XMLStringTable table;
 
     std::string defaultSkin() const { return base / "skins/default/ui.xml"; }

@@ -8,21 +8,25 @@
 
 #include <gtest/gtest.h>
 
-#include "core/core_scratch_fixture.h"
+#include "support/files.h"
+#include "support/ui_capture.h"
+#include "support/temp_dir.h"
 #include "core/ui/ui_gateway.h"
+
+using namespace support;
 
 namespace {
 
 constexpr int kThreads = 8;
 constexpr int kLinesEach = 150;
 
-class SilentGateway : public UIGateway {
-protected:
-    void writeOutput(const char*, int) override {}
+class SilentGateway : public support::CaptureUI {
+public:
+    SilentGateway() : CaptureUI(Install::kDetached) {}
 };
 
 TEST(UIGatewayLogThreads, ConcurrentWritersNeverInterleave) {
-    ScratchDir dir;
+    support::TempDir dir;
     std::string path = dir / "log.txt";
     SilentGateway ui;
     ui.setLogPath(path.c_str());

@@ -6,23 +6,23 @@
 
 #include <gtest/gtest.h>
 
-#include "core/core_scratch_fixture.h"
+#include "support/files.h"
+#include "support/ui_capture.h"
+#include "support/temp_dir.h"
 #include "core/strings/string_table.h"
 #include "core/ui/core_ui.h"
 #include "core/ui/flock_ui.h"
 #include "core/ui/page_sink.h"
 #include "core/ui/transfer_ui.h"
 
+using namespace support;
+
 namespace {
 
-class CapturingGateway : public UIGateway {
+// Detached: each test decides what is current.
+class CapturingGateway : public support::CaptureUI {
 public:
-    std::string out;
-    int flushes = 0;
-
-protected:
-    void writeOutput(const char* text, int length) override { out.append(text, static_cast<size_t>(length)); }
-    void flushOutput() override { flushes++; }
+    CapturingGateway() : CaptureUI(Install::kDetached) {}
 };
 
 class CollectingSink : public PageSink {
@@ -53,16 +53,16 @@ TEST(UIGatewayTest, PrintKinds) {
     ui.print("a %d %s", 7, "b");
     ui.printRaw("raw %s", "x");
     ui.debug("hidden %d", 1);
-    EXPECT_EQ(ui.out, "a 7 b\nraw x");
-    EXPECT_EQ(ui.flushes, 0);
+    EXPECT_EQ(ui.text(), "a 7 b\nraw x");
+    EXPECT_EQ(ui.flushes(), 0);
     ui.setVerbose(true);
     ui.debug("shown %d", 2);
     ui.printFlush("> ");
-    EXPECT_EQ(ui.out, "a 7 b\nraw xshown 2> ");
-    EXPECT_EQ(ui.flushes, 1);
+    EXPECT_EQ(ui.text(), "a 7 b\nraw xshown 2> ");
+    EXPECT_EQ(ui.flushes(), 1);
     ui.setVerbose(false);
     ui.debug("hidden again");
-    EXPECT_EQ(ui.out, "a 7 b\nraw xshown 2> ");
+    EXPECT_EQ(ui.text(), "a 7 b\nraw xshown 2> ");
 }
 
 TEST(UIGatewayTest, PagedLinesGoToTheSinkCutTo511Bytes) {
@@ -76,17 +76,17 @@ TEST(UIGatewayTest, PagedLinesGoToTheSinkCutTo511Bytes) {
     ASSERT_EQ(sink.lines.size(), 2u);
     EXPECT_EQ(sink.lines[0], "short 1");
     EXPECT_EQ(sink.lines[1], std::string(kPrintLineBuffer - 1, 'q'));
-    EXPECT_EQ(ui.out, "prompt");
+    EXPECT_EQ(ui.text(), "prompt");
 
     sink.collecting = false;  // between commands the console lets lines through
     ui.print("direct");
     ui.setPageSink(nullptr);
     ui.print("%s", longText.c_str());
-    EXPECT_EQ(ui.out, "promptdirect\n" + longText + "\n");
+    EXPECT_EQ(ui.text(), "promptdirect\n" + longText + "\n");
 }
 
 TEST(UIGatewayTest, LogLinesHaveTheStampFormat) {
-    ScratchDir dir;
+    support::TempDir dir;
     std::string path = dir / "log.txt";
     CapturingGateway ui;
     ui.log("before any path");
@@ -108,11 +108,11 @@ TEST(UIGatewayTest, LogLinesHaveTheStampFormat) {
     EXPECT_EQ(m[1], "%s%n%d");
     ASSERT_TRUE(std::regex_match(lines[3], m, kLogLine)) << lines[3];
     EXPECT_EQ(m[1], "");
-    EXPECT_TRUE(ui.out.empty());
+    EXPECT_TRUE(ui.text().empty());
 }
 
 TEST(UIGatewayTest, UnopenableLogLosesOnlyThatLine) {
-    ScratchDir dir;
+    support::TempDir dir;
     std::string path = dir / "later/log.txt";
     CapturingGateway ui;
     ui.setLogPath(path.c_str());
@@ -144,7 +144,7 @@ TEST(NotificationDefaultsTest, DoorFailedPrintsAndOthersDoNothing) {
     transfer.doorFailed(4662);  // no gateway: nothing to print on, no crash
     setCurrentUI(&ui);
     transfer.doorFailed(4662);
-    EXPECT_EQ(ui.out,
+    EXPECT_EQ(ui.text(),
               "ERROR: can't listen on port 4662.\n"
               "Port is probably in use.\nChange port by typing: 'port ####' at the prompt.\n");
 
@@ -152,12 +152,12 @@ TEST(NotificationDefaultsTest, DoorFailedPrintsAndOthersDoNothing) {
     const char doc[] = "<ui><STRINGS><cantListenOnPort label=\"%s%d%n busy\"/>"
                        "<errorCantStartDoor label=\"Pick another %s\"/></STRINGS></ui>";
     ASSERT_TRUE(XMLStringTable::instance()->loadBuffer(doc, sizeof doc - 1));
-    ui.out.clear();
+    ui.clear();
     transfer.doorFailed(80);
-    EXPECT_EQ(ui.out, "%s%d%n busy 80.\nPick another %s\n");
+    EXPECT_EQ(ui.text(), "%s%d%n busy 80.\nPick another %s\n");
     XMLStringTable::destroyInstance();
 
-    ui.out.clear();
+    ui.clear();
     EXPECT_EQ(transfer.downloadList(), nullptr);
     transfer.downloadAdded(nullptr);
     transfer.peerDisconnected(nullptr, 1, 2);
@@ -167,7 +167,7 @@ TEST(NotificationDefaultsTest, DoorFailedPrintsAndOthersDoNothing) {
     flock.searchEnd(nullptr, nullptr, 0, 0);
     QuietCoreUI core;
     core.startupDone();
-    EXPECT_EQ(ui.out, "");
+    EXPECT_EQ(ui.text(), "");
     setCurrentUI(nullptr);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "v4ada/digest/temp_dir_fixture.h"
+#include "support/temp_dir_test.h"
 #include "v4ada/digest/hash_input.h"
 
 namespace {
@@ -82,7 +82,7 @@ TEST(Md4, PiecewiseUpdatesMatchOneUpdate) {
     }
 }
 
-class Md4FileRange : public TempDirFixture {};
+class Md4FileRange : public support::TempDirTest {};
 
 TEST_F(Md4FileRange, HashesTheRangeAndRefusesWhatTheFileLacks) {
     std::string data;

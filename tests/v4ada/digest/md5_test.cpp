@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "v4ada/digest/temp_dir_fixture.h"
+#include "support/temp_dir_test.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ TEST(Md5, PiecewiseAndNonPositiveUpdates) {
     EXPECT_EQ(std::memcmp(d, whole, 16), 0);
 }
 
-class Md5File : public TempDirFixture {};
+class Md5File : public support::TempDirTest {};
 
 TEST_F(Md5File, DigestsWholeFilesAndLeavesTheBufferForMissingOnes) {
     char out[33];
@@ -75,7 +75,7 @@ TEST_F(Md5File, DigestsWholeFilesAndLeavesTheBufferForMissingOnes) {
 
     char untouched[33] = {0};
     EXPECT_FALSE(md5File(pathOf("missing").c_str(), untouched));
-    EXPECT_FALSE(md5File(dir_.c_str(), untouched));
+    EXPECT_FALSE(md5File(dir_.path().c_str(), untouched));
     EXPECT_EQ(untouched[0], 0);
 }
 

@@ -13,7 +13,7 @@
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/digest/hash_input.h"
 #include "v4ada/digest/md4.h"
-#include "v4ada/digest/temp_dir_fixture.h"
+#include "support/temp_dir_test.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ std::vector<Digest> takeList(LL& list) {
     return out;
 }
 
-class PartHash : public TempDirFixture {
+class PartHash : public support::TempDirTest {
 protected:
     void check(const std::string& data, unsigned partSizeKiB) {
         SCOPED_TRACE(testing::Message() << "size " << data.size() << ", part " << partSizeKiB << " KiB");
@@ -124,13 +124,13 @@ TEST_F(PartHash, FailuresLeaveOutputAndListAlone) {
     EXPECT_FALSE(hashFileParts(out, nullptr, kPartSizeKiB, &list));
     std::string path = writeFile("some", "some bytes");
     EXPECT_FALSE(hashFileParts(out, path.c_str(), 0, &list));
-    EXPECT_FALSE(hashFileParts(out, dir_.c_str(), kPartSizeKiB, &list));  // a directory
+    EXPECT_FALSE(hashFileParts(out, dir_.path().c_str(), kPartSizeKiB, &list));  // a directory
     for (uint8_t b : out) EXPECT_EQ(b, 0x5A);
     EXPECT_EQ(list.count(), 0);
 }
 
 // Sparse files keep these fast: nothing but the metadata reaches the disk.
-class LargeFile : public TempDirFixture {
+class LargeFile : public support::TempDirTest {
 protected:
     // Makes a sparse file of `size` bytes holding `marker` at `at`; false
     // when the file system cannot.

@@ -4,15 +4,18 @@
 #include <vector>
 
 #include "v4ada/file/fs.h"
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+using namespace support;
 
 // Listings on several threads at once each see their own directory.
 TEST(FsListingThreads, ParallelListingsDoNotDisturbEachOther) {
     TempDir a;
     TempDir b;
     ASSERT_TRUE(a.ok() && b.ok());
-    for (int i = 0; i < 20; ++i) write_text(a / ("a" + std::to_string(i)), "x");
-    for (int i = 0; i < 30; ++i) write_text(b / ("b" + std::to_string(i)), "x");
+    for (int i = 0; i < 20; ++i) write_file(a / ("a" + std::to_string(i)), "x");
+    for (int i = 0; i < 30; ++i) write_file(b / ("b" + std::to_string(i)), "x");
     auto lister = [](std::string path, size_t expected, char first, bool* good) {
         *good = true;
         for (int round = 0; round < 200; ++round) {

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "v4ada/file/fs.h"
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+using namespace support;
 
 namespace {
 
@@ -31,9 +34,9 @@ class FsListing : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.ok());
-        write_text(dir / "big", std::string(300, 'x'));
-        write_text(dir / "small", "x");
-        write_text(dir / "mid", std::string(20, 'x'));
+        write_file(dir / "big", std::string(300, 'x'));
+        write_file(dir / "small", "x");
+        write_file(dir / "mid", std::string(20, 'x'));
         set_mtime(dir / "big", 1000);
         set_mtime(dir / "small", 3000);
         set_mtime(dir / "mid", 2000);

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "v4ada/file/fs.h"
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+using namespace support;
 
 namespace {
 std::string text(const OwnedString& s) { return s.c_str() ? s.c_str() : "<null>"; }
@@ -68,7 +71,7 @@ TEST(FsSafeDotName, Table) {
 TEST(FsCreatePath, Table) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    write_text(dir / "plain", "x");
+    write_file(dir / "plain", "x");
     struct Case {
         std::string path;
         bool result;
@@ -90,7 +93,7 @@ TEST(FsCreatePath, Table) {
             EXPECT_TRUE(fs_status(c.mustExist.c_str(), status) && status.directory == 1) << c.path;
         }
         if (!c.mustNotExist.empty()) {
-            EXPECT_FALSE(exists(c.mustNotExist)) << c.path;
+            EXPECT_FALSE(file_exists(c.mustNotExist)) << c.path;
         }
     }
     EXPECT_FALSE(fs_create_path(nullptr));

@@ -6,8 +6,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "v4ada/file/unix_file.h"
+
+using namespace support;
 
 TEST(FsOpen, FlagTable) {
     struct Case {
@@ -38,7 +41,7 @@ TEST(FsOpen, CreatesTruncatesAppendsAndRefusesMissing) {
     ASSERT_TRUE(dir.ok());
     std::string path = dir / "f";
     EXPECT_EQ(fs_open(path.c_str(), kFsRead), nullptr);
-    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(file_exists(path));
 
     std::unique_ptr<i4_file> file(fs_open(path.c_str(), kFsWrite | kFsTruncate));
     ASSERT_NE(file, nullptr);
@@ -53,7 +56,7 @@ TEST(FsOpen, CreatesTruncatesAppendsAndRefusesMissing) {
     file->seek(0);
     EXPECT_EQ(file->write("de", 2), 2);
     file.reset();
-    EXPECT_EQ(read_text(path), "abcde");
+    EXPECT_EQ(read_file(path), "abcde");
 
     file.reset(fs_open(path.c_str(), kFsRead));
     ASSERT_NE(file, nullptr);
@@ -73,7 +76,7 @@ TEST(FsOpen, PathBytesAreNotConverted) {
         std::unique_ptr<i4_file> file(fs_open(path.c_str(), kFsWrite));
         ASSERT_NE(file, nullptr) << name;
         file.reset();
-        EXPECT_TRUE(exists(path)) << name;
+        EXPECT_TRUE(file_exists(path)) << name;
         EXPECT_TRUE(fs_remove(path.c_str())) << name;
     }
     char buffer[16];
@@ -107,7 +110,7 @@ TEST(FsOpen, CreationModesFollowUmask) {
 TEST(FsStatus, FillsRecordAndReportsMissing) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    write_text(dir / "f", "12345");
+    write_file(dir / "f", "12345");
     FileStatus status;
     ASSERT_TRUE(fs_status((dir / "f").c_str(), status));
     EXPECT_EQ(status.size, 5);
@@ -119,7 +122,7 @@ TEST(FsStatus, FillsRecordAndReportsMissing) {
     EXPECT_EQ(status.directory, 0);
 
     EXPECT_TRUE(fs_truncate((dir / "f").c_str(), 2));
-    EXPECT_EQ(read_text(dir / "f"), "12");
+    EXPECT_EQ(read_file(dir / "f"), "12");
     EXPECT_FALSE(fs_truncate((dir / "none").c_str(), 0));
 }
 

@@ -6,7 +6,10 @@
 #include "v4ada/file/fs.h"
 #include "v4ada/file/path_lock.h"
 #include "v4ada/file/safe_file.h"
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+
+using namespace support;
 
 // Saves of one file from several threads run one after another: each save
 // succeeds and the file always holds one save's complete content.
@@ -29,7 +32,7 @@ TEST(SafeFileThreads, SavesOfOnePathAreSerialised) {
                 }
                 for (int c = 0; c < 16; ++c) safe.file()->write(chunk.data(), 512);
                 if (!safe.close()) failures[t]++;
-                std::string now = read_text(path);
+                std::string now = read_file(path);
                 if (now.size() != 16 * 512 || now.find_first_not_of(now[0]) != std::string::npos) failures[t]++;
             }
         });
@@ -37,5 +40,5 @@ TEST(SafeFileThreads, SavesOfOnePathAreSerialised) {
     for (std::thread& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
     EXPECT_EQ(path_lock_count(), 0);
-    EXPECT_FALSE(exists(path + ".tmp"));
+    EXPECT_FALSE(file_exists(path + ".tmp"));
 }

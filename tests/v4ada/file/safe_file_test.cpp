@@ -9,8 +9,11 @@
 
 #include "v4ada/file/fs.h"
 #include "v4ada/file/path_lock.h"
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "v4ada/file/unix_file.h"
+
+using namespace support;
 
 namespace {
 
@@ -73,9 +76,9 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(path_lock_count(), 0); }
     void expectOnly(const std::string& content) {
-        EXPECT_EQ(read_text(path), content);
-        EXPECT_FALSE(exists(path + ".tmp"));
-        EXPECT_FALSE(exists(path + ".bak"));
+        EXPECT_EQ(read_file(path), content);
+        EXPECT_FALSE(file_exists(path + ".tmp"));
+        EXPECT_FALSE(file_exists(path + ".bak"));
     }
     TempDir dir;
     std::string path;
@@ -99,7 +102,7 @@ TEST_F(SafeFile, WriterNotClosedKeepsOldFile) {
         i4_safe_file safe(path.c_str(), kWriterFlags);
         ASSERT_NE(safe.file(), nullptr);
         safe.file()->write("new content", 11);
-        EXPECT_EQ(read_text(path), "old");
+        EXPECT_EQ(read_file(path), "old");
     }
     expectOnly("old");
 }
@@ -138,17 +141,17 @@ TEST_F(SafeFile, UnopenableWriterAndNullPath) {
     EXPECT_FALSE(none.close());
     i4_safe_file reader(path.c_str(), kFsRead);
     EXPECT_EQ(reader.file(), nullptr);
-    EXPECT_FALSE(exists(path));
+    EXPECT_FALSE(file_exists(path));
 }
 
 TEST_F(SafeFile, LoneBackupIsReadAndRestored) {
-    write_text(path + ".bak", "from an interrupted save");
+    write_file(path + ".bak", "from an interrupted save");
     EXPECT_EQ(load(path), "from an interrupted save");
     expectOnly("from an interrupted save");
 
     // A writer that gives up keeps the recovered file.
     ASSERT_TRUE(fs_remove(path.c_str()));
-    write_text(path + ".bak", "recovered");
+    write_file(path + ".bak", "recovered");
     {
         i4_safe_file safe(path.c_str(), kWriterFlags);
         ASSERT_NE(safe.file(), nullptr);
@@ -157,9 +160,9 @@ TEST_F(SafeFile, LoneBackupIsReadAndRestored) {
     expectOnly("recovered");
 
     // With both present the name wins and the backup is left alone.
-    write_text(path + ".bak", "stale");
+    write_file(path + ".bak", "stale");
     EXPECT_EQ(load(path), "recovered");
-    EXPECT_EQ(read_text(path + ".bak"), "stale");
+    EXPECT_EQ(read_file(path + ".bak"), "stale");
 }
 
 TEST_F(SafeFile, WriterWithoutTruncationWorksOnOldContent) {
@@ -229,7 +232,7 @@ TEST_F(SafeFile, KilledWriterLeavesOldOrNewContent) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself: " << status;
-        std::string content = read_text(path);
+        std::string content = read_file(path);
         ASSERT_TRUE(is_some_version(content)) << "round " << round << ": " << content.size() << " bytes";
         EXPECT_EQ(load(path), content);
         uint32_t seen;

@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "v4ada/net/net_fixture.h"
+#include "support/loopback_peers.h"
 
 namespace {
 
-using nettest::ScriptedPeer;
+using support::ScriptedPeer;
 
 const std::string kRequest = "GET /links/a.txt HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
 

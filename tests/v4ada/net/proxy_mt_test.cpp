@@ -6,7 +6,8 @@
 #include <string>
 
 #include "v4ada/net/address.h"
-#include "v4ada/net/net_fixture.h"
+#include "support/loopback.h"
+#include "support/loopback_peers.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy.h"
 #include "v4ada/net/proxy_settings.h"
@@ -14,10 +15,10 @@
 
 namespace {
 
-using nettest::ScriptedPeer;
+using support::ScriptedPeer;
 using Steps = std::vector<ScriptedPeer::Step>;
 
-using nettest::proxied_protocol;
+using support::proxied_protocol;
 
 std::string bytes(std::initializer_list<int> values) {
     std::string out;
@@ -154,7 +155,7 @@ TEST(Socks5Proxy, LoginThenAddressTarget) {
                         ScriptedPeer::send(bytes({5, 0, 0, 1, 127, 0, 0, 1, 0, 21}))},
                        true);
     auto protocol = proxied_protocol(kProxySocks5, proxy.port(), "bob", "hunter");
-    auto target = nettest::loopback(21);
+    auto target = support::loopback_address(21);
     std::unique_ptr<i4_socket> socket(protocol->connect(target.get(), kSocketStream, true));
     expect_tunnel(socket.get());
     if (socket) socket->close();
@@ -191,7 +192,7 @@ TEST(Socks5Proxy, FailedHandshakes) {
     for (const FailureCase& c : cases) {
         ScriptedPeer proxy(c.steps, false);
         auto protocol = proxied_protocol(kProxySocks5, proxy.port(), c.user, c.password);
-        auto target = nettest::loopback(21);
+        auto target = support::loopback_address(21);
         std::unique_ptr<i4_socket> socket(protocol->connect(target.get(), kSocketStream, true));
         EXPECT_EQ(nullptr, socket) << c.name;
         EXPECT_EQ("", proxy.finish()) << c.name;
@@ -212,7 +213,7 @@ TEST(ProxySocket, NoDataBeforeEstablishedAndStalledHandshakesTimeOut) {
     for (const Case& c : cases) {
         ScriptedPeer proxy(c.steps, false);
         auto protocol = proxied_protocol(c.type, proxy.port());
-        auto target = nettest::loopback(21);
+        auto target = support::loopback_address(21);
         // Blocking, as the connect threads leave it, so a read could hang.
         std::unique_ptr<i4_socket> socket(protocol->connect(target.get(), kSocketStream, false));
         ASSERT_NE(nullptr, socket) << c.name;
@@ -236,7 +237,7 @@ TEST(ProxySocket, NoDataBeforeEstablishedAndStalledHandshakesTimeOut) {
 TEST(ProxySocket, ListeningThroughProxyFailsWithoutContactingIt) {
     ScriptedPeer proxy({}, false);
     auto protocol = proxied_protocol(kProxySocks5, proxy.port());
-    auto target = nettest::loopback(21);
+    auto target = support::loopback_address(21);
     EXPECT_EQ(nullptr, protocol->listen(0, 2000, kSocketStream, target.get()));
     EXPECT_EQ(nullptr, protocol->listen(0, 2000, kSocketDatagram, nullptr));
     EXPECT_EQ("", proxy.finish());
@@ -248,8 +249,8 @@ TEST(ProxySocket, UnresolvableProxyHostFails) {
     settings.type = kProxyHttp;
     settings.setHost("");
     settings.port = 1;
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(&settings));
-    auto target = nettest::loopback(21);
+    auto protocol = support::loopback_protocol(&settings);
+    auto target = support::loopback_address(21);
     EXPECT_EQ(nullptr, protocol->connect(target.get(), kSocketStream, true));
     EXPECT_EQ(nullptr, protocol->connect(target.get(), kSocketStream, false));
 }

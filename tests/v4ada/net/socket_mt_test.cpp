@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-#include "v4ada/net/net_fixture.h"
+#include "support/loopback.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/ready_flags.h"
 #include "v4ada/net/socket.h"
@@ -47,7 +47,7 @@ void close_while_blocked(i4_tcpip_sock* socket, Call call) {
 }
 
 TEST(SocketCancel, CloseEndsAcceptOnAnotherThread) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     auto* listener = static_cast<i4_tcpip_sock*>(protocol->listen(0, 0, kSocketStream, nullptr));
     ASSERT_NE(nullptr, listener);
     bool accepted = true;
@@ -60,9 +60,9 @@ TEST(SocketCancel, CloseEndsAcceptOnAnotherThread) {
 }
 
 TEST(SocketCancel, CloseEndsWaitOnAnotherThread) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
-    nettest::Listener listener;
-    auto target = nettest::loopback(listener.port());
+    auto protocol = support::loopback_protocol();
+    support::Listener listener;
+    auto target = support::loopback_address(listener.port());
     auto* client = static_cast<i4_tcpip_sock*>(protocol->connect(target.get(), kSocketStream, true));
     ASSERT_NE(nullptr, client);
     int result = -1;
@@ -71,7 +71,7 @@ TEST(SocketCancel, CloseEndsWaitOnAnotherThread) {
 }
 
 TEST(SocketCancel, CloseEndsDatagramWaitOnAnotherThread) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     auto* socket = static_cast<i4_tcpip_sock*>(protocol->listen(0, 0, kSocketDatagram, nullptr));
     ASSERT_NE(nullptr, socket);
     int result = -1;
@@ -90,9 +90,9 @@ TEST(SocketWait, CaughtSignalsDoNotEndAWait) {
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(0, sigaction(SIGUSR1, &action, &previous));
 
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
-    nettest::Listener listener;
-    auto target = nettest::loopback(listener.port());
+    auto protocol = support::loopback_protocol();
+    support::Listener listener;
+    auto target = support::loopback_address(listener.port());
     std::unique_ptr<i4_socket> client(protocol->connect(target.get(), kSocketStream, true));
     ASSERT_NE(nullptr, client);
     i4_socket* accepted = nullptr;

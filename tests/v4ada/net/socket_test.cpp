@@ -9,23 +9,24 @@
 #include <vector>
 
 #include "v4ada/net/address.h"
-#include "v4ada/net/net_fixture.h"
+#include "support/loopback.h"
+#include "support/debug_capture.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/ready_flags.h"
 #include "v4ada/net/socket_set.h"
 
 namespace {
 
-using nettest::loopback;
+using support::loopback_address;
 
 struct Pair {
     std::unique_ptr<i4_socket> client;
     std::unique_ptr<i4_socket> server;
 };
 
-Pair connected_pair(i4_protocol* protocol, nettest::Listener& listener) {
+Pair connected_pair(i4_protocol* protocol, support::Listener& listener) {
     Pair pair;
-    auto target = loopback(listener.port());
+    auto target = loopback_address(listener.port());
     pair.client.reset(protocol->connect(target.get(), kSocketStream, true));
     i4_socket* accepted = nullptr;
     if (pair.client && listener.socket()->accept(&accepted)) pair.server.reset(accepted);
@@ -33,8 +34,8 @@ Pair connected_pair(i4_protocol* protocol, nettest::Listener& listener) {
 }
 
 TEST(TcpSocket, ConnectAcceptAndTransferResults) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
-    nettest::Listener listener;
+    auto protocol = support::loopback_protocol();
+    support::Listener listener;
     ASSERT_NE(nullptr, listener.socket());
     Pair pair = connected_pair(protocol.get(), listener);
     ASSERT_NE(nullptr, pair.client);
@@ -44,7 +45,7 @@ TEST(TcpSocket, ConnectAcceptAndTransferResults) {
     std::unique_ptr<i4_tcpip_address> local(pair.client->localAddress());
     ASSERT_NE(nullptr, peer);
     EXPECT_EQ(local->port(), peer->port());
-    EXPECT_TRUE(peer->equals(loopback(0).get()));
+    EXPECT_TRUE(peer->equals(loopback_address(0).get()));
 
     EXPECT_EQ(5, pair.client->write("hello", 5));
     EXPECT_EQ(kReadable, pair.server->waitUntil(kReadable, 2000, nullptr));
@@ -71,13 +72,13 @@ TEST(TcpSocket, ConnectAcceptAndTransferResults) {
 }
 
 TEST(TcpSocket, ConnectToClosedPortFails) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     int port;
     {
-        nettest::Listener gone;
+        support::Listener gone;
         port = gone.port();
     }
-    auto target = loopback(port);
+    auto target = loopback_address(port);
     EXPECT_EQ(nullptr, protocol->connect(target.get(), kSocketStream, true));
 
     // Without wait the socket comes back at once; its wait reports the error.
@@ -87,8 +88,8 @@ TEST(TcpSocket, ConnectToClosedPortFails) {
 }
 
 TEST(TcpSocket, WaitTimesOutReportsProgressAndIsCancelledOnClosedSocket) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
-    nettest::Listener listener;
+    auto protocol = support::loopback_protocol();
+    support::Listener listener;
     Pair pair = connected_pair(protocol.get(), listener);
     ASSERT_NE(nullptr, pair.server);
 
@@ -106,7 +107,7 @@ TEST(TcpSocket, WaitTimesOutReportsProgressAndIsCancelledOnClosedSocket) {
     pair.client->write("x", 1);
     EXPECT_EQ(1, pair.server->waitUntil(kReadable, 2000, &recorder));
 
-    nettest::DebugCapture capture;
+    support::DebugCapture capture;
     pair.server->close();
     EXPECT_EQ(0, pair.server->waitUntil(kReadable, 5000, nullptr));
     EXPECT_EQ("select canceled\n", capture.text());
@@ -159,10 +160,10 @@ TEST(SocketSet, GrowsAndReportsPerDescriptor) {
 }
 
 TEST(TcpListener, StreamPortIsReusableWhileConnectionsLinger) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     int port;
     {
-        nettest::Listener listener;
+        support::Listener listener;
         port = listener.port();
         Pair pair = connected_pair(protocol.get(), listener);
         ASSERT_NE(nullptr, pair.server);
@@ -176,7 +177,7 @@ TEST(TcpListener, StreamPortIsReusableWhileConnectionsLinger) {
 }
 
 TEST(UdpSocket, SendReceiveAndBusyPortFailsTheBind) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     std::unique_ptr<i4_socket> first(protocol->listen(0, 0, kSocketDatagram, nullptr));
     ASSERT_NE(nullptr, first);
     std::unique_ptr<i4_tcpip_address> local(first->localAddress());
@@ -187,7 +188,7 @@ TEST(UdpSocket, SendReceiveAndBusyPortFailsTheBind) {
 
     std::unique_ptr<i4_socket> second(protocol->listen(0, 0, kSocketDatagram, nullptr));
     ASSERT_NE(nullptr, second);
-    auto target = loopback(port);
+    auto target = loopback_address(port);
     EXPECT_EQ(3, second->sendTo("abc", 3, target.get()));
     ASSERT_EQ(kReadable, first->waitUntil(kReadable, 2000, nullptr));
     char buffer[8];
@@ -205,7 +206,7 @@ TEST(UdpSocket, SendReceiveAndBusyPortFailsTheBind) {
 }
 
 TEST(UdpSocket, IcmpErrorIsDrainedQuietly) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     int closedPort;
     {
         std::unique_ptr<i4_socket> gone(protocol->listen(0, 0, kSocketDatagram, nullptr));
@@ -216,12 +217,12 @@ TEST(UdpSocket, IcmpErrorIsDrainedQuietly) {
     std::unique_ptr<i4_socket> sender(protocol->listen(0, 0, kSocketDatagram, nullptr));
     ASSERT_NE(nullptr, sender);
     sender->setBlocking(false);
-    auto target = loopback(closedPort);
+    auto target = loopback_address(closedPort);
     std::unique_ptr<i4_socket_set> set(protocol->newSocketSet());
     sender->addToSet(set.get(), kReadable | kReadyError);
 
     testing::internal::CaptureStderr();
-    nettest::DebugCapture capture;
+    support::DebugCapture capture;
     int errors = 0;
     for (int i = 0; i < 3; i++) {
         EXPECT_EQ(3, sender->sendTo("abc", 3, target.get()));
@@ -237,14 +238,14 @@ TEST(UdpSocket, IcmpErrorIsDrainedQuietly) {
 }
 
 TEST(Resolve, DottedTextsNamesAndProxyNames) {
-    std::unique_ptr<i4_tcpip_protocol> protocol(nettest::loopback_protocol(nullptr));
+    auto protocol = support::loopback_protocol();
     std::unique_ptr<i4_address> dotted(protocol->resolve("127.0.0.1"));
     ASSERT_NE(nullptr, dotted);
-    EXPECT_TRUE(dotted->equals(loopback(0).get()));
+    EXPECT_TRUE(dotted->equals(loopback_address(0).get()));
     EXPECT_EQ(0, dotted->port());
     std::unique_ptr<i4_address> named(protocol->resolve("localhost"));
     ASSERT_NE(nullptr, named);
-    EXPECT_TRUE(named->equals(loopback(0).get()));
+    EXPECT_TRUE(named->equals(loopback_address(0).get()));
     EXPECT_EQ(nullptr, protocol->resolve(std::string(300, 'a').c_str()));
     EXPECT_EQ(nullptr, protocol->resolve(""));
     EXPECT_EQ(nullptr, protocol->resolve(nullptr));

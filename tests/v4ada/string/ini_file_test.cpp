@@ -2,41 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
+
+#include "support/temp_dir_test.h"
 
 namespace {
 
-class IniFileTest : public ::testing::Test {
+class IniFileTest : public support::TempDirTest {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/ini_file_test_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        for (const std::string& path : written_) std::remove(path.c_str());
-        rmdir(dir_.c_str());
-    }
-    std::string write(const char* name, const std::string& text) {
-        std::string path = dir_ + "/" + name;
-        FILE* file = std::fopen(path.c_str(), "wb");
-        EXPECT_NE(file, nullptr);
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-        written_.push_back(path);
-        return path;
-    }
+    std::string write(const char* name, const std::string& text) { return writeFile(name, text); }
     std::string value(const IniFile& ini, const char* section, const char* key) {
         OwnedString out("unchanged");
         if (!ini.getString(section, key, out)) return "<missing>";
         return out.c_str();
     }
-
-    std::string dir_;
-    std::vector<std::string> written_;
 };
 
 TEST_F(IniFileTest, ReadsSectionsKeysAndCommentsFromAFile) {
@@ -124,7 +103,7 @@ TEST_F(IniFileTest, LongLinesArriveInPiecesAndNumbersAreClamped) {
 
 TEST_F(IniFileTest, MissingFileFails) {
     IniFile ini;
-    EXPECT_FALSE(ini.load((dir_ + "/absent.ini").c_str()));
+    EXPECT_FALSE(ini.load(pathOf("absent.ini").c_str()));
     EXPECT_FALSE(ini.load(nullptr));
 }
 

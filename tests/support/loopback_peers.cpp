@@ -1,78 +1,16 @@
-#include "v4ada/net/net_fixture.h"
+#include "support/loopback_peers.h"
 
-#include <arpa/inet.h>
-
-#include "v4ada/file/debug_file.h"
-#include "v4ada/memory/malloc4.h"
-
-namespace nettest {
-
-std::unique_ptr<i4_tcpip_address> loopback(int port) {
-    const uint8_t ip[4] = {127, 0, 0, 1};
-    return std::make_unique<i4_tcpip_address>(ip, port);
-}
-
-i4_tcpip_protocol* loopback_protocol(const ProxySettings* settings) {
-    i4_tcpip_protocol* protocol = i4_tcpip_protocol::create(0, settings);
-    protocol->setBindAddress(htonl(INADDR_LOOPBACK));
-    return protocol;
-}
-
-std::unique_ptr<i4_tcpip_protocol> proxied_protocol(int type, int port, const char* user, const char* password) {
-    ProxySettings settings;
-    settings.type = type;
-    settings.setHost("127.0.0.1");
-    settings.port = port;
-    settings.setUser(user);
-    settings.setPassword(password);
-    return std::unique_ptr<i4_tcpip_protocol>(loopback_protocol(&settings));
-}
-
-Listener::Listener() : protocol_(loopback_protocol(nullptr)) {
-    socket_.reset(protocol_->listen(0, 0, kSocketStream, nullptr));
-    if (socket_) {
-        std::unique_ptr<i4_tcpip_address> local(socket_->localAddress());
-        port_ = local->port();
-    }
-}
-
-DebugCapture::DebugCapture() : previous_(debug_output()) { set_debug_output(&file_); }
-
-DebugCapture::~DebugCapture() {
-    set_debug_output(previous_);
-    i4_free(file_.data());
-}
-
-std::string DebugCapture::text() {
-    return std::string(reinterpret_cast<const char*>(file_.data()), file_.size());
-}
-
-}  // namespace nettest
-
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 
-namespace nettest {
+#include "support/loopback.h"
 
-int raw_listen(int* port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof(address));
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(fd, 8) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return fd;
-}
+namespace support {
 
 namespace {
 
@@ -96,7 +34,7 @@ void echo_until_closed(int fd, int stop) {
 
 ScriptedPeer::ScriptedPeer(std::vector<Step> steps, bool echo) : steps_(std::move(steps)), echo_(echo) {
     listener_ = raw_listen(&port_);
-    if (pipe(stopPipe_) != 0) stopPipe_[0] = stopPipe_[1] = -1;
+    if (pipe2(stopPipe_, O_CLOEXEC) != 0) stopPipe_[0] = stopPipe_[1] = -1;
     thread_ = std::thread([this] { run(); });
 }
 
@@ -117,7 +55,7 @@ std::string ScriptedPeer::finish() {
 
 void ScriptedPeer::run() {
     if (!wait_readable(listener_, stopPipe_[0], 5000)) return;
-    int fd = accept(listener_, nullptr, nullptr);
+    int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
     connected_ = true;
     for (const Step& step : steps_) {
@@ -158,10 +96,10 @@ void ScriptedPeer::run() {
 
 EchoServer::EchoServer() {
     listener_ = raw_listen(&port_);
-    if (pipe(stopPipe_) != 0) stopPipe_[0] = stopPipe_[1] = -1;
+    if (pipe2(stopPipe_, O_CLOEXEC) != 0) stopPipe_[0] = stopPipe_[1] = -1;
     thread_ = std::thread([this] {
         while (wait_readable(listener_, stopPipe_[0], 30000)) {
-            int fd = accept(listener_, nullptr, nullptr);
+            int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) break;
             echo_until_closed(fd, stopPipe_[0]);
             ::close(fd);
@@ -178,4 +116,4 @@ EchoServer::~EchoServer() {
     ::close(stopPipe_[1]);
 }
 
-}  // namespace nettest
+}  // namespace support

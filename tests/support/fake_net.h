@@ -1,5 +1,10 @@
-// Helpers of the core network tests: scripted sockets, socket sets and
-// protocols, fake bandwidth settings, and the loopback network.
+// Scripted stand-ins for the network seams: a socket, a socket set and a
+// protocol that touch no real network, byte budgets without limits, and a
+// scope that installs a protocol as the process-wide one.
+//
+// FakeSocket serves both kinds of use: a stream (reads come from `reads`,
+// writes collect in `written`) and a datagram endpoint (`datagrams` in,
+// `sentDatagrams` out).
 #pragma once
 
 #include <deque>
@@ -9,14 +14,12 @@
 #include <vector>
 
 #include "core/net/bandwidth_settings.h"
-#include "core/ui/ui_gateway.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/socket.h"
 #include "v4ada/net/socket_set.h"
 
-namespace coretest {
+namespace support {
 
-// A socket that plays scripted reads and datagrams and records writes.
 class FakeSocket : public i4_socket {
 public:
     ~FakeSocket() override;
@@ -27,20 +30,30 @@ public:
     int receiveFrom(void* buffer, int n, i4_address** from) override;
     int sendTo(const void* buffer, int n, const i4_address* to) override;
     int waitUntil(int flags, int timeoutMs, i4_progress* progress) override;
-    void addToSet(i4_socket_set*, int flags) override { setFlags = flags; inSet = true; }
+    void addToSet(i4_socket_set*, int flags) override {
+        setFlags = flags;
+        inSet = true;
+    }
     void removeFromSet(i4_socket_set*) override { inSet = false; }
     int checkInSet(i4_socket_set*, int flags) override { return ready & flags; }
-    bool close() override { closed = true; return true; }
+    bool close() override {
+        closed = true;
+        return true;
+    }
     void setBlocking(bool blocking) override { this->blocking = blocking; }
     i4_tcpip_address* localAddress() override { return nullptr; }
     i4_tcpip_address* peerAddress() override { return nullptr; }
+
+    // Splits the stream into reads of at most `piece` bytes each.
+    void queueReads(const std::string& stream, size_t piece);
 
     std::deque<std::string> reads;     // one read takes at most the front piece
     bool peerClosed = false;           // reads give -1 once the script is empty
     std::string written;
     int writeLimit = -1;               // bytes one write takes; -1: all
     int writeResult = 0;               // -1 makes every write fail
-    std::deque<std::string> datagrams;
+    std::deque<std::string> datagrams; // received from 127.0.0.1:datagramPort
+    int datagramPort = 4000;
     std::vector<std::string> sentDatagrams;
     int sendToResult = 0;              // used when not 0
     std::function<int(int flags, int timeoutMs)> onWait;
@@ -60,7 +73,8 @@ public:
     std::vector<int> timeouts;
 };
 
-// A protocol over fakes; resolve reads dotted text only.
+// A protocol over fakes; resolve reads dotted text only. Its socket sets
+// are FakeSocketSets (the last one made is lastSet).
 class FakeProtocol : public i4_protocol {
 public:
     const char* name() const override { return "fake"; }
@@ -75,6 +89,7 @@ public:
     std::function<i4_socket*(int port, int type)> onListen;
 };
 
+// Limits and rates as plain fields; no limit by default.
 struct FakeBandwidth : BandwidthSettings {
     double up = 0, down = 0, curUp = 0, curDown = 0, maxUp = 5.0, maxDown = 5.0;
     double uploadLimit() const override { return up; }
@@ -87,53 +102,17 @@ struct FakeBandwidth : BandwidthSettings {
     void setMaxDownSpeed(double speed) override { maxDown = speed; }
 };
 
-// Installs a protocol as networkProtocol while it lives (restoring the
-// previous one after) and resets the byte budgets both ways.
+// Installs a protocol as the network protocol while it lives (restoring
+// the previous one after) and resets the byte budgets both ways.
 class ProtocolScope {
 public:
     explicit ProtocolScope(std::shared_ptr<i4_protocol> protocol);
     ~ProtocolScope();
+    ProtocolScope(const ProtocolScope&) = delete;
+    ProtocolScope& operator=(const ProtocolScope&) = delete;
 
 private:
     std::shared_ptr<i4_protocol> previous_;
 };
 
-// An output gateway that records printed and logged lines while it is
-// the current one.
-class CaptureUI : public UIGateway {
-public:
-    CaptureUI();
-    ~CaptureUI() override;
-    void vprint(const char* format, va_list args) override;
-    void vprintRaw(const char* format, va_list args) override;
-    void vlog(const char* format, va_list args) override;
-    std::vector<std::string> printed;
-    std::vector<std::string> logged;
-
-private:
-    UIGateway* previous_;
-};
-
-// A real protocol whose listen binds 127.0.0.1 only.
-std::shared_ptr<i4_tcpip_protocol> loopbackProtocol();
-
-// The local port of a socket made by the protocol.
-int localPort(i4_socket* socket);
-// A blocking TCP client connected to 127.0.0.1:port, or -1.
-int rawConnect(int port);
-// A UDP socket bound to 127.0.0.1 on an OS-chosen port.
-int rawUdp(int* port);
-// A TCP socket bound to 127.0.0.1 on an OS-chosen port without listening:
-// while it is open, connects to that port are refused.
-int rawRefusingTcp(int* port);
-void rawSendTo(int fd, int port, const std::string& bytes);
-// Waits up to timeoutMs for bytes and reads what there is ("" at the end
-// or on time-out); *closed tells whether the peer closed.
-std::string rawRead(int fd, int timeoutMs, bool* closed);
-void rawWrite(int fd, const std::string& bytes);
-
-// A frame: marker, u32 LE length, opcode, payload.
-std::string frame(uint8_t opcode, const std::string& payload, uint8_t marker = 0xE3);
-std::string le32(uint32_t value);
-
-}  // namespace coretest
+}  // namespace support

@@ -1,42 +1,30 @@
-#include "v4ada/file/temp_dir_fixture.h"
+#include "support/files.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <csignal>
-#include <ftw.h>
 #include <sys/resource.h>
-#include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
-namespace {
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-    ::remove(path);
-    return 0;
-}
-}  // namespace
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <system_error>
 
-TempDir::TempDir(const std::string& base) {
-    std::string root = base;
-    if (root.empty()) {
-        root = std::string(TANDREL_BINARY_DIR) + "/test-scratch";
-        ::mkdir(root.c_str(), 0777);
-    }
-    std::string pattern = root + "/fsXXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
+namespace support {
 
-TempDir::~TempDir() {
-    if (!path_.empty()) ::nftw(path_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-void write_text(const std::string& path, const std::string& content) {
+bool write_file(const std::string& path, std::string_view content) {
+    std::error_code ignored;
+    std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    return out.good();
 }
 
-std::string read_text(const std::string& path) {
+bool write_file(const std::string& path, const Bytes& content) { return write_file(path, as_text(content)); }
+
+std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return "<missing>";
     std::ostringstream text;
@@ -44,7 +32,12 @@ std::string read_text(const std::string& path) {
     return text.str();
 }
 
-bool exists(const std::string& path) {
+Bytes read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
@@ -71,3 +64,5 @@ FileSizeLimit::~FileSizeLimit() {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::signal(SIGXFSZ, oldHandler_);
 }
+
+}  // namespace support
