@@ -106,21 +106,28 @@ void Explorer::sortCandidates() {
 }
 
 void Explorer::step() {
-    int destinations = 0;
+    // Route requests out now, wherever their candidates stand after the
+    // last sort.
     int inFlight = 0;
+    for (NodeWithParents* candidate : candidates_.nodes<NodeWithParents>())
+        if (candidate->state() == kCandidateWaiting) inFlight++;
+    int destinations = 0;
+    int nearerOpen = 0;  // candidates new or waiting before this one
     for (NodeWithParents* candidate : candidates_.nodes<NodeWithParents>()) {
-        bool full = false;
         switch (candidate->state()) {
             case kCandidateWaiting:
-                full = ++inFlight == kExplorerInFlight;
+                nearerOpen++;
                 break;
             case kCandidateNew:
-                query(candidate);
-                full = ++inFlight == kExplorerInFlight;
+                if (inFlight < kExplorerInFlight) {
+                    query(candidate);
+                    inFlight++;
+                }
+                nearerOpen++;
                 break;
             case kCandidateGood:
                 // Only once every nearer candidate answered or failed.
-                if (inFlight == 0) {
+                if (nearerOpen == 0) {
                     promote(candidate);
                     destinations++;
                 }
@@ -131,7 +138,9 @@ void Explorer::step() {
             default:
                 break;
         }
-        if (full || destinations >= wanted_) break;
+        if (destinations >= wanted_) break;
+        // Nothing more to ask, and nothing farther can become a destination.
+        if (inFlight >= kExplorerInFlight && nearerOpen > 0) break;
     }
     endStalledRequesters();
 }

@@ -140,20 +140,22 @@ bool NodeList::load(const char* path) {
     bool complete = got == size;
     safe.close();
 
-    bool loaded = false;
-    if (complete && size >= kContactFileHeaderSize) {
-        i4_ram_file_class image(bytes, size, 0);
-        uint32_t count = image.read_32();
-        uint32_t present = static_cast<uint32_t>((size - kContactFileHeaderSize) / kNodeRecordSize);
-        uint32_t records = std::min({count, present, kContactFileMaxNodes});
-        for (uint32_t i = 0; i < records; i++) {
-            auto node = new Node();
-            node->read(&image);
-            append(node);
-        }
-        loaded = records == count;
-    }
+    bool loaded = complete && parse(bytes, size);
     i4_free(bytes);
     if (!loaded) flock_print("%s", flock_text("errorLoadingNodeList", "error loading NodeList").c_str());
     return loaded;
+}
+
+bool NodeList::parse(const uint8_t* bytes, i4_pos size) {
+    if (size < kContactFileHeaderSize) return false;
+    i4_ram_file_class image(const_cast<uint8_t*>(bytes), size, 0);
+    uint32_t count = image.read_32();
+    i4_pos present = (size - kContactFileHeaderSize) / kNodeRecordSize;
+    uint32_t records = static_cast<uint32_t>(std::min<i4_pos>({count, present, kContactFileMaxNodes}));
+    for (uint32_t i = 0; i < records; i++) {
+        auto node = new Node();
+        node->read(&image);
+        append(node);
+    }
+    return records == count;
 }

@@ -90,6 +90,8 @@ public:
     // break, prints "errorLoadingNodeList" ("error loading NodeList") and
     // fails.
     bool load(const char* path);
+    // The same from a contact.dat image in memory, without a message.
+    bool parse(const uint8_t* bytes, i4_pos size);
 
 private:
     Node* addOrUpdateAt(const Node* node, bool front);
