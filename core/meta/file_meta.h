@@ -79,6 +79,8 @@ public:
     // Replaces the part hashes with a list of UniqueID* holding exactly
     // part-count values (two or more); otherwise nothing.
     void setPartHashes(LL* hashes);
+    // Forgets the crumb hashes (the part hashes stay).
+    void dropCrumbHashes() { setCrumbs(nullptr, 0); }
 
     bool writeHashSets(i4_file* file) const;
     // False when the part hashes are absent or do not give the file hash;

@@ -50,6 +50,21 @@ int Meta::tagCount() const { return tags_.count(); }
 
 MetaTag* Meta::tagAt(int index) const { return static_cast<MetaTag*>(tags_.at(index)); }
 
+void Meta::sweepTags(const std::function<bool(MetaTag*)>& visit) {
+    LLNode* previous = nullptr;  // null stands for the list's head
+    for (;;) {
+        LLNode* cursor = previous;
+        auto* tag = static_cast<MetaTag*>(LL::walk(&tags_, &cursor));
+        if (tag == nullptr) return;
+        if (visit(tag)) {
+            tags_.removeAfter(previous);
+            delete tag;
+        } else {
+            previous = cursor;
+        }
+    }
+}
+
 bool Meta::setValue(const char* name, const void* value) {
     MetaTag* tag = findTag(name);
     if (!tag) return false;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/meta/meta_tag.h"
 #include "core/meta/serializable.h"
@@ -41,6 +42,9 @@ public:
     int tagCount() const;
     // The tag at a position in insertion order, null beyond the end.
     MetaTag* tagAt(int index) const;
+    // Visits every tag in order in one pass; a tag for which visit answers
+    // true is removed and deleted. visit must not change the record.
+    void sweepTags(const std::function<bool(MetaTag*)>& visit);
 
     // MetaTag::setValue on the first tag of that name: the value must be
     // of that tag's kind. Prefer set() for tags that may come from input.

@@ -126,6 +126,18 @@ const char* string_table_default(int index) {
     return index >= 0 && index < kStringTableSize ? kBuiltIn[index].text : nullptr;
 }
 
+const char* uiString(int index) {
+    const XMLStringTable* table = XMLStringTable::instance();
+    const char* text = table ? table->get(index) : string_table_default(index);
+    return text && index > 0 ? text : "";
+}
+
+OwnedString uiText(const char* key, const char* fallback) {
+    OwnedString text(fallback);
+    if (const XMLStringTable* table = XMLStringTable::instance()) table->lookup(key, text);
+    return text;
+}
+
 XMLStringTable::XMLStringTable() : parser_(new XMLParser()), tree_(nullptr) {
     for (int i = 0; i < kStringTableSize; i++) entries_[i] = kBuiltIn[i].text;
 }

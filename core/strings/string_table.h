@@ -122,6 +122,13 @@ const char* string_table_key(int index);
 // The built-in English text of an entry, or null outside 0 to 88.
 const char* string_table_default(int index);
 
+// The text of an entry in the process-wide table, or its built-in default
+// while there is no table; "" outside 1 to 88.
+const char* uiString(int index);
+// The skin's label of a key, or the given default when there is no table
+// or the skin has none.
+OwnedString uiText(const char* key, const char* fallback);
+
 class XMLStringTable {
 public:
     XMLStringTable();

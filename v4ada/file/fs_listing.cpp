@@ -17,6 +17,7 @@ FileStatus status_from(const struct stat& st) {
     out.changed = static_cast<int64_t>(st.st_ctime);
     out.directory = S_ISDIR(st.st_mode) ? 1 : 0;
     out.size = static_cast<int64_t>(st.st_size);
+    out.kind = S_ISREG(st.st_mode) ? FileKind::kRegular : S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kOther;
     return out;
 }
 
@@ -43,6 +44,14 @@ bool fs_status(const char* path, FileStatus& out) {
     struct stat st;
     if (path == nullptr || ::stat(path, &st) != 0) return false;
     out = status_from(st);
+    return true;
+}
+
+bool fs_is_listable(const char* path) {
+    if (path == nullptr) return false;
+    DIR* dir = ::opendir(path);
+    if (dir == nullptr) return false;
+    ::closedir(dir);
     return true;
 }
 

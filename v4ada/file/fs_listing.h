@@ -6,12 +6,17 @@
 
 #include "v4ada/string/owned_string.h"
 
+// What a path names (links followed). Only regular files hold data that
+// can be read to an end: a FIFO or a device may block a reader forever.
+enum class FileKind : int32_t { kOther = 0, kRegular = 1, kDirectory = 2 };
+
 struct FileStatus {
     int64_t modified = 0;  // seconds since 1970
     int64_t accessed = 0;
     int64_t changed = 0;   // status change
     int32_t directory = 0;  // 1 or 0
     int64_t size = 0;      // bytes
+    FileKind kind = FileKind::kOther;
 };
 
 struct DirListing {
@@ -30,6 +35,9 @@ struct DirListing {
 // Clears the directory flag, then on a successful stat fills the record;
 // false when stat fails.
 bool fs_status(const char* path, FileStatus& out);
+
+// Whether the path can be opened as a directory (nothing is read).
+bool fs_is_listable(const char* path);
 
 // Appends the entries of the directory to the listing (it is not cleared).
 // The process-wide current directory is left alone, so listings may run

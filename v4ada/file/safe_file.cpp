@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -151,4 +152,14 @@ bool i4_safe_file::close() {
     }
     unlock();
     return ok;
+}
+
+bool i4_safe_write(const char* path, const void* bytes, i4_pos length) {
+    if (length > INT32_MAX || (length > 0 && bytes == nullptr)) return false;
+    i4_safe_file out(path, kFsWrite | kFsTruncate);
+    i4_file* file = out.file();
+    if (file == nullptr) return false;
+    int n = static_cast<int>(length);
+    if (n > 0 && file->write(bytes, n) != n) return false;
+    return out.close();
 }

@@ -60,3 +60,8 @@ private:
     bool writer_ = false;
     bool locked_ = false;
 };
+
+// Replaces the file at path with the bytes through the safe file (one
+// write); true when the new content is in place. For owners that build the
+// content in memory under their lock and write it after letting go.
+bool i4_safe_write(const char* path, const void* bytes, i4_pos length);

@@ -34,6 +34,26 @@ int i4_unix_file_class::readAt(void* buffer, int n, i4_pos offset) {
     }
 }
 
+int i4_unix_file_class::writeAt(const void* buffer, int n, i4_pos offset) {
+    if (n < 0 || fd_ < 0 || offset > static_cast<i4_pos>(INT64_MAX) - static_cast<i4_pos>(n)) {
+        writeFailed_ = true;
+        return -1;
+    }
+    const char* bytes = static_cast<const char*>(buffer);
+    int done = 0;
+    while (done < n) {
+        ssize_t put = ::pwrite(fd_, bytes + done, static_cast<size_t>(n - done), static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            writeFailed_ = true;
+            return -1;
+        }
+        done += static_cast<int>(put);
+    }
+    return done;
+}
+
 long i4_unix_file_class::writeOnce(const void* buffer, unsigned long n) {
     return ::write(fd_, buffer, n);
 }
@@ -78,4 +98,9 @@ i4_pos i4_unix_file_class::size() {
 bool i4_unix_file_class::sync() {
     if (fd_ < 0) return false;
     return ::fsync(fd_) == 0;
+}
+
+bool i4_unix_file_class::syncData() {
+    if (fd_ < 0) return false;
+    return ::fdatasync(fd_) == 0;
 }

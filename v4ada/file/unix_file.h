@@ -26,11 +26,17 @@ public:
 
     // Writes the file's data to the device (fsync); false on failure.
     virtual bool sync();
+    // Writes the data (not every attribute) to the device (fdatasync).
+    bool syncData();
     // Closes the descriptor now; false when close reports an error (data
     // may not have reached the disk). Later calls return true.
     bool close();
     // Reads n bytes at an offset without moving the position.
     int readAt(void* buffer, int n, i4_pos offset);
+    // Writes n bytes at an offset without moving the position: n, or -1
+    // when not all of them could be written (writeFailed() then says so
+    // and errno tells why).
+    int writeAt(const void* buffer, int n, i4_pos offset);
 
     bool writeFailed() const { return writeFailed_; }
     int descriptor() const { return fd_; }

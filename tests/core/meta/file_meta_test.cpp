@@ -9,6 +9,7 @@
 #include "core/meta/file_list.h"
 #include "core/meta/special_tags.h"
 #include "meta_fixture.h"
+#include "support/part_digests.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/error/error.h"
@@ -20,53 +21,13 @@ namespace {
 constexpr uint32_t kPart = 9728000;
 constexpr uint32_t kCrumb = 486400;
 
-Bytes md4(const uint8_t* data, size_t n) {
-    Bytes out(16);
-    Md4Context context;
-    context.update(data, n);
-    context.final(out.data());
-    return out;
-}
-Bytes md4(const Bytes& data) { return md4(data.data(), data.size()); }
-
 Bytes pattern(size_t n) {
     Bytes data(n);
     for (size_t i = 0; i < n; i++) data[i] = uint8_t(i * 7 + i / 4093);
     return data;
 }
 
-// The hashes of data computed piece by piece, apart from the hashing code.
-struct Expected {
-    std::vector<Bytes> parts, crumbs;
-    Bytes fileHash;
-    explicit Expected(const Bytes& data) {
-        for (size_t at = 0; at < data.size(); at += kPart)
-            parts.push_back(md4(data.data() + at, std::min<size_t>(kPart, data.size() - at)));
-        for (size_t at = 0; at < data.size(); at += kCrumb) {
-            Bytes digest = md4(data.data() + at, std::min<size_t>(kCrumb, data.size() - at));
-            crumbs.push_back(Bytes(digest.begin(), digest.begin() + 8));
-        }
-        if (parts.size() < 2) {
-            fileHash = md4(data);
-        } else {
-            Bytes joined;
-            for (const Bytes& p : parts) joined = cat({joined, p});
-            fileHash = md4(joined);
-        }
-    }
-    Bytes hashSets() const {
-        Bytes out;
-        if (parts.size() >= 2) {
-            out.push_back(1);
-            for (const Bytes& p : parts) out = cat({out, p});
-        }
-        if (crumbs.size() >= 2) {
-            out.push_back(1);
-            for (const Bytes& c : crumbs) out = cat({out, c});
-        }
-        return out;
-    }
-};
+using Expected = PartDigests;
 
 Bytes hashOf(const FileMeta& meta) { return Bytes(meta.fileHash().bytes(), meta.fileHash().bytes() + 16); }
 

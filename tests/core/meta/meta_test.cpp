@@ -119,6 +119,31 @@ TEST_F(MetaRecord, CopyFromClonesAndIsSafeOnItself) {
     EXPECT_EQ(diskBytes(source), diskBytes(copy));
 }
 
+TEST_F(MetaRecord, SweepVisitsInOrderAndRemovesWhatItIsToldTo) {
+    Meta meta;
+    for (int32_t i = 0; i < 6; i++) {
+        std::string name = "t" + std::to_string(i);
+        meta.addTag(MetaTag::makeTag(kTagInt, name.c_str(), &i));
+    }
+    std::string seen;
+    // Removes the first, two neighbours in the middle and the last.
+    meta.sweepTags([&](MetaTag* tag) {
+        seen += tag->name().c_str();
+        int32_t v = *static_cast<const int32_t*>(tag->value());
+        return v == 0 || v == 2 || v == 3 || v == 5;
+    });
+    EXPECT_EQ(seen, "t0t1t2t3t4t5");
+    ASSERT_EQ(meta.tagCount(), 2);
+    EXPECT_STREQ(meta.tagAt(0)->name().c_str(), "t1");
+    EXPECT_STREQ(meta.tagAt(1)->name().c_str(), "t4");
+    // The list keeps its tail: an append lands after the last tag left.
+    int32_t nine = 9;
+    meta.addTag(MetaTag::makeTag(kTagInt, "t9", &nine));
+    EXPECT_STREQ(meta.tagAt(2)->name().c_str(), "t9");
+    meta.sweepTags([](MetaTag*) { return true; });
+    EXPECT_EQ(meta.tagCount(), 0);
+}
+
 TEST_F(MetaRecord, PrintShowsDisplayNamesAndValues) {
     Meta meta;
     fill(meta, "c.avi", 12);

@@ -177,3 +177,19 @@ TEST_F(StringTableTest, ProcessWideTableAndPriorityNames) {
 }
 
 }  // namespace
+
+TEST(StringTableTexts, ProcessWideTextsFallBackToDefaults) {
+    ASSERT_EQ(XMLStringTable::instance(), nullptr);
+    EXPECT_STREQ(uiString(STRINGS_NONE), "None.");
+    EXPECT_STREQ(uiString(0), "");
+    EXPECT_STREQ(uiString(kStringTableSize), "");
+    EXPECT_STREQ(uiText("oldKnownMet", "Old known.met").c_str(), "Old known.met");
+
+    XMLStringTable::createInstance();
+    const char* xml = "<ui><STRINGS><STRINGS_NONE label=\"Nothing\"/><oldKnownMet label=\"Stale\"/></STRINGS></ui>";
+    ASSERT_TRUE(XMLStringTable::instance()->loadBuffer(xml, strlen(xml)));
+    EXPECT_STREQ(uiString(STRINGS_NONE), "Nothing");
+    EXPECT_STREQ(uiText("oldKnownMet", "Old known.met").c_str(), "Stale");
+    EXPECT_STREQ(uiText("importFailed", "Import failed:").c_str(), "Import failed:");
+    XMLStringTable::destroyInstance();
+}

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "downloads/storage/storage_fixture.h"
+#include "support/ui_capture.h"
 #include "v4ada/containers/bool_array.h"
 
 namespace {
@@ -130,30 +130,30 @@ TEST(DLProgress, RarerCrumbsFirstAndEqualWeightsKeepTheirOrder) {
 }
 
 TEST(DLProgress, WeightsClampAtZeroAndReportTheOperation) {
-    storage_test::Output output;
+    support::CaptureUI output;
     Fixture f(2 * kCrumb, {{0, 2 * kCrumb}});
     BoolArray first(2);
     first.set(0, true);
     f.progress.changeWeight(&first, -1);
     EXPECT_EQ(f.progress.weight(0), 0);
-    EXPECT_EQ(output.take(), "DLProgress::changeWeight\n");
+    EXPECT_EQ(output.takeText(), "DLProgress::changeWeight\n");
     BoolArray second(2);
     second.set(1, true);
     f.progress.changeCrumbs(&second, &first, 1);
     EXPECT_EQ(f.progress.weight(0), 1);
     EXPECT_EQ(f.progress.weight(1), 0);
-    EXPECT_EQ(output.take(), "DLProgress::changeCrumbs\n");
+    EXPECT_EQ(output.takeText(), "DLProgress::changeCrumbs\n");
     EXPECT_FALSE(f.progress.allAvailable());
     f.progress.changeWeight(&second, 1);
     EXPECT_TRUE(f.progress.allAvailable());
 }
 
 TEST(DLProgress, CrumbIndexOutOfRangeIsReportedAndChangesNothing) {
-    storage_test::Output output;
+    support::CaptureUI output;
     Fixture f(2 * kCrumb, {{0, 2 * kCrumb}});
     f.progress.gotCrumb(2);
     f.progress.resetCrumb(2);
-    EXPECT_EQ(output.take(), "ERROR: DLProgress::gotCrumb(2) 2\nERROR: DLProgress::gotCrumb(2) 2\n");
+    EXPECT_EQ(output.takeText(), "ERROR: DLProgress::gotCrumb(2) 2\nERROR: DLProgress::gotCrumb(2) 2\n");
     EXPECT_EQ(f.progress.weight(0), 0);
     EXPECT_EQ(f.progress.weight(1), 0);
 }
@@ -265,11 +265,11 @@ TEST(DLProgress, RandomRunsKeepFreeTakenAndPresentApart) {
 }
 
 TEST(DLProgress, DumpShowsWeightsAndRangesInBothOrders) {
-    storage_test::Output output;
+    support::CaptureUI output;
     Fixture f(kCrumb + 10, {{0, 10}, {kCrumb, kCrumb + 10}});
     f.progress.gotCrumb(0);
     f.progress.dump();
-    EXPECT_EQ(output.take(),
+    EXPECT_EQ(output.takeText(),
               "Progress Array:\n0) -1\n1) 0 (486400-486410)\n"
               "Preferred Array:\n0) 1 : 0 (486400-486410)\n1) 0 : -1\n");
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "downloads/storage/storage_fixture.h"
+#include "support/ui_capture.h"
 
 namespace {
 
@@ -92,13 +92,13 @@ TEST(GapList, IntersectionsClipToTheRange) {
 }
 
 TEST(GapList, DumpListsByOffsetWithUnsignedOffsets) {
-    storage_test::Output output;
+    support::CaptureUI output;
     GapList list;
     list.appendGap({20, 30});
     list.appendGap({0, 10});
     list.appendGap({0x90000000ull, 0xFFFFFFFFull});
     list.dump();
-    EXPECT_EQ(output.take(),
+    EXPECT_EQ(output.takeText(),
               "\n#   (start- end)\n(1) (0-10)\n(2) (20-30)\n(3) (2415919104-4294967295)\n\n\n");
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <memory>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -115,11 +116,19 @@ TEST(FsStatus, FillsRecordAndReportsMissing) {
     ASSERT_TRUE(fs_status((dir / "f").c_str(), status));
     EXPECT_EQ(status.size, 5);
     EXPECT_EQ(status.directory, 0);
+    EXPECT_EQ(status.kind, FileKind::kRegular);
     EXPECT_GT(status.modified, 0);
     ASSERT_TRUE(fs_status(dir.path().c_str(), status));
     EXPECT_EQ(status.directory, 1);
+    EXPECT_EQ(status.kind, FileKind::kDirectory);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ASSERT_TRUE(fs_status((dir / "fifo").c_str(), status));
+    EXPECT_EQ(status.kind, FileKind::kOther);
     EXPECT_FALSE(fs_status((dir / "none").c_str(), status));
     EXPECT_EQ(status.directory, 0);
+    EXPECT_TRUE(fs_is_listable(dir.path().c_str()));
+    EXPECT_FALSE(fs_is_listable((dir / "f").c_str()));
+    EXPECT_FALSE(fs_is_listable((dir / "none").c_str()));
 
     EXPECT_TRUE(fs_truncate((dir / "f").c_str(), 2));
     EXPECT_EQ(read_file(dir / "f"), "12");
@@ -194,4 +203,26 @@ TEST(UnixFile, SparseFilePastTwoGiB) {
     EXPECT_EQ(file->seek(5ull << 30), 5ull << 30);
     char byte;
     EXPECT_EQ(file->read(&byte, 1), 0);
+}
+
+TEST(UnixFile, WriteAtLeavesThePositionAndReportsAFullDisk) {
+    TempDir dir;
+    std::string path = dir / "pieces";
+    std::unique_ptr<i4_unix_file_class> file(fs_open_unix(path.c_str(), kFsRead | kFsWrite));
+    ASSERT_NE(file, nullptr);
+    const i4_pos far = (4ull << 30) + 3;  // past 4 GiB, sparse
+    EXPECT_EQ(file->writeAt("tail", 4, far), 4);
+    EXPECT_EQ(file->writeAt("head", 4, 0), 4);
+    EXPECT_EQ(file->tell(), 0u);
+    EXPECT_EQ(file->size(), far + 4);
+    char back[4];
+    ASSERT_EQ(file->readAt(back, 4, far), 4);
+    EXPECT_EQ(std::string(back, 4), "tail");
+    EXPECT_FALSE(file->writeFailed());
+    EXPECT_TRUE(file->syncData());
+    {
+        FileSizeLimit full(1000);
+        EXPECT_EQ(file->writeAt("x", 1, 2000), -1);
+    }
+    EXPECT_TRUE(file->writeFailed());
 }

@@ -131,6 +131,21 @@ TEST_F(SafeFile, FailedSaveReportsAndKeepsOldFile) {
     expectOnly(big);
 }
 
+TEST_F(SafeFile, WholeBufferWrite) {
+    ASSERT_TRUE(i4_safe_write(path.c_str(), "first", 5));
+    expectOnly("first");
+    ASSERT_TRUE(i4_safe_write(path.c_str(), nullptr, 0));
+    expectOnly("");
+    std::string big(10000, 'n');
+    {
+        FileSizeLimit full(5000);
+        EXPECT_FALSE(i4_safe_write(path.c_str(), big.data(), big.size()));
+    }
+    expectOnly("");
+    EXPECT_FALSE(i4_safe_write((dir / "missing/x").c_str(), "x", 1));
+    EXPECT_FALSE(i4_safe_write(path.c_str(), nullptr, 1));
+}
+
 TEST_F(SafeFile, UnopenableWriterAndNullPath) {
     std::string inside = dir / "missing/pref.met";
     i4_safe_file writer(inside.c_str(), kWriterFlags);

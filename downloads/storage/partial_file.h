@@ -1,0 +1,257 @@
+// PartialFile: the target file of one download while it is fetched. It
+// keeps the bytes on disk in the temporary directory, knows which ranges
+// are missing (it is a GapList), verifies received crumbs and parts against
+// the file's hash set, shares verified data, saves the download's record
+// (<n>.part.met, see part_met.h) so that a restart resumes it, and finally
+// checks the whole file and moves it to the incoming directory.
+//
+// This class is the single-file layout: one data file <n>.part beside its
+// record (version 224). CompPartialFile (part directories, version 225)
+// overrides the layout-bound operations.
+//
+// Threads. Gaps, verified bits, the range chooser, have-notices and
+// sharing change on the task thread only. Digests are made elsewhere (the
+// storage worker for received data, the hashing thread in verify, the
+// completion thread in complete) and queued as results that the owner
+// applies from its tick with applyResults. Received bytes are written at
+// once (one pwrite per piece, no sync); a record save is built on the task
+// thread and written, synced and renamed by the storage worker. Uploads
+// read from any thread. Lock order: the owner's lock, then this mutex,
+// then the gap list's.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/meta/file_meta.h"
+#include "core/meta/ref_counter.h"
+#include "downloads/storage/dl_progress.h"
+#include "downloads/storage/file_part.h"
+#include "downloads/storage/gap_list.h"
+#include "downloads/storage/part_check.h"
+#include "v4ada/containers/bool_array.h"
+#include "v4ada/containers/unique_id.h"
+#include "v4ada/string/owned_string.h"
+#include "v4ada/threads/linux/sys_mutex.h"
+
+class PartialFileOwner;
+class StorageWorker;
+class i4_file;
+
+// What a write did.
+enum class WriteResult {
+    kMissing,      // bytes are still missing or a check is pending
+    kComplete,     // no gap left and no check pending
+    kBadInput,     // range outside the file or the reader short: nothing written
+    kWriteFailed,  // a piece could not be written; its bytes stay missing
+};
+
+// What the final check did.
+enum class CompleteResult {
+    kComplete,        // the file is in place and shared (state 2)
+    kCorrupted,       // the data is wrong and was set aside or removed (state 3)
+    kRefetch,         // bad or missing parts are gaps again (state 0)
+    kAssemblyFailed,  // the parts could not be joined, nothing lost (state 0)
+};
+
+class PartialFile : public RefCounter, public GapList, public GapView {
+public:
+    static constexpr int kActive = 0;
+    static constexpr int kFinishing = 1;
+    static constexpr int kCompleted = 2;
+    static constexpr int kFailed = 3;
+
+    // Answers of read.
+    static constexpr int kReadDone = 0;
+    static constexpr int kReadUnavailable = 4;
+
+    // The owner is not owned; it outlives every call made from its tick.
+    explicit PartialFile(PartialFileOwner* owner);
+    ~PartialFile() override;
+
+    // A new download of the record's file: a fresh data file <n>.part in
+    // the temporary directory, one gap over the whole file. False (with a
+    // message) when the file cannot be made or its size is 0 or 4 GiB and
+    // more.
+    virtual bool create(FileMeta* record);
+    // Resumes from a record read from "<path>" (its path set by the
+    // loader); number is the record's numeric prefix (part directories).
+    virtual bool load(FileMeta* record, uint32_t number);
+    // State 3; the data, the record and its backup are removed and the
+    // file is no longer shared.
+    virtual void cancel();
+    // Final check, on the completion thread after the owner set state 1.
+    virtual CompleteResult complete();
+    virtual OwnedString metPath() const;
+    // Directory of the data, with a trailing '/'.
+    virtual OwnedString partDirectory() const;
+
+    // Copies [start, end) for an upload: 0 done, 1 finishing, 2 complete,
+    // 3 failed, 4 when the range is empty or not all present or unreadable.
+    int read(void* buffer, uint64_t start, uint64_t end);
+    // Takes exactly end - start bytes from the reader and writes those of
+    // them still missing (a later source never overwrites present data),
+    // through every part the range touches; pieces that complete crumbs or
+    // parts are queued for checking. In a state other than 0 nothing
+    // happens (kMissing).
+    WriteResult write(i4_file* reader, uint64_t start, uint64_t end);
+    // Applies the results of checks made on other threads: verified bits,
+    // have-notices, the range chooser, corruption. Task thread.
+    void applyResults();
+    // No gap left and no check pending.
+    bool nothingMissing() const;
+
+    // Syncs and closes the data files (a later write reopens part files).
+    void close();
+    // Saves the record: built now, written by the storage worker, or on
+    // the caller when wait is set (shutdown) or no worker threads run.
+    // Nothing in a state other than 0. False when nothing was saved or
+    // queued, or a synchronous save failed.
+    bool save(bool wait = false);
+
+    // Hash-set answers (with crumb hashes, or part hashes only). Read into
+    // a scratch record: known crumb hashes are never replaced, and crumb
+    // hashes dropped this run are not taken again. True when the part
+    // hashes are (now) known; the checks are then queued.
+    bool setHashSetWithCrumbs(i4_file* reader);
+    bool setHashSet(i4_file* reader);
+    // Checks every unverified piece now, on the calling thread (the hashing
+    // thread after a load); the results wait for applyResults. False only
+    // when the existing data cannot be read at all. Files stay as they are.
+    bool verify();
+
+    // Some crumb set in the source's map is not verified here.
+    bool needsFrom(const BoolArray* map) const;
+    // The first verified crumb or part shares the file; reshare hands the
+    // share list a fresh copy after it was rebuilt.
+    void share();
+    void reshare();
+
+    // GapView, for the range chooser.
+    void gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const override;
+    uint64_t fileSize() const override { return size_; }
+
+    int state() const { return state_.load(std::memory_order_acquire); }
+    void setState(int state) { state_.store(state, std::memory_order_release); }
+    uint64_t size() const { return size_; }
+    uint32_t partCount() const { return partCount_; }
+    uint32_t crumbCount() const { return crumbCount_; }
+    uint8_t recordVersion() const { return version_; }
+    uint32_t number() const { return number_; }
+    int64_t bytesDone() const;
+    bool hashSetKnown() const;
+    bool crumbHashesDropped() const;
+    UniqueID fileHash() const;
+    OwnedString name() const;
+    // The data file's path (single-file layout).
+    OwnedString path() const;
+    void crumbMap(BoolArray& out) const;
+    void partMap(BoolArray& out) const;
+    // Runs fn on the target's record under the mutex (tags such as "Last
+    // Seen Complete").
+    void withMeta(const std::function<void(FileMeta&)>& fn);
+    int pendingChecks() const;
+
+protected:
+    struct SaveSnapshot;
+    class CheckJob;
+    class SaveJob;
+
+    // Takes over the record; sizes everything; makes the parts; builds the
+    // range chooser; trusts unchanged parts (checkLoadedParts).
+    virtual void setMeta(FileMeta* record);
+    virtual void createParts();
+    // Parts whose file did not change since the last save are taken as
+    // verified where they have no gap (no hashing).
+    void checkLoadedParts();
+    // The layout's final check once the data is in one file at dataPath.
+    // True when the file hash matched (and the file was placed).
+    bool finish(const char* dataPath, const std::vector<Md4Hash>& digests);
+    // Part digests of the assembled or single file at path: those verified
+    // this run are taken as they are, the others read. False when the file
+    // cannot be read.
+    bool digestsOf(const char* path, std::vector<Md4Hash>& digests);
+    // File hash of the digests in part order.
+    static void fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out);
+    // Waits for a save being written and drops one not yet written.
+    void stopSaves();
+    // Removes "<metPath>" with its backup and temporary.
+    void removeRecord();
+    // A part that failed the final check: its range back into the gaps
+    // (task-thread results are not involved: the owner is finishing).
+    void reopenPart(uint32_t part);
+    bool storageReady();
+    FileMeta* metaLocked() { return &meta_; }
+    void setSizeFields(uint64_t size);
+    bool checkSize(uint64_t size);
+    // The storage worker's descriptor cache (part directories).
+    DescriptorCache* descriptors();
+
+    mutable SysMutex mutex_;
+    std::vector<std::unique_ptr<FilePart>> parts_;
+    OwnedString dataFileName_;
+    FileHandle dataFile_;
+    OwnedString directory_;  // with trailing '/'
+    uint8_t version_ = 224;
+    uint32_t partCount_ = 0;
+    uint32_t crumbCount_ = 0;
+    uint32_t number_ = 0;
+    uint64_t size_ = 0;
+    PartialFileOwner* owner_;
+    StorageWorker* worker_;
+
+private:
+    struct Events;
+
+    void collectChecks(uint32_t part, uint32_t firstCrumb, uint32_t lastCrumb,
+                       std::vector<std::unique_ptr<PartCheck>>& jobs);
+    void collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
+    void submitChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
+    void postResult(std::unique_ptr<PartCheck> check);
+    void applyPart(const PartCheck& check, Events& events);
+    void applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events);
+    void markCorruptLocked(uint64_t a, uint64_t b);
+    void markMissingLocked(uint64_t a, uint64_t b, Events& events);
+    void dropCrumbHashesLocked(uint32_t crumb, Events& events);
+    bool crumbHashesUsable() const;
+    bool partTrusted(uint32_t part) const;
+    uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
+    uint64_t crumbEnd(uint32_t crumb) const;
+    uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
+    uint32_t endCrumbOf(uint32_t part) const;
+    bool readHashSet(i4_file* reader, bool withCrumbs);
+    std::unique_ptr<SaveSnapshot> buildSnapshot();
+    bool writePendingSave();
+    void syncDirty(std::vector<FilePart*>& files);
+
+    FileMeta meta_;
+    std::unique_ptr<FileMeta> sharedRecord_;
+    std::atomic<int> state_{kActive};
+    BoolArray verifiedCrumbs_;
+    BoolArray verifiedParts_;
+    int64_t bytesDone_ = 0;
+    bool hashSetKnown_ = false;
+    bool crumbHashesDropped_ = false;
+    uint32_t crumbGeneration_ = 0;
+    std::vector<uint8_t> pendingCrumb_;
+    std::vector<uint8_t> pendingPart_;
+    std::vector<uint8_t> crumbFailures_;
+    std::vector<uint32_t> partGeneration_;
+    int pendingChecks_ = 0;
+    // Part digests verified in this run, for the final check.
+    std::vector<Md4Hash> partDigests_;
+    std::vector<uint8_t> partDigestKnown_;
+    // Parts written since their file was last synced.
+    std::vector<uint8_t> dirtyParts_;
+
+    SysMutex resultsMutex_;
+    std::vector<std::unique_ptr<PartCheck>> results_;
+
+    // Held while a record is written, so saves reach the disk in order.
+    SysMutex saveWriteMutex_;
+    SysMutex pendingSaveMutex_;
+    std::unique_ptr<SaveSnapshot> pendingSave_;
+};
