@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "transfer/media/importer.h"
+#include "transfer/sharing/file_importer.h"
 
 class FileMeta;
 
-class ImportMaster {
+class ImportMaster : public FileImporter {
 public:
     ImportMaster() = default;
-    virtual ~ImportMaster() = default;
+    ~ImportMaster() override = default;
     ImportMaster(const ImportMaster&) = delete;
     ImportMaster& operator=(const ImportMaster&) = delete;
 
@@ -34,7 +35,7 @@ public:
     // Opens the file at the record's path and offers it, from position 0,
     // to each importer in order by the lower-cased extension of the
     // record's name. False (and no tags) when the file cannot be opened.
-    bool import(FileMeta* meta);
+    bool import(FileMeta* meta) override;
 
     int importerCount() const { return static_cast<int>(importers_.size()); }
     // Takes the importer over (tests and init).
