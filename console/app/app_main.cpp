@@ -16,6 +16,11 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
+#include "core/ui/transfer_ui.h"
+#include "transfer/hub/transfer_handler.h"
+#include "transfer/options/transfer_options.h"
+#include "transfer/peer/client_pool.h"
+#include "transfer/peer/peer_door.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/init/init_class.h"
@@ -115,6 +120,9 @@ int app_main() {
 
     message_bus_create();
     CoreOptions::createInstance();
+    // The peer pool and the transfer settings outlive the socket pool.
+    ClientPool::createInstance();
+    TransferOptions::createInstance();
     CoreThread::createInstance();
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
@@ -134,12 +142,16 @@ int app_main() {
     seed_random();
     // The console hears the notifications.
     core->setUI(ui);
+    setCurrentTransferUI(ui);
     install_signal_handlers(true);
 
     // The core: options and pref.met, filters, the task thread. The
     // interpreter takes its lines from the bus.
     client->subscribe(messageQ);
     if (!core->start()) error_at(__FILE__, __LINE__)("Couldn't start the task thread");
+    // The transfer side's bus codes.
+    TransferHandler transferHandler;
+    transferHandler.registerAll(messageQ);
     client->pager()->setLinesPerPage(options->screenLines());
 
     // A new log for every run.
@@ -173,13 +185,21 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
+    // The transfer settings go into the options record before pref.met is
+    // written.
+    transferOptions()->save();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
     const bool saved = core->stop();
+    // Peers left the pool with the socket pool; a door that never listened
+    // was never in it.
+    closePeerDoor();
+    transferHandler.unregisterAll(messageQ);
     ui->log("%s", kLogEndLine);
 
     install_signal_handlers(false);
     core->setUI(nullptr);
+    setCurrentTransferUI(nullptr);
     setCurrentUI(nullptr);
     consoleServant.store(nullptr);
     consoleClient.store(nullptr);
@@ -187,6 +207,8 @@ int app_main() {
     delete ui;
 
     CoreThread::destroyInstance();
+    TransferOptions::destroyInstance();
+    ClientPool::destroyInstance();
     CoreOptions::destroyInstance();
     message_bus_destroy();
     resetSpecialTags();

@@ -2,7 +2,10 @@
 
 #include "core/bus/message_q.h"
 #include "core/startup/core_thread.h"
+#include "core/options/core_options.h"
 #include "core/ui/core_ui.h"
+#include "transfer/options/transfer_options.h"
+#include "transfer/peer/peer_door.h"
 
 void FclcHandler::subscribe(MessageQ* bus) {
     if (!bus) return;
@@ -15,13 +18,18 @@ void FclcHandler::handle(Message* message) {
     CoreThread* core = coreThread();
     switch (message->code) {
         case MSG_LOAD_STATE:
-            if (core) {
-                core->reloadFilters();
-                if (CoreUI* ui = core->ui()) ui->startupDone();
+            if (core) core->reloadFilters();
+            // The transfer side: its settings, then the door.
+            if (TransferOptions* transfer = transferOptions()) {
+                transfer->load();
+                if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings(), PeerDoor::kStartupListenMs);
             }
+            if (core)
+                if (CoreUI* ui = core->ui()) ui->startupDone();
             break;
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
+            if (TransferOptions* transfer = transferOptions()) transfer->save();
             break;
         default:
             break;

@@ -22,7 +22,8 @@ enum MessageCode : int32_t {
     MSG_CANCEL_DOWNLOAD = 14,   // Download*, not freed
     MSG_REFRESH_SHARES = 16,    // none
     MSG_SHARES_UPDATED = 17,    // none
-    MSG_ADD_SHARED_FILE = 18,   // FileMeta*, taken over by the share list
+    MSG_ADD_SHARED_FILE = 18,   // FileMeta*, taken over by the transfer hub
+    MSG_ADD_SHARED_FILES = 19,  // SharedFileBatch* (records in order), taken over by the transfer hub
     MSG_RESERVED_20 = 20,       // none
     MSG_PRIVATE_MESSAGE = 22,   // UserMeta*, handler deletes
     MSG_CHECK_DISK_SPACE = 23,  // none

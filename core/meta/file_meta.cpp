@@ -8,6 +8,7 @@
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "v4ada/containers/ll.h"
+#include "v4ada/digest/hash_input.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/digest/part_hash.h"
 #include "v4ada/error/error.h"
@@ -16,8 +17,6 @@
 #include "v4ada/string/cstring.h"
 
 namespace {
-
-constexpr int kHashReadBlock = 1024;
 
 struct FreeBytes {
     void operator()(uint8_t* bytes) const { i4_free(bytes); }
@@ -255,10 +254,11 @@ bool FileMeta::hashStep(HashContext& context) {
     if (end > context.size) end = context.size;
     bool crumbs = hasCrumbArray();
     Md4Context crumb;
-    uint8_t block[kHashReadBlock];
+    if (!context.block) context.block.reset(new uint8_t[kHashBlockSize]);
+    uint8_t* block = context.block.get();
     while (context.position < end) {
-        int n = static_cast<int>(end - context.position < kHashReadBlock ? end - context.position : kHashReadBlock);
-        if (context.file->read(block, n) != n) error_at(__FILE__, __LINE__)("not all read");
+        int n = static_cast<int>(end - context.position < kHashBlockSize ? end - context.position : kHashBlockSize);
+        if (!readFully(context.file, block, n)) error_at(__FILE__, __LINE__)("not all read");
         context.part.update(block, static_cast<size_t>(n));
         if (crumbs) crumb.update(block, static_cast<size_t>(n));
         context.position += static_cast<uint32_t>(n);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "v4ada/digest/md4.h"
 #include "v4ada/file/file.h"
@@ -29,4 +30,6 @@ public:
     bool finished = false;
     // The current part, or the whole file when it has fewer than two parts.
     Md4Context part;
+    // The read buffer of hashStep (kHashBlockSize bytes), made on first use.
+    std::unique_ptr<uint8_t[]> block;
 };

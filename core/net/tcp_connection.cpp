@@ -37,6 +37,19 @@ const char* TCPConnection::status(OwnedString& out) {
     return out.c_str();
 }
 
+void TCPConnection::setRemoteIp(uint32_t ip) {
+    remoteIp_ = ip;
+    ipToText(ip, ipText_);
+}
+
+uint32_t TCPConnection::socketPeerIp() {
+    if (socket_ == nullptr) return 0;
+    i4_tcpip_address* address = socket_->peerAddress();
+    uint32_t ip = addressToIp(address);
+    delete address;
+    return ip;
+}
+
 void TCPConnection::queue(TCPPacket* packet) {
     if (packet != nullptr) sendQueue_.append(packet);
 }

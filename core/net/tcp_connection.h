@@ -61,6 +61,13 @@ public:
     // The connect time-out (tests shorten it).
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
 
+protected:
+    // For a subclass that learns the remote address from its messages:
+    // the address and its dotted text.
+    void setRemoteIp(uint32_t ip);
+    // The socket's remote address; 0 without a socket or when unknown.
+    uint32_t socketPeerIp();
+
 private:
     bool readStep();
     bool sendStep();

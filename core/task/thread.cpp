@@ -3,19 +3,35 @@
 #include "v4ada/threads/linux/threads.h"
 
 bool Thread::start() {
-    SysMutexGuard guard(&mutex);
-    if (state == kRunning) return true;
-    waiting = false;
-    if (state == kStopRequested) {
-        // The body has not seen the request yet and simply goes on.
-        state = kRunning;
-        return true;
+    for (;;) {
+        std::shared_ptr<std::atomic<bool>> previous;
+        {
+            SysMutexGuard guard(&mutex);
+            if (state == kRunning) return true;
+            waiting = false;
+            if (state == kStopRequested) {
+                // The body has not seen the request yet and simply goes on.
+                state = kRunning;
+                return true;
+            }
+            // A body that stopped itself may still be in its onExit: one
+            // body at a time touches the object.
+            if (!bodyLeft_ || bodyLeft_->load()) {
+                state = kRunning;
+                previous = bodyLeft_;
+                bodyLeft_ = std::make_shared<std::atomic<bool>>(false);
+                handle = thread_spawn(&Thread::entry, kStackSize, this);
+                // No body was created: stay stopped, so that nobody waits for it.
+                if (handle != 0) {
+                    state = kStopped;
+                    bodyLeft_ = previous;
+                }
+                return handle == 0;
+            }
+            previous = bodyLeft_;
+        }
+        waitForBodyExit(previous);
     }
-    state = kRunning;
-    handle = thread_spawn(&Thread::entry, kStackSize, this);
-    // No body was created: stay stopped, so that nobody waits for it.
-    if (handle != 0) state = kStopped;
-    return handle == 0;
 }
 
 void Thread::requestStop() {
@@ -24,23 +40,39 @@ void Thread::requestStop() {
 }
 
 void Thread::stopAndWait() {
+    bool wait = false;
+    std::shared_ptr<std::atomic<bool>> left;
     {
         SysMutexGuard guard(&mutex);
-        if (state != kRunning) return;
-        waiting = true;
-        state = kStopRequested;
+        if (state == kRunning) {
+            waiting = true;
+            state = kStopRequested;
+            wait = true;
+        }
+        left = bodyLeft_;
     }
-    waitUntilStopped();
+    if (wait) waitUntilStopped();
+    waitForBodyExit(left);
 }
 
 void Thread::finishBody() {
+    bool wait = false;
+    std::shared_ptr<std::atomic<bool>> left;
     {
         SysMutexGuard guard(&mutex);
-        if (state == kStopped) return;
-        waiting = true;
-        state = kStopRequested;
+        if (state != kStopped) {
+            waiting = true;
+            state = kStopRequested;
+            wait = true;
+        }
+        left = bodyLeft_;
     }
-    waitUntilStopped();
+    if (wait) waitUntilStopped();
+    waitForBodyExit(left);
+}
+
+void Thread::waitForBodyExit(const std::shared_ptr<std::atomic<bool>>& left) {
+    while (left && !left->load()) sleep_ms(1);
 }
 
 void Thread::waitUntilStopped() {
@@ -65,6 +97,11 @@ int32_t Thread::currentState() {
 void Thread::entry(void* self) { static_cast<Thread*>(self)->body(); }
 
 void Thread::body() {
+    std::shared_ptr<std::atomic<bool>> left;
+    {
+        SysMutexGuard guard(&mutex);
+        left = bodyLeft_;
+    }
     onStart();
     bool waited;
     for (;;) {
@@ -76,7 +113,9 @@ void Thread::body() {
             break;
         }
     }
-    // A waiter may destroy the object as soon as it sees the stopped state,
-    // so only the flag read under the lock decides what happens now.
+    // A waiter may destroy the object as soon as it sees the stopped state
+    // and this body's latch set, so only the flag read under the lock
+    // decides what happens now, and the latch is the last thing touched.
     if (!waited) onExit();
+    left->store(true);
 }

@@ -12,7 +12,9 @@
 // body may still be running calls finishBody from its destructor.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "v4ada/threads/linux/sys_mutex.h"
 
@@ -38,7 +40,9 @@ public:
     // The body leaves its loop after the step in progress.
     void requestStop();
     // Only when running: requests the stop and returns once the body has
-    // left its loop; onExit is then not called. Otherwise returns at once.
+    // left its loop; onExit is then not called. Otherwise returns once a
+    // body that stopped itself has finished its onExit (at once when none
+    // is left), so the owner may destroy the object afterwards.
     void stopAndWait();
     void join() { stopAndWait(); }
     // Thread priorities are not used on this platform; 0 means no error.
@@ -56,7 +60,8 @@ protected:
     virtual void run() = 0;
 
     // Waits until no body runs, whatever the state: requests the stop if
-    // needed and keeps onExit from being called. For destructors.
+    // needed and keeps onExit from being called; a body that stopped
+    // itself is waited for until its onExit is over. For destructors.
     void finishBody();
 
     SysMutex mutex;
@@ -68,4 +73,12 @@ private:
     static void entry(void* self);
     void body();
     void waitUntilStopped();
+    // Waits until the body of that latch has made its last access to the
+    // object (null: no body was ever spawned).
+    static void waitForBodyExit(const std::shared_ptr<std::atomic<bool>>& left);
+
+    // Set by the last body spawned once it no longer touches the object
+    // (after its onExit); shared so that it outlives an object that
+    // deletes itself in onExit. Guarded by mutex.
+    std::shared_ptr<std::atomic<bool>> bodyLeft_;
 };

@@ -1,5 +1,7 @@
 #include "core/ui/transfer_ui.h"
 
+#include <atomic>
+
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/string/owned_string.h"
@@ -18,3 +20,11 @@ void TransferUI::doorFailed(int tcpPort) {
     ui->print("%s %d.", cantListen.c_str(), tcpPort);
     ui->print("%s", advice.c_str());
 }
+
+namespace {
+std::atomic<TransferUI*> gTransferUI{nullptr};
+}  // namespace
+
+TransferUI* currentTransferUI() { return gTransferUI.load(); }
+
+TransferUI* setCurrentTransferUI(TransferUI* ui) { return gTransferUI.exchange(ui); }

@@ -54,3 +54,9 @@ public:
     // when the user interface keeps none.
     virtual LLsafe* downloadList() { return nullptr; }
 };
+
+// The user interface the transfer side reports to: null until start-up
+// (or a test) sets one; not owned. Any thread may read it.
+TransferUI* currentTransferUI();
+// Returns the previous one.
+TransferUI* setCurrentTransferUI(TransferUI* ui);

@@ -89,8 +89,11 @@ TEST_F(TandrelTest, EndOfInputShutsDownInOrder) {
 
 TEST_F(TandrelTest, UnsavedPreferencesFailTheExitStatus) {
     TandrelProcess process;
-    ASSERT_TRUE(process.start(dir_, {}, Mode::kMergedPipes));
+    // The argument runs once the start-up loads (which make the transfer
+    // directories) are done.
+    ASSERT_TRUE(process.start(dir_, {"echo started"}, Mode::kMergedPipes));
     ASSERT_TRUE(process.waitFor("> ", 20000));
+    ASSERT_TRUE(process.waitFor("started", 20000));
     // The working directory goes away under the running client: pref.met
     // cannot be written at shutdown.
     std::filesystem::remove_all(dir_);

@@ -15,7 +15,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/meta/special_tags.h"
+#include "core/options/core_options.h"
+#include "core/strings/priority_names.h"
 #include "support/files.h"
+#include "transfer/options/transfer_options.h"
 
 namespace {
 
@@ -181,6 +185,16 @@ bool TandrelProcess::waitExit(int timeoutMs) {
 void TandrelTest::SetUp() {
     ASSERT_TRUE(scratch_.ok());
     dir_ = scratch_.path();
+    ASSERT_NE(doorLease_.port(), 0);
+    initSpecialTags();
+    {
+        CoreOptions options;
+        options.loadFrom(dir_.c_str());
+        options.setIntOption(kOptDoorPort, doorLease_.port());
+        EXPECT_TRUE(options.save());
+    }
+    freePriorityNames();
+    resetSpecialTags();
 }
 
 void TandrelTest::TearDown() {}

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/daemon.h"
 #include "support/temp_dir.h"
 
 std::string tandrel_binary();
@@ -71,5 +72,8 @@ protected:
 
     support::TempDir scratch_;
     std::string dir_;  // scratch_'s path
+    // The door port of every run in dir_: pref.met names it, so runs in
+    // parallel never meet on the default port.
+    support::PortLease doorLease_;
     TandrelProcess process_;
 };

@@ -7,7 +7,7 @@
 #include "core/meta/file_meta.h"
 #include "core/meta/meta_messages.h"
 #include "core/strings/string_table.h"
-#include "transfer/sharing/save_report.h"
+#include "transfer/sharing/file_reports.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/ram_file.h"
@@ -19,14 +19,6 @@ namespace {
 constexpr int kSaveGrowStep = 4096;
 
 int lengthOf(const char* text) { return text ? static_cast<int>(strlen(text)) : 0; }
-
-void reportUnreadable(const char* path) {
-    OwnedString aside = fs_keep_aside(path);
-    if (aside.isNull())
-        metaPrint("%s could not be read and could not be moved aside", path);
-    else
-        metaPrint("%s could not be read; kept as %s", path, aside.c_str());
-}
 
 }  // namespace
 
@@ -113,7 +105,7 @@ bool ShareList::load(const char* path, const char* incomingDir) {
             read(nullptr, incomingDir);
         }
     }
-    if (!whole) reportUnreadable(path);
+    if (!whole) keepAsideUnreadable(path);
     return whole;
 }
 

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <thread>
 
 #include "core/task/task_thread.h"
 #include "v4ada/threads/linux/counting_signal.h"
@@ -46,9 +48,14 @@ protected:
         sleep_ms(1);
     }
     void onExit() override {
-        exits++;
         exited.signal();
+        if (holdExit) exitGate.wait(0);
+        exits++;
     }
+
+public:
+    std::atomic<bool> holdExit{false};
+    CountingSignal exitGate;
 };
 
 TEST(ThreadStopProtocol, StopAndWaitOnAStoppedThreadReturnsAtOnce) {
@@ -106,6 +113,29 @@ TEST(ThreadStopProtocol, BodyThatStopsItselfCallsOnExit) {
     while (thread.currentState() != Thread::kStopped) sleep_ms(1);
     thread.stopAndWait();  // stopped: returns at once
     EXPECT_EQ(thread.exits.load(), 1);
+}
+
+TEST(ThreadStopProtocol, OwnerWaitsForTheOnExitOfABodyThatStoppedItself) {
+    // The owner may destroy the object once stopAndWait returns, so the
+    // body must be done with it, onExit included.
+    auto thread = std::make_unique<ProbeThread>();
+    thread->stopItself = true;
+    thread->holdExit = true;
+    thread->start();
+    ASSERT_TRUE(thread->exited.wait(5000));  // in onExit, held at the gate
+    EXPECT_EQ(thread->currentState(), Thread::kStopped);
+    CountingSignal calling;
+    std::atomic<int> exitsSeen{-1};
+    std::thread owner([&] {
+        calling.signal();
+        thread->stopAndWait();
+        exitsSeen = thread->exits.load();
+        thread.reset();
+    });
+    ASSERT_TRUE(calling.wait(5000));
+    thread->exitGate.signal();
+    owner.join();
+    EXPECT_EQ(exitsSeen.load(), 1);
 }
 
 TEST(ThreadStopProtocol, StartAfterAStopRequestKeepsTheSameBody) {

@@ -1,0 +1,11 @@
+#include "downloads/peer_downloads.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<PeerDownloads*> gDownloads{nullptr};
+}  // namespace
+
+PeerDownloads* peerDownloads() { return gDownloads.load(); }
+
+PeerDownloads* setPeerDownloads(PeerDownloads* downloads) { return gDownloads.exchange(downloads); }
