@@ -151,7 +151,7 @@ void FlockServer::search(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t ip
 
 void FlockServer::publish(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t ip, int port) {
     if (RequestCounter* counter = gateway_.requestCounter()) counter->countPublish();
-    if (gateway_.firewallStatus() == kFirewallFirewalled) return;
+    if (gateway_.firewallStatus() == NetworkGateway::kFirewalled) return;
     auto service = new TimedService();
     if (!holds(reader, kServiceMinWireSize) || !service->fromNetwork(reader)) {
         delete service;
