@@ -17,10 +17,9 @@
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/transfer_ui.h"
-#include "transfer/hub/transfer_handler.h"
+#include "transfer/hub/transfer_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
-#include "transfer/peer/peer_door.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/init/init_class.h"
@@ -123,6 +122,8 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     TransferOptions::createInstance();
+    TransferGateway::createInstance();
+    TransferGateway* transfer = transferGateway();
     CoreThread::createInstance();
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
@@ -142,16 +143,17 @@ int app_main() {
     seed_random();
     // The console hears the notifications.
     core->setUI(ui);
-    setCurrentTransferUI(ui);
+    transfer->setUI(ui);
+    // Hashing of shared files ends when the client quits.
+    transfer->setKeepRunning(keep_running);
     install_signal_handlers(true);
 
     // The core: options and pref.met, filters, the task thread. The
     // interpreter takes its lines from the bus.
     client->subscribe(messageQ);
     if (!core->start()) error_at(__FILE__, __LINE__)("Couldn't start the task thread");
-    // The transfer side's bus codes.
-    TransferHandler transferHandler;
-    transferHandler.registerAll(messageQ);
+    // The transfer hub: its bus codes and the sides it provides.
+    transfer->init();
     client->pager()->setLinesPerPage(options->screenLines());
 
     // A new log for every run.
@@ -185,21 +187,17 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
-    // The transfer settings go into the options record before pref.met is
-    // written.
-    transferOptions()->save();
+    // The transfer side saves its files and puts its settings into the
+    // options record before pref.met is written.
+    transfer->shutdown();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
     const bool saved = core->stop();
-    // Peers left the pool with the socket pool; a door that never listened
-    // was never in it.
-    closePeerDoor();
-    transferHandler.unregisterAll(messageQ);
     ui->log("%s", kLogEndLine);
 
     install_signal_handlers(false);
     core->setUI(nullptr);
-    setCurrentTransferUI(nullptr);
+    transfer->setUI(nullptr);
     setCurrentUI(nullptr);
     consoleServant.store(nullptr);
     consoleClient.store(nullptr);
@@ -207,6 +205,7 @@ int app_main() {
     delete ui;
 
     CoreThread::destroyInstance();
+    TransferGateway::destroyInstance();
     TransferOptions::destroyInstance();
     ClientPool::destroyInstance();
     CoreOptions::destroyInstance();
