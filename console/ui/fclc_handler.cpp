@@ -1,6 +1,8 @@
 #include "console/ui/fclc_handler.h"
 
+#include "console/remote/admin_settings.h"
 #include "core/bus/message_q.h"
+#include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
 #include "transfer/hub/transfer_gateway.h"
@@ -18,12 +20,14 @@ void FclcHandler::handle(Message* message) {
         case MSG_LOAD_STATE:
             if (core) core->reloadFilters();
             if (TransferGateway* transfer = transferGateway()) transfer->load();
+            if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
             if (core)
                 if (CoreUI* ui = core->ui()) ui->startupDone();
             break;
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
             if (TransferGateway* transfer = transferGateway()) transfer->save();
+            if (AdminSettings* admin = adminSettings()) admin->save(coreOptions());
             break;
         default:
             break;

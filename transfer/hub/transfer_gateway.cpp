@@ -14,7 +14,9 @@
 #include "downloads/loaded_parts_verifier.h"
 #include "downloads/transfer_downloads.h"
 #include "overlay/network_gateway.h"
+#include "transfer/friends/friend_list.h"
 #include "transfer/media/import_master.h"
+#include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer_door.h"
@@ -66,10 +68,20 @@ void TransferGateway::init() {
     if (initialised_) return;
     initialised_ = true;
     handler_.registerAll(messageQ);
-    if (TransferDownloads* downloads = transferDownloads()) {
-        if (ClientPool* pool = clientPool()) pool->addHandler(downloads->peerEventHandler());
-        if (CoreThread* core = coreThread()) core->addTask(downloads->task());
+    // The peer events: downloads, friends, private messages, in this order.
+    ClientPool* pool = clientPool();
+    TransferDownloads* downloads = transferDownloads();
+    if (pool && downloads) pool->addHandler(downloads->peerEventHandler());
+    if (FriendList* friends = FriendList::instance()) {
+        if (pool) pool->addHandler(friends);
+        setPeerFriends(friends);
     }
+    if (MessagePool* messages = MessagePool::instance()) {
+        if (pool) pool->addHandler(messages);
+        setPeerMessages(messages);
+    }
+    if (downloads)
+        if (CoreThread* core = coreThread()) core->addTask(downloads->task());
     ImportMaster::createInstance();
     ImportMaster::instance()->init();
     hashThread_->setImporter(ImportMaster::instance());
@@ -89,6 +101,7 @@ void TransferGateway::load() {
     OwnedString shareDat = options->shareDatPath();
     OwnedString knownMet = options->knownMetPath();
     shareList_.load(shareDat.c_str(), options->incomingDir().c_str());
+    if (FriendList* friends = FriendList::instance()) friends->load(options->friendMetPath().c_str());
     loadKnownFiles(knownFiles_, knownMet.c_str());
     loaded_.store(true);
     // In place, not posted: the loaded partial downloads are queued for
@@ -106,6 +119,7 @@ void TransferGateway::save() {
     TransferOptions* options = transferOptions();
     // Nothing was read yet: saving would replace the files with nothing.
     if (!options || !loaded_.load()) return;
+    if (FriendList* friends = FriendList::instance()) friends->save(options->friendMetPath().c_str());
     knownFiles_.save(options->knownMetPath().c_str());
     shareList_.save(options->shareDatPath().c_str());
     options->save();
@@ -122,6 +136,8 @@ void TransferGateway::shutdown() {
     if (messageQ) messageQ->discardPending(&handler_);
     handler_.unregisterAll(messageQ);
     uninstall(peerShares, setPeerShares, static_cast<PeerShares*>(this));
+    uninstall(peerFriends, setPeerFriends, static_cast<PeerFriends*>(FriendList::instance()));
+    uninstall(peerMessages, setPeerMessages, static_cast<PeerMessages*>(MessagePool::instance()));
     uninstall(sharedHashProvider, setSharedHashProvider, static_cast<SharedHashProvider*>(this));
     uninstall(loadedPartsVerifier, setLoadedPartsVerifier, static_cast<LoadedPartsVerifier*>(hashThread_.get()));
     DownloadServices& services = downloadServices();

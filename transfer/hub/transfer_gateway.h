@@ -68,18 +68,20 @@ public:
     static void destroyInstance();
 
     // Start-up, after the task thread started: the handler's bus codes,
-    // the downloads' peer events and task, the media importers, and the
-    // hub installed as the shares side, the shared-hash provider, the
-    // loaded-parts verifier and the download services it provides.
+    // the peer events of the downloads, the friends and the private
+    // messages (those two also become the peer protocol's sides), the
+    // downloads' task, the media importers, and the hub installed as the
+    // shares side, the shared-hash provider, the loaded-parts verifier and
+    // the download services it provides.
     void init();
     // MSG_LOAD_STATE, on the task thread: transfer options, share.dat,
-    // known.met (with the age rule), the partial downloads of the temp
+    // friend.met, known.met (with the age rule), the partial downloads of the temp
     // directory (loaded in place, so they are queued for verification
     // before hashing starts), the shared directories to the hashing
     // thread, then the door.
     void load();
-    // known.met, share.dat, then the transfer options into the options
-    // record. Shutdown and MSG_SAVE_STATE.
+    // friend.met, known.met, share.dat, then the transfer options into the
+    // options record. Shutdown and MSG_SAVE_STATE.
     void save();
     // Main thread, after the task thread stopped: the hashing thread is
     // stopped and waited for, the downloads shut down, everything is saved,

@@ -5,9 +5,12 @@
 #include "core/bus/message_q.h"
 #include "core/bus/source_records.h"
 #include "core/meta/file_meta.h"
+#include "core/meta/user_meta.h"
+#include "core/ui/transfer_ui.h"
 #include "downloads/transfer_downloads.h"
 #include "transfer/hub/shared_files_poster.h"
 #include "transfer/hub/transfer_gateway.h"
+#include "transfer/messages/message_pool.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer.h"
 #include "transfer/peer/peer_door.h"
@@ -20,8 +23,8 @@ namespace {
 constexpr int kCodes[] = {
     MSG_START_DOWNLOAD,   MSG_CANCEL_DOWNLOAD,    MSG_END_DOWNLOAD, MSG_PAUSE_DOWNLOAD,  MSG_RESUME_DOWNLOAD,
     MSG_REFRESH_SHARES,   MSG_ADD_SHARED_FILE,    MSG_ADD_SHARED_FILES, MSG_CHECK_DISK_SPACE, MSG_OPEN_SLOT,
-    MSG_RESERVED_20,      MSG_SHARED_FILE_UPDATE, MSG_SET_PROXY,    MSG_LOAD_PARTIALS,   MSG_ADD_SOURCE,
-    MSG_ADD_SOURCE_LINK,  MSG_RESCHEDULE,         MSG_CONNECT_FAILED,
+    MSG_PRIVATE_MESSAGE,  MSG_RESERVED_20,        MSG_SHARED_FILE_UPDATE, MSG_SET_PROXY,  MSG_LOAD_PARTIALS,
+    MSG_ADD_SOURCE,       MSG_ADD_SOURCE_LINK,    MSG_RESCHEDULE,   MSG_CONNECT_FAILED,
 };
 
 // Codes 12 to 14: the action, then the poster's reference goes.
@@ -64,6 +67,9 @@ void TransferHandler::discard(Message* message) {
             break;
         case MSG_SHARED_FILE_UPDATE:
             delete static_cast<SharedFileUpdate*>(data);
+            break;
+        case MSG_PRIVATE_MESSAGE:
+            delete static_cast<UserMeta*>(data);
             break;
         case MSG_SET_PROXY:
             delete static_cast<ProxySettings*>(data);
@@ -132,6 +138,14 @@ void TransferHandler::handle(Message* message) {
         case MSG_OPEN_SLOT:
             if (data && downloads) downloads->openSlot(static_cast<TCPConnection*>(data));
             break;
+        case MSG_PRIVATE_MESSAGE: {
+            std::unique_ptr<UserMeta> user(static_cast<UserMeta*>(data));
+            MessagePool* messages = messagePool();
+            if (!user || !messages) break;
+            MessageSession* session = messages->openSession(user.get());
+            if (TransferUI* ui = currentTransferUI()) ui->sessionChanged(session);
+            break;
+        }
         case MSG_SET_PROXY: {
             std::unique_ptr<ProxySettings> settings(static_cast<ProxySettings*>(data));
             if (hub_) hub_->openDoor(settings.get(), PeerDoor::kProxyListenMs);

@@ -14,6 +14,8 @@
 //   19 MSG_ADD_SHARED_FILES   SharedFileBatch*    taken over by the hub
 //   23 MSG_CHECK_DISK_SPACE   none                the pool checks
 //   24 MSG_OPEN_SLOT          TCPConnection*      passed to the pool
+//   22 MSG_PRIVATE_MESSAGE    UserMeta*           a message session opened
+//                                                 (sessionChanged); deleted
 //   20 MSG_RESERVED_20        none                nothing
 //   21 MSG_SHARED_FILE_UPDATE SharedFileUpdate*   the hub applies; deleted
 //   28 MSG_SET_PROXY          ProxySettings*      the door; deleted

@@ -84,6 +84,7 @@ TEST_F(HandlerTest, EveryCodeReachesItsActionAndItsDataIsFreedOrPassedOn) {
          {}},
         {MSG_CHECK_DISK_SPACE, [] { return nullptr; }, {"checkDiskSpace"}},
         {MSG_OPEN_SLOT, [] { return nullptr; }, {}},
+        {MSG_PRIVATE_MESSAGE, [] { return new UserMeta(); }, {}},  // no message pool here: freed
         {MSG_RESERVED_20, [] { return nullptr; }, {}},
         {MSG_SET_PROXY, [] { return new ProxySettings(); }, {"doorFailed 4662"}},
         {MSG_LOAD_PARTIALS, [temp] { return new OwnedString(temp.c_str()); }, {"loadPartials " + temp}},
@@ -162,6 +163,7 @@ TEST_F(HandlerTest, MessagesLeftAtShutdownAreFreedWithoutActing) {
     messageQ->post(MSG_ADD_SHARED_FILES, batch);
     messageQ->post(MSG_SHARED_FILE_UPDATE, new SharedFileUpdate());
     messageQ->post(MSG_SET_PROXY, new ProxySettings());
+    messageQ->post(MSG_PRIVATE_MESSAGE, new UserMeta());
     messageQ->post(MSG_LOAD_PARTIALS, new OwnedString("/x"));
     messageQ->post(MSG_ADD_SOURCE, new AddSourceRecord());
     messageQ->post(MSG_ADD_SOURCE_LINK, new SourceLinkRecord());
