@@ -62,6 +62,7 @@ void start_remote_mode() {
     gRemoteUI = remote;
     setCurrentUI(remote);
     core->setUI(remote);
+    if (TransferGateway* transfer = transferGateway()) transfer->setUI(remote);
 }
 
 // After the core has stopped (no door, no controller is left): the console
@@ -70,6 +71,7 @@ void end_remote_mode() {
     if (!gRemoteUI) return;
     setCurrentUI(gConsoleUI);
     if (CoreThread* core = coreThread()) core->setUI(gConsoleUI);
+    if (TransferGateway* transfer = transferGateway()) transfer->setUI(gConsoleUI);
     delete gRemoteUI;
     gRemoteUI = nullptr;
 }
