@@ -112,7 +112,7 @@ void TransferGateway::load() {
     directoryPaths(paths);
     currentRun_ = hashThread_->hashDirectories(std::move(paths));
     CoreOptions* core = coreOptions();
-    openDoor(core ? core->proxySettings() : nullptr, PeerDoor::kStartupListenMs);
+    openDoor(core ? core->proxySettings().get() : nullptr, PeerDoor::kStartupListenMs);
 }
 
 void TransferGateway::save() {
@@ -126,6 +126,9 @@ void TransferGateway::save() {
 }
 
 void TransferGateway::shutdown() {
+    // Once, after init: a second call (the start-up's error path) does
+    // nothing.
+    if (!initialised_) return;
     if (ClientPool* pool = clientPool()) pool->shutdown();
     hashThread_->stopAndWait();
     hashThread_->dropQueued();
@@ -144,11 +147,9 @@ void TransferGateway::shutdown() {
     if (services.settings == &settings_) services.settings = nullptr;
     if (services.sharedFiles == &poster_) services.sharedFiles = nullptr;
     if (services.tempNames == &tempNames_) services.tempNames = nullptr;
-    if (initialised_) {
-        hashThread_->setImporter(nullptr);
-        ImportMaster::destroyInstance();
-        initialised_ = false;
-    }
+    hashThread_->setImporter(nullptr);
+    ImportMaster::destroyInstance();
+    initialised_ = false;
 }
 
 // --- shared directories ----------------------------------------------------
