@@ -920,7 +920,7 @@ bool PartialFile::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests)
         uint64_t start = static_cast<uint64_t>(p) * kPartSize;
         uint64_t end = std::min(start + kPartSize, size_);
         uint64_t readable = 0;
-        CheckOutcome outcome = digestRange(whole, start, end, digests[p].bytes(), &readable);
+        CheckOutcome outcome = whole.digest(start, end, digests[p].bytes(), &readable);
         if (outcome == CheckOutcome::kUnreadable) return false;
         // A short file: what is missing cannot match, the digest stays zero.
         if (outcome == CheckOutcome::kMissing) digests[p] = Md4Hash();
