@@ -18,6 +18,7 @@
 
 void Booter::loadContacts() {
     const char* path = gateway_.self().contactPath().c_str();
+    bootList_.deleteAll();
     if (!bootList_.load(path)) {
         flock_print_raw("Error loading contact list\n");
         // Kept aside, so that the next save does not write over what the

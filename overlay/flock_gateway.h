@@ -24,6 +24,7 @@
 #include "overlay/explorer_list.h"
 #include "overlay/flock_self.h"
 #include "overlay/flock_server.h"
+#include "overlay/network_gateway.h"
 #include "overlay/node_list.h"
 #include "overlay/service_cleaner.h"
 #include "overlay/service_directory.h"
@@ -35,11 +36,6 @@ class FlockReplyServer;
 class RequestCounter;
 class Requester;
 class UDPPacket;
-
-// Firewall verdicts: the answer of firewallStatus.
-constexpr int kFirewallOpen = 0;
-constexpr int kFirewallFirewalled = 1;
-constexpr int kFirewallUnknown = 2;
 
 constexpr int kUdpSocketTimeoutMs = 2000;
 
@@ -82,7 +78,7 @@ public:
 
     // Until the firewall test and the buddy list exist: not yet known, and
     // no buddies.
-    int firewallStatus() const { return kFirewallUnknown; }
+    int firewallStatus() const { return NetworkGateway::kUnknown; }
     int buddyCount() const { return 0; }
 
     // A datagram to ip:port with the opcode written and room for

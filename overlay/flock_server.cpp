@@ -151,7 +151,7 @@ void FlockServer::search(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t ip
 
 void FlockServer::publish(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t ip, int port) {
     if (RequestCounter* counter = gateway_.requestCounter()) counter->countPublish();
-    if (gateway_.firewallStatus() == kFirewallFirewalled) return;
+    if (gateway_.firewallStatus() == NetworkGateway::kFirewalled) return;
     auto service = new TimedService();
     if (!holds(reader, kServiceMinWireSize) || !service->fromNetwork(reader)) {
         delete service;
@@ -167,10 +167,10 @@ void FlockServer::publish(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t i
 }
 
 void FlockServer::check(uint8_t opcode, i4_ram_file_class* reader, uint32_t ip, int port) {
-    if (!holds(reader, kCheckPayloadSize)) return;
+    if (!holds(reader, kCheckPayloadSize) || reader->tell() < kDatagramHeaderSize) return;
     // The trailer covers the datagram from its marker on.
     uint8_t datagram[kCheckDatagramSize];
-    std::memcpy(datagram, reader->data(), kCheckDatagramSize);
+    std::memcpy(datagram, reader->data() + reader->tell() - kDatagramHeaderSize, kCheckDatagramSize);
     reader->read_32();
     Node node;
     node.read(reader);
