@@ -35,6 +35,10 @@ public:
     // handler. The elapsed time is not used. With messages left it signals
     // the wake-up, so the next step follows at once.
     bool tick(int elapsedMs) override;
+    // Takes every queued message of the handler's codes off the queue and
+    // hands it to its discard, oldest first (shutdown, once the task
+    // thread has stopped, before the handler goes).
+    void discardPending(MessageHandler* handler);
 
     // The wake-up of the task thread that ticks the bus (null: none): every
     // post signals it and each tick drains it before looking at the queue.
