@@ -19,11 +19,15 @@
 #include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
+#include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
+#include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_handler.h"
+#include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer_door.h"
+#include "transfer/peer/peer_sides.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/init/init_class.h"
@@ -156,6 +160,13 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     TransferOptions::createInstance();
+    // Friends and private messages follow the peers from the first one on.
+    FriendList::createInstance();
+    MessagePool::createInstance();
+    clientPool()->addHandler(friendList());
+    clientPool()->addHandler(messagePool());
+    setPeerFriends(friendList());
+    setPeerMessages(messagePool());
     CoreThread::createInstance();
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
@@ -172,6 +183,7 @@ int app_main() {
     ui->setPageSink(client->pager());
     client->setConsoleUI(ui);
     setCurrentUI(ui);
+    setRecordTablePrinter(Servant::printMetaTable);
     gConsoleUI = ui;
 
     seed_random();
@@ -224,6 +236,7 @@ int app_main() {
     // The remote-control and transfer settings go into the options record
     // before pref.met is written.
     adminSettings()->save(options);
+    saveFriends();
     transferOptions()->save();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
@@ -247,6 +260,12 @@ int app_main() {
     delete ui;
 
     CoreThread::destroyInstance();
+    // The peers are gone: nothing reaches friends or messages any more.
+    setRecordTablePrinter(nullptr);
+    setPeerFriends(nullptr);
+    setPeerMessages(nullptr);
+    MessagePool::destroyInstance();
+    FriendList::destroyInstance();
     TransferOptions::destroyInstance();
     ClientPool::destroyInstance();
     AdminSettings::destroyInstance();

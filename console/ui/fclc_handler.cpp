@@ -5,6 +5,7 @@
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
+#include "transfer/friends/friend_list.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/peer_door.h"
 
@@ -12,6 +13,14 @@ void FclcHandler::subscribe(MessageQ* bus) {
     if (!bus) return;
     bus->setHandler(this, MSG_LOAD_STATE);
     bus->setHandler(this, MSG_SAVE_STATE);
+}
+
+void saveFriends() {
+    FriendList* friends = friendList();
+    TransferOptions* transfer = transferOptions();
+    // Before the start-up load there is no path, and nothing to save.
+    if (!friends || !transfer || transfer->friendMetPath().isEmpty()) return;
+    friends->save(transfer->friendMetPath().c_str());
 }
 
 void FclcHandler::handle(Message* message) {
@@ -23,6 +32,7 @@ void FclcHandler::handle(Message* message) {
             // The transfer side: its settings, then the door.
             if (TransferOptions* transfer = transferOptions()) {
                 transfer->load();
+                if (FriendList* friends = friendList()) friends->load(transfer->friendMetPath().c_str());
                 if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings(), PeerDoor::kStartupListenMs);
             }
             if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
@@ -31,6 +41,7 @@ void FclcHandler::handle(Message* message) {
             break;
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
+            saveFriends();
             if (TransferOptions* transfer = transferOptions()) transfer->save();
             if (AdminSettings* admin = adminSettings()) admin->save(coreOptions());
             break;
