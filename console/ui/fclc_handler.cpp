@@ -33,7 +33,7 @@ void FclcHandler::handle(Message* message) {
             if (TransferOptions* transfer = transferOptions()) {
                 transfer->load();
                 if (FriendList* friends = friendList()) friends->load(transfer->friendMetPath().c_str());
-                if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings(), PeerDoor::kStartupListenMs);
+                if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings().get(), PeerDoor::kStartupListenMs);
             }
             if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
             if (core)
