@@ -1,6 +1,6 @@
 // FclcHandler: the console's message handler. On MSG_LOAD_STATE (posted
 // once at start-up) it runs the start-up loads on the task thread (result
-// filters, the transfer settings, friend.met, then the peer door, then the
+// filters, then the transfer hub's files, shares and door, then the
 // remote-control settings) and then tells the core user interface that
 // start-up is done; on MSG_SAVE_STATE it runs the matching savers.
 #pragma once
@@ -8,10 +8,6 @@
 #include "core/bus/message.h"
 
 class MessageQ;
-
-// Writes friend.met once the start-up load has named it (MSG_SAVE_STATE
-// and shutdown); before that there is nothing to save.
-void saveFriends();
 
 class FclcHandler : public MessageHandler {
 public:
