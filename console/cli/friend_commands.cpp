@@ -7,6 +7,7 @@
 #include "console/cli/command_words.h"
 #include "console/cli/servant.h"
 #include "core/bus/message_q.h"
+#include "core/bus/source_records.h"
 #include "core/meta/file_meta.h"
 #include "core/meta/user_meta.h"
 #include "core/net/ip_text.h"
@@ -123,11 +124,14 @@ void gfr_command(char* line) {
         printWithArgument(kInvalidFileKey, kInvalidFileDefault, fileWord);
         return;
     }
-    if (messageQ) {
-        messageQ->post(MSG_START_DOWNLOAD, file);
-    } else {
+    if (!messageQ) {
         delete file;
+        return;
     }
+    // The friend listed the file, so it is a source of it from the start.
+    auto* source = new AddSourceRecord{user, file->fileHash()};
+    messageQ->post(MSG_START_DOWNLOAD, file);
+    messageQ->post(MSG_ADD_SOURCE, source);
 }
 
 void afr_command(char* line) {

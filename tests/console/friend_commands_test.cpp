@@ -10,6 +10,7 @@
 
 #include "console/cli/servant.h"
 #include "core/bus/message_codes.h"
+#include "core/bus/source_records.h"
 #include "core/meta/file_list.h"
 #include "core/meta/file_meta.h"
 #include "core/meta/special_tags.h"
@@ -121,12 +122,18 @@ TEST_F(FriendCommandsTest, GfrIndexesAndDownloads) {
     EXPECT_NE(table[2].find("x.txt"), std::string::npos);
     EXPECT_TRUE(bus_.take().empty());
 
+    // The download, then the friend as its source.
     EXPECT_EQ(run(gfr_command, "gfr 1 1 1"), Lines{});
-    std::vector<Message> posted = bus_.take(MSG_START_DOWNLOAD);
-    ASSERT_EQ(posted.size(), 1u);
+    std::vector<Message> posted = bus_.take();
+    ASSERT_EQ(posted.size(), 2u);
+    ASSERT_EQ(posted[0].code, MSG_START_DOWNLOAD);
+    ASSERT_EQ(posted[1].code, MSG_ADD_SOURCE);
     std::unique_ptr<FileMeta> wanted(static_cast<FileMeta*>(posted[0].data));
+    std::unique_ptr<AddSourceRecord> source(static_cast<AddSourceRecord*>(posted[1].data));
     EXPECT_STREQ(wanted->name(), "x.txt");
     EXPECT_TRUE(wanted->fileHash().equals(support::hashOf(7)));
+    EXPECT_TRUE(source->hash.equals(support::hashOf(7)));
+    EXPECT_TRUE(source->user.sameUser(&amy));
 }
 
 TEST_F(FriendCommandsTest, AfrAndRfr) {

@@ -78,11 +78,15 @@ protected:
     TandrelProcess other_;
 };
 
-TEST_F(TandrelFriendsTest, FriendIsAskedForFilesAndKeptInFriendMet) {
+TEST_F(TandrelFriendsTest, FriendBrowsesFilesAndIsKeptInFriendMet) {
     const int portA = doorLease_.port();
     const std::string address = "127.0.0.1\t" + std::to_string(portA);
-    // A gives out no file lists.
-    setOptions(dir_, {{kOptFilesAllowed, 2}});
+    // A shares one directory with one file.
+    const std::string shared = dir_ + "/shared";
+    ASSERT_TRUE(support::write_file(shared + "/hello.txt", std::string("hello, friend\n")));
+    ASSERT_TRUE(support::write_file(
+        dir_ + "/share.dat",
+        support::cat({support::le16(static_cast<uint16_t>(shared.size())), support::text(shared)})));
     ASSERT_TRUE(process_.start(dir_, {"name alice", "echo A ready"}, TandrelProcess::Mode::kPipes));
     ASSERT_TRUE(process_.waitFor("A ready", kWaitMs)) << process_.out();
 
@@ -95,15 +99,31 @@ TEST_F(TandrelFriendsTest, FriendIsAskedForFilesAndKeptInFriendMet) {
     size_t asked = other_.out().size();
     ASSERT_TRUE(type(other_, "gfr 1", "fetching requested dirs...", asked)) << other_.out();
     EXPECT_NE(other_.out().find("Waiting for connection.", asked), std::string::npos);
-    // Lines that arrive between commands reach a pipe with the next one.
-    ASSERT_TRUE(poll(other_, "gfr", "Client does not give out files", asked)) << other_.out();
+    // Lines that arrive between commands reach a pipe with the next one;
+    // until A has hashed its directory, its list is empty and is asked
+    // for again.
+    ASSERT_TRUE(poll(other_, "gfr 1", "1 directories:\n1) " + shared + "\n", asked)) << other_.out();
     EXPECT_NE(other_.out().find("Asking alice for file list.", asked), std::string::npos) << other_.out();
-    ASSERT_TRUE(poll(other_, "gfr", "(1)\talice\t [connected]", asked)) << other_.out();
+    asked = other_.out().size();
+    ASSERT_TRUE(type(other_, "gfr 1 1", "fetching requested files...", asked)) << other_.out();
+    ASSERT_TRUE(poll(other_, "gfr 1 1", "1 files:", asked)) << other_.out();
+    ASSERT_TRUE(other_.waitFor("hello.txt", kWaitMs, asked)) << other_.out();
+    ASSERT_TRUE(type(other_, "gfr", "(1)\talice\t [connected]", asked)) << other_.out();
+
+    // Restarted with "frAllow" 2, A gives out no file lists.
+    quit(process_);
+    setOptions(dir_, {{kOptFilesAllowed, 2}});
+    TandrelProcess refusing;
+    ASSERT_TRUE(refusing.start(dir_, {"echo A again"}, TandrelProcess::Mode::kPipes));
+    ASSERT_TRUE(refusing.waitFor("A again", kWaitMs)) << refusing.out();
+    asked = other_.out().size();
+    ASSERT_TRUE(poll(other_, "gfr 1 r", "Client does not give out files", asked)) << other_.out();
     quit(other_);
 
     // friend.met holds A: the record-list form with A's address.
     support::Bytes met = support::read_bytes(otherDir_ + "/friend.met");
-    support::Bytes head = support::cat({{14}, support::le32(1), {127, 0, 0, 1}, support::le16(static_cast<uint16_t>(portA))});
+    support::Bytes head =
+        support::cat({{14}, support::le32(1), {127, 0, 0, 1}, support::le16(static_cast<uint16_t>(portA))});
     ASSERT_GE(met.size(), head.size());
     EXPECT_EQ(support::Bytes(met.begin(), met.begin() + static_cast<long>(head.size())), head);
 
@@ -112,7 +132,7 @@ TEST_F(TandrelFriendsTest, FriendIsAskedForFilesAndKeptInFriendMet) {
     ASSERT_TRUE(again.start(otherDir_, {"gfr"}, TandrelProcess::Mode::kPipes));
     ASSERT_TRUE(again.waitFor("(1)\t" + address + "\t [not connected]", kWaitMs)) << again.out();
     quit(again);
-    quit(process_);
+    quit(refusing);
 }
 
 // A scripted client says hello and sends private messages; each is
