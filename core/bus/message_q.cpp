@@ -46,6 +46,8 @@ void MessageQ::setHandler(MessageHandler* handler, int code) {
     handlers[code] = handler;
 }
 
+MessageHandler* MessageQ::handlerOf(int code) const { return valid_code(code) ? handlers[code] : nullptr; }
+
 bool MessageQ::tick(int /*elapsedMs*/) {
     // Taken off the queue first: the handler runs without the queue's lock
     // and may post, and the record goes even when the handler throws.
