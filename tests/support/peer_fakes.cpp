@@ -1,6 +1,8 @@
 #include "support/peer_fakes.h"
 
+#include "core/meta/file_meta.h"
 #include "core/meta/user_meta.h"
+#include "transfer/messages/message_session.h"
 #include "transfer/peer/peer.h"
 
 namespace support {
@@ -239,6 +241,13 @@ bool FakeGateway::askCallback(UserMeta*) {
     return callbackAnswer;
 }
 
+void FakeGateway::publishFile(FileMeta* file) {
+    log->push_back(std::string("publish ") + file->name());
+    auto* copy = new FileMeta();
+    copy->copyFrom(file);
+    published.MetaList::add(copy);
+}
+
 int FakeGateway::setFirewalled(int verdict) {
     log->push_back("setFirewalled " + std::to_string(verdict));
     return verdict;
@@ -278,6 +287,44 @@ void FakeDialer::fail(size_t index) {
 void RecordingTransferUI::doorFailed(int tcpPort) { log->push_back("doorFailed " + std::to_string(tcpPort)); }
 
 void RecordingTransferUI::filesRefused(UserMeta*) { log->push_back("filesRefused"); }
+
+void RecordingTransferUI::sharedFileChanged(FileMeta* file) {
+    log->push_back(std::string("sharedFileChanged ") + file->name());
+}
+
+void RecordingTransferUI::sharedFileRemoved(FileMeta* file) {
+    log->push_back(std::string("sharedFileRemoved ") + file->name());
+}
+
+void RecordingTransferUI::friendsChanged() { log->push_back("friendsChanged"); }
+
+void RecordingTransferUI::peerConnected(UserMeta* peer) {
+    log->push_back(std::string("peerConnected ") + (peer ? peer->nickname() : "-"));
+}
+
+void RecordingTransferUI::peerDisconnected(UserMeta* peer, uint64_t, uint64_t) {
+    log->push_back(std::string("peerDisconnected ") + (peer ? peer->nickname() : "-"));
+}
+
+void RecordingTransferUI::gotFriendFiles(UserMeta* friendUser, const char* directory) {
+    log->push_back(std::string("gotFriendFiles ") + (friendUser ? friendUser->nickname() : "-") + " " +
+                   (directory ? directory : "-"));
+}
+
+void RecordingTransferUI::gotFriendDirs(UserMeta* friendUser) {
+    log->push_back(std::string("gotFriendDirs ") + (friendUser ? friendUser->nickname() : "-"));
+}
+
+void RecordingTransferUI::gotMessage(MessageSession* session, const char* text) {
+    lastSession = session;
+    log->push_back("gotMessage " + (session ? std::to_string(session->state()) : std::string("-")) + " " +
+                   (text ? text : "-"));
+}
+
+void RecordingTransferUI::sessionChanged(MessageSession* session) {
+    lastSession = session;
+    log->push_back("sessionChanged " + (session ? std::to_string(session->state()) : std::string("-")));
+}
 
 RecordingSides::RecordingSides() {
     setPeerDownloads(&downloads);
