@@ -8,3 +8,7 @@ DownloadServices gServices;
 DownloadServices& downloadServices() { return gServices; }
 
 void resetDownloadServices() { gServices = DownloadServices{}; }
+
+void UploadSide::pauseFile(const UniqueID&, bool) {}
+
+void UploadSide::removePriorityUser(const UserMeta&) {}

@@ -16,6 +16,7 @@ class FileMeta;
 class StorageWorker;
 class TempNameAllocator;
 class UniqueID;
+class UserMeta;
 
 // The transfer settings that downloads read. Any thread.
 class DownloadSettings {
@@ -44,11 +45,18 @@ public:
     virtual bool finalPlace(const UniqueID& hash, const char* path, uint32_t modificationTime) = 0;
 };
 
-// The uploads side: partners hear of each newly verified crumb.
+// The uploads side: partners hear of each newly verified crumb; the
+// uploads of a file pause while it is being completed; partners leave the
+// upload queue's priority list. Task thread.
 class UploadSide {
 public:
     virtual ~UploadSide() = default;
     virtual void sendHaveNotice(const UniqueID& hash, uint32_t crumb) = 0;
+    // Pauses (true) or resumes (false) every current upload of the file.
+    // Base: nothing.
+    virtual void pauseFile(const UniqueID& hash, bool pause);
+    // The user is no longer served first as a partner. Base: nothing.
+    virtual void removePriorityUser(const UserMeta& user);
 };
 
 struct DownloadServices {
