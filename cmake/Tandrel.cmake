@@ -76,6 +76,27 @@ function(tandrel_tests)
   endforeach()
 endfunction()
 
+# Script tests: tests/<sub>/**/*_test.py run with python3 against the built
+# program (standard library only), in the sanitizer build's ctest run.
+function(tandrel_script_tests)
+  if(TANDREL_TSAN OR NOT TARGET tandrel)
+    return()
+  endif()
+  file(GLOB_RECURSE scripts CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.py)
+  if(NOT scripts)
+    return()
+  endif()
+  find_program(TANDREL_PYTHON3 python3 REQUIRED)
+  foreach(script ${scripts})
+    file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${script})
+    string(REGEX REPLACE "\\.py$" "" name ${rel})
+    string(REPLACE "/" "." name ${name})
+    add_test(NAME script.${name}
+      COMMAND ${TANDREL_PYTHON3} ${script} --tandrel $<TARGET_FILE:tandrel>)
+    set_tests_properties(script.${name} PROPERTIES TIMEOUT 600)
+  endforeach()
+endfunction()
+
 function(tandrel_fuzz_targets)
   tandrel_test_support()
   file(GLOB targets CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)

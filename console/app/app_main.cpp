@@ -9,11 +9,14 @@
 #include <cstdlib>
 
 #include "console/cli/flock_clc.h"
+#include "console/remote/admin_settings.h"
+#include "console/remote/flock_tcp_ui.h"
 #include "console/ui/fclc_handler.h"
 #include "console/ui/fclc_ui.h"
 #include "core/bus/message_q.h"
 #include "core/startup/core_thread.h"
 #include "core/meta/special_tags.h"
+#include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/transfer_ui.h"
@@ -40,6 +43,35 @@ constexpr int kNotSavedStatus = 1;
 
 // Shutdown signals received; a second SIGINT ends at once.
 std::atomic<int> gSignals{0};
+
+// The console's user interface, and the remote one that the argument "-"
+// puts in front of it; main thread only.
+FclcUI* gConsoleUI = nullptr;
+FlockTcpUI* gRemoteUI = nullptr;
+
+// Remote mode: the remote user interface (which opens the administration
+// door) forwards to the console's and takes its place as the gateway and
+// the receiver of the notifications.
+void start_remote_mode() {
+    CoreThread* core = coreThread();
+    if (gRemoteUI || !gConsoleUI || !core) return;
+    AdminSettings* admin = adminSettings();
+    int port = admin ? admin->doorPort() : kDefaultAdminDoorPort;
+    auto remote = new FlockTcpUI(currentUI(), core->ui(), gConsoleUI, gConsoleUI, core->socketPool(), port);
+    gRemoteUI = remote;
+    setCurrentUI(remote);
+    core->setUI(remote);
+}
+
+// After the core has stopped (no door, no controller is left): the console
+// is the gateway again and the remote interface goes.
+void end_remote_mode() {
+    if (!gRemoteUI) return;
+    setCurrentUI(gConsoleUI);
+    if (CoreThread* core = coreThread()) core->setUI(gConsoleUI);
+    delete gRemoteUI;
+    gRemoteUI = nullptr;
+}
 
 void on_shutdown_signal(int signal) {
     int seen = gSignals.fetch_add(1);
@@ -89,7 +121,7 @@ bool app_argument(const char* text) {
     if (!text) return false;
     switch (text[0]) {
         case '-':
-            debug_printf("Remote control is not available in this build; '%s' ignored\n", text);
+            start_remote_mode();
             return false;
         case 'w': {
             // The number after the 'w'; none (or no digits) is 0, and a
@@ -120,6 +152,7 @@ int app_main() {
 
     message_bus_create();
     CoreOptions::createInstance();
+    AdminSettings::createInstance();
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     TransferOptions::createInstance();
@@ -137,7 +170,9 @@ int app_main() {
     // The console user interface receives every printed line.
     FclcUI* ui = new FclcUI();
     ui->setPageSink(client->pager());
+    client->setConsoleUI(ui);
     setCurrentUI(ui);
+    gConsoleUI = ui;
 
     seed_random();
     // The console hears the notifications.
@@ -153,6 +188,7 @@ int app_main() {
     TransferHandler transferHandler;
     transferHandler.registerAll(messageQ);
     client->pager()->setLinesPerPage(options->screenLines());
+    adminSettings()->load(options);
 
     // A new log for every run.
     OwnedString logPath;
@@ -185,8 +221,9 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
-    // The transfer settings go into the options record before pref.met is
-    // written.
+    // The remote-control and transfer settings go into the options record
+    // before pref.met is written.
+    adminSettings()->save(options);
     transferOptions()->save();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
@@ -195,6 +232,8 @@ int app_main() {
     // was never in it.
     closePeerDoor();
     transferHandler.unregisterAll(messageQ);
+    // The administration door and its controllers went with the pool too.
+    end_remote_mode();
     ui->log("%s", kLogEndLine);
 
     install_signal_handlers(false);
@@ -204,11 +243,13 @@ int app_main() {
     consoleServant.store(nullptr);
     consoleClient.store(nullptr);
     delete client;
+    gConsoleUI = nullptr;
     delete ui;
 
     CoreThread::destroyInstance();
     TransferOptions::destroyInstance();
     ClientPool::destroyInstance();
+    AdminSettings::destroyInstance();
     CoreOptions::destroyInstance();
     message_bus_destroy();
     resetSpecialTags();

@@ -18,8 +18,9 @@ void clear_command_line_args();
 int app_main();
 
 // Handles one command-line argument by its first character: '-' remote
-// mode (not available yet: reported and ignored), 'w' wait, '!' no console
-// until a shutdown is requested. True: run the argument as a command line.
+// mode (the remote user interface and its administration door; once per
+// process), 'w' wait, '!' no console until a shutdown is requested. True:
+// run the argument as a command line.
 bool app_argument(const char* text);
 
 // The texts of the start-up and the end of the log.

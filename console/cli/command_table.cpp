@@ -2,6 +2,7 @@
 
 #include "console/cli/general_commands.h"
 #include "console/cli/option_commands.h"
+#include "console/remote/admin_commands.h"
 #include "core/strings/string_table.h"
 
 namespace {
@@ -9,6 +10,7 @@ namespace {
 // Public list first, then the master list; each list keeps this order. A
 // word joins the table together with its handler.
 constexpr CommandRecord kCommands[] = {
+    {"aport", false, aport_command, nullptr, nullptr},
     {"dumax", false, dumax_command, "helpDumax",
      "dumax # #\n\tSets the maximum download and upload bandwidth.(in KB/sec)"},
     {"echo", false, echo_command, "helpEcho", "echo\n\tEcho a string to the console"},
@@ -20,6 +22,10 @@ constexpr CommandRecord kCommands[] = {
     {"mcon", false, mcon_command, "helpMcon",
      "mcon #\n\tSets max. number of connections from peers allowed to your machine"},
     {"name", false, name_command, "helpName", "name [desired name]\n\tChange your user name"},
+    {"pass", false, pass_command, "helpPass",
+     "pass (name password)\n\tSets the name and password to allow a remote controller\n\tof this client. If name ans "
+     "password are left blank then the username\n\tand password are cleared and no remote control is allowed\n\t"
+     "Example: pass tam drisolv"},
     {"q", false, quit_command, "helpQ", "q\n\tQuit"},
     {"verbose", false, verbose_command, "helpVerbose",
      "verbose (-)\n\tSets debugging messages on or off(-)"},

@@ -21,7 +21,11 @@ void help_command(char* line) {
 
 void quit_command(char* line) {
     (void)line;
-    if (Servant* servant = consoleServant.load()) Servant::askQuit(servant);
+    // The typed line "q" asks its question on the console thread before it
+    // is posted. A q arriving here (an argument, the controller, a typed
+    // variant) runs on a thread that must not read the console: it
+    // requests the orderly shutdown at once.
+    if (Servant* servant = consoleServant.load()) servant->requestStop();
 }
 
 void master_command(char* line) {

@@ -213,7 +213,8 @@ void Servant::printUsage(const char* word) {
 
 void Servant::showPages() {
     Keys keys(this);
-    pager_.show(out(), &keys);
+    UIGateway* console = consoleUI_.load();
+    pager_.show(console ? console : out(), &keys);
 }
 
 void Servant::printMetaTable(MetaList* list) {

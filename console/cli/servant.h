@@ -23,6 +23,7 @@
 class Meta;
 class MetaList;
 class MessageQ;
+class UIGateway;
 
 // A command handler takes the whole line as a writable copy and reaches
 // the interpreter through consoleServant.
@@ -85,6 +86,9 @@ public:
     void setMasterMode(bool on) { masterMode_.store(on); }
 
     PageViewer* pager() { return &pager_; }
+    // The console's own gateway, which shows the pages: the current one
+    // may mirror every line elsewhere (remote mode). Null: the current.
+    void setConsoleUI(UIGateway* ui) { consoleUI_.store(ui); }
     ConsoleLineReader* input() { return &input_; }
     const char* prompt() const { return prompt_.c_str(); }
     // Shows what a console listing collected, paging on a terminal.
@@ -118,6 +122,7 @@ private:
     std::atomic<bool> keepRunning_{true};
     PageViewer pager_;
     ConsoleLineReader input_;
+    std::atomic<UIGateway*> consoleUI_{nullptr};
 };
 
 // The one interpreter of the process; null outside start-up .. shutdown.

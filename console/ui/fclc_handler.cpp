@@ -1,8 +1,9 @@
 #include "console/ui/fclc_handler.h"
 
+#include "console/remote/admin_settings.h"
 #include "core/bus/message_q.h"
-#include "core/startup/core_thread.h"
 #include "core/options/core_options.h"
+#include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/peer_door.h"
@@ -24,12 +25,14 @@ void FclcHandler::handle(Message* message) {
                 transfer->load();
                 if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings(), PeerDoor::kStartupListenMs);
             }
+            if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
             if (core)
                 if (CoreUI* ui = core->ui()) ui->startupDone();
             break;
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
             if (TransferOptions* transfer = transferOptions()) transfer->save();
+            if (AdminSettings* admin = adminSettings()) admin->save(coreOptions());
             break;
         default:
             break;

@@ -1,8 +1,8 @@
 // FclcHandler: the console's message handler. On MSG_LOAD_STATE (posted
 // once at start-up) it runs the start-up loads on the task thread (result
-// filters, the transfer settings, then the peer door) and then tells the
-// core user interface that start-up is done; on MSG_SAVE_STATE it runs the
-// matching savers.
+// filters, the transfer settings, then the peer door, then the
+// remote-control settings) and then tells the core user interface that
+// start-up is done; on MSG_SAVE_STATE it runs the matching savers.
 #pragma once
 
 #include "core/bus/message.h"

@@ -167,7 +167,7 @@ void MetaList::copyFrom(MetaList* other) {
         LLNode* cursor = nullptr;
         while (void* element = LL::walk(&other->entries_, &cursor)) {
             Meta* copy = newElement();
-            copy->copyFrom(static_cast<Meta*>(element));
+            copyEntry(copy, static_cast<Meta*>(element));
             copies.append(copy);
         }
     }
@@ -179,6 +179,8 @@ void MetaList::copyFrom(MetaList* other) {
     }
     while (void* element = old.removeAt(0)) delete static_cast<Meta*>(element);
 }
+
+void MetaList::copyEntry(Meta* to, const Meta* from) { to->copyFrom(from); }
 
 void MetaList::removeAll(MetaList* other) {
     if (!other) return;

@@ -53,7 +53,8 @@ public:
     // (i4_safe_file); the old file stays on any failure. Without it the
     // path is truncated and written in place. True when all was written.
     virtual bool save(const char* path, bool safe);
-    // Replaces the entries (deleting the old ones) with copies of other's.
+    // Replaces the entries (deleting the old ones) with copies of other's,
+    // each made by copyEntry.
     virtual void copyFrom(MetaList* other);
     // Unlinks from this list every entry that other also holds.
     virtual void removeAll(MetaList* other);
@@ -66,6 +67,11 @@ public:
     void clear();
     // Empties the list without deleting the entries.
     void unlinkAll();
+
+protected:
+    // Makes `to` (a fresh newElement()) a copy of `from`; the default
+    // copies the tags through Meta::copyFrom.
+    virtual void copyEntry(Meta* to, const Meta* from);
 
 private:
     bool writeEntries(i4_file* file, bool disk);

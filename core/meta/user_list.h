@@ -7,4 +7,8 @@
 class UserList : public MetaList {
 public:
     Meta* newElement() override { return new UserMeta(); }
+
+protected:
+    // Whole records: tags, addresses, ports and hash (UserMeta::assign).
+    void copyEntry(Meta* to, const Meta* from) override;
 };

@@ -62,6 +62,11 @@ public:
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
 
 protected:
+    // The rule for the frames to come (TCPReadPacket::setRule); it holds
+    // until changed.
+    void setFrameRule(uint32_t maxLength, int onlyOpcode) { readPacket_.setRule(maxLength, onlyOpcode); }
+    // Lets the pool drop this connection (any time on the task thread).
+    void drop();
     // For a subclass that learns the remote address from its messages:
     // the address and its dotted text.
     void setRemoteIp(uint32_t ip);
@@ -71,7 +76,6 @@ protected:
 private:
     bool readStep();
     bool sendStep();
-    void drop();
 
     bool outgoing_ = false;
     bool firstSeen_ = false;

@@ -23,6 +23,11 @@ void TCPReadPacket::reset() {
     for (uint8_t& b : header_) b = 0;
 }
 
+void TCPReadPacket::setRule(uint32_t maxLength, int onlyOpcode) {
+    maxLength_ = maxLength < kMaxFrameLength ? maxLength : kMaxFrameLength;
+    onlyOpcode_ = onlyOpcode;
+}
+
 void TCPReadPacket::grow() {
     uint32_t capacity = bodyCapacity_ == 0 ? kFirstBodyChunk : bodyCapacity_ * 2;
     if (capacity > bodyLength_) capacity = bodyLength_;
@@ -42,7 +47,7 @@ int TCPReadPacket::read(i4_socket* socket, int* got) {
         if (header_[0] != marker_) return kFailed;
         bodyLength_ = static_cast<uint32_t>(header_[1]) | static_cast<uint32_t>(header_[2]) << 8 |
                       static_cast<uint32_t>(header_[3]) << 16 | static_cast<uint32_t>(header_[4]) << 24;
-        if (bodyLength_ > kMaxFrameLength) bodyLength_ = 0;  // refused: nothing is ever read for it
+        if (bodyLength_ > maxLength_) bodyLength_ = 0;  // refused: nothing is ever read for it
         if (bodyLength_ == 0) return kFailed;
         bodyGot_ = 0;
     }
@@ -53,11 +58,15 @@ int TCPReadPacket::read(i4_socket* socket, int* got) {
     // buffer in hand, which doubles once it is full.
     if (bodyGot_ == bodyCapacity_) grow();
     if (bodyGot_ + n > bodyCapacity_) n = bodyCapacity_ - bodyGot_;
+    // Under an opcode rule the opcode comes alone, to be checked before
+    // anything else is read.
+    if (bodyGot_ == 0 && onlyOpcode_ != kAnyOpcode) n = 1;
     int count = socket->read(body_ + bodyGot_, static_cast<int>(n));
     if (count < 0) return kFailed;
     if (count == 0) return kPartial;
     chargeReadBudget(count);
     *got += count;
     bodyGot_ += static_cast<uint32_t>(count);
+    if (bodyGot_ == 1 && onlyOpcode_ != kAnyOpcode && body_[0] != onlyOpcode_) return kFailed;
     return bodyGot_ == bodyLength_ ? kComplete : kPartial;
 }

@@ -50,14 +50,15 @@ FileHandle DescriptorCache::open(const std::string& path, bool create) {
     return file;
 }
 
-void DescriptorCache::forget(const std::string& path) {
+bool DescriptorCache::forget(const std::string& path) {
     FileHandle dropped;
     SysMutexGuard guard(&mutex_);
     auto found = entries_.find(path);
-    if (found == entries_.end()) return;
+    if (found == entries_.end()) return false;
     dropped = found->second.file;  // closed after the lock is released
     ages_.erase(found->second.age);
     entries_.erase(found);
+    return true;
 }
 
 size_t DescriptorCache::size() const {

@@ -33,8 +33,9 @@ public:
     // The path's file open for reading and writing; created when missing
     // only with create. Null when it cannot be opened (errno tells why).
     FileHandle open(const std::string& path, bool create);
-    // Lets go of the path's descriptor (closed once no handle is left).
-    void forget(const std::string& path);
+    // Lets go of the path's descriptor (closed once no handle is left);
+    // false when the cache held none.
+    bool forget(const std::string& path);
     // Descriptors held by the cache itself.
     size_t size() const;
     size_t capacity() const { return capacity_; }

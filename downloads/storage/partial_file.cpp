@@ -879,14 +879,17 @@ void PartialFile::cancel() {
     }
     fs_remove(path().c_str());
     removeRecord();
+    unshare();
+}
+
+void PartialFile::unshare() {
     std::unique_ptr<FileMeta> shared;
     {
         SysMutexGuard guard(&mutex_);
         shared = std::move(sharedRecord_);
     }
-    if (shared) {
-        if (SharedFilesSink* sink = downloadServices().sharedFiles) sink->removeSharedFile(*shared);
-    }
+    if (!shared) return;
+    if (SharedFilesSink* sink = downloadServices().sharedFiles) sink->removeSharedFile(*shared);
 }
 
 void PartialFile::fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out) {
@@ -925,7 +928,7 @@ bool PartialFile::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests)
     return true;
 }
 
-bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& digests) {
+bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placedOut) {
     uint8_t found[kMd4DigestSize];
     fileHashOf(digests, found);
     if (!fileHash().equals(found)) return false;
@@ -951,6 +954,7 @@ bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& diges
     // The record goes only once the file is in place; a file that could
     // not be moved anywhere keeps it, and is completed again next time.
     if (placed) removeRecord();
+    *placedOut = placed;
     return true;
 }
 
@@ -975,18 +979,12 @@ CompleteResult PartialFile::complete() {
         setState(kActive);
         return CompleteResult::kAssemblyFailed;
     }
-    if (finish(data.c_str(), digests)) return CompleteResult::kComplete;
+    bool placed = false;
+    if (finish(data.c_str(), digests, &placed)) return CompleteResult::kComplete;
 
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
-    std::unique_ptr<FileMeta> shared;
-    {
-        SysMutexGuard guard(&mutex_);
-        shared = std::move(sharedRecord_);
-    }
-    if (shared) {
-        if (SharedFilesSink* sink = downloadServices().sharedFiles) sink->removeSharedFile(*shared);
-    }
+    unshare();
     DownloadSettings* settings = downloadServices().settings;
     if (settings->saveCorrupt()) {
         OwnedString kept;
@@ -999,7 +997,7 @@ CompleteResult PartialFile::complete() {
     return CompleteResult::kCorrupted;
 }
 
-void PartialFile::reopenPart(uint32_t p) {
+void PartialFile::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd) {
     auto check = std::make_unique<PartCheck>();
     {
         SysMutexGuard guard(&mutex_);
@@ -1016,7 +1014,8 @@ void PartialFile::reopenPart(uint32_t p) {
         check->start = parts_[p]->start();
         check->end = parts_[p]->end();
         check->generation = partGeneration_[p];
-        check->outcome = CheckOutcome::kMismatch;
+        check->outcome = why;
+        check->readableEnd = readableEnd;
     }
     postResult(std::move(check));
 }

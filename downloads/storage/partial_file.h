@@ -168,8 +168,11 @@ protected:
     // verified where they have no gap (no hashing).
     void checkLoadedParts();
     // The layout's final check once the data is in one file at dataPath.
-    // True when the file hash matched (and the file was placed).
-    bool finish(const char* dataPath, const std::vector<Md4Hash>& digests);
+    // True when the file hash matched: the file is then moved to incoming
+    // (or kept in the temporary directory under its own name), shared and
+    // the record removed; *placed is false when it could not be moved at
+    // all (the record then stays).
+    bool finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placed);
     // Part digests of the assembled or single file at path: those verified
     // this run are taken as they are, the others read. False when the file
     // cannot be read.
@@ -180,9 +183,13 @@ protected:
     void stopSaves();
     // Removes "<metPath>" with its backup and temporary.
     void removeRecord();
-    // A part that failed the final check: its range back into the gaps
-    // (task-thread results are not involved: the owner is finishing).
-    void reopenPart(uint32_t part);
+    // A part found bad or missing by the final check: it is no longer
+    // verified, and a result queued for the owner's tick puts its bytes
+    // back into the gaps and the range chooser.
+    void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd = 0);
+    // Stops sharing the partial file (cancel, failed check).
+    void unshare();
+    void setBytesDoneLocked(int64_t done) { bytesDone_ = done; }
     bool storageReady();
     FileMeta* metaLocked() { return &meta_; }
     void setSizeFields(uint64_t size);

@@ -12,8 +12,9 @@ TEST_F(TandrelTest, HelpIsPagedOnATerminal) {
     TandrelProcess& p = process_;
     ASSERT_TRUE(p.start(dir_, {}, TandrelProcess::Mode::kTerminal));
     ASSERT_TRUE(p.waitFor("> ", kWaitMs));
-    // The help lists 10 entries: 9 per page leaves one for the next page.
-    p.write("lines 9\n");
+    // The help lists a heading and 10 entries: 10 lines per page leave one
+    // for the next page.
+    p.write("lines 10\n");
     ASSERT_TRUE(p.waitFor("set.", kWaitMs));
     size_t mark = p.out().size();
     p.write("?\n");
@@ -36,7 +37,7 @@ TEST_F(TandrelTest, HelpIsPagedOnATerminal) {
     EXPECT_EQ(p.out().find("Print help", mark), std::string::npos);
 
     // A page as long as the listing needs no prompt.
-    p.write("lines 10\n");
+    p.write("lines 11\n");
     ASSERT_TRUE(p.waitFor("set.", kWaitMs, mark));
     mark = p.out().size();
     p.write("?\n");

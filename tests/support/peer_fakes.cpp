@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/meta/user_meta.h"
+#include "transfer/messages/message_session.h"
 #include "transfer/peer/peer.h"
 
 namespace support {
@@ -289,6 +290,36 @@ void FakeDialer::fail(size_t index) {
 void RecordingTransferUI::doorFailed(int tcpPort) { log->push_back("doorFailed " + std::to_string(tcpPort)); }
 
 void RecordingTransferUI::filesRefused(UserMeta*) { log->push_back("filesRefused"); }
+
+void RecordingTransferUI::friendsChanged() { log->push_back("friendsChanged"); }
+
+void RecordingTransferUI::peerConnected(UserMeta* peer) {
+    log->push_back(std::string("peerConnected ") + (peer ? peer->nickname() : "-"));
+}
+
+void RecordingTransferUI::peerDisconnected(UserMeta* peer, uint64_t, uint64_t) {
+    log->push_back(std::string("peerDisconnected ") + (peer ? peer->nickname() : "-"));
+}
+
+void RecordingTransferUI::gotFriendFiles(UserMeta* friendUser, const char* directory) {
+    log->push_back(std::string("gotFriendFiles ") + (friendUser ? friendUser->nickname() : "-") + " " +
+                   (directory ? directory : "-"));
+}
+
+void RecordingTransferUI::gotFriendDirs(UserMeta* friendUser) {
+    log->push_back(std::string("gotFriendDirs ") + (friendUser ? friendUser->nickname() : "-"));
+}
+
+void RecordingTransferUI::gotMessage(MessageSession* session, const char* text) {
+    lastSession = session;
+    log->push_back("gotMessage " + (session ? std::to_string(session->state()) : std::string("-")) + " " +
+                   (text ? text : "-"));
+}
+
+void RecordingTransferUI::sessionChanged(MessageSession* session) {
+    lastSession = session;
+    log->push_back("sessionChanged " + (session ? std::to_string(session->state()) : std::string("-")));
+}
 
 RecordingSides::RecordingSides() {
     setPeerDownloads(&downloads);

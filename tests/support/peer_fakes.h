@@ -186,12 +186,25 @@ public:
     std::vector<Peer*> dialed;
 };
 
+// Logs the door, friend and private-message notifications: "friendsChanged",
+// "peerConnected <nick>", "peerDisconnected <nick>", "gotFriendDirs <nick>",
+// "gotFriendFiles <nick> <dir>", "gotMessage <state> <text>",
+// "sessionChanged <state>".
 class RecordingTransferUI final : public TransferUI {
 public:
     explicit RecordingTransferUI(CallLog* log) : log(log) {}
     void doorFailed(int tcpPort) override;
     void filesRefused(UserMeta* peer) override;
+    void friendsChanged() override;
+    void peerConnected(UserMeta* peer) override;
+    void peerDisconnected(UserMeta* peer, uint64_t received, uint64_t sent) override;
+    void gotFriendFiles(UserMeta* friendUser, const char* directory) override;
+    void gotFriendDirs(UserMeta* friendUser) override;
+    void gotMessage(MessageSession* session, const char* text) override;
+    void sessionChanged(MessageSession* session) override;
     CallLog* log;
+    // The session of the last gotMessage or sessionChanged.
+    MessageSession* lastSession = nullptr;
 };
 
 // Every fake, installed as the process-wide side while it lives.

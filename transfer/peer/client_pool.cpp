@@ -65,6 +65,13 @@ Peer* ClientPool::findByUserHash(const UniqueID& hash) {
     return nullptr;
 }
 
+bool ClientPool::userAt(int index, UserMeta* out) {
+    SysMutexGuard guard(&lock_);
+    if (!out || index < 0 || static_cast<size_t>(index) >= peers_.size()) return false;
+    out->assign(peers_[static_cast<size_t>(index)]->user());
+    return true;
+}
+
 bool ClientPool::contains(const TCPConnection* connection) {
     SysMutexGuard guard(&lock_);
     return std::find(peers_.begin(), peers_.end(), connection) != peers_.end();

@@ -62,6 +62,9 @@ public:
     // non-zero user hash), or null.
     Peer* findByUser(const UserMeta* user);
     Peer* findByUserHash(const UniqueID& hash);
+    // Copies the user record of the listed peer at that place (0-based, in
+    // joining order); false when there is none.
+    bool userAt(int index, UserMeta* out);
     bool contains(const TCPConnection* connection);
     // Whether the record describes this client.
     bool isSelf(const UserMeta* user);

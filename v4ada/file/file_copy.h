@@ -14,9 +14,10 @@ constexpr int kFsCopyBlock = 40960;
 // destination's; true only when all arrived.
 bool fs_copy_bytes(i4_unix_file_class* from, i4_unix_file_class* to, i4_pos count);
 
-// Appends the whole source to the end of the destination. True only when
-// every byte was appended and synced; on failure the destination is cut
-// back to its old length.
+// Appends the whole source to the end of the destination (copied inside
+// the kernel where the file systems allow it). True only when every byte
+// was appended and synced; on failure the destination is cut back to its
+// old length.
 bool fs_append_file(const char* destination, const char* source);
 
 // Moves the last n bytes of the source into the destination (which is

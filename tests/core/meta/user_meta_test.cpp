@@ -150,4 +150,25 @@ TEST_F(UserRecord, ListsMakeUserRecords) {
     list.clear();
 }
 
+TEST_F(UserRecord, ListCopiesKeepAddressesAndHash) {
+    UserList list;
+    auto* one = new UserMeta(user(ipOf(5, 6, 7, 8), 10, 1));
+    one->setBuddyIp(ipOf(9, 9, 9, 9));
+    one->setBuddyPort(77);
+    list.add(one);
+    UserList copy;
+    copy.copyFrom(&list);
+    auto* read = dynamic_cast<UserMeta*>(copy.at(0));
+    ASSERT_NE(nullptr, read);
+    EXPECT_NE(one, read);
+    EXPECT_EQ(ipOf(5, 6, 7, 8), read->ip());
+    EXPECT_EQ(10, read->port());
+    EXPECT_EQ(ipOf(9, 9, 9, 9), read->buddyIp());
+    EXPECT_EQ(77, read->buddyPort());
+    EXPECT_TRUE(read->userHash().equals(one->userHash()));
+    EXPECT_STREQ(one->nickname(), read->nickname());
+    copy.clear();
+    list.clear();
+}
+
 }  // namespace

@@ -236,4 +236,44 @@ TEST(TcpReadPacket, ChargesTheBodyToTheReadBudget) {
     budgets_reset();
 }
 
+TEST(TcpReadPacket, RuleRefusesALongFrameOrAnotherOpcodeBeforeTheBody) {
+    budgets_reset();
+    struct Case {
+        std::string bytes;
+        int result;
+        size_t leftUnread;  // bytes the reader never took from the socket
+    };
+    const std::string body(40, 'b');
+    const Case cases[] = {
+        {tcp_frame(100, body), Packet::kComplete, 0},                    // within the rule
+        {tcp_frame(100, body + "!"), Packet::kFailed, 42},               // one byte too long: header only
+        {tcp_frame(225, body), Packet::kFailed, 40},                     // another opcode: nothing past it
+        {tcp_frame(100, ""), Packet::kComplete, 0},                      // the opcode alone
+    };
+    for (const Case& c : cases) {
+        FakeSocket socket;
+        socket.reads = {c.bytes};
+        TCPReadPacket reader(0xE3);
+        reader.setRule(41, 100);
+        int got = 0;
+        int result = Packet::kPartial;
+        for (int i = 0; i < 10 && result == Packet::kPartial; i++) result = reader.read(&socket, &got);
+        EXPECT_EQ(result, c.result) << c.bytes.size();
+        size_t left = socket.reads.empty() ? 0 : socket.reads.front().size();
+        EXPECT_EQ(left, c.leftUnread) << c.bytes.size();
+    }
+    // The rule outlives reset; kAnyOpcode lifts the opcode check.
+    FakeSocket socket;
+    socket.reads = {tcp_frame(7, "x")};
+    TCPReadPacket reader(0xE3);
+    reader.setRule(41, 100);
+    reader.reset();
+    int got = 0;
+    EXPECT_EQ(reader.read(&socket, &got), Packet::kFailed);
+    socket.reads = {tcp_frame(7, "x")};
+    reader.reset();
+    reader.setRule(41, TCPReadPacket::kAnyOpcode);
+    EXPECT_EQ(reader.read(&socket, &got), Packet::kComplete);
+}
+
 }  // namespace

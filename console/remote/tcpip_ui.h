@@ -1,0 +1,87 @@
+// TcpipUI: the user interface of remote mode. It stands between the
+// subsystems and the console's user interface: output and notifications
+// go on to the console and, while a controller is logged in, are mirrored
+// to it as protocol frames.
+//
+// Output is formatted here first (print, printRaw and debug into at most
+// kPrintTextMax characters, printFlush into kFlushTextMax) and handed on
+// as text, never as a format. Log lines keep going to the console's log
+// file, whose path is copied at construction with its verbose flag.
+//
+// Any thread may print, and the hashing thread sets the status: the
+// attached controller is read, used and cleared under one lock, so no
+// frame reaches a controller that is going away. Frames are built and
+// queued inside that lock; nothing inside it prints.
+#pragma once
+
+#include <cstdarg>
+
+#include "console/remote/handle_table.h"
+#include "core/ui/core_ui.h"
+#include "core/ui/transfer_ui.h"
+#include "core/ui/ui_gateway.h"
+#include "v4ada/threads/linux/sys_mutex.h"
+
+class ControllerFrame;
+class GUIController;
+
+class TcpipUI : public UIGateway, public CoreUI, public TransferUI {
+public:
+    static constexpr int kPrintTextMax = 1023;
+    static constexpr int kFlushTextMax = 255;
+
+    // The console side it forwards to (not owned).
+    TcpipUI(UIGateway* consoleUI, CoreUI* consoleCore, TransferUI* consoleTransfer);
+    ~TcpipUI() override;
+
+    void setVerbose(bool on) override;
+    // With a controller: IGUI_CONSOLE_TEXT; always the console's print.
+    void vprint(const char* format, va_list args) override;
+    // With a controller: IGUI_ERROR_TEXT only; else the console's raw print.
+    void vprintRaw(const char* format, va_list args) override;
+    void vdebug(const char* format, va_list args) override;
+    void vprintFlush(const char* format, va_list args) override;
+
+    // Attaches the controller when none is, sending its initial state
+    // before any other frame can reach it; false when one is attached.
+    bool setController(GUIController* controller);
+    // Detaches the controller when it is the attached one; once this
+    // returns no thread reaches it through this interface.
+    void controllerGone(GUIController* controller);
+    bool hasController();
+    // Sends the frame to the attached controller; without one it is
+    // deleted and false returned.
+    bool sendToController(ControllerFrame* frame);
+    // Sends a one-string frame when a controller is attached (the frame is
+    // built only then); false without one.
+    bool sendText(uint8_t opcode, const char* text);
+
+    // The ids of downloads and upload slots in the controller protocol.
+    HandleTable* handles() { return &handles_; }
+
+    // Transfer notifications.
+    void downloadAdded(Download* download) override;
+    void downloadRemoved(Download* download) override;
+    // With a controller: IGUI_UPLOAD_SLOT_REMOVED with the slot's id only.
+    void uploadSlotRemoved(UploadSlot* slot) override;
+    void uploadSlotChanged(UploadSlot* slot) override;
+    // With a controller: IGUI_FRIENDS_CHANGED only.
+    void friendsChanged() override;
+    // With a controller: IGUI_STATUS_TEXT only.
+    void setStatus(const char* text) override;
+    void gotMessage(MessageSession*, const char*) override {}
+    void sessionChanged(MessageSession*) override {}
+    LLsafe* downloadList() override;
+
+    UIGateway* consoleUI() const { return consoleUI_; }
+    CoreUI* consoleCore() const { return consoleCore_; }
+    TransferUI* consoleTransfer() const { return consoleTransfer_; }
+
+private:
+    UIGateway* consoleUI_;
+    CoreUI* consoleCore_;
+    TransferUI* consoleTransfer_;
+    HandleTable handles_;
+    SysMutex controllerLock_;  // guards controller_ and every send to it
+    GUIController* controller_ = nullptr;
+};

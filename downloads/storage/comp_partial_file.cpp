@@ -1,0 +1,287 @@
+#include "downloads/storage/comp_partial_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "core/meta/special_tags.h"
+#include "core/strings/string_table.h"
+#include "core/ui/ui_gateway.h"
+#include "downloads/storage/comp_file_part.h"
+#include "downloads/storage/download_services.h"
+#include "downloads/storage/part_met.h"
+#include "downloads/storage/storage_text.h"
+#include "v4ada/file/file_copy.h"
+#include "v4ada/file/fs.h"
+#include "v4ada/file/fs_listing.h"
+#include "v4ada/file/safe_file.h"
+
+namespace {
+
+UIGateway* ui() { return currentUI(); }
+
+// Makes the directory: 0, EEXIST when the name is taken, or another error.
+int makeDirectory(const char* path) {
+    if (fs_make_dir(path)) return 0;
+    return errno == 0 ? EIO : errno;
+}
+
+}  // namespace
+
+OwnedString partDirectoryName(const char* fileName) {
+    std::string name = fileName ? fileName : "";
+    if (name.size() > kPartDirectoryNameMax) name.resize(kPartDirectoryNameMax);
+    OwnedString safe(name.c_str());
+    fs_safe_dot_name(safe);
+    if (safe.length() == 0) safe = "_";
+    return safe;
+}
+
+CompPartialFile::CompPartialFile(PartialFileOwner* owner) : PartialFile(owner) {
+    version_ = kPartMetPartDirectory;
+    number_ = 1;
+}
+
+std::string CompPartialFile::partPath(uint32_t index) const {
+    OwnedString path;
+    path.format("%S%u.%u.part", &directory_, number_, index + 1);
+    return path.c_str();
+}
+
+OwnedString CompPartialFile::metPath() const {
+    OwnedString path;
+    path.format("%S%u%s%s", &directory_, number_, kPartExtension, kPartMetExtension);
+    return path;
+}
+
+bool CompPartialFile::create(FileMeta* record) {
+    if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
+    OwnedString temp = downloadServices().settings->tempDir();
+    OwnedString name = partDirectoryName(record->name());
+    OwnedString candidate;
+    candidate.format("%S%c%S%c", &temp, '/', &name, '/');
+    int status = makeDirectory(candidate.c_str());
+    for (int k = 1; status == EEXIST && k < INT32_MAX; k++) {
+        candidate.format("%S%c%S.%d%c", &temp, '/', &name, k, '/');
+        status = makeDirectory(candidate.c_str());
+    }
+    if (status != 0) {
+        if (UIGateway* out = ui()) out->printRaw("ERROR: %s: %s\n", candidate.c_str(), std::strerror(status));
+        return false;
+    }
+    version_ = kPartMetPartDirectory;
+    number_ = 1;
+    dataFileName_ = "";
+    directory_ = candidate;
+    appendGap(Gap{0, record->size()});
+    setMeta(record);
+    return true;
+}
+
+bool CompPartialFile::load(FileMeta* record, uint32_t number) {
+    if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
+    const char* recordPath = record->path().c_str();
+    const char* slash = recordPath ? std::strrchr(recordPath, '/') : nullptr;
+    if (slash == nullptr) {
+        if (UIGateway* out = ui()) out->printRaw("ERROR: record without a directory: %s\n", recordPath ? recordPath : "");
+        return false;
+    }
+    version_ = kPartMetPartDirectory;
+    number_ = number == 0 ? 1 : number;
+    directory_ = OwnedString(std::string(recordPath, static_cast<size_t>(slash - recordPath) + 1).c_str());
+    dataFileName_ = "";
+    takeGapTags(*record, record->size(), *this);
+    uint64_t done = takeBytesDone(*record);
+    while (record->findSpecial(ST_TEMP_FILE_NAME)) record->removeSpecial(ST_TEMP_FILE_NAME);
+    setMeta(record);
+    SysMutexGuard guard(&mutex_);
+    setBytesDoneLocked(static_cast<int64_t>(done));
+    return true;
+}
+
+void CompPartialFile::createParts() {
+    std::vector<std::unique_ptr<FilePart>> made;
+    for (uint32_t i = 0; i < partCount_; i++) {
+        uint64_t start = static_cast<uint64_t>(i) * kPartSize;
+        uint64_t end = std::min(start + kPartSize, size_);
+        uint32_t time = 0;
+        bool stored;
+        {
+            SysMutexGuard guard(&mutex_);
+            stored = takeModTag(*metaLocked(), i, &time);
+        }
+        made.push_back(
+            std::make_unique<CompFilePart>(start, end, partPath(i).c_str(), stored ? &time : nullptr, descriptors()));
+    }
+    SysMutexGuard guard(&mutex_);
+    parts_ = std::move(made);
+}
+
+void CompPartialFile::cancel() {
+    setState(kFailed);
+    stopSaves();
+    for (auto& part : parts_) part->remove();
+    removeRecord();
+    fs_remove_dir(directory_.c_str());
+    unshare();
+}
+
+bool CompPartialFile::reopenMissingParts() {
+    bool any = false;
+    for (uint32_t p = 0; p < partCount_; p++) {
+        FileStatus status;
+        uint64_t length = parts_[p]->length();
+        uint64_t have = fs_status(partPath(p).c_str(), status) ? static_cast<uint64_t>(status.size) : 0;
+        if (have >= length) continue;
+        reopenPart(p, CheckOutcome::kMissing, parts_[p]->start() + have);
+        any = true;
+    }
+    return any;
+}
+
+bool CompPartialFile::assemble(const std::string& first) {
+    if (!fs_truncate(first.c_str(), parts_[0]->length())) return false;
+    for (uint32_t p = 1; p < partCount_; p++) {
+        std::string path = partPath(p);
+        bool appended = fs_truncate(path.c_str(), parts_[p]->length()) && fs_append_file(first.c_str(), path.c_str());
+        if (!appended) {
+            if (UIGateway* out = ui()) out->printRaw("Error assembling complete file\n");
+            // Only the parts already appended go back, last first.
+            splitBack(first, p - 1);
+            return false;
+        }
+        fs_remove(path.c_str());
+    }
+    return true;
+}
+
+bool CompPartialFile::splitBack(const std::string& first, uint32_t from) {
+    for (uint32_t r = from; r >= 1; r--) {
+        if (!fs_move_tail(first.c_str(), partPath(r).c_str(), parts_[r]->length())) {
+            if (UIGateway* out = ui()) out->printRaw("ERROR: %s could not be cut back into parts\n", first.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+CompleteResult CompPartialFile::complete() {
+    const std::string first = partPath(0);
+    if (UIGateway* out = ui()) {
+        out->debug("File: %s\n", first.c_str());
+        out->debug("Target Size: %U\n", size_);
+    }
+    stopSaves();
+    close();
+    // A part file that is missing or short is missing data, not bad data.
+    if (reopenMissingParts()) {
+        setState(kActive);
+        return CompleteResult::kRefetch;
+    }
+    if (!assemble(first)) {
+        setState(kActive);
+        return CompleteResult::kAssemblyFailed;
+    }
+    std::vector<Md4Hash> digests;
+    if (!digestsOf(first.c_str(), digests)) {
+        // Unreadable now: back into parts, judged later.
+        if (!splitBack(first, partCount_ - 1)) {
+            setState(kFailed);
+            return CompleteResult::kCorrupted;
+        }
+        setState(kActive);
+        return CompleteResult::kAssemblyFailed;
+    }
+    bool placed = false;
+    if (finish(first.c_str(), digests, &placed)) {
+        if (placed) fs_remove_dir(directory_.c_str());
+        return CompleteResult::kComplete;
+    }
+
+    OwnedString name = this->name();
+    if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
+    setState(kFailed);
+    if (!splitBack(first, partCount_ - 1)) return CompleteResult::kCorrupted;
+    bool judged = true;
+    for (uint32_t p = 0; p < partCount_; p++) {
+        const uint8_t* expected = nullptr;
+        withMeta([&](FileMeta& meta) { expected = meta.partHash(p); });
+        if (expected == nullptr) {
+            judged = false;
+            continue;
+        }
+        if (!digests[p].equals(expected)) reopenPart(p, CheckOutcome::kMismatch);
+    }
+    if (!judged) return CompleteResult::kCorrupted;
+    setState(kActive);
+    return CompleteResult::kRefetch;
+}
+
+bool migrateFlatRecord(const char* tempDir, const char* recordName, OwnedString* movedRecord) {
+    OwnedString recordPath;
+    recordPath.format("%s%c%s", tempDir, '/', recordName);
+    FileMeta meta;
+    uint8_t version = 0;
+    OwnedString reason;
+    {
+        i4_safe_file in(recordPath.c_str(), kFsRead);
+        bool read = in.file() != nullptr && decodePartMet(in.file(), &version, meta, reason);
+        if (!read || version != kPartMetPartDirectory) {
+            if (UIGateway* out = ui()) {
+                out->printRaw("ERROR: %s not migrated: %s\n", recordPath.c_str(),
+                              read ? "not a flat part-directory record" : reason.c_str());
+            }
+            return false;
+        }
+    }
+    uint32_t number = numericPrefix(recordName);
+    uint32_t parts = meta.partCount();
+    OwnedString name = partDirectoryName(meta.name());
+    auto partName = [&](uint32_t j) {
+        OwnedString text;
+        text.format("%u.%u.part", number, j);
+        return text;
+    };
+    // A directory left by an interrupted move: no record, some part files.
+    auto unfinished = [&](const OwnedString& directory) {
+        OwnedString path;
+        path.format("%S%c%s", &directory, '/', recordName);
+        FileStatus status;
+        if (fs_status(path.c_str(), status)) return false;
+        for (uint32_t j = 1; j <= parts; j++) {
+            OwnedString part = partName(j);
+            path.format("%S%c%S", &directory, '/', &part);
+            if (fs_status(path.c_str(), status)) return true;
+        }
+        return false;
+    };
+    OwnedString directory;
+    directory.format("%s%c%S", tempDir, '/', &name);
+    int status = makeDirectory(directory.c_str());
+    for (int k = 1; status == EEXIST && !unfinished(directory) && k < INT32_MAX; k++) {
+        directory.format("%s%c%S%d", tempDir, '/', &name, k);
+        status = makeDirectory(directory.c_str());
+    }
+    if (status != 0 && status != EEXIST) {
+        if (UIGateway* out = ui()) {
+            out->printRaw("ERROR: %s not migrated: %s: %s\n", recordPath.c_str(), directory.c_str(),
+                          std::strerror(status));
+        }
+        return false;
+    }
+    OwnedString from, to;
+    for (uint32_t j = 1; j <= parts; j++) {
+        OwnedString part = partName(j);
+        from.format("%s%c%S", tempDir, '/', &part);
+        to.format("%S%c%S", &directory, '/', &part);
+        FileStatus there;
+        if (fs_status(from.c_str(), there)) fs_move(from.c_str(), to.c_str());
+    }
+    to.format("%S%c%s", &directory, '/', recordName);
+    if (fs_move(recordPath.c_str(), to.c_str()) != 0) {
+        if (UIGateway* out = ui()) out->printRaw("ERROR: %s not migrated: the record cannot move\n", recordPath.c_str());
+        return false;
+    }
+    if (movedRecord != nullptr) *movedRecord = to;
+    return true;
+}

@@ -1,0 +1,19 @@
+// CoreFlockHost: the program's host of its one gateway: settings from the
+// options record, real UDP sockets through networkProtocol, served by the
+// core's socket pool, and the core's task thread.
+#pragma once
+
+#include "overlay/flock_host.h"
+
+class CoreFlockHost : public FlockHost {
+public:
+    UniqueID ownId() override;
+    OwnedString baseDirectory() override;
+    bool savedUdpPort(int32_t* port) override;
+    void saveUdpPort(int32_t port) override;
+    i4_socket* openDatagramSocket(int port, int timeoutMs) override;
+    bool serveEndpoint(BlackUDPAnnex* endpoint) override;
+    void withdrawEndpoint(BlackUDPAnnex* endpoint) override;
+    void addTask(TimeSliceTask* task) override;
+    void removeTask(TimeSliceTask* task) override;
+};

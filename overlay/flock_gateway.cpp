@@ -1,0 +1,182 @@
+#include "overlay/flock_gateway.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "core/net/check_trailer.h"
+#include "core/net/ip_text.h"
+#include "core/net/udp_packet.h"
+#include "overlay/black_udp_annex.h"
+#include "overlay/contact_list.h"
+#include "overlay/flock_host.h"
+#include "overlay/flock_output.h"
+#include "overlay/flock_reply_server.h"
+#include "overlay/hello_requester.h"
+#include "overlay/opcodes.h"
+#include "overlay/requester.h"
+#include "v4ada/net/address.h"
+#include "v4ada/net/socket.h"
+
+FlockGateway::FlockGateway(FlockHost& host)
+    : host_(host),
+      self_(*this),
+      server_(*this),
+      cleaner_(*this),
+      booter_(*this),
+      explorers_(*this),
+      refresher_(*this) {}
+
+FlockGateway::~FlockGateway() { release(); }
+
+void FlockGateway::start() {
+    if (running_) return;
+    self_.load();
+    contacts_ = new ContactList(self_.id(), kBucketCapacity);
+    replyServer_ = new FlockReplyServer(*this);
+    running_ = true;
+    createUdpSocket(kUdpSocketTimeoutMs, kFlockMarker);
+    host_.addTask(replyServer_);
+    host_.addTask(&cleaner_);
+    host_.addTask(&refresher_);
+    booter_.loadContacts();
+}
+
+void FlockGateway::stop() {
+    if (!running_) return;
+    booter_.saveContacts(contacts_);
+    release();
+    self_.save();
+}
+
+void FlockGateway::release() {
+    stopping_ = true;
+    // Lookups end their requesters; those aimed at a given node have none.
+    explorers_.clear();
+    std::vector<uint64_t> left;
+    for (const auto& entry : requesters_) left.push_back(entry.first);
+    for (uint64_t serial : left)
+        if (Requester* requester = liveRequester(serial)) requester->finish();
+    withdrawEndpoint();
+    if (replyServer_ != nullptr) host_.removeTask(replyServer_);
+    host_.removeTask(&cleaner_);
+    host_.removeTask(&refresher_);
+    host_.removeTask(&booter_);
+    delete contacts_;
+    contacts_ = nullptr;
+    delete replyServer_;
+    replyServer_ = nullptr;
+    running_ = false;
+    stopping_ = false;
+}
+
+void FlockGateway::withdrawEndpoint() {
+    if (endpoint_ == nullptr) return;
+    endpoint_->disown();
+    host_.withdrawEndpoint(endpoint_);
+    endpoint_ = nullptr;
+}
+
+void FlockGateway::createUdpSocket(int timeoutMs, uint8_t marker) {
+    withdrawEndpoint();
+    i4_socket* socket = host_.openDatagramSocket(self_.udpPort(), timeoutMs);
+    if (socket == nullptr) {
+        flock_print_raw("ERROR: Couldn't create UDP socket.\n");
+        flock_print_raw("Please check your proxy settings.\n");
+        return;
+    }
+    if (self_.udpPort() == 0) {
+        // The system picked the port: that is the own port now.
+        i4_tcpip_address* local = socket->localAddress();
+        if (local != nullptr) self_.takeBoundPort(local->port());
+        delete local;
+    }
+    auto endpoint = new BlackUDPAnnex(socket, marker, this);
+    for (uint8_t opcode : {INODE_CONNECT, INODE_HELLO, INODE_ROUTE, INODE_SEARCH, INODE_PUBLISH, INODE_CHECK,
+                           INODE_CHECKREPLY, INODE_DEADNODE, INODE_GETNUMBUDDIES})
+        endpoint->setHandler(&server_, opcode);
+    for (uint8_t opcode : {INODE_ROUTEREPLY, INODE_HELLOREPLY, INODE_SEARCHRESULT, INODE_SEARCHEND,
+                           INODE_PUBLISHACK, INODE_CALLRELAYED, INODE_CALLFAILED})
+        endpoint->setHandler(replyServer_, opcode);
+    endpoint->setHandler(&booter_, INODE_CONNECTREPLY);
+    if (!host_.serveEndpoint(endpoint)) {
+        flock_print_raw("ERROR: Couldn't create UDP socket.\n");
+        return;
+    }
+    endpoint_ = endpoint;
+}
+
+void FlockGateway::blacklistNode(const Node* node) {
+    if (node == nullptr) return;
+    Node* listed = blacklist_.addOrUpdate(node);
+    blacklisted_.insert(addressKey(listed->ip, listed->port));
+    if (contacts_ != nullptr) contacts_->remove(node);
+}
+
+bool FlockGateway::isBlacklisted(uint32_t ip, int port) const { return blacklisted_.count(addressKey(ip, port)) > 0; }
+
+void FlockGateway::helloLookup() {
+    if (!running_ || stopping_) return;
+    (new HelloRequester(*this, self_.id(), kHelloWanted))->start();
+}
+
+void FlockGateway::sendCheck(const char* address, int port, int opcode) {
+    uint32_t ip = ipFromText(address);
+    if (ip != 0) sendCheck(ip, port, opcode);
+}
+
+void FlockGateway::sendCheck(uint32_t ip, int port, int opcode) {
+    if (endpoint_ == nullptr) return;
+    UDPPacket* packet = newPacket(ip, port, static_cast<uint8_t>(opcode), kCheckPayloadSize);
+    PacketBuffer* out = packet->buffer();
+    out->write_32(kCheckVersion);
+    ownNode().write(out);
+    for (int i = 0; i < 4; i++) out->write_32(static_cast<uint32_t>(rand()));
+    out->write_32(0);  // the trailer's place
+    messageCheckTrailer(out->data(), kCheckDatagramSize, kCheckTrailerSeed);
+    send(packet);
+}
+
+void FlockGateway::bootFrom(const char* address, int port) {
+    uint32_t ip = ipFromText(address);
+    if (ip != 0) booter_.bootFrom(ip, port);
+}
+
+uint32_t FlockGateway::estimatedUsers() {
+    if (contacts_ == nullptr) return 0;
+    double users = contacts_->estimateSize() * 3.5;
+    return users >= static_cast<double>(UINT32_MAX) ? UINT32_MAX : static_cast<uint32_t>(users);
+}
+
+uint32_t FlockGateway::estimatedFiles() {
+    if (contacts_ == nullptr) return 0;
+    uint64_t files = static_cast<uint64_t>(contacts_->estimateSize()) * static_cast<uint64_t>(directory_.count()) / 10;
+    return static_cast<uint32_t>(std::min<uint64_t>(files, UINT32_MAX));
+}
+
+UDPPacket* FlockGateway::newPacket(uint32_t ip, int port, uint8_t opcode, int payloadLength) {
+    uint8_t bytes[4];
+    ipToBytes(ip, bytes);
+    i4_tcpip_address address(bytes, port);
+    auto packet = new UDPPacket(1 + payloadLength, &address, endpoint_ != nullptr ? endpoint_->marker() : kFlockMarker);
+    packet->buffer()->write_8(opcode);
+    return packet;
+}
+
+void FlockGateway::send(UDPPacket* packet) {
+    if (endpoint_ != nullptr)
+        endpoint_->send(packet);
+    else
+        delete packet;
+}
+
+uint64_t FlockGateway::trackRequester(Requester* requester) {
+    uint64_t serial = ++nextSerial_;
+    requesters_.emplace(serial, requester);
+    return serial;
+}
+
+Requester* FlockGateway::liveRequester(uint64_t serial) const {
+    auto found = requesters_.find(serial);
+    return found != requesters_.end() ? found->second : nullptr;
+}

@@ -1,0 +1,330 @@
+#include "downloads/storage/comp_partial_file.h"
+
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/meta/special_tags.h"
+#include "downloads/storage/part_met.h"
+#include "downloads/storage/partial_file_fixture.h"
+#include "v4ada/file/fs.h"
+#include "v4ada/file/safe_file.h"
+
+namespace storage_test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uint64_t kPart = 9728000;
+constexpr uint64_t kCrumb = 486400;
+
+class PartDirectory : public PartialFileTest {
+protected:
+    std::string temp(const std::string& name) { return settings.temp + "/" + name; }
+    std::string incoming(const std::string& name) { return settings.incoming + "/" + name; }
+
+    // Creates a download of data and writes all of it (checked when the
+    // record has its hash set).
+    void fetch(CompPartialFile* file, const Bytes& data, const char* name, bool withHashes = true) {
+        ASSERT_TRUE(file->create(record(data, name, withHashes).get()));
+        putAll(file, data, 1300000, 3);
+        EXPECT_TRUE(file->nothingMissing());
+    }
+    // Reads the record of the download back as a loader does.
+    std::unique_ptr<FileMeta> loaded(const std::string& met) {
+        i4_safe_file in(met.c_str(), kFsRead);
+        auto meta = std::make_unique<FileMeta>();
+        uint8_t version = 0;
+        OwnedString reason;
+        EXPECT_NE(in.file(), nullptr) << met;
+        if (in.file() == nullptr) return nullptr;
+        EXPECT_TRUE(decodePartMet(in.file(), &version, *meta, reason)) << reason.c_str();
+        EXPECT_EQ(version, kPartMetPartDirectory);
+        meta->setPath(met.c_str());
+        return meta;
+    }
+    void setTime(const std::string& path, time_t when) {
+        struct utimbuf times = {when, when};
+        ASSERT_EQ(::utime(path.c_str(), &times), 0) << path;
+    }
+};
+
+TEST_F(PartDirectory, NewDownloadsGetDirectoriesNumberedWhenTaken) {
+    Bytes data = pattern_bytes(1000, 1);
+    fs::create_directories(temp("film.avi"));
+    fs::create_directories(temp("film.avi.1"));
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    ASSERT_TRUE(file->create(record(data, "film.avi").get()));
+    EXPECT_STREQ(file->partDirectory().c_str(), (temp("film.avi.2") + "/").c_str());
+    EXPECT_STREQ(file->metPath().c_str(), temp("film.avi.2/1.part.met").c_str());
+    EXPECT_TRUE(fs::is_empty(temp("film.avi.2")));  // parts appear at their first write
+    put(file.get(), data, 0, 10);
+    EXPECT_TRUE(file_exists(temp("film.avi.2/1.1.part")));
+
+    for (const char* odd : {"..", "a/b", ""}) {
+        Held<CompPartialFile> other(new CompPartialFile(&owner));
+        ASSERT_TRUE(other->create(record(data, odd).get())) << odd;
+        std::string dir = other->partDirectory().c_str();
+        EXPECT_EQ(dir.rfind(settings.temp + "/", 0), 0u) << odd;
+        EXPECT_EQ(dir.find('/', settings.temp.size() + 1), dir.size() - 1) << odd;
+    }
+    settings.temp = dir / "missing/temp";
+    Held<CompPartialFile> refused(new CompPartialFile(&owner));
+    EXPECT_FALSE(refused->create(record(data, "x.bin").get()));
+}
+
+TEST_F(PartDirectory, PartsHoldTheirBytesAndAssembleByteExact) {
+    Bytes data = pattern_bytes(2 * kPart + 1, 2);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    fetch(file.get(), data, "whole.bin", false);
+    std::string dir = file->partDirectory().c_str();
+    EXPECT_EQ(read_bytes(dir + "1.1.part"), Bytes(data.begin(), data.begin() + kPart));
+    EXPECT_EQ(read_bytes(dir + "1.3.part"), Bytes{data.back()});
+    ASSERT_TRUE(file->save(true));
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("whole.bin")), data);
+    EXPECT_FALSE(file_exists(dir));
+    EXPECT_EQ(sink.finalPath(), incoming("whole.bin"));
+}
+
+TEST_F(PartDirectory, RecordHasTheLayoutWithModificationTimesOfTrustedParts) {
+    Bytes data = pattern_bytes(kPart + kCrumb, 3);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    ASSERT_TRUE(file->create(record(data, "m.bin").get()));
+    put(file.get(), data, 0, kPart);  // part 0 complete and checked
+    put(file.get(), data, kPart, kPart + 100);
+    settle(file.get());
+    std::string dir = file->partDirectory().c_str();
+    setTime(dir + "1.1.part", 1700000001);
+    setTime(dir + "1.2.part", 1700000002);
+    ASSERT_TRUE(file->save(true));
+    PartDigests digests(data);
+    auto intTag = [](const std::string& name, int32_t v) {
+        return cat({u8(3), le16(uint16_t(name.size())), text(name), le32(uint32_t(v))});
+    };
+    auto stringTag = [](const std::string& name, const std::string& value) {
+        return cat({u8(2), le16(uint16_t(name.size())), text(name), counted_text(value)});
+    };
+    Bytes tags = cat({stringTag("\x01", "m.bin"), intTag("\x02", int32_t(data.size())),
+                      intTag("\x08", int32_t(kPart + 100)), stringTag("\x12", ""), intTag("\x18", 1),
+                      intTag("\x14", 0), intTag("0mod", 1700000001), intTag("1mod", 1700000002),
+                      intTag("\x09" "0", int32_t(kPart + 100)), intTag("\x0a" "0", int32_t(data.size()))});
+    Bytes expected = cat({u8(225), u8(2), le32(0), digests.fileHash, le32(10), tags, digests.hashSets()});
+    EXPECT_EQ(read_bytes(file->metPath().c_str()), expected);
+
+    // A part whose complete crumb is not yet checked is not trusted.
+    put(file.get(), data, kPart + 100, kPart + kCrumb - 1);
+    put(file.get(), data, kPart, kPart + kCrumb);  // nothing new
+    ASSERT_TRUE(file->save(true));
+    auto meta = loaded(file->metPath().c_str());
+    EXPECT_NE(meta->findTag("0mod"), nullptr);
+    EXPECT_EQ(meta->findTag("1mod"), nullptr);
+}
+
+TEST_F(PartDirectory, UnchangedPartsAreTrustedAndTouchedOnesCheckedAgain) {
+    Bytes data = pattern_bytes(3 * kPart, 4);
+    std::string met, dir;
+    {
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        ASSERT_TRUE(file->create(record(data, "t.bin").get()));
+        put(file.get(), data, 0, 2 * kPart);
+        put(file.get(), data, 2 * kPart, 2 * kPart + kCrumb);
+        settle(file.get());
+        ASSERT_TRUE(file->save(true));
+        met = file->metPath().c_str();
+        dir = file->partDirectory().c_str();
+        file->close();
+    }
+    // Part 2 is touched after the save.
+    FileStatus status;
+    ASSERT_TRUE(fs_status((dir + "1.2.part").c_str(), status));
+    setTime(dir + "1.2.part", status.modified + 5);
+
+    TestOwner second;
+    auto meta = loaded(met);
+    Held<CompPartialFile> file(new CompPartialFile(&second));
+    ASSERT_TRUE(file->load(meta.get(), 1));
+    file->withMeta([](FileMeta& meta) { EXPECT_EQ(meta.findTag("0mod"), nullptr); });  // consumed
+    BoolArray parts, crumbs;
+    file->partMap(parts);
+    file->crumbMap(crumbs);
+    EXPECT_TRUE(parts.get(0));
+    EXPECT_FALSE(parts.get(1));
+    EXPECT_TRUE(crumbs.get(40));  // the first crumb of part 2, unchanged
+    EXPECT_EQ(second.chooser.weight(0), -1);
+    EXPECT_EQ(file->bytesDone(), static_cast<int64_t>(2 * kPart + kCrumb));
+    EXPECT_TRUE(file->verify());
+    file->applyResults();
+    file->partMap(parts);
+    EXPECT_TRUE(parts.get(1));
+}
+
+// The final check finds one bad part that was trusted by its time: the
+// file is cut back, that part alone is fetched again.
+TEST_F(PartDirectory, OneBadPartIsReopenedAloneAfterTheFinalCheck) {
+    Bytes data = pattern_bytes(2 * kPart, 5);
+    std::string met, dir;
+    {
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        fetch(file.get(), data, "bad.bin");
+        ASSERT_TRUE(file->save(true));
+        met = file->metPath().c_str();
+        dir = file->partDirectory().c_str();
+        file->close();
+    }
+    FileStatus status;
+    ASSERT_TRUE(fs_status((dir + "1.2.part").c_str(), status));
+    {
+        Bytes part = read_bytes(dir + "1.2.part");
+        part[1234] ^= 0x10;
+        write_file(dir + "1.2.part", part);
+    }
+    setTime(dir + "1.2.part", status.modified);
+
+    TestOwner second;
+    auto meta = loaded(met);
+    Held<CompPartialFile> file(new CompPartialFile(&second));
+    ASSERT_TRUE(file->load(meta.get(), 1));
+    EXPECT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    output.takeText();
+    EXPECT_EQ(file->complete(), CompleteResult::kRefetch);
+    EXPECT_EQ(file->state(), PartialFile::kActive);
+    EXPECT_NE(output.takeText().find("Corrupted Download: bad.bin"), std::string::npos);
+    EXPECT_EQ(read_bytes(dir + "1.1.part"), Bytes(data.begin(), data.begin() + kPart));
+    EXPECT_EQ(fs::file_size(dir + "1.2.part"), kPart);
+    EXPECT_FALSE(file->nothingMissing());
+    file->applyResults();
+    EXPECT_EQ(file->gaps(), (std::vector<Gap>{{kPart, 2 * kPart}}));
+    EXPECT_EQ(second.chooser.weight(0), -1);
+    EXPECT_EQ(second.chooser.weight(20), 0);
+
+    putAll(file.get(), data, 2000000, 5);
+    ASSERT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("bad.bin")), data);
+}
+
+TEST_F(PartDirectory, AFailedAppendLosesNothingAndTheNextTryCompletes) {
+    Bytes data = pattern_bytes(3 * kPart - 10, 6);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    fetch(file.get(), data, "full.bin", false);
+    std::string dir = file->partDirectory().c_str();
+    file->setState(PartialFile::kFinishing);
+    {
+        FileSizeLimit disk(2 * kPart + kPart / 2);  // the third part does not fit
+        EXPECT_EQ(file->complete(), CompleteResult::kAssemblyFailed);
+    }
+    EXPECT_EQ(file->state(), PartialFile::kActive);
+    for (int i = 0; i < 3; i++) {
+        uint64_t start = i * kPart, end = std::min<uint64_t>(start + kPart, data.size());
+        EXPECT_EQ(read_bytes(dir + "1." + std::to_string(i + 1) + ".part"),
+                  Bytes(data.begin() + long(start), data.begin() + long(end)))
+            << i;
+    }
+    EXPECT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("full.bin")), data);
+}
+
+TEST_F(PartDirectory, AMissingPartFileIsMissingDataAnUnreadableOneNoVerdict) {
+    Bytes data = pattern_bytes(2 * kPart, 7);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    ASSERT_TRUE(file->create(record(data, "io.bin").get()));
+    std::string dir = file->partDirectory().c_str();
+    put(file.get(), data, 0, kPart);
+    put(file.get(), data, kPart, kPart + kCrumb);
+    // Before the checks run, part 1 vanishes and part 2 turns into
+    // something that cannot be read.
+    file->close();
+    fs::remove(dir + "1.1.part");
+    fs::remove(dir + "1.2.part");
+    fs::create_directory(dir + "1.2.part");
+    output.takeText();
+    settle(file.get());
+    EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, kPart}, {kPart + kCrumb, 2 * kPart}}));
+    std::string text = output.takeText();
+    EXPECT_NE(text.find("Data missing in io.bin at 0-9728000"), std::string::npos) << text;
+    EXPECT_NE(text.find("Error validating crumb: io.bin (9728000-10214400)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Corruption"), std::string::npos) << text;
+    EXPECT_EQ(file->bytesDone(), static_cast<int64_t>(kCrumb));
+    EXPECT_EQ(owner.chooser.entry(0).freeBytes, kCrumb);
+    EXPECT_TRUE(file->nothingMissing() == false);
+}
+
+TEST_F(PartDirectory, CancelRemovesTheDirectory) {
+    Bytes data = pattern_bytes(kPart + 5, 8);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    ASSERT_TRUE(file->create(record(data, "c.bin").get()));
+    put(file.get(), data, 0, kPart + 5);
+    settle(file.get());
+    ASSERT_TRUE(file->save(true));
+    std::string dir = file->partDirectory().c_str();
+    file->cancel();
+    EXPECT_FALSE(file_exists(dir));
+    EXPECT_EQ(sink.removed(), 1);
+}
+
+TEST_F(PartDirectory, FlatRecordsMoveIntoADirectoryOfTheirOwn) {
+    // A flat record 3.part.met for x.bin beside its parts; x.bin/ is taken
+    // by another download.
+    Bytes data = pattern_bytes(kPart + 1000, 9);
+    {
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        fetch(file.get(), data, "x.bin");
+        ASSERT_TRUE(file->save(true));
+        file->close();
+    }
+    fs::rename(temp("x.bin/1.part.met"), temp("3.part.met"));
+    fs::rename(temp("x.bin/1.1.part"), temp("3.1.part"));
+    fs::rename(temp("x.bin/1.2.part"), temp("3.2.part"));
+    write_file(temp("x.bin/1.part.met"), Bytes{225});
+    // An earlier move was interrupted after one part: x.bin1/ holds it.
+    fs::create_directories(temp("x.bin1"));
+    fs::rename(temp("3.2.part"), temp("x.bin1/3.2.part"));
+
+    OwnedString moved;
+    ASSERT_TRUE(migrateFlatRecord(settings.temp.c_str(), "3.part.met", &moved));
+    EXPECT_STREQ(moved.c_str(), temp("x.bin1/3.part.met").c_str());
+    EXPECT_TRUE(file_exists(temp("x.bin1/3.1.part")));
+    EXPECT_FALSE(file_exists(temp("3.part.met")));
+
+    auto meta = loaded(moved.c_str());
+    TestOwner second;
+    Held<CompPartialFile> file(new CompPartialFile(&second));
+    ASSERT_TRUE(file->load(meta.get(), 3));
+    EXPECT_STREQ(file->metPath().c_str(), moved.c_str());
+    EXPECT_TRUE(file->verify());
+    file->applyResults();
+    EXPECT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("x.bin")), data);
+}
+
+TEST_F(PartDirectory, AFlatRecordWhoseDirectoryCannotBeMadeStaysAsItIs) {
+    Bytes data = pattern_bytes(1000, 10);
+    {
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        fetch(file.get(), data, "y.bin");
+        ASSERT_TRUE(file->save(true));
+        file->close();
+    }
+    fs::rename(temp("y.bin/1.part.met"), dir / "2.part.met");
+    fs::rename(temp("y.bin/1.1.part"), dir / "2.1.part");
+    // The record's directory is not writable: its own name is a file.
+    write_file(dir / "blocker", Bytes{1});
+    std::string flat = dir / "blocker";
+    OwnedString moved;
+    EXPECT_FALSE(migrateFlatRecord((flat).c_str(), "2.part.met", &moved));
+    EXPECT_FALSE(migrateFlatRecord(dir.path().c_str(), "nothing.met", &moved));
+    EXPECT_TRUE(file_exists(dir / "2.part.met"));
+}
+
+}  // namespace
+}  // namespace storage_test
