@@ -23,7 +23,7 @@ void FclcHandler::handle(Message* message) {
             // The transfer side: its settings, then the door.
             if (TransferOptions* transfer = transferOptions()) {
                 transfer->load();
-                if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings(), PeerDoor::kStartupListenMs);
+                if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings().get(), PeerDoor::kStartupListenMs);
             }
             if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
             if (core)
