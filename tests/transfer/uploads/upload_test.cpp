@@ -26,11 +26,18 @@ protected:
         peer_ = connectPeer(1);
     }
     void TearDown() override {
-        // The owner's and the test's references go before the world.
+        finish();
+        UploadWorld::TearDown();
+    }
+
+    // The owner's and the test's references go (before the next case or
+    // the world).
+    void finish() {
         owner_.letGo = true;
         if (owner_.held) owner_.endUpload(owner_.held);
         if (upload_) upload_->release();
-        UploadWorld::TearDown();
+        upload_ = nullptr;
+        owner_.ended = 0;
     }
 
     // An upload of the bytes held by the owner and the test.
@@ -128,10 +135,7 @@ TEST_F(UploadTest, SetRangesTakesTheRequestAsTheRangesToServe) {
         EXPECT_EQ(ranges(), c.ranges) << c.what;
         EXPECT_EQ(upload_->position(), c.position) << c.what;
         drain(peer_);
-        owner_.letGo = true;
-        owner_.endUpload(upload_);
-        upload_->release();
-        upload_ = nullptr;
+        finish();
     }
 }
 
@@ -233,9 +237,7 @@ TEST_F(UploadTest, AShortReadOrAReadErrorEndsTheUploadWithItsText) {
         EXPECT_EQ(takeDebug(), c.text) << c.what;
         EXPECT_EQ(owner_.ended, 1) << c.what;
         EXPECT_TRUE(drain(peer_).empty()) << c.what;
-        upload_->release();
-        upload_ = nullptr;
-        owner_.ended = 0;
+        finish();
     }
 }
 
@@ -318,10 +320,7 @@ TEST_F(UploadTest, SpeedSetsThePacketSize) {
         EXPECT_EQ(upload_->chunkSize(), c.chunk) << c.what;
         EXPECT_NEAR(upload_->averageSpeed(), c.windows >= 8 ? c.bytesPerMs : c.bytesPerMs / 8, c.bytesPerMs / 1000)
             << c.what;
-        owner_.letGo = true;
-        owner_.endUpload(upload_);
-        upload_->release();
-        upload_ = nullptr;
+        finish();
     }
 }
 
@@ -436,9 +435,7 @@ TEST_F(UploadTest, APartialFileAnswersByItsReadCode) {
             EXPECT_EQ(ui_->printed(), std::vector<std::string>{c.printed}) << c.what;
         }
         EXPECT_EQ(owner_.ended, 1) << c.what;
-        upload_->release();
-        upload_ = nullptr;
-        owner_.ended = 0;
+        finish();
     }
 }
 
