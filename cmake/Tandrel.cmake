@@ -117,3 +117,21 @@ function(tandrel_fuzz_targets)
     set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 600)
   endforeach()
 endfunction()
+
+# Benchmarks: bench/<name>_bench.cpp -> <name>_bench in <build>/bench/.
+# Plain programs of the normal configuration only (no sanitizer, no
+# fuzzing): they are not tests, so the test command never runs them.
+# Their figures mean something only from a release build (build/release).
+function(tandrel_benchmarks)
+  if(TANDREL_SANITIZE OR TANDREL_TSAN OR TANDREL_FUZZ)
+    return()
+  endif()
+  file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*_bench.cpp)
+  foreach(src ${benches})
+    get_filename_component(base ${src} NAME_WE)
+    add_executable(${base} ${src})
+    target_include_directories(${base} PRIVATE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${base} PRIVATE ${TANDREL_ALL_LIBS})
+    set_target_properties(${base} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  endforeach()
+endfunction()

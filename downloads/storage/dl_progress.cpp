@@ -131,6 +131,9 @@ void DLProgress::gotCrumb(uint32_t crumb) {
         return;
     }
     CrumbEntry& entry = crumbs_[crumb];
+    // Already complete (a part's check marks every crumb of it): the order
+    // stays as it is.
+    if (entry.weight == CrumbEntry::kComplete && entry.ranges.empty()) return;
     entry.weight = CrumbEntry::kComplete;
     // A verified crumb misses nothing: no range of it is offered again.
     entry.ranges.clear();

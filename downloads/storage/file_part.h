@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "downloads/storage/descriptor_cache.h"
+#include "downloads/storage/part_check.h"
 #include "v4ada/string/owned_string.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
@@ -45,6 +46,12 @@ public:
     // Writes [start, start + length) of the target (one pwrite, no flush);
     // false when not all was written ("Not all written(%d,%d)\n").
     bool write(const void* buffer, uint64_t start, uint32_t length);
+    // The MD4 of [a, b) of the target, read in large blocks without moving
+    // any position: kMatch with the digest when all of it was read;
+    // kMissing with readableEnd when the file is missing or ends first;
+    // kUnreadable on a read error or a range outside the part ("ERROR in
+    // FilePart::hash(...)").
+    CheckOutcome digest(uint64_t a, uint64_t b, uint8_t* out, uint64_t* readableEnd);
 
     uint64_t base() const { return base_; }
     uint64_t start() const { return start_; }

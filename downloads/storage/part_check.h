@@ -51,8 +51,3 @@ struct PartCheck {
 
 // Reads and digests what the check names, filling in the outcomes.
 void runCheck(PartCheck& check);
-
-// The MD4 of [start, end) of the target read from the part's file. Returns
-// kMatch when all of it was read (digest set), kMissing with readableEnd,
-// or kUnreadable.
-CheckOutcome digestRange(FilePart& part, uint64_t start, uint64_t end, uint8_t* digest, uint64_t* readableEnd);

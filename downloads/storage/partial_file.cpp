@@ -225,10 +225,10 @@ void PartialFile::checkLoadedParts() {
             if (part.changed()) continue;
             if (!GapList::overlaps(part.start(), part.end())) {
                 verifiedParts_.set(p, true);
+                // The chooser took these gap-free crumbs as complete already.
                 for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
                     if (!verifiedCrumbs_.get(c)) events.notices.push_back(c);
                     verifiedCrumbs_.set(c, true);
-                    events.progress.push_back({Events::kGot, c, {}});
                 }
                 marked = true;
                 continue;
@@ -244,10 +244,6 @@ void PartialFile::checkLoadedParts() {
     UniqueID hash = fileHash();
     for (uint32_t crumb : events.notices) {
         if (uploads) uploads->sendHaveNotice(hash, crumb);
-    }
-    DLProgress* progress = owner_ ? owner_->progress() : nullptr;
-    for (const auto& event : events.progress) {
-        if (progress) progress->gotCrumb(event.crumb);
     }
     if (marked) share();
 }
@@ -493,13 +489,13 @@ bool PartialFile::verify() {
     return ran == 0 || unreadable < ran;
 }
 
-void PartialFile::applyResults() {
+bool PartialFile::applyResults() {
     std::vector<std::unique_ptr<PartCheck>> results;
     {
         SysMutexGuard guard(&resultsMutex_);
         results.swap(results_);
     }
-    if (results.empty()) return;
+    if (results.empty()) return false;
     Events events;
     UniqueID hash;
     {
@@ -530,6 +526,7 @@ void PartialFile::applyResults() {
     }
     submitChecks(events.checks);
     if (events.verified) share();
+    return true;
 }
 
 void PartialFile::applyPart(const PartCheck& check, Events& events) {
@@ -920,7 +917,7 @@ bool PartialFile::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests)
         uint64_t start = static_cast<uint64_t>(p) * kPartSize;
         uint64_t end = std::min(start + kPartSize, size_);
         uint64_t readable = 0;
-        CheckOutcome outcome = digestRange(whole, start, end, digests[p].bytes(), &readable);
+        CheckOutcome outcome = whole.digest(start, end, digests[p].bytes(), &readable);
         if (outcome == CheckOutcome::kUnreadable) return false;
         // A short file: what is missing cannot match, the digest stays zero.
         if (outcome == CheckOutcome::kMissing) digests[p] = Md4Hash();

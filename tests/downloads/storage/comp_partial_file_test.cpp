@@ -51,6 +51,14 @@ protected:
     }
 };
 
+TEST(PartDirectoryNames, StayOneComponentInsideTheTemporaryDirectory) {
+    struct Case {
+        std::string name, directory;
+    } cases[] = {{"film.avi", "film.avi"}, {"..", "__"}, {".", "_"},       {"", "_"},
+                 {"a/../b", "a_.._b"},     {"/", "_"},   {std::string(300, 'x'), std::string(200, 'x')}};
+    for (const Case& c : cases) EXPECT_STREQ(partDirectoryName(c.name.c_str()).c_str(), c.directory.c_str()) << c.name;
+}
+
 TEST_F(PartDirectory, NewDownloadsGetDirectoriesNumberedWhenTaken) {
     Bytes data = pattern_bytes(1000, 1);
     fs::create_directories(temp("film.avi"));

@@ -174,6 +174,46 @@ TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
     EXPECT_EQ(read_bytes(incoming("fallback.bin")), data);
 }
 
+TEST_F(SingleFile, KnownCrumbHashesAreNeverReplaced) {
+    Bytes data = pattern_bytes(3 * kCrumb, 15);
+    Held<PartialFile> file(make());
+    ASSERT_TRUE(file->create(record(data, "known.bin").get()));
+    PartDigests other(data);
+    other.crumbs[1][3] ^= 0x20;  // a later answer disagrees about crumb 1
+    ByteReader answer(other.hashSets());
+    EXPECT_TRUE(file->setHashSetWithCrumbs(answer.file()));
+    put(file.get(), data, kCrumb, 2 * kCrumb);
+    settle(file.get());
+    EXPECT_EQ(owner.chooser.weight(1), -1);
+    EXPECT_FALSE(file->overlaps(kCrumb, 2 * kCrumb));
+}
+
+// Offsets near 4 GiB: the last part ends past 2^32 when computed as
+// (i + 1) x 9,728,000, and the dump shows offsets above 2^31 unsigned.
+TEST_F(SingleFile, TheLargestFileWorksNearFourGiB) {
+    const uint64_t size = 0xFFFFFFFFull;
+    auto meta = std::make_unique<FileMeta>();
+    meta->setName("huge.bin");
+    meta->setSize(static_cast<uint32_t>(size));
+    Held<PartialFile> file(make());
+    ASSERT_TRUE(file->create(meta.get()));
+    EXPECT_EQ(file->partCount(), 442u);
+    EXPECT_EQ(owner.chooser.crumbCount(), 8831u);
+    Bytes tail = pattern_bytes(3 * kCrumb, 16);
+    const uint64_t from = size - tail.size();
+    ByteReader reader(tail);
+    EXPECT_EQ(file->write(reader.file(), from, size), WriteResult::kMissing);
+    EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, from}}));
+    Bytes back(tail.size());
+    EXPECT_EQ(file->read(back.data(), from, size), 0);
+    EXPECT_EQ(back, tail);
+    output.takeText();
+    file->dump();
+    EXPECT_EQ(output.takeText(), "\n#   (start- end)\n(1) (0-" + std::to_string(from) + ")\n\n\n");
+    // The last crumb is short and ends at the size.
+    EXPECT_EQ(owner.chooser.entry(8830).ranges, (std::vector<Gap>{{8830 * kCrumb, size}}));
+}
+
 TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
     Bytes data = pattern_bytes(2 * kPart + 10, 7);
     Held<PartialFile> file(make());
