@@ -22,10 +22,11 @@
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/transfer_ui.h"
-#include "transfer/hub/transfer_handler.h"
+#include "transfer/friends/friend_list.h"
+#include "transfer/hub/transfer_gateway.h"
+#include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
-#include "transfer/peer/peer_door.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/dir_lock.h"
 #include "v4ada/file/fs.h"
@@ -64,6 +65,7 @@ void start_remote_mode() {
     gRemoteUI = remote;
     setCurrentUI(remote);
     core->setUI(remote);
+    if (TransferGateway* transfer = transferGateway()) transfer->setUI(remote);
 }
 
 // After the core has stopped (no door, no controller is left): the console
@@ -72,6 +74,7 @@ void end_remote_mode() {
     if (!gRemoteUI) return;
     setCurrentUI(gConsoleUI);
     if (CoreThread* core = coreThread()) core->setUI(gConsoleUI);
+    if (TransferGateway* transfer = transferGateway()) transfer->setUI(gConsoleUI);
     delete gRemoteUI;
     gRemoteUI = nullptr;
 }
@@ -190,8 +193,15 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     ShutdownStep noClientPool(ClientPool::destroyInstance);
+    FriendList::createInstance();
+    ShutdownStep noFriends(FriendList::destroyInstance);
+    MessagePool::createInstance();
+    ShutdownStep noMessages(MessagePool::destroyInstance);
     TransferOptions::createInstance();
     ShutdownStep noTransferOptions(TransferOptions::destroyInstance);
+    TransferGateway::createInstance();
+    ShutdownStep noTransferHub(TransferGateway::destroyInstance);
+    TransferGateway* transfer = transferGateway();
     CoreThread::createInstance();
     ShutdownStep noCore(CoreThread::destroyInstance);
     CoreThread* core = coreThread();
@@ -209,10 +219,12 @@ int app_main() {
     seed_random();
     // The console hears the notifications.
     core->setUI(ui.get());
-    setCurrentTransferUI(ui.get());
-    ShutdownStep noNotifications([core] {
+    transfer->setUI(ui.get());
+    // Hashing of shared files ends when the client quits.
+    transfer->setKeepRunning(keep_running);
+    ShutdownStep noNotifications([core, transfer] {
         core->setUI(nullptr);
-        setCurrentTransferUI(nullptr);
+        transfer->setUI(nullptr);
     });
 
     // The core's start-up steps: pref.met (and the skin it names), the
@@ -239,14 +251,16 @@ int app_main() {
     // The task thread. The interpreter takes its lines from the bus.
     client->subscribe(messageQ);
     if (!core->start()) error_at(__FILE__, __LINE__)("Couldn't start the task thread");
+    // The transfer hub: its bus codes and the sides it provides. Its
+    // shutdown runs once every other thread has ended (below); after a
+    // normal shutdown it has nothing left to do.
+    transfer->init();
+    ShutdownStep hubDown([transfer] { transfer->shutdown(); });
     // Nothing below goes while another thread may still use it.
     ShutdownStep threadsEnded([core] {
         core->join();
         threads_wait_all();
     });
-    // The transfer side's bus codes.
-    TransferHandler transferHandler;
-    transferHandler.registerAll(messageQ);
     client->pager()->setLinesPerPage(options->screenLines());
     adminSettings()->load(options);
 
@@ -281,17 +295,13 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
-    // The remote-control and transfer settings go into the options record
-    // before pref.met is written.
+    // The remote-control settings, and the transfer side with its files and
+    // settings, go into the options record before pref.met is written.
     adminSettings()->save(options);
-    transferOptions()->save();
+    transfer->shutdown();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
     const bool saved = core->stop();
-    // Peers left the pool with the socket pool; a door that never listened
-    // was never in it.
-    closePeerDoor();
-    transferHandler.unregisterAll(messageQ);
     // The administration door and its controllers went with the pool too.
     end_remote_mode();
     ui->log("%s", kLogEndLine);

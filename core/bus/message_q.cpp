@@ -61,6 +61,24 @@ bool MessageQ::tick(int /*elapsedMs*/) {
     return true;
 }
 
+void MessageQ::discardPending(MessageHandler* handler) {
+    if (!handler) return;
+    LL taken;
+    {
+        LLsafeGuard hold(&queue);
+        LL kept;
+        while (void* element = queue.LL::removeAt(0)) {
+            auto* message = static_cast<Message*>(element);
+            (handlers[message->code] == handler ? taken : kept).append(message);
+        }
+        while (void* element = kept.removeAt(0)) queue.LL::append(element);
+    }
+    while (void* element = taken.removeAt(0)) {
+        std::unique_ptr<Message> message(static_cast<Message*>(element));
+        handler->discard(message.get());
+    }
+}
+
 void message_bus_create() {
     if (!messageQ) messageQ = new MessageQ;
 }

@@ -31,6 +31,10 @@ public:
     // Handles the oldest message; false when there was none or it had no
     // handler. The elapsed time is not used.
     bool tick(int elapsedMs) override;
+    // Takes every queued message of the handler's codes off the queue and
+    // hands it to its discard, oldest first (shutdown, once the task
+    // thread has stopped, before the handler goes).
+    void discardPending(MessageHandler* handler);
 
 private:
     LLsafe queue;

@@ -182,6 +182,33 @@ TEST(MessageQTest, DestroyingTheBusFreesQueuedRecordsNotTheirData) {
     EXPECT_EQ(data, 3);
 }
 
+TEST(MessageQTest, PendingMessagesOfAHandlerAreDiscardedInOrderAndTheRestStay) {
+    class Discarding : public RecordingHandler {
+    public:
+        using RecordingHandler::RecordingHandler;
+        void discard(Message* message) override { dropped.push_back(message->code); }
+        std::vector<int> dropped;
+    };
+    Log log;
+    Discarding mine('m', &log);
+    RecordingHandler other('o', &log);
+    MessageQ bus;
+    bus.setHandler(&mine, MSG_START_DOWNLOAD);
+    bus.setHandler(&mine, MSG_RESCHEDULE);
+    bus.setHandler(&other, MSG_CHECK_DISK_SPACE);
+    bus.post(MSG_START_DOWNLOAD, nullptr);
+    bus.post(MSG_CHECK_DISK_SPACE, nullptr);
+    bus.post(MSG_RESCHEDULE, nullptr);
+    bus.post(MSG_CHECK_DISK_SPACE, nullptr);
+    bus.discardPending(&mine);
+    bus.discardPending(nullptr);
+    EXPECT_EQ(mine.dropped, (std::vector<int>{MSG_START_DOWNLOAD, MSG_RESCHEDULE}));
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_FALSE(bus.tick(0));
+    EXPECT_EQ(log, (Log{{'o', MSG_CHECK_DISK_SPACE}, {'o', MSG_CHECK_DISK_SPACE}}));
+}
+
 TEST(MessageQTest, ProcessBusIsMadeAndDestroyedExplicitly) {
     ASSERT_EQ(messageQ, nullptr);
     message_bus_create();
