@@ -209,9 +209,14 @@ public:
     void gotFriendDirs(UserMeta* friendUser) override;
     void gotMessage(MessageSession* session, const char* text) override;
     void sessionChanged(MessageSession* session) override;
+    // Counted, not logged (slots change at every upload).
+    void uploadSlotChanged(UploadSlot*) override { slotChanges++; }
+    void uploadSlotRemoved(UploadSlot*) override { slotRemovals++; }
     CallLog* log;
     // The session of the last gotMessage or sessionChanged.
     MessageSession* lastSession = nullptr;
+    int slotChanges = 0;
+    int slotRemovals = 0;
 };
 
 // Every fake, installed as the process-wide side while it lives.

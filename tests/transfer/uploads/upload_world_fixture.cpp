@@ -1,6 +1,8 @@
 #include "transfer/uploads/upload_world_fixture.h"
 
 #include "core/bus/message_q.h"
+#include "core/net/connection.h"
+#include "core/net/socket_pool.h"
 #include "core/meta/file_meta.h"
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
@@ -8,7 +10,9 @@
 #include "core/startup/network_setup.h"
 #include "support/files.h"
 #include "transfer/options/transfer_options.h"
+#include "downloads/storage/download_services.h"
 #include "transfer/peer/client_pool.h"
+#include "transfer/peer/iclt_opcodes.h"
 #include "transfer/peer/peer.h"
 #include "v4ada/threads/linux/threads.h"
 
@@ -104,6 +108,70 @@ std::string UploadWorld::takeDebug() {
     std::string fresh = all.substr(debugSeen_);
     debugSeen_ = all.size();
     return fresh;
+}
+
+bool RecordingQueueHost::slotHasUser(const UserMeta& user) {
+    for (const UserMeta& held : inSlots)
+        if (held.sameUser(&user)) return true;
+    return false;
+}
+
+namespace {
+// A connection that only takes room in the socket pool.
+class IdleConnection : public Connection {
+public:
+    IdleConnection() { setSocket(new support::FakeSocket()); }
+    bool doTask() override { return false; }
+};
+}  // namespace
+
+void UploadPoolWorld::SetUp() {
+    UploadWorld::SetUp();
+    pool_ = std::make_unique<UploadPool>();
+    // A line neither empty nor full: the tuner tries nothing.
+    coreOptions()->setUploadLimit(10.0);
+    pool_->tuner().setSendRate([] { return 9.2; });
+    clientPool()->addHandler(pool_.get());
+    setPeerUploads(pool_.get());
+    downloadServices().uploads = pool_.get();
+}
+
+void UploadPoolWorld::TearDown() {
+    // Peers go while the pool follows them; then the pool.
+    link_.reset();
+    setPeerUploads(nullptr);
+    downloadServices().uploads = nullptr;
+    pool_.reset();
+    UploadWorld::TearDown();
+}
+
+void UploadPoolWorld::shareTwoFiles() {
+    hub_->hashed = true;
+    shareFile(hashOf(1), "one.bin", patternBytes(kBig, 1), 0);
+    shareFile(hashOf(2), "two.bin", patternBytes(kBig, 2), 0);
+}
+
+void UploadPoolWorld::askPart(Peer* peer, const UniqueID& hash, uint32_t start, uint32_t end) {
+    const uint32_t starts[3] = {start, 0, 0};
+    const uint32_t ends[3] = {end, 0, 0};
+    pool_->partRequest(peer, hash, starts, ends);
+}
+
+void UploadPoolWorld::tickPool(int ms) {
+    clock_.advanceMs(ms);
+    pool_->tick(ms);
+}
+
+std::vector<int> UploadPoolWorld::controls(Peer* peer, int services) {
+    for (int i = 0; i < services; i++) link_->serve();
+    std::vector<int> out;
+    for (const Frame& frame : link_->frames(peer))
+        if (frame.opcode != ICLT_DATA) out.push_back(frame.opcode);
+    return out;
+}
+
+void UploadPoolWorld::fillCoreWith(int connections) {
+    for (int i = 0; i < connections; i++) core_->socketPool()->add(new IdleConnection());
 }
 
 }  // namespace uploadtest

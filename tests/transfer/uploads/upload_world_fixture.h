@@ -19,6 +19,8 @@
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "support/upload_fakes.h"
+#include "transfer/uploads/upload_pool.h"
+#include "transfer/uploads/upload_queue.h"
 #include "v4ada/time/clock_source.h"
 
 class CoreThread;
@@ -68,6 +70,48 @@ protected:
     support::FakeDialer dialer_;
     CoreThread* core_ = nullptr;
     size_t debugSeen_ = 0;
+};
+
+// What the upload queue asks of the pool, recorded: the rank notices, the
+// users the slots hold and the slots' entries for uploadq.dat.
+class RecordingQueueHost : public QueueHost {
+public:
+    bool slotHasUser(const UserMeta& user) override;
+    void addRankNotice(Peer* connection, uint32_t rank) override { ranks.push_back(rank), notified.push_back(connection); }
+    void slotEntries(std::vector<UploadqEntry>& out) override { out = slots; }
+
+    std::vector<uint32_t> ranks;
+    std::vector<Peer*> notified;
+    std::vector<UserMeta> inSlots;
+    std::vector<UploadqEntry> slots;
+};
+
+// The upload pool in the world: made with two slots, following the peer
+// pool's events and taking the peer protocol's upload messages; the test
+// ticks it.
+class UploadPoolWorld : public UploadWorld {
+protected:
+    // The size of the files shareTwoFiles shares.
+    static constexpr uint32_t kBig = 1u << 20;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Hashing is done, and two files of kBig bytes of priority 0 are
+    // shared: one.bin (hash 1) and two.bin (hash 2).
+    void shareTwoFiles();
+
+    // ICLT_PART_REQUEST of one range of the file from the peer.
+    void askPart(Peer* peer, const UniqueID& hash, uint32_t start, uint32_t end);
+    // One pool tick after the clock moved ms.
+    void tickPool(int ms);
+    // The opcodes of the frames the peer wrote (after a few services, so
+    // that an upload keeps going), data frames left out.
+    std::vector<int> controls(Peer* peer, int services = 3);
+    // Connections that only take room in the core's socket pool.
+    void fillCoreWith(int connections);
+
+    std::unique_ptr<UploadPool> pool_;
 };
 
 }  // namespace uploadtest
