@@ -76,6 +76,9 @@ void CoreThread::build() {
 
     auto pool = std::make_unique<STSocketPool>(options);
     pool->setTextLookup(&skinText);
+    // A post on the bus ends the pool's wait and the pause at once.
+    pool->setWakeup(wakeup());
+    bus->setWakeup(wakeup());
     auto connector = std::make_unique<PeerConnector>(pool.get());
     STSocketPool* task = pool.get();
     {
@@ -103,7 +106,10 @@ bool CoreThread::stop() {
 
 void CoreThread::release() {
     // Runs with no body, so the task lists are ours.
-    if (bus_) removeTask(bus_);
+    if (bus_) {
+        removeTask(bus_);
+        bus_->setWakeup(nullptr);  // the bus may outlive this thread
+    }
     bus_ = nullptr;
     std::unique_ptr<STSocketPool> pool;
     std::unique_ptr<PeerConnector> connector;

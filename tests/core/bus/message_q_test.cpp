@@ -66,6 +66,29 @@ TEST(MessageQTest, OneMessagePerTickInPostingOrderUrgentFirst) {
     EXPECT_EQ(log, (Log{{'a', MSG_LOAD_STATE}, {'a', MSG_COMMAND_LINE}, {'b', MSG_RESCHEDULE}}));
 }
 
+// A post wakes the task thread; the bus's tick takes the signal before it
+// looks at its queue, and leaves it set while messages remain.
+TEST(MessageQTest, PostsSignalTheWakeupAndTicksTakeIt) {
+    TaskWakeup wakeup;
+    MessageQ bus;
+    Log log;
+    RecordingHandler a('a', &log);
+    bus.setHandler(&a, MSG_COMMAND_LINE);
+    bus.setWakeup(&wakeup);
+    EXPECT_FALSE(wakeup.wait(0));
+    bus.post(MSG_COMMAND_LINE, nullptr);
+    bus.post(MSG_COMMAND_LINE, nullptr);
+    EXPECT_TRUE(wakeup.wait(0));
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_TRUE(wakeup.wait(0));  // one message is left
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_FALSE(wakeup.wait(0));
+    bus.setWakeup(nullptr);
+    bus.post(MSG_COMMAND_LINE, nullptr);
+    EXPECT_FALSE(wakeup.wait(0));
+    EXPECT_TRUE(bus.tick(0));
+}
+
 TEST(MessageQTest, MessageWithoutHandlerIsReportedAndDropped) {
     MessageQ bus;
     Log log;
