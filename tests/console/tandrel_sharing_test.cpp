@@ -41,17 +41,10 @@ std::vector<std::pair<std::string, std::string>> knownRecords(const std::string&
     return out;
 }
 
-// Output to a pipe reaches the test when the console flushes it, after
-// each command: commands go in until the hashing thread's last line is
-// out (a bounded number of round trips).
+// Lines the hashing thread prints between commands reach a pipe as they
+// are printed: no command is needed to push them out.
 bool waitForSharesLoaded(TandrelProcess& process) {
-    for (int round = 0; round < 2000; round++) {
-        if (process.raw().find("Done loading shared files.") != std::string::npos) return true;
-        std::string mark = "tick" + std::to_string(round);
-        process.write("echo " + mark + "\n");
-        if (!process.waitFor(mark, kWaitMs)) return false;
-    }
-    return false;
+    return process.waitForRaw("Done loading shared files.", kWaitMs);
 }
 
 }  // namespace
