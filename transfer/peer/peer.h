@@ -63,6 +63,8 @@ public:
     bool isDroppable() const { return persistent_ && useCount_ <= 0; }
     // A kept connection never times out; keeping also restarts the count.
     void setKeep(bool keep);
+    // The idle count starts again from ms.
+    void setIdleMs(int32_t ms) { idleMs_ = ms; }
     // Dropped at its next service.
     void markForClose() { markCloseNow(); }
     // 0 means the socket's remote address; the value becomes the user's
@@ -73,6 +75,9 @@ public:
     void checkAddress();
 
     UserMeta* user() { return &user_; }
+    // The address the socket is connected to, whatever the user claims;
+    // the remote address when the socket does not tell.
+    uint32_t socketIp();
     int32_t prValue() const { return prValue_; }
     int32_t useCount() const { return useCount_; }
     int32_t idleMs() const { return idleMs_; }
