@@ -41,12 +41,6 @@ std::vector<std::pair<std::string, std::string>> knownRecords(const std::string&
     return out;
 }
 
-// Lines the hashing thread prints between commands reach a pipe as they
-// are printed: no command is needed to push them out.
-bool waitForSharesLoaded(TandrelProcess& process) {
-    return process.waitForRaw("Done loading shared files.", kWaitMs);
-}
-
 }  // namespace
 
 TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
@@ -61,7 +55,7 @@ TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
     ASSERT_TRUE(hashFileParts(hash.bytes(), file.c_str(), kPartSizeKiB, nullptr));
 
     ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
-    ASSERT_TRUE(waitForSharesLoaded(process_)) << process_.raw();
+    ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
     EXPECT_NE(process_.raw().find("Loading shared files...\n"), std::string::npos);
 
     // A peer asks for the shared file's name by its hash.
@@ -93,7 +87,7 @@ TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
     ASSERT_EQ(::utime(file.c_str(), &times), 0);
     TandrelProcess second;
     ASSERT_TRUE(second.start(dir_, {}, TandrelProcess::Mode::kPipes));
-    ASSERT_TRUE(waitForSharesLoaded(second)) << second.raw();
+    ASSERT_TRUE(wait_for_shares_loaded(second, kWaitMs)) << second.raw();
     second.write("q\ny\n");
     second.closeInput();
     ASSERT_TRUE(second.waitExit(kWaitMs));
