@@ -143,6 +143,9 @@ public:
     uint32_t number() const { return number_; }
     int64_t bytesDone() const;
     bool hashSetKnown() const;
+    // Nothing more to ask for: the crumb hashes are complete, or they were
+    // dropped for this run and no answer would be taken.
+    bool crumbHashesComplete() const;
     bool crumbHashesDropped() const;
     UniqueID fileHash() const;
     OwnedString name() const;
