@@ -7,7 +7,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "console/app/shutdown_step.h"
 #include "console/cli/flock_clc.h"
 #include "console/remote/admin_settings.h"
 #include "console/remote/flock_tcp_ui.h"
@@ -20,11 +22,13 @@
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/transfer_ui.h"
-#include "transfer/hub/transfer_handler.h"
+#include "transfer/friends/friend_list.h"
+#include "transfer/hub/transfer_gateway.h"
+#include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
-#include "transfer/peer/peer_door.h"
 #include "v4ada/error/error.h"
+#include "v4ada/file/dir_lock.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/init/init_class.h"
 #include "v4ada/threads/linux/threads.h"
@@ -61,6 +65,7 @@ void start_remote_mode() {
     gRemoteUI = remote;
     setCurrentUI(remote);
     core->setUI(remote);
+    if (TransferGateway* transfer = transferGateway()) transfer->setUI(remote);
 }
 
 // After the core has stopped (no door, no controller is left): the console
@@ -69,6 +74,7 @@ void end_remote_mode() {
     if (!gRemoteUI) return;
     setCurrentUI(gConsoleUI);
     if (CoreThread* core = coreThread()) core->setUI(gConsoleUI);
+    if (TransferGateway* transfer = transferGateway()) transfer->setUI(gConsoleUI);
     delete gRemoteUI;
     gRemoteUI = nullptr;
 }
@@ -141,52 +147,120 @@ bool app_argument(const char* text) {
 }
 
 int app_main() {
-    // Writes to a closed peer fail with an error instead of a signal.
+    // Writes to a closed peer fail with an error instead of a signal, and
+    // so do writes beyond the file-size limit (EFBIG, reported like a full
+    // disk) instead of killing the process.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    ShutdownStep flushOutput([] { fflush(stdout); });
     // Init classes.
     init_all_classes();
-    // The texts of the skin and the names of the special tags.
+    ShutdownStep uninitClasses(uninit_all_classes);
+
+    // One client per base directory: a second one would delete the first
+    // one's temporary files mid-save and truncate its log. Taken before
+    // any file there is touched.
+    OwnedString baseDir;
+    if (!fs_current_dir(baseDir)) baseDir = ".";
+    DirectoryLock baseLock;
+    switch (baseLock.acquire(baseDir.c_str(), kBaseLockFileName)) {
+        case DirectoryLock::Result::kLocked:
+            break;
+        case DirectoryLock::Result::kHeldElsewhere:
+            error_at(__FILE__, __LINE__)("Another tandrel is running in %s (it holds %s); this one ends",
+                                         baseDir.c_str(), baseLock.path().c_str());
+            break;
+        case DirectoryLock::Result::kFailed:
+            error_at(__FILE__, __LINE__)("%s cannot be locked (%s)", baseLock.path().c_str(),
+                                         baseLock.reason().c_str());
+            break;
+    }
+
+    // The texts of the default skin (the options may name another one) and
+    // the names of the special tags.
     XMLStringTable::createInstance();
+    ShutdownStep noStringTable(XMLStringTable::destroyInstance);
     loadUIStrings();
     initSpecialTags();
+    ShutdownStep noSpecialTags(resetSpecialTags);
 
     message_bus_create();
+    ShutdownStep noBus(message_bus_destroy);
     CoreOptions::createInstance();
+    ShutdownStep noOptions(CoreOptions::destroyInstance);
     AdminSettings::createInstance();
+    ShutdownStep noAdminSettings(AdminSettings::destroyInstance);
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
+    ShutdownStep noClientPool(ClientPool::destroyInstance);
+    FriendList::createInstance();
+    ShutdownStep noFriends(FriendList::destroyInstance);
+    MessagePool::createInstance();
+    ShutdownStep noMessages(MessagePool::destroyInstance);
     TransferOptions::createInstance();
+    ShutdownStep noTransferOptions(TransferOptions::destroyInstance);
+    TransferGateway::createInstance();
+    ShutdownStep noTransferHub(TransferGateway::destroyInstance);
+    TransferGateway* transfer = transferGateway();
     CoreThread::createInstance();
+    ShutdownStep noCore(CoreThread::destroyInstance);
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
 
     // The console's loads and saves.
     FclcHandler handler;
     handler.subscribe(messageQ);
-    // The command interpreter with its table.
-    FlockCLC* client = new FlockCLC(STDIN_FILENO);
-    consoleClient.store(client);
-    consoleServant.store(client);
     // The console user interface receives every printed line.
-    FclcUI* ui = new FclcUI();
-    ui->setPageSink(client->pager());
-    client->setConsoleUI(ui);
-    setCurrentUI(ui);
-    gConsoleUI = ui;
-
+    auto ui = std::make_unique<FclcUI>();
+    setCurrentUI(ui.get());
+    ShutdownStep noCurrentUI([] { setCurrentUI(nullptr); });
+    gConsoleUI = ui.get();
+    ShutdownStep noConsoleUI([] { gConsoleUI = nullptr; });
     seed_random();
     // The console hears the notifications.
-    core->setUI(ui);
-    setCurrentTransferUI(ui);
-    install_signal_handlers(true);
+    core->setUI(ui.get());
+    transfer->setUI(ui.get());
+    // Hashing of shared files ends when the client quits.
+    transfer->setKeepRunning(keep_running);
+    ShutdownStep noNotifications([core, transfer] {
+        core->setUI(nullptr);
+        transfer->setUI(nullptr);
+    });
 
-    // The core: options and pref.met, filters, the task thread. The
-    // interpreter takes its lines from the bus.
+    // The core's start-up steps: pref.met (and the skin it names), the
+    // network protocol, filters.txt, the socket pool. An unreadable
+    // pref.met ends the start-up here, with nothing written.
+    core->build();
+
+    // The command interpreter with its table, whose help texts come from
+    // the skin now in force.
+    auto client = std::make_unique<FlockCLC>(STDIN_FILENO);
+    consoleClient.store(client.get());
+    consoleServant.store(client.get());
+    ShutdownStep noInterpreter([] {
+        consoleServant.store(nullptr);
+        consoleClient.store(nullptr);
+    });
+    ui->setPageSink(client->pager());
+    client->setConsoleUI(ui.get());
+    install_signal_handlers(true);
+    ShutdownStep defaultSignals([] { install_signal_handlers(false); });
+    // The remote interface goes once every thread has ended (below).
+    ShutdownStep noRemoteMode(end_remote_mode);
+
+    // The task thread. The interpreter takes its lines from the bus.
     client->subscribe(messageQ);
     if (!core->start()) error_at(__FILE__, __LINE__)("Couldn't start the task thread");
-    // The transfer side's bus codes.
-    TransferHandler transferHandler;
-    transferHandler.registerAll(messageQ);
+    // The transfer hub: its bus codes and the sides it provides. Its
+    // shutdown runs once every other thread has ended (below); after a
+    // normal shutdown it has nothing left to do.
+    transfer->init();
+    ShutdownStep hubDown([transfer] { transfer->shutdown(); });
+    // Nothing below goes while another thread may still use it.
+    ShutdownStep threadsEnded([core] {
+        core->join();
+        threads_wait_all();
+    });
     client->pager()->setLinesPerPage(options->screenLines());
     adminSettings()->load(options);
 
@@ -221,40 +295,16 @@ int app_main() {
     core->join();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
-    // The remote-control and transfer settings go into the options record
-    // before pref.met is written.
+    // The remote-control settings, and the transfer side with its files and
+    // settings, go into the options record before pref.met is written.
     adminSettings()->save(options);
-    transferOptions()->save();
+    transfer->shutdown();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.
     const bool saved = core->stop();
-    // Peers left the pool with the socket pool; a door that never listened
-    // was never in it.
-    closePeerDoor();
-    transferHandler.unregisterAll(messageQ);
     // The administration door and its controllers went with the pool too.
     end_remote_mode();
     ui->log("%s", kLogEndLine);
-
-    install_signal_handlers(false);
-    core->setUI(nullptr);
-    setCurrentTransferUI(nullptr);
-    setCurrentUI(nullptr);
-    consoleServant.store(nullptr);
-    consoleClient.store(nullptr);
-    delete client;
-    gConsoleUI = nullptr;
-    delete ui;
-
-    CoreThread::destroyInstance();
-    TransferOptions::destroyInstance();
-    ClientPool::destroyInstance();
-    AdminSettings::destroyInstance();
-    CoreOptions::destroyInstance();
-    message_bus_destroy();
-    resetSpecialTags();
-    XMLStringTable::destroyInstance();
-    uninit_all_classes();
-    fflush(stdout);
+    // The shutdown steps above undo the start-up in reverse order.
     return saved ? 0 : kNotSavedStatus;
 }

@@ -14,7 +14,10 @@ void set_command_line_args(int argc, char** argv);
 void clear_command_line_args();
 
 // Runs the whole client; returns the process exit status (0 after a normal
-// shutdown, 1 when pref.met could not be saved).
+// shutdown, 1 when pref.met could not be saved). A start-up that cannot go
+// on (another client holds the base directory, pref.met cannot be read)
+// raises an i4_err after undoing what it had done; the process entry
+// reports it and exits with 1.
 int app_main();
 
 // Handles one command-line argument by its first character: '-' remote
@@ -28,3 +31,5 @@ constexpr const char* kLogStartLine = "Start Vextorine v0.50";
 constexpr const char* kLogEndLine = "End Tandrel";
 constexpr const char* kClientVersionText = "0.50";
 constexpr const char* kLogFileName = "log.txt";
+// Locked for the process's life: one client per base directory.
+constexpr const char* kBaseLockFileName = "tandrel.lock";

@@ -7,9 +7,9 @@
 // than the bound is refused whole: its bytes are dropped up to its line
 // feed and the read reports kTooLong, so a long line never runs in pieces.
 //
-// One reader serves the whole console; its own lock keeps two threads from
-// reading at the same moment (the console thread and a command asking a
-// yes/no question never read at once, but nothing relies on it).
+// One reader serves the whole console, and only the console thread reads
+// it (a question asked by a command running elsewhere would stall that
+// thread on the user); its own lock keeps two readers apart all the same.
 #pragma once
 
 #include <cstddef>

@@ -19,12 +19,13 @@ void help_command(char* line) {
     Servant::printHelp(servant);
 }
 
+// Runs on the task thread: a "q" typed alone at the console asks its
+// question on the console thread (FlockCLC::readCommand), so whatever
+// reaches this handler (an argument, a line such as "q ", a controller)
+// requests the orderly shutdown without a question. Only the console
+// thread reads standard input.
 void quit_command(char* line) {
     (void)line;
-    // The typed line "q" asks its question on the console thread before it
-    // is posted. A q arriving here (an argument, the controller, a typed
-    // variant) runs on a thread that must not read the console: it
-    // requests the orderly shutdown at once.
     if (Servant* servant = consoleServant.load()) servant->requestStop();
 }
 

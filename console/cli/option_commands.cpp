@@ -165,6 +165,7 @@ void lines_command(char* line) {
         return;
     }
     servant->pager()->setLinesPerPage(n);
+    if (CoreOptions* options = coreOptions()) options->setScreenLines(n);
     say("set", "set.");
 }
 

@@ -9,6 +9,7 @@
 #include "core/bus/message_q.h"
 #include "core/meta/meta.h"
 #include "core/meta/meta_list.h"
+#include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/error/error.h"
@@ -121,6 +122,9 @@ void Servant::execute(Servant* interpreter, const char* line) {
     } catch (const i4_err& error) {
         if (UIGateway* ui = out()) ui->print("%s", error.message());
     }
+    // What the command changed is on disk before the command counts as
+    // done: a crash or kill afterwards loses nothing it confirmed.
+    if (CoreOptions* options = coreOptions()) options->saveIfChanged();
 }
 
 Servant::Request* Servant::takeRequest(const OwnedString* line) {

@@ -54,7 +54,8 @@ public:
     virtual void subscribe(MessageQ* bus);
 
     // Finds and runs one command on the calling thread. An i4_err raised by
-    // the handler is reported and ends only that command.
+    // the handler is reported and ends only that command. Settings the
+    // command changed are saved to pref.met before it returns.
     static void execute(Servant* interpreter, const char* line);
     // Posts the line on the bus and returns once that line has run. A
     // console line fills the pager; other lines print directly.

@@ -5,8 +5,7 @@
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
-#include "transfer/options/transfer_options.h"
-#include "transfer/peer/peer_door.h"
+#include "transfer/hub/transfer_gateway.h"
 
 void FclcHandler::subscribe(MessageQ* bus) {
     if (!bus) return;
@@ -20,18 +19,14 @@ void FclcHandler::handle(Message* message) {
     switch (message->code) {
         case MSG_LOAD_STATE:
             if (core) core->reloadFilters();
-            // The transfer side: its settings, then the door.
-            if (TransferOptions* transfer = transferOptions()) {
-                transfer->load();
-                if (CoreOptions* options = coreOptions()) openDoor(options->proxySettings(), PeerDoor::kStartupListenMs);
-            }
+            if (TransferGateway* transfer = transferGateway()) transfer->load();
             if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
             if (core)
                 if (CoreUI* ui = core->ui()) ui->startupDone();
             break;
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
-            if (TransferOptions* transfer = transferOptions()) transfer->save();
+            if (TransferGateway* transfer = transferGateway()) transfer->save();
             if (AdminSettings* admin = adminSettings()) admin->save(coreOptions());
             break;
         default:

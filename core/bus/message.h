@@ -14,6 +14,9 @@ public:
     // Called on the task thread with a message of a code the handler
     // registered for. The bus deletes the record afterwards, never data.
     virtual void handle(Message* message) = 0;
+    // A message of its code that will never be handled (shutdown): the
+    // handler frees what it would have owned. The default frees nothing.
+    virtual void discard(Message* message) { (void)message; }
 
 protected:
     // Handlers are never deleted through this interface.

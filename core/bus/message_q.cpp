@@ -36,6 +36,11 @@ void MessageQ::post(int code, void* data, bool urgent) {
         queue.prepend(message);
     else
         queue.append(message);
+    wake();
+}
+
+void MessageQ::wake() {
+    if (TaskWakeup* wakeup = wakeup_.load()) wakeup->signal();
 }
 
 void MessageQ::setHandler(MessageHandler* handler, int code) {
@@ -47,11 +52,15 @@ void MessageQ::setHandler(MessageHandler* handler, int code) {
 }
 
 bool MessageQ::tick(int /*elapsedMs*/) {
+    // Posts so far are in the queue now; a later one signals again.
+    if (TaskWakeup* wakeup = wakeup_.load()) wakeup->drain();
     // Taken off the queue first: the handler runs without the queue's lock
     // and may post, and the record goes even when the handler throws.
     std::unique_ptr<Message> message(static_cast<Message*>(queue.removeAt(0)));
     if (!message) return false;
 
+    // One message per tick; the next step comes at once for the rest.
+    if (queue.count() > 0) wake();
     MessageHandler* handler = handlers[message->code];
     if (!handler) {
         bus_debug("Message Handler not found: %d\n", message->code);
@@ -59,6 +68,24 @@ bool MessageQ::tick(int /*elapsedMs*/) {
     }
     handler->handle(message.get());
     return true;
+}
+
+void MessageQ::discardPending(MessageHandler* handler) {
+    if (!handler) return;
+    LL taken;
+    {
+        LLsafeGuard hold(&queue);
+        LL kept;
+        while (void* element = queue.LL::removeAt(0)) {
+            auto* message = static_cast<Message*>(element);
+            (handlers[message->code] == handler ? taken : kept).append(message);
+        }
+        while (void* element = kept.removeAt(0)) queue.LL::append(element);
+    }
+    while (void* element = taken.removeAt(0)) {
+        std::unique_ptr<Message> message(static_cast<Message*>(element));
+        handler->discard(message.get());
+    }
 }
 
 void message_bus_create() {

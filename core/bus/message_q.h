@@ -8,8 +8,11 @@
 // start-up and shutdown.
 #pragma once
 
+#include <atomic>
+
 #include "core/bus/message.h"
 #include "core/bus/message_codes.h"
+#include "core/task/task_wakeup.h"
 #include "core/task/time_slice_task.h"
 #include "v4ada/containers/ll_safe.h"
 
@@ -29,11 +32,24 @@ public:
     // with a debug line (verbose mode).
     void setHandler(MessageHandler* handler, int code);
     // Handles the oldest message; false when there was none or it had no
-    // handler. The elapsed time is not used.
+    // handler. The elapsed time is not used. With messages left it signals
+    // the wake-up, so the next step follows at once.
     bool tick(int elapsedMs) override;
+    // Takes every queued message of the handler's codes off the queue and
+    // hands it to its discard, oldest first (shutdown, once the task
+    // thread has stopped, before the handler goes).
+    void discardPending(MessageHandler* handler);
+
+    // The wake-up of the task thread that ticks the bus (null: none): every
+    // post signals it and each tick drains it before looking at the queue.
+    // Set before other threads post; cleared before the wake-up goes.
+    void setWakeup(TaskWakeup* wakeup) { wakeup_.store(wakeup); }
 
 private:
+    void wake();
+
     LLsafe queue;
+    std::atomic<TaskWakeup*> wakeup_{nullptr};
     MessageHandler* handlers[kMessageCodeCount];
 };
 

@@ -53,8 +53,12 @@ public:
     // (i4_safe_file); the old file stays on any failure. Without it the
     // path is truncated and written in place. True when all was written.
     virtual bool save(const char* path, bool safe);
-    // Replaces the entries (deleting the old ones) with copies of other's,
-    // each made by copyEntry.
+    // Replaces the entries with copies of other's, each made by copyEntry.
+    // The replaced entries are deleted, not only unlinked (which would leak
+    // them): no one may keep a pointer to an entry of a list that is copied
+    // over. An owner whose entries are also held elsewhere (the friend
+    // list: peers point at their friend) must not use it, or must drop
+    // those pointers first.
     virtual void copyFrom(MetaList* other);
     // Unlinks from this list every entry that other also holds.
     virtual void removeAll(MetaList* other);

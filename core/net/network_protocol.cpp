@@ -16,7 +16,7 @@ std::shared_ptr<i4_protocol> networkProtocol() {
     return g_holder != nullptr ? *g_holder : nullptr;
 }
 
-std::shared_ptr<i4_protocol> setNetworkProtocol(std::shared_ptr<i4_protocol> protocol) {
+std::shared_ptr<i4_protocol> installNetworkProtocol(std::shared_ptr<i4_protocol> protocol) {
     std::shared_ptr<i4_protocol> previous;
     std::shared_ptr<i4_protocol>* freed = nullptr;
     {

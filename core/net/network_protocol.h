@@ -12,4 +12,4 @@ class i4_protocol;
 std::shared_ptr<i4_protocol> networkProtocol();
 // Installs a new protocol object (null removes it); returns the previous.
 // The old object lives on until its last user drops its reference.
-std::shared_ptr<i4_protocol> setNetworkProtocol(std::shared_ptr<i4_protocol> protocol);
+std::shared_ptr<i4_protocol> installNetworkProtocol(std::shared_ptr<i4_protocol> protocol);

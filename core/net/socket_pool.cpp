@@ -5,6 +5,7 @@
 #include "core/net/clocked_connection.h"
 #include "core/net/net_output.h"
 #include "core/net/network_protocol.h"
+#include "core/task/task_wakeup.h"
 #include "v4ada/error/error.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/socket.h"
@@ -24,6 +25,10 @@ SocketPool::~SocketPool() {
         connection->detach();
     }
     delete socketSet_;
+}
+
+void SocketPool::setWakeup(TaskWakeup* wakeup) {
+    socketSet_->setWakeDescriptor(wakeup != nullptr ? wakeup->descriptor() : -1);
 }
 
 void SocketPool::add(Connection* connection) {

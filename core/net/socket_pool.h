@@ -15,6 +15,7 @@
 
 class BandwidthSettings;
 class Connection;
+class TaskWakeup;
 class i4_protocol;
 class i4_socket_set;
 
@@ -48,6 +49,10 @@ public:
     void dump();
 
     i4_socket_set* socketSet() const { return socketSet_; }
+    // The wake-up of the task thread ticking the pool: its signal ends the
+    // pool's wait for ready sockets at once (null: none). Task thread, or
+    // before the pool is ticked.
+    void setWakeup(TaskWakeup* wakeup);
     // Task thread only.
     int activeCount() { return active_.count(); }
     bool isActive(Connection* connection) { return active_.contains(connection); }

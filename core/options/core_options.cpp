@@ -1,18 +1,22 @@
 #include "core/options/core_options.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
-#include <memory>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "core/meta/special_tags.h"
-#include "core/net/network_protocol.h"
 #include "core/strings/priority_names.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
+#include "v4ada/file/ram_file.h"
 #include "v4ada/file/safe_file.h"
-#include "v4ada/net/protocol.h"
+#include "v4ada/memory/malloc4.h"
 #include "v4ada/net/proxy_settings.h"
 #include "v4ada/time/random.h"
 
@@ -37,6 +41,11 @@ const char* settingsNotSavedText() {
 
 bool validLimit(double value) { return std::isfinite(value) && value >= 0.0; }
 
+// pref.met holds a few hundred bytes; a larger file is taken whole up to
+// this size and does not parse beyond it.
+constexpr i4_pos kMaxPrefsBytes = 16 * 1024 * 1024;
+constexpr int kPrefsReadChunk = 64 * 1024;
+
 }  // namespace
 
 CoreOptions* CoreOptions::instance() { return gInstance; }
@@ -53,7 +62,7 @@ void CoreOptions::destroyInstance() {
 
 CoreOptions::CoreOptions() = default;
 
-CoreOptions::~CoreOptions() { delete proxy_; }
+CoreOptions::~CoreOptions() = default;
 
 // ---- loading and saving ----
 
@@ -71,17 +80,39 @@ void CoreOptions::loadFrom(const char* baseDir) {
     filtersPath_.format("%s%c%s", baseDir_.c_str(), '/', kFiltersFileName);
     prefsPath_.format("%s%c%s", baseDir_.c_str(), '/', kPrefsFileName);
 
-    if (readPrefs(prefsPath_.c_str())) {
+    OwnedString reason;
+    PrefsState state = readPrefsFile(prefsPath_.c_str(), &reason);
+    if (state == PrefsState::Unusable) {
+        // A file the user has but this process cannot read: a new identity
+        // saved over it at shutdown would lose it for good.
+        error_at(__FILE__, __LINE__)("%s cannot be read (%s); nothing was changed. Make it readable or move it away, then start again",
+                                     prefsPath_.c_str(), reason.c_str());
+    }
+    if (takePrefs(prefsPath_.c_str(), state)) {
         applyLoadedOptions();
+        // The skin named by the options replaces the default one loaded
+        // before pref.met was known.
+        OwnedString uiPath = getStringOption(kOptUiPath);
+        if (!uiPath.isEmpty()) loadUIStrings(uiPath.c_str());
     } else {
         newIdentity();
-        replaceProxy(ProxySettings::makeDefault());
+        replaceProxy(std::shared_ptr<const ProxySettings>(ProxySettings::makeDefault()));
     }
     setupPriorityNames();
+    savedChanges_ = changes_.load();
 }
 
 bool CoreOptions::readPrefs(const char* path) {
-    PrefsState state = readPrefsFile(path);
+    OwnedString reason;
+    PrefsState state = readPrefsFile(path, &reason);
+    if (state == PrefsState::Unusable) {
+        reportLine(reason.c_str());
+        state = PrefsState::Missing;  // nothing read, nothing moved
+    }
+    return takePrefs(path, state);
+}
+
+bool CoreOptions::takePrefs(const char* path, PrefsState state) {
     if (state == PrefsState::Unreadable) {
         // Never save over a file the user may still recover.
         OwnedString aside = fs_keep_aside(path);
@@ -110,12 +141,44 @@ bool CoreOptions::readPrefs(const char* path) {
     return state == PrefsState::Read;
 }
 
-CoreOptions::PrefsState CoreOptions::readPrefsFile(const char* path) {
+CoreOptions::PrefsState CoreOptions::readPrefsFile(const char* path, OwnedString* reason) {
+    // Not a regular file (a directory, a FIFO that would block the open):
+    // not a pref.met this process wrote.
+    struct stat st;
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        *reason = "not a regular file";
+        return PrefsState::Unusable;
+    }
     i4_safe_file safe(path, kFsRead);
     i4_file* file = safe.file();
-    if (!file) return PrefsState::Missing;
-    bool ok = readPrefsFrom(file);
+    if (!file) {
+        int error = errno;
+        if (::lstat(path, &st) != 0 && errno == ENOENT) return PrefsState::Missing;
+        *reason = std::strerror(error != 0 ? error : EIO);
+        return PrefsState::Unusable;
+    }
+    // The whole file first: a read error is no parse error.
+    i4_ram_file_class image(nullptr, 0, kPrefsReadChunk);
+    bool complete = false;
+    for (;;) {
+        char chunk[kPrefsReadChunk];
+        int n = file->read(chunk, sizeof chunk);
+        if (n < 0) {
+            *reason = std::strerror(errno != 0 ? errno : EIO);
+            i4_free(image.data());
+            return PrefsState::Unusable;
+        }
+        if (n == 0) {
+            complete = true;
+            break;
+        }
+        if (image.size() + n > kMaxPrefsBytes) break;
+        image.write(chunk, n);
+    }
     safe.close();
+    image.seek(0);
+    bool ok = complete && readPrefsFrom(&image);
+    i4_free(image.data());
     return ok ? PrefsState::Read : PrefsState::Unreadable;
 }
 
@@ -168,7 +231,7 @@ void CoreOptions::applyLoadedOptions() {
         proxy->setUser(getStringOption(kOptProxyUser).c_str());
         proxy->setPassword(getStringOption(kOptProxyPassword).c_str());
     }
-    replaceProxy(proxy);
+    replaceProxy(std::shared_ptr<const ProxySettings>(proxy));
 }
 
 void CoreOptions::newIdentity() {
@@ -188,17 +251,25 @@ void CoreOptions::newIdentity() {
 
 bool CoreOptions::save() {
     bool saved = writePrefs(prefsPath_.c_str());
+    // writePrefs itself puts the current values into the record.
+    if (saved) savedChanges_ = changes_.load();
     if (!saved) reportLine(settingsNotSavedText());
     return saved;
 }
 
+bool CoreOptions::saveIfChanged() {
+    if (changes_.load() == savedChanges_) return true;
+    return save();
+}
+
 bool CoreOptions::writePrefs(const char* path) {
-    if (proxy_ && proxy_->type != 0) {
-        setIntOption(kOptProxyType, proxy_->type);
-        setStringOption(kOptProxyHost, proxy_->host());
-        setIntOption(kOptProxyPort, proxy_->port);
-        setStringOption(kOptProxyUser, proxy_->user());
-        setStringOption(kOptProxyPassword, proxy_->password());
+    std::shared_ptr<const ProxySettings> proxy = proxySettings();
+    if (proxy && proxy->type != 0) {
+        setIntOption(kOptProxyType, proxy->type);
+        setStringOption(kOptProxyHost, proxy->host());
+        setIntOption(kOptProxyPort, proxy->port);
+        setStringOption(kOptProxyUser, proxy->user());
+        setStringOption(kOptProxyPassword, proxy->password());
     } else {
         setIntOption(kOptProxyType, 0);
     }
@@ -247,12 +318,20 @@ OwnedString CoreOptions::getStringOption(const char* key) {
 
 void CoreOptions::setIntOption(const char* key, int32_t value) {
     SysMutexGuard guard(&optionsLock_);
+    int32_t old = 0;
+    MetaTag* tag = options_.findTag(key);
+    if (tag && tag->type() == kTagInt && options_.getIntOut(key, &old) && old == value) return;
     options_.set(key, &value, kTagInt);
+    changes_++;
 }
 
 void CoreOptions::setStringOption(const char* key, const char* value) {
     SysMutexGuard guard(&optionsLock_);
+    MetaTag* tag = options_.findTag(key);
+    const char* old = options_.textOf(key);
+    if (tag && tag->type() == kTagString && old && value && std::strcmp(old, value) == 0) return;
     options_.set(key, value, kTagString);
+    changes_++;
 }
 
 bool CoreOptions::floatOption(const char* key, double* out) {
@@ -266,7 +345,10 @@ bool CoreOptions::floatOption(const char* key, double* out) {
 void CoreOptions::setFloatOption(const char* key, double value) {
     float stored = static_cast<float>(value);
     SysMutexGuard guard(&optionsLock_);
+    MetaTag* tag = options_.findTag(key);
+    if (tag && tag->type() == kTagFloat && static_cast<const MetaTagFloat*>(tag)->floatValue() == stored) return;
     options_.set(key, &stored, kTagFloat);
+    changes_++;
 }
 
 // ---- limits ----
@@ -278,11 +360,11 @@ bool CoreOptions::setUploadLimit(double u) {
     if (u != 0.0) {
         double d = downloadLimit_.load();
         if (u < 5.0 && (d == 0.0 || d > 3.0 * u))
-            downloadLimit_.store(3.0 * u);
+            storeSetting(downloadLimit_, 3.0 * u);
         else if (u < 10.0 && (d == 0.0 || d > 4.0 * u))
-            downloadLimit_.store(4.0 * u);
+            storeSetting(downloadLimit_, 4.0 * u);
     }
-    uploadLimit_.store(u);
+    storeSetting(uploadLimit_, u);
     return true;
 }
 
@@ -296,7 +378,7 @@ bool CoreOptions::setDownloadLimit(double d) {
         else if (u < 10.0 && (d == 0.0 || d > 4.0 * u))
             d = 4.0 * u;
     }
-    downloadLimit_.store(d);
+    storeSetting(downloadLimit_, d);
     return true;
 }
 
@@ -311,7 +393,9 @@ void CoreOptions::setNickname(const char* text) {
     OwnedString name(text ? text : "");
     name.truncate(kNicknameMax);
     SysMutexGuard guard(&ownLock_);
+    if (std::strcmp(ownUser_.nickname(), name.c_str()) == 0) return;
     ownUser_.setNickname(name.c_str());
+    changes_++;
 }
 
 uint32_t CoreOptions::ownIP() {
@@ -369,17 +453,21 @@ bool CoreOptions::writeOwnMeta(i4_file* file) {
 // ---- proxy ----
 
 bool CoreOptions::setProxy(const ProxySettings* settings) {
-    bool same = settings ? settings->equals(proxy_) : (proxy_ == nullptr || proxy_->type == kProxyNone);
+    SysMutexGuard guard(&proxyLock_);
+    const ProxySettings* current = proxy_.get();
+    bool same = settings ? settings->equals(current) : (current == nullptr || current->type == kProxyNone);
     if (same) return false;
-    ProxySettings* old = proxy_;
-    proxy_ = settings ? settings->clone() : nullptr;
-    setNetworkProtocol(std::shared_ptr<i4_protocol>(i4_tcpip_protocol::create(0, proxy_)));
-    delete old;
+    proxy_ = settings ? std::shared_ptr<const ProxySettings>(settings->clone()) : nullptr;
+    changes_++;
     return true;
 }
 
-void CoreOptions::replaceProxy(ProxySettings* settings) {
-    ProxySettings* old = proxy_;
-    proxy_ = settings;
-    delete old;
+std::shared_ptr<const ProxySettings> CoreOptions::proxySettings() const {
+    SysMutexGuard guard(&proxyLock_);
+    return proxy_;
+}
+
+void CoreOptions::replaceProxy(std::shared_ptr<const ProxySettings> settings) {
+    SysMutexGuard guard(&proxyLock_);
+    proxy_ = std::move(settings);
 }

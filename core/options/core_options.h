@@ -14,11 +14,14 @@
 //
 // Threads: the own record's address fields, its nickname and its wire form
 // are guarded by one mutex; the options record by another; limits, rates
-// and the small settings are atomics.
+// and the small settings are atomics. The proxy settings are one shared,
+// immutable object: a reader keeps the one it took even when setProxy
+// replaces it meanwhile.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "core/meta/meta.h"
 #include "core/net/bandwidth_settings.h"
@@ -74,15 +77,31 @@ public:
     static void destroyInstance();
 
     // Start-up: seeds the random generator, takes the current directory as
-    // the base directory and reads pref.met from it.
+    // the base directory and reads pref.met from it. A missing pref.met
+    // gives a new identity; one that does not parse is kept aside
+    // (reported) and a new identity is made. A pref.met that exists but
+    // cannot be read at all (not a regular file, no permission, an I/O
+    // error) raises an i4_err naming the file and the reason, with nothing
+    // changed: the start-up must end there rather than save over it. When
+    // the options name a "uiPath", the skin texts are loaded from there.
     void load();
     // The same with a given base directory (a trailing '/' is removed).
     void loadFrom(const char* baseDir);
     // Writes pref.met to the prefs path; false (reported) when the old
     // file had to be kept.
     bool save();
+    // Saves pref.met when a setting kept in it changed since the last load
+    // or save (the console calls it after every command, so nothing the
+    // user was told is "Done." waits for the shutdown). True when nothing
+    // needed saving or the save worked; a failure is reported.
+    bool saveIfChanged();
+    // Grows with every change of a setting kept in pref.met (limits, name,
+    // connections, line speed, page length, part style, proxy, option
+    // tags); rates and addresses measured while running do not count.
+    uint64_t settingsChanges() const { return changes_.load(); }
     // Reads pref.met; true when the own record and the options were read
-    // and the user hash is not zero.
+    // and the user hash is not zero. A file that does not parse is kept
+    // aside; one that cannot be read is reported and left alone.
     bool readPrefs(const char* path);
     // The own record and the options from a pref.met image; true on the
     // same terms as readPrefs (nothing else is changed).
@@ -122,16 +141,16 @@ public:
     void setMaxUpSpeed(double speed) override { maxUpSpeed_.store(speed); }
     void setMaxDownSpeed(double speed) override { maxDownSpeed_.store(speed); }
     double lineSpeedDown() const { return lineSpeedDown_.load(); }
-    void setLineSpeedDown(double speed) { lineSpeedDown_.store(speed); }
+    void setLineSpeedDown(double speed) { storeSetting(lineSpeedDown_, speed); }
 
     int maxConnections() const { return maxConnections_.load(); }
-    void setMaxConnections(int count) { maxConnections_.store(count); }
+    void setMaxConnections(int count) { storeSetting(maxConnections_, count); }
     // Page length of the console pager ("screenLines").
     int screenLines() const { return screenLines_.load(); }
-    void setScreenLines(int lines) { screenLines_.store(lines); }
+    void setScreenLines(int lines) { storeSetting(screenLines_, lines); }
     // False: new downloads get a directory of part files; true: one file.
     bool partStyle() const { return partStyle_.load(); }
-    void setPartStyle(bool single) { partStyle_.store(single); }
+    void setPartStyle(bool single) { storeSetting(partStyle_, single); }
 
     OwnedString nickname();
     // Texts longer than 64 characters keep their first 64.
@@ -150,24 +169,36 @@ public:
     int ownMetaSize();
     bool writeOwnMeta(i4_file* file);
 
-    // Replaces the proxy settings with a copy of settings (null: none) and
-    // installs a new network protocol object made with them; false when
-    // nothing changed.
+    // Replaces the proxy settings with a copy of settings (null: none);
+    // false when nothing changed. The network protocol is not touched: a
+    // caller that changed them rebuilds it (rebuildNetworkProtocol).
     bool setProxy(const ProxySettings* settings);
-    // The current proxy settings; null when none were loaded or they were
-    // removed.
-    const ProxySettings* proxySettings() const { return proxy_; }
+    // The current proxy settings, shared and never changed in place; null
+    // when none were loaded or they were removed.
+    std::shared_ptr<const ProxySettings> proxySettings() const;
 
     const OwnedString& prefsPath() const { return prefsPath_; }
     const OwnedString& baseDir() const { return baseDir_; }
     const OwnedString& filtersPath() const { return filtersPath_; }
 
 private:
-    enum class PrefsState { Read, Missing, Unreadable };
-    PrefsState readPrefsFile(const char* path);
+    // Read: the file was read. Missing: there is none. Unreadable: it does
+    // not parse (kept aside). Unusable: it cannot be read at all; *reason
+    // tells why.
+    enum class PrefsState { Read, Missing, Unreadable, Unusable };
+    PrefsState readPrefsFile(const char* path, OwnedString* reason);
+    // Takes the outcome: true when read; otherwise a file that does not
+    // parse is kept aside and whatever was half-read is cleared.
+    bool takePrefs(const char* path, PrefsState state);
     bool floatOption(const char* key, double* out);
     void setFloatOption(const char* key, double value);
-    void replaceProxy(ProxySettings* settings);
+    void replaceProxy(std::shared_ptr<const ProxySettings> settings);
+    // Stores a setting kept in pref.met, counting it as a change when the
+    // value differs.
+    template <typename T, typename V>
+    void storeSetting(std::atomic<T>& field, V value) {
+        if (field.exchange(static_cast<T>(value)) != static_cast<T>(value)) changes_++;
+    }
 
     SysMutex ownLock_;      // own record
     SysMutex optionsLock_;  // options record
@@ -189,7 +220,11 @@ private:
     std::atomic<int> screenLines_{kDefaultScreenLines};
     std::atomic<bool> partStyle_{false};
 
-    ProxySettings* proxy_ = nullptr;
+    mutable SysMutex proxyLock_;  // proxy_ (the pointer, not the object)
+    std::shared_ptr<const ProxySettings> proxy_;
+
+    std::atomic<uint64_t> changes_{0};
+    uint64_t savedChanges_ = 0;  // changes_ when pref.met was last loaded or saved
 };
 
 // The process-wide options; null outside createInstance/destroyInstance.

@@ -71,20 +71,24 @@ void CoreThread::build() {
         options->load();
     else
         options->loadFrom(baseDir_.c_str());
-    setNetworkProtocol(options->proxySettings());
+    rebuildNetworkProtocol(options->proxySettings().get());
     reloadFilters();
 
-    auto pool = new STSocketPool(options);
+    auto pool = std::make_unique<STSocketPool>(options);
     pool->setTextLookup(&skinText);
-    auto connector = new PeerConnector(pool);
+    // A post on the bus ends the pool's wait and the pause at once.
+    pool->setWakeup(wakeup());
+    bus->setWakeup(wakeup());
+    auto connector = std::make_unique<PeerConnector>(pool.get());
+    STSocketPool* task = pool.get();
     {
         SysMutexGuard guard(&poolLock_);
-        socketPool_ = pool;
-        peerConnector_ = connector;
+        socketPool_ = std::move(pool);
+        peerConnector_ = std::move(connector);
     }
     // Both join at the first step, in this order: every step ticks the
     // pool before the bus.
-    addTask(pool);
+    addTask(task);
     addTask(bus);
     bus_ = bus;
 }
@@ -102,21 +106,22 @@ bool CoreThread::stop() {
 
 void CoreThread::release() {
     // Runs with no body, so the task lists are ours.
-    if (bus_) removeTask(bus_);
+    if (bus_) {
+        removeTask(bus_);
+        bus_->setWakeup(nullptr);  // the bus may outlive this thread
+    }
     bus_ = nullptr;
-    STSocketPool* pool;
-    PeerConnector* connector;
+    std::unique_ptr<STSocketPool> pool;
+    std::unique_ptr<PeerConnector> connector;
     {
         SysMutexGuard guard(&poolLock_);
-        pool = socketPool_;
-        connector = peerConnector_;
-        socketPool_ = nullptr;
-        peerConnector_ = nullptr;
+        pool = std::move(socketPool_);
+        connector = std::move(peerConnector_);
     }
-    if (pool) removeTask(pool);
-    delete connector;
+    if (pool) removeTask(pool.get());
+    connector.reset();
     // Detaches and deletes every connection still in it.
-    delete pool;
+    pool.reset();
 }
 
 void CoreThread::reloadFilters() {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "core/filter/filter_master.h"
 #include "core/startup/core_handler.h"
@@ -53,7 +54,8 @@ public:
     bool start() override;
     // Start-up steps without starting the task thread (start calls it; a
     // test may then drive the steps itself). Raises an i4_err when the bus
-    // or the options are missing. Does nothing when already built.
+    // or the options are missing, or when pref.met exists but cannot be
+    // read (CoreOptions::load). Does nothing when already built.
     void build();
     // Main thread, after the task thread has stopped (it is stopped here
     // when it still runs) and after every connect thread has ended (they
@@ -76,8 +78,8 @@ public:
     void setBaseDirectory(const char* dir) { baseDir_ = dir; }
 
     // Null before start and after stop.
-    STSocketPool* socketPool() const { return socketPool_; }
-    PeerConnector* peerConnector() const { return peerConnector_; }
+    STSocketPool* socketPool() const { return socketPool_.get(); }
+    PeerConnector* peerConnector() const { return peerConnector_.get(); }
     FilterMaster* filters() { return &filters_; }
     const TimeValue& startTime() const { return startTime_; }
 
@@ -89,8 +91,9 @@ private:
     void release();
 
     SysMutex poolLock_;  // socketPool_ against connectionCount readers
-    STSocketPool* socketPool_ = nullptr;
-    PeerConnector* peerConnector_ = nullptr;
+    // Made in this order by build; the connector goes first (it uses the pool).
+    std::unique_ptr<STSocketPool> socketPool_;
+    std::unique_ptr<PeerConnector> peerConnector_;
     FilterMaster filters_;
     TimeValue startTime_;
     CoreHandler handler_;

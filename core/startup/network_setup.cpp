@@ -5,10 +5,10 @@
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
 
-void setNetworkProtocol(const ProxySettings* settings) {
+void rebuildNetworkProtocol(const ProxySettings* settings) {
     std::shared_ptr<i4_protocol> protocol(i4_tcpip_protocol::create(0, settings));
     // The previous object dies here only when nobody else holds it.
-    setNetworkProtocol(std::move(protocol));
+    installNetworkProtocol(std::move(protocol));
 }
 
-void clearNetworkProtocol() { setNetworkProtocol(std::shared_ptr<i4_protocol>()); }
+void clearNetworkProtocol() { installNetworkProtocol(std::shared_ptr<i4_protocol>()); }

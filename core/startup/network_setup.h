@@ -1,4 +1,4 @@
-// Rebuilding the network protocol object from the proxy settings.
+// Building the network protocol object from the proxy settings.
 //
 // networkProtocol (core/net/network_protocol.h) holds the one shared
 // protocol object. A rebuild installs a new object and only drops the
@@ -10,10 +10,9 @@
 
 class ProxySettings;
 
-// Installs a new TCP/IP protocol object with its own copy of the settings
-// (null: no proxy).
-// Note: setNetworkProtocol(nullptr) picks this overload (a protocol without
-// proxy); clearNetworkProtocol empties the holder.
-void setNetworkProtocol(const ProxySettings* settings);
+// Builds a new TCP/IP protocol object with its own copy of the settings
+// (null: no proxy) and installs it. Start-up calls it with the loaded
+// settings; whoever changes the proxy settings calls it again.
+void rebuildNetworkProtocol(const ProxySettings* settings);
 // Empties the holder (shutdown, tests).
 void clearNetworkProtocol();

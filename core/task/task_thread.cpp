@@ -64,4 +64,4 @@ void TaskThread::onStart() { seed_random(); }
 
 void TaskThread::run() { pause(step().sleepMs); }
 
-void TaskThread::pause(int ms) { sleep_ms(ms); }
+void TaskThread::pause(int ms) { wakeup_.wait(ms); }

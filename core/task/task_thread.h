@@ -1,8 +1,9 @@
 // TaskThread: the thread that ticks the periodic tasks.
 //
 // Each step hands every task the milliseconds elapsed since the previous
-// step (measured on the monotonic clock), then sleeps 5 ms when some task
-// did work, else 50 ms. Tasks are not owned.
+// step (measured on the monotonic clock), then pauses 5 ms when some task
+// did work, else 50 ms; a signal of its wake-up (a bus post) ends the
+// pause at once. Tasks are not owned.
 //
 // Any thread may add a task; it joins at the start of the next step. Only
 // the task thread removes tasks (tasks, connections and bus handlers all run
@@ -13,6 +14,7 @@
 
 #include <vector>
 
+#include "core/task/task_wakeup.h"
 #include "core/task/thread.h"
 #include "core/task/time_slice_task.h"
 #include "v4ada/containers/ll.h"
@@ -48,13 +50,18 @@ public:
     // thread, or on the caller's thread while no body runs (tests).
     StepResult step();
 
+    // Signalled by whoever hands this thread work (the bus); waited on in
+    // the pause and by the socket pool's poll.
+    TaskWakeup* wakeup() { return &wakeup_; }
+
 protected:
     void onStart() override;
     void run() override;
-    // The pause between steps.
+    // The pause between steps; a wake-up signal ends it early.
     virtual void pause(int ms);
 
 private:
+    TaskWakeup wakeup_;
     SysMutex pendingAddLock;
     SysMutex tickLock;
     LL tasks;

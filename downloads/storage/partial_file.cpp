@@ -495,13 +495,13 @@ bool PartialFile::verify() {
     return ran == 0 || unreadable < ran;
 }
 
-void PartialFile::applyResults() {
+bool PartialFile::applyResults() {
     std::vector<std::unique_ptr<PartCheck>> results;
     {
         SysMutexGuard guard(&resultsMutex_);
         results.swap(results_);
     }
-    if (results.empty()) return;
+    if (results.empty()) return false;
     Events events;
     UniqueID hash;
     {
@@ -532,6 +532,7 @@ void PartialFile::applyResults() {
     }
     submitChecks(events.checks);
     if (events.verified) share();
+    return true;
 }
 
 void PartialFile::applyPart(const PartCheck& check, Events& events) {

@@ -99,8 +99,9 @@ public:
     // happens (kMissing).
     WriteResult write(i4_file* reader, uint64_t start, uint64_t end);
     // Applies the results of checks made on other threads: verified bits,
-    // have-notices, the range chooser, corruption. Task thread.
-    void applyResults();
+    // have-notices, the range chooser, corruption. Task thread. True when
+    // there were results.
+    bool applyResults();
     // No gap left and no check pending.
     bool nothingMissing() const;
 

@@ -1,6 +1,11 @@
 #include "console/cli/console_line_reader.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -97,4 +102,33 @@ TEST(ConsoleLineReader, KeysComeOneByOne) {
     EXPECT_EQ(reader.readKey(always, nullptr), ' ');
     EXPECT_EQ(reader.readKey(always, nullptr), 'q');
     EXPECT_EQ(reader.readKey(always, nullptr), -1);
+}
+
+TEST(ConsoleLineReader, KeyOnATerminalRestoresItsSettings) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    ASSERT_TRUE(before.c_lflag & ICANON);
+    ASSERT_TRUE(before.c_lflag & ECHO);
+
+    // No newline follows: only a non-canonical read can return the key.
+    ASSERT_EQ(write(master, "k", 1), 1);
+    ConsoleLineReader reader(slave);
+    EXPECT_TRUE(reader.isTerminal());
+    EXPECT_EQ(reader.readKey(always, nullptr), 'k');
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(memcmp(after.c_cc, before.c_cc, sizeof before.c_cc), 0);
+
+    close(slave);
+    close(master);
 }

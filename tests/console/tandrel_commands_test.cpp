@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include "console/tandrel_process_fixture.h"
+#include "core/meta/special_tags.h"
+#include "core/options/core_options.h"
 
 namespace {
 
@@ -47,6 +49,24 @@ TEST_F(TandrelTest, SkinLabelsReplaceHelpTexts) {
         << "<ui><STRINGS><helpQ label=\"q - leave\"/><helpCommand label=\"Words:\"/></STRINGS></ui>";
     EXPECT_EQ(runWith({}, "?\n"), 0);
     EXPECT_TRUE(in_order(process_.out(), {"Words:\n", "name [desired name]", "q - leave\n", "verbose (-)"}));
+    EXPECT_EQ(process_.out().find("q\n\tQuit"), std::string::npos);
+}
+
+// The option "uiPath" names the skin: its texts are in force before the
+// command table takes its help texts.
+TEST_F(TandrelTest, SkinNamedByUiPathGivesTheHelpTexts) {
+    ASSERT_EQ(mkdir(path("mine").c_str(), 0755), 0);
+    std::ofstream(path("mine/ui.xml")) << "<ui><STRINGS><helpQ label=\"q - leave\"/></STRINGS></ui>";
+    initSpecialTags();
+    {
+        CoreOptions options;
+        options.loadFrom(dir_.c_str());
+        options.setStringOption(kOptUiPath, path("mine/").c_str());
+        ASSERT_TRUE(options.save());
+    }
+    resetSpecialTags();
+    EXPECT_EQ(runWith({}, "?\n"), 0);
+    EXPECT_TRUE(in_order(process_.out(), {"name [desired name]", "q - leave\n", "verbose (-)"}));
     EXPECT_EQ(process_.out().find("q\n\tQuit"), std::string::npos);
 }
 

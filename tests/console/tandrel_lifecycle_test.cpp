@@ -1,12 +1,16 @@
 // The tandrel program from start to shutdown: files it keeps, exit status,
 // arguments, end of input and signals.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "console/tandrel_process_fixture.h"
 
@@ -95,10 +99,14 @@ TEST_F(TandrelTest, UnsavedPreferencesFailTheExitStatus) {
     ASSERT_TRUE(process.waitFor("> ", 20000));
     ASSERT_TRUE(process.waitFor("started", 20000));
     // The working directory goes away under the running client: pref.met
-    // cannot be written at shutdown.
-    std::filesystem::remove_all(dir_);
+    // cannot be written at shutdown. It is moved away in one step (the
+    // client's threads may be writing in it meanwhile) and removed after.
+    std::string gone = dir_ + ".gone";
+    ASSERT_EQ(::rename(dir_.c_str(), gone.c_str()), 0);
     process.closeInput();
     ASSERT_TRUE(process.waitExit(20000));
+    std::error_code ignored;
+    std::filesystem::remove_all(gone, ignored);
     EXPECT_EQ(process.status(), 1);
     EXPECT_NE(process.out().find("Settings couldn't be saved"), std::string::npos) << process.out();
 }
@@ -111,6 +119,19 @@ TEST_F(TandrelTest, ClosedStandardDescriptorsAreNoFault) {
     EXPECT_EQ(WEXITSTATUS(raw), 0);
     EXPECT_TRUE(exists("pref.met"));
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+// Under a file-size limit a write fails like one on a full disk: the
+// failed save is reported and the exit status says so; no signal ends the
+// process.
+TEST_F(TandrelTest, FileSizeLimitIsAFailedWriteNotASignal) {
+    // The limit holds for files only: the output goes through a pipe.
+    std::string command = "cd '" + dir_ + "' && { ulimit -f 0; timeout 20 '" + tandrel_binary() +
+                          "' </dev/null; echo \"status $?\"; } 2>&1 | cat >out.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string out = readFile("out.txt");
+    EXPECT_NE(out.find("Settings couldn't be saved"), std::string::npos) << out;
+    EXPECT_NE(out.find("status 1\n"), std::string::npos) << out;
 }
 
 TEST_F(TandrelTest, TermAndHangUpSignalsSavePreferences) {
@@ -145,6 +166,92 @@ TEST_F(TandrelTest, EndOfInputAtTheQuestionShutsDown) {
     EXPECT_EQ(runWith({}, "q\n"), 0);
     EXPECT_TRUE(ends_with(process_.out(), "(y or n): \n")) << process_.out();
     EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+// A "q" that is not typed alone at the console runs on the task thread,
+// which must never read standard input: it shuts down without a question
+// while the input stays open and silent.
+TEST_F(TandrelTest, QuitNotTypedAtTheConsoleAsksNothing) {
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string input;
+    } cases[] = {
+        {"argument", {"q"}, ""},
+        {"trailing blank", {}, "q \n"},
+        {"junk after a NUL", {}, std::string("q\0junk\n", 7)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TandrelProcess process;
+        ASSERT_TRUE(process.start(dir_, c.args, Mode::kPipes));
+        process.write(c.input);
+        EXPECT_TRUE(process.waitExit(20000)) << process.out();
+        EXPECT_EQ(process.status(), 0);
+        EXPECT_EQ(process.out().find("(y or n)"), std::string::npos) << process.out();
+        EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+    }
+}
+
+// A pref.met the client cannot read ends the start-up with a message that
+// names it; nothing is written (no new identity saved over it, no log).
+TEST_F(TandrelTest, UnreadablePrefsEndTheStartUpAndWriteNothing) {
+    ASSERT_EQ(::unlink(path("pref.met").c_str()), 0);
+    ASSERT_EQ(::mkdir(path("pref.met").c_str(), 0700), 0);
+    EXPECT_EQ(runWith({}, "echo never\n"), 1);
+    EXPECT_NE(process_.err().find(path("pref.met")), std::string::npos) << process_.err();
+    EXPECT_NE(process_.err().find("not a regular file"), std::string::npos) << process_.err();
+    EXPECT_EQ(process_.out().find("never"), std::string::npos);
+    EXPECT_FALSE(exists("log.txt"));
+    EXPECT_FALSE(exists("pref.met.corrupt"));
+    struct stat st;
+    ASSERT_EQ(::stat(path("pref.met").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// Two clients in one directory would delete each other's temporary files
+// and logs: the second one ends at once, the first goes on untouched.
+TEST_F(TandrelTest, SecondClientInOneDirectoryEndsAtOnce) {
+    TandrelProcess first;
+    ASSERT_TRUE(first.start(dir_, {}, Mode::kPipes));
+    ASSERT_TRUE(first.waitFor("> ", 20000));
+    std::string log = readFile("log.txt");
+
+    TandrelProcess second;
+    ASSERT_TRUE(second.start(dir_, {}, Mode::kPipes));
+    EXPECT_TRUE(second.waitExit(20000));
+    EXPECT_EQ(second.status(), 1);
+    EXPECT_NE(second.err().find("Another tandrel is running in " + dir_), std::string::npos) << second.err();
+    EXPECT_EQ(readFile("log.txt"), log);
+
+    first.write("echo still mine\n");
+    ASSERT_TRUE(first.waitFor("still mine", 20000));
+    first.closeInput();
+    ASSERT_TRUE(first.waitExit(20000));
+    EXPECT_EQ(first.status(), 0);
+    EXPECT_TRUE(ends_with(last_line(readFile("log.txt")), "]: End Tandrel"));
+}
+
+// A change the console answered "Done." to is on disk already: a kill
+// right after the next prompt loses nothing.
+TEST_F(TandrelTest, ChangedSettingsSurviveAKill) {
+    TandrelProcess process;
+    ASSERT_TRUE(process.start(dir_, {}, Mode::kPipes));
+    ASSERT_TRUE(process.waitFor("> ", 20000));
+    size_t before = process.out().size();
+    process.write("name kilroy\nmcon 31\n");
+    ASSERT_TRUE(process.waitFor("ok.", 20000, before));
+    size_t named = process.out().find("ok.", before);
+    ASSERT_TRUE(process.waitFor("Done.", 20000, named));
+    size_t done = process.out().find("Done.", named);
+    ASSERT_TRUE(process.waitFor("> ", 20000, done));
+    process.sendSignal(SIGKILL);
+    ASSERT_TRUE(process.waitExit(5000));
+    std::string pref = readFile("pref.met");
+    EXPECT_NE(pref.find("kilroy"), std::string::npos);
+    EXPECT_EQ(runWith({}, "name\nmcon\n"), 0);
+    EXPECT_NE(process_.out().find("kilroy\n"), std::string::npos) << process_.out();
+    EXPECT_NE(process_.out().find("31\n"), std::string::npos) << process_.out();
 }
 
 TEST_F(TandrelTest, InterruptEndsTheWaitWithoutConsole) {

@@ -12,6 +12,8 @@ TEST_F(TandrelTest, HelpIsPagedOnATerminal) {
     TandrelProcess& p = process_;
     ASSERT_TRUE(p.start(dir_, {}, TandrelProcess::Mode::kTerminal));
     ASSERT_TRUE(p.waitFor("> ", kWaitMs));
+    // The start-up hashing prints nothing into the pages to come.
+    ASSERT_TRUE(p.waitForRaw("Done loading shared files.", kWaitMs));
     // The help lists a heading and 10 entries: 10 lines per page leave one
     // for the next page.
     p.write("lines 10\n");
@@ -53,6 +55,7 @@ TEST_F(TandrelTest, EndOfInputAtThePagePromptCountsAsQuit) {
     TandrelProcess& p = process_;
     ASSERT_TRUE(p.start(dir_, {}, TandrelProcess::Mode::kTerminal));
     ASSERT_TRUE(p.waitFor("> ", kWaitMs));
+    ASSERT_TRUE(p.waitForRaw("Done loading shared files.", kWaitMs));
     p.write("lines 2\n");
     ASSERT_TRUE(p.waitFor("set.", kWaitMs));
     size_t mark = p.out().size();

@@ -135,9 +135,33 @@ bool TandrelProcess::pump(int timeoutMs) {
             }
             continue;
         }
-        (isOut ? out_ : err_).append(buffer, static_cast<size_t>(got));
+        if (isOut) {
+            out_.append(buffer, static_cast<size_t>(got));
+            raw_.append(buffer, static_cast<size_t>(got));
+            dropProgressLines();
+        } else {
+            err_.append(buffer, static_cast<size_t>(got));
+        }
     }
     return true;
+}
+
+void TandrelProcess::dropProgressLines() {
+    for (const char* line : {"Loading shared files...", "Done loading shared files."}) {
+        for (const char* end : {"\r\n", "\n"}) {
+            std::string whole = std::string(line) + end;
+            for (size_t at = out_.find(whole); at != std::string::npos; at = out_.find(whole, at)) out_.erase(at, whole.size());
+        }
+    }
+}
+
+bool TandrelProcess::waitForRaw(const std::string& text, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (raw_.find(text) != std::string::npos) return true;
+        int left = remaining(deadline);
+        if (left == 0 || !pump(left < 50 ? left : 50)) return raw_.find(text) != std::string::npos;
+    }
 }
 
 bool TandrelProcess::waitFor(const std::string& text, int timeoutMs, size_t from) {

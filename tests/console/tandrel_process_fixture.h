@@ -31,13 +31,20 @@ public:
     void closeInput();
     // Reads output until it holds text (after `from`), or the time passes.
     bool waitFor(const std::string& text, int timeoutMs, size_t from = 0);
+    // The same over the whole output, the progress lines included.
+    bool waitForRaw(const std::string& text, int timeoutMs);
     void sendSignal(int signal);
     // Waits for the exit, reading output; false on time-out (the child is
     // then killed).
     bool waitExit(int timeoutMs);
 
-    // Standard output (and, merged or on a terminal, standard error).
+    // Standard output (and, merged or on a terminal, standard error),
+    // without the lines of the start-up hashing of shared files ("Loading
+    // shared files...", "Done loading shared files."), which the hashing
+    // thread prints at its own pace between the console's lines.
     const std::string& out() const { return out_; }
+    // Everything, those lines included.
+    const std::string& raw() const { return raw_; }
     const std::string& err() const { return err_; }
     // Exit status, or 128 + signal number when a signal ended the child.
     int status() const { return status_; }
@@ -45,6 +52,8 @@ public:
 private:
     // One poll round over the output descriptors; false when both ended.
     bool pump(int timeoutMs);
+    // Takes the complete progress lines out of out_.
+    void dropProgressLines();
 
     Mode mode_ = Mode::kPipes;
     pid_t pid_ = -1;
@@ -52,6 +61,7 @@ private:
     int out_fd_ = -1;
     int err_fd_ = -1;
     std::string out_;
+    std::string raw_;
     std::string err_;
     int status_ = -1;
 };

@@ -93,12 +93,12 @@ i4_socket* FakeProtocol::listen(int port, int, int type, const i4_address*) {
 }
 
 ProtocolScope::ProtocolScope(std::shared_ptr<i4_protocol> protocol) {
-    previous_ = setNetworkProtocol(std::move(protocol));
+    previous_ = installNetworkProtocol(std::move(protocol));
     budgets_reset();
 }
 
 ProtocolScope::~ProtocolScope() {
-    setNetworkProtocol(previous_);
+    installNetworkProtocol(previous_);
     budgets_reset();
 }
 

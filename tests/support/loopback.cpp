@@ -42,9 +42,9 @@ int bound_socket(int type, int* port) {
 
 }  // namespace
 
-int raw_listen(int* port) {
+int raw_listen(int* port, int backlog) {
     int fd = bound_socket(SOCK_STREAM, port);
-    if (fd >= 0 && ::listen(fd, 16) != 0) {
+    if (fd >= 0 && ::listen(fd, backlog) != 0) {
         ::close(fd);
         return -1;
     }

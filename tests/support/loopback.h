@@ -17,8 +17,10 @@ namespace support {
 
 // --- Raw sockets (descriptors; the caller closes them) ---
 
-// A listening TCP socket on an OS-chosen port; -1 on failure.
-int raw_listen(int* port);
+// A listening TCP socket on an OS-chosen port; -1 on failure. With a
+// backlog of 0 one connection fills the accept queue, and the kernel drops
+// every further connection request while it is there.
+int raw_listen(int* port, int backlog = 16);
 // A blocking TCP client connected to 127.0.0.1:port, or -1.
 int raw_connect(int port);
 // A UDP socket bound to an OS-chosen port.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/meta/file_meta.h"
+#include "support/memory_files.h"
 #include "v4ada/digest/md4.h"
 
 namespace support {
@@ -59,6 +61,21 @@ Bytes pattern_bytes(size_t n, uint32_t seed) {
         data[i] = static_cast<uint8_t>(x >> 23);
     }
     return data;
+}
+
+std::unique_ptr<FileMeta> record_of(const Bytes& data, const char* name, bool withHashSets) {
+    auto meta = std::make_unique<FileMeta>();
+    meta->setName(name);
+    meta->setSize(static_cast<uint32_t>(data.size()));
+    PartDigests digests(data);
+    UniqueID hash;
+    hash.copy(digests.fileHash.data());
+    meta->setFileHash(hash);
+    if (withHashSets) {
+        ByteReader sets(digests.hashSets());
+        if (!meta->readHashSets(sets.file())) return nullptr;
+    }
+    return meta;
 }
 
 }  // namespace support

@@ -9,9 +9,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "support/bytes.h"
+
+class FileMeta;
 
 namespace support {
 
@@ -29,6 +32,10 @@ struct PartDigests {
     // crumbs or more), each after the flag byte 1.
     Bytes hashSets() const;
 };
+
+// A file record of the data named name: its size and file hash, and with
+// withHashSets its part and crumb hashes; null when the sets do not read.
+std::unique_ptr<FileMeta> record_of(const Bytes& data, const char* name, bool withHashSets = true);
 
 // n bytes that differ with the seed and have no short period.
 Bytes pattern_bytes(size_t n, uint32_t seed = 1);

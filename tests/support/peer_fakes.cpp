@@ -1,5 +1,6 @@
 #include "support/peer_fakes.h"
 
+#include "core/meta/file_meta.h"
 #include "core/meta/user_meta.h"
 #include "transfer/messages/message_session.h"
 #include "transfer/peer/peer.h"
@@ -240,6 +241,13 @@ bool FakeGateway::askCallback(UserMeta*) {
     return callbackAnswer;
 }
 
+void FakeGateway::publishFile(FileMeta* file) {
+    log->push_back(std::string("publish ") + file->name());
+    auto* copy = new FileMeta();
+    copy->copyFrom(file);
+    published.MetaList::add(copy);
+}
+
 int FakeGateway::setFirewalled(int verdict) {
     log->push_back("setFirewalled " + std::to_string(verdict));
     return verdict;
@@ -279,6 +287,14 @@ void FakeDialer::fail(size_t index) {
 void RecordingTransferUI::doorFailed(int tcpPort) { log->push_back("doorFailed " + std::to_string(tcpPort)); }
 
 void RecordingTransferUI::filesRefused(UserMeta*) { log->push_back("filesRefused"); }
+
+void RecordingTransferUI::sharedFileChanged(FileMeta* file) {
+    log->push_back(std::string("sharedFileChanged ") + file->name());
+}
+
+void RecordingTransferUI::sharedFileRemoved(FileMeta* file) {
+    log->push_back(std::string("sharedFileRemoved ") + file->name());
+}
 
 void RecordingTransferUI::friendsChanged() { log->push_back("friendsChanged"); }
 

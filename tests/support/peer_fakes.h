@@ -138,9 +138,12 @@ public:
 class FakeGateway final : public NetworkGateway {
 public:
     explicit FakeGateway(CallLog* log) : log(log) {}
+    ~FakeGateway() { published.clear(); }
     void start() override {}
     void stop() override {}
     bool askCallback(UserMeta* user) override;
+    // Logged as "publish <name>"; a copy of each record is kept.
+    void publishFile(FileMeta* file) override;
     DownloadSources* newDownloadSources() override { return nullptr; }
     void republishAll() override { log->push_back("republishAll"); }
     int firewallStatus() override { return firewall; }
@@ -153,6 +156,7 @@ public:
     uint32_t buddy = 0;
     int buddyUdpPort = 0;
     bool callbackAnswer = false;
+    FileList published;  // owns the copies
 };
 
 class RecordingHandler final : public PeerEventHandler {
@@ -188,6 +192,9 @@ public:
     explicit RecordingTransferUI(CallLog* log) : log(log) {}
     void doorFailed(int tcpPort) override;
     void filesRefused(UserMeta* peer) override;
+    // Logged as "sharedFileChanged <name>" and "sharedFileRemoved <name>".
+    void sharedFileChanged(FileMeta* file) override;
+    void sharedFileRemoved(FileMeta* file) override;
     void friendsChanged() override;
     void peerConnected(UserMeta* peer) override;
     void peerDisconnected(UserMeta* peer, uint64_t received, uint64_t sent) override;

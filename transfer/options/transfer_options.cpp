@@ -129,8 +129,8 @@ bool TransferOptions::setDoorPort(int port) {
     if (options) options->setTcpPort(static_cast<uint16_t>(port));
     closePeerDoor();
     // Nothing listens through a proxy; the settings themselves stay.
-    const ProxySettings* proxy = options ? options->proxySettings() : nullptr;
-    if (options && !(proxy && proxy->type != kProxyNone)) openDoor(proxy, PeerDoor::kStartupListenMs);
+    std::shared_ptr<const ProxySettings> proxy = options ? options->proxySettings() : nullptr;
+    if (options && !(proxy && proxy->type != kProxyNone)) openDoor(proxy.get(), PeerDoor::kStartupListenMs);
     if (NetworkGateway* gateway = networkGateway()) gateway->republishAll();
     return true;
 }

@@ -6,6 +6,7 @@
 #include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
+#include "core/startup/network_setup.h"
 #include "core/ui/transfer_ui.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/peer.h"
@@ -40,7 +41,9 @@ void openDoor(const ProxySettings* settings, int listenTimeoutMs) {
     CoreOptions* options = coreOptions();
     if (!options) return;
     bool changed = options->setProxy(settings);
-    const ProxySettings* current = options->proxySettings();
+    std::shared_ptr<const ProxySettings> current = options->proxySettings();
+    // New settings need a new protocol object: setProxy leaves that to us.
+    if (changed) rebuildNetworkProtocol(current.get());
     if (changed && current && current->type != kProxyNone) return;
     if (peerDoor()) return;
     TransferOptions* transfer = transferOptions();

@@ -35,7 +35,8 @@ PeerDoor* peerDoor();
 
 // Opens the door on the "doorPort" of the transfer options, once:
 // 1. the proxy settings are taken (CoreOptions::setProxy); when they
-//    changed and name a proxy, nothing more (nothing listens through one);
+//    changed the network protocol is rebuilt with them, and when they name
+//    a proxy, nothing more (nothing listens through one);
 // 2. with a door already there, nothing more;
 // 3. a new door listens with the time-out and joins the socket pool; when
 //    it cannot listen the transfer UI hears doorFailed and the door stays

@@ -29,8 +29,18 @@ HashThread::HashThread(IndexedFileList* knownFiles, ShareList* shareList)
 
 HashThread::~HashThread() {
     finishBody();
+    dropQueued();
+}
+
+void HashThread::dropQueued() {
     for (LoadedParts* parts : finishWork_) parts->release();
-    for (LoadedParts* parts : finishQueue_) parts->release();
+    finishWork_.clear();
+    std::deque<LoadedParts*> queued;
+    {
+        SysMutexGuard guard(&finishLock_);
+        queued.swap(finishQueue_);
+    }
+    for (LoadedParts* parts : queued) parts->release();
 }
 
 void HashThread::setSavePaths(const char* knownMetPath, const char* shareDatPath) {

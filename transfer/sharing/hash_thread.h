@@ -86,6 +86,10 @@ public:
     // LoadedPartsVerifier: queues the job and starts the thread.
     void queueFinished(LoadedParts* parts) override;
 
+    // Releases every queued verification unverified; only while no body
+    // runs (shutdown, after stopAndWait).
+    void dropQueued();
+
     // Set once the last directory of a run is done; cleared by a new list.
     bool allHashed() const { return allHashed_.load(); }
 

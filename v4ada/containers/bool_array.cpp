@@ -100,21 +100,17 @@ void BoolArray::read(i4_file* file) {
     unsigned count = file->read_16();
     uint8_t* bytes = nullptr;
     if (count != 0) {
+        // A u16 count needs at most 8,193 bytes: they are read whole, from
+        // any stream, whether or not it knows its size.
         unsigned n = byteCount(count);
-        i4_pos size = file->size();
-        i4_pos at = file->tell();
-        if (size < at || size - at < n) {
-            error_at(__FILE__, __LINE__)("boolarray of %u bits cut short", count);
-            return;
-        }
         bytes = zeroedBytes(n);
-        int got = 0;
-        while (got < static_cast<int>(n)) {
-            int r = file->read(bytes + got, static_cast<int>(n) - got);
-            if (r <= 0) break;
-            got += r;
+        bool whole = true;
+        try {
+            file->readAll(bytes, static_cast<int>(n));
+        } catch (i4_err&) {
+            whole = false;
         }
-        if (got != static_cast<int>(n)) {
+        if (!whole) {
             i4_free(bytes);
             error_at(__FILE__, __LINE__)("boolarray of %u bits cut short", count);
             return;

@@ -183,12 +183,18 @@ int HashTable128::count() {
 
 uint32_t HashTable128::forEach(ElementFunctor* functor, void* argument) {
     for (uint32_t i = 0; i < bucketCount_; i++) {
-        LLNode* cursor = nullptr;
-        while (void* list = LL::walk(&buckets_[i], &cursor)) {
-            ListIterator values(static_cast<HT128_InnerList*>(list));
+        ListIterator lists(&buckets_[i]);
+        while (lists.hasMore()) {
+            auto* list = static_cast<HT128_InnerList*>(lists.next());
+            ListIterator values(list);
             while (values.hasMore()) {
                 void* value = values.next();
                 if (!functor->apply(value, argument)) values.removeCurrent();
+            }
+            // A list emptied here goes, as one emptied by remove does.
+            if (list->first() == nullptr) {
+                lists.removeCurrent();
+                delete list;
             }
         }
     }

@@ -86,8 +86,9 @@ public:
     // Values in all inner lists.
     int count();
     // Calls functor->apply(value, argument) on every value, bucket by
-    // bucket, list by list; a value it refuses leaves its inner list at once
-    // (an emptied list stays in its bucket). Returns the bucket count.
+    // bucket, list by list; a value it refuses leaves its inner list at once,
+    // and an inner list it empties is deleted (lists of keys that come and
+    // go would pile up otherwise). Returns the bucket count.
     uint32_t forEach(ElementFunctor* functor, void* argument);
 
     uint32_t bucketCount() const { return bucketCount_; }

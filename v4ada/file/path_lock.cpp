@@ -1,6 +1,9 @@
 #include "v4ada/file/path_lock.h"
 
 #include <pthread.h>
+#include <stdlib.h>
+
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,8 +29,20 @@ PathLockEntry* find_entry(const std::string& path) {
 
 }  // namespace
 
-void path_lock_acquire(const char* path) {
-    std::string key = path ? path : "";
+std::string path_lock_key(const char* path) {
+    std::string text = path ? path : "";
+    size_t slash = text.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+    char* real = ::realpath(dir.c_str(), nullptr);
+    if (real == nullptr) return text;
+    std::string key = real;
+    ::free(real);
+    if (key != "/") key += "/";
+    return key + name;
+}
+
+void path_lock_acquire(const std::string& key) {
     pthread_mutex_lock(&tableMutex);
     if (table == nullptr) table = new std::vector<PathLockEntry>();
     PathLockEntry* entry = find_entry(key);
@@ -44,8 +59,7 @@ void path_lock_acquire(const char* path) {
     pthread_mutex_unlock(&tableMutex);
 }
 
-void path_lock_release(const char* path) {
-    std::string key = path ? path : "";
+void path_lock_release(const std::string& key) {
     pthread_mutex_lock(&tableMutex);
     PathLockEntry* entry = find_entry(key);
     if (entry != nullptr && entry->held) {

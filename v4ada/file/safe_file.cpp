@@ -38,7 +38,8 @@ i4_safe_file::i4_safe_file(const char* path, int flags, SafeFileFactory factory)
     if (path == nullptr) return;
     backupName_.format("%s.bak", path);
     tempName_.format("%s.tmp", path);
-    path_lock_acquire(path);
+    lockKey_ = path_lock_key(path);
+    path_lock_acquire(lockKey_);
     locked_ = true;
     recoverBackup();
     if (flags & kFsWrite) {
@@ -66,7 +67,7 @@ i4_file* i4_safe_file::file() const { return file_; }
 void i4_safe_file::unlock() {
     if (!locked_) return;
     locked_ = false;
-    path_lock_release(name_.c_str());
+    path_lock_release(lockKey_);
 }
 
 void i4_safe_file::recoverBackup() {
@@ -97,8 +98,9 @@ void i4_safe_file::openWriter(int flags, SafeFileFactory factory) {
 
     struct stat st;
     if (::stat(name_.c_str(), &st) == 0) {
-        // The new file keeps the old one's permissions.
-        if (::fchmod(fd, st.st_mode & 07777) != 0) {
+        // The new file keeps the old one's permissions, and its owner can
+        // always read and write it.
+        if (::fchmod(fd, (st.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0) {
             // Keep the default mode.
         }
         if (!(flags & kFsTruncate)) {

@@ -12,10 +12,15 @@
 // "<name>.bak", are recovered: when the name is missing and "<name>.bak"
 // exists, the backup is put back under the name and read or replaced.
 //
-// Writers of one path are serialised: a second writer of the same path
-// waits until the first is closed or destroyed (never open two on one
-// thread).
+// Writers of one file are serialised, however its path is written: a
+// second writer waits until the first is closed or destroyed (never open
+// two on one thread).
+//
+// A replaced file keeps the old one's permissions, always with read and
+// write for its owner (a file saved with mode 000 could never be read back).
 #pragma once
+
+#include <string>
 
 #include "v4ada/file/file.h"
 #include "v4ada/string/owned_string.h"
@@ -57,6 +62,7 @@ private:
     OwnedString name_;
     OwnedString backupName_;
     OwnedString tempName_;
+    std::string lockKey_;  // the path lock held from construction
     bool writer_ = false;
     bool locked_ = false;
 };

@@ -80,17 +80,23 @@ int i4_HttpConnection::fetch(const char* url, OwnedString* output, i4_protocol* 
         direct.reset(i4_tcpip_protocol::create(0, nullptr));
         protocol = direct.get();
     }
+    const int limitMs = timeLimitMs_;
+    TimeValue start;
     std::unique_ptr<i4_address> address(protocol->resolve(host.c_str()));
-    if (!address) return -1;
+    if (!address || remainingMs(start, limitMs) == 0) return -1;
     address->setPort(port);
-    std::unique_ptr<i4_socket> socket(protocol->connect(address.get(), kSocketStream, true));
+    // A connect that is only started, then waited for within the time left
+    // (a blocking one may take minutes against a listener that drops it).
+    std::unique_ptr<i4_socket> socket(protocol->connect(address.get(), kSocketStream, false));
     if (!socket) return -1;
     socket->setBlocking(false);  // every wait below is bounded by the time limit
+    int left = remainingMs(start, limitMs);
+    int connected = left > 0 ? socket->waitUntil(kWritable, left, nullptr) : 0;
+    if (!(connected & kWritable) || (connected & kReadyError)) return -1;
 
-    TimeValue start;
     std::string request = std::string("GET ") + path.c_str() + " HTTP/1.0\r\nHost: " + host.c_str() +
                           "\r\nConnection: close\r\n\r\n";
-    if (!sendAll(socket.get(), request, start, kTimeLimitMs)) return -1;
+    if (!sendAll(socket.get(), request, start, limitMs)) return -1;
 
     // Read until the server closes, within the size and time limits.
     std::string answer;
@@ -103,10 +109,10 @@ int i4_HttpConnection::fetch(const char* url, OwnedString* output, i4_protocol* 
             if (answer.size() > kMaxHeader + kMaxDocument) return -1;
             continue;
         }
-        int left = remainingMs(start, kTimeLimitMs);
+        left = remainingMs(start, limitMs);
         if (left == 0) return -1;
         int ready = socket->waitUntil(kReadable, left, nullptr);
-        if (ready == 0 && remainingMs(start, kTimeLimitMs) == 0) return -1;
+        if (ready == 0 && remainingMs(start, limitMs) == 0) return -1;
     }
     size_t end = answer.find("\r\n\r\n");
     if (end == std::string::npos || end > kMaxHeader || !statusIsOk(answer)) return -1;

@@ -10,10 +10,11 @@ class i4_HttpConnection {
 public:
     // Largest document fetched; a longer one fails.
     static constexpr int kMaxDocument = 64 * 1024;
-    // Time allowed for the whole request.
+    // Time allowed for the whole request: resolving, connecting, sending
+    // and receiving.
     static constexpr int kTimeLimitMs = 10000;
 
-    i4_HttpConnection() = default;
+    explicit i4_HttpConnection(int timeLimitMs = kTimeLimitMs) : timeLimitMs_(timeLimitMs) {}
     ~i4_HttpConnection() { close(); }
     i4_HttpConnection(const i4_HttpConnection&) = delete;
     i4_HttpConnection& operator=(const i4_HttpConnection&) = delete;
@@ -23,4 +24,7 @@ public:
     // The connection goes through `protocol` when given, else directly.
     int fetch(const char* url, OwnedString* output, i4_protocol* protocol = nullptr);
     void close() {}
+
+private:
+    int timeLimitMs_;
 };

@@ -34,12 +34,53 @@ void i4_tcpip_protocol::setProxy(const ProxySettings* settings) {
 
 i4_socket_set* i4_tcpip_protocol::newSocketSet() { return new linux_socket_set(); }
 
-i4_tcpip_address* resolve_ipv4(const char* host) {
-    if (host == nullptr) return nullptr;
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex_digit(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool is_name_char(char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' || c == '.';
+}
+
+// Whether a label is a number (decimal, or hex with "0x"): a text ending
+// in one can only be meant as an address.
+bool is_number_label(const char* begin, const char* end) {
+    if (begin == end) return false;
+    if (end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) {
+        for (const char* p = begin + 2; p < end; p++)
+            if (!is_hex_digit(*p)) return false;
+        return true;
+    }
+    for (const char* p = begin; p < end; p++)
+        if (!is_digit(*p)) return false;
+    return true;
+}
+
+}  // namespace
+
+HostText classify_host(const char* host, in_addr* dotted) {
+    if (host == nullptr) return HostText::kInvalid;
     size_t length = strnlen(host, kMaxHostText + 1);
-    if (length == 0 || length > static_cast<size_t>(kMaxHostText)) return nullptr;
+    if (length == 0 || length > static_cast<size_t>(kMaxHostText)) return HostText::kInvalid;
+    in_addr parsed;
+    if (inet_pton(AF_INET, host, &parsed) == 1) {
+        if (dotted != nullptr) *dotted = parsed;
+        return HostText::kDottedQuad;
+    }
+    for (size_t i = 0; i < length; i++)
+        if (!is_name_char(host[i])) return HostText::kInvalid;
+    const char* end = host + length;
+    if (end[-1] == '.') end--;  // a fully qualified name's root dot
+    const char* last = end;
+    while (last > host && last[-1] != '.') last--;
+    return is_number_label(last, end) ? HostText::kInvalid : HostText::kName;
+}
+
+i4_tcpip_address* resolve_ipv4(const char* host) {
     in_addr dotted;
-    if (inet_aton(host, &dotted) != 0) {
+    HostText kind = classify_host(host, &dotted);
+    if (kind == HostText::kInvalid) return nullptr;
+    if (kind == HostText::kDottedQuad) {
         sockaddr_in address;
         std::memset(&address, 0, sizeof(address));
         address.sin_family = AF_INET;
@@ -73,11 +114,12 @@ i4_address* i4_tcpip_protocol::resolve(const char* host) {
         type = proxy_->type;
     }
     if (type == kProxySocks5 || type == kProxyHttp) {
-        if (host == nullptr || strnlen(host, kMaxHostText + 1) > static_cast<size_t>(kMaxHostText)) return nullptr;
+        in_addr dotted;
+        HostText kind = classify_host(host, &dotted);
+        if (kind == HostText::kInvalid) return nullptr;
         // The proxy resolves the name; a dotted text still gives its address.
         auto* address = new i4_proxy_address(host, 0);
-        in_addr dotted;
-        if (inet_aton(host, &dotted) != 0) {
+        if (kind == HostText::kDottedQuad) {
             sockaddr_in plain = address->socketAddress();
             plain.sin_addr = dotted;
             address->setSocketAddress(plain);

@@ -3,6 +3,8 @@
 // outgoing TCP connections go through it and nothing listens.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -79,6 +81,14 @@ private:
 // Longest host text resolve takes.
 constexpr int kMaxHostText = 255;
 
+// How a host text reads. Only a strict dotted quad is an address ("1.2.3.4";
+// not "127.1", "0x7f.1", "01.2.3.4" or "1.2.3.4 x"); a name has only
+// letters, digits, '-', '_' and '.', and a last label that is not a number;
+// anything else (empty, too long, other characters) is neither.
+enum class HostText { kInvalid, kDottedQuad, kName };
+HostText classify_host(const char* host, in_addr* dotted);
+
 // A dotted IPv4 address, else the first IPv4 address a lookup of the name
-// finds; null when there is none. Safe to call from several threads.
+// finds; null when there is none or the text is neither. Safe to call from
+// several threads.
 i4_tcpip_address* resolve_ipv4(const char* host);

@@ -19,17 +19,20 @@ i4_proxy_sock::i4_proxy_sock(i4_tcpip_sock* plain, int firstState, const i4_tcpi
 }
 
 i4_proxy_sock::~i4_proxy_sock() {
+    closeAndWait();  // no thread may be inside a call while the state goes
     delete target_;
     i4_free(user_);
     i4_free(password_);
 }
 
 int i4_proxy_sock::read(void* buffer, int n) {
+    CallScope call(this);
     if (state_ != kProxyEstablished) return 0;
     return i4_tcpip_sock::read(buffer, n);
 }
 
 int i4_proxy_sock::write(const void* buffer, int n) {
+    CallScope call(this);
     if (state_ != kProxyEstablished) return 0;
     return i4_tcpip_sock::write(buffer, n);
 }
@@ -205,8 +208,9 @@ int i4_proxy_sock::step(int flags) {
             return -1;
         }
         case kProxySocks5Reply: {
-            if (!readReply(kSocks5ReplyLength)) return -1;
-            int port = 0;
+            // The length shows only once the address type is in.
+            if (!readReply(socks5_reply_length(buffer_, bufferCount_))) return -1;
+            int port = target_ != nullptr ? target_->port() : 0;
             ProxyReply reply = socks5_reply(buffer_, bufferCount_, ip, &port);
             return takeConnectReply(reply, ip, port, flags);
         }
@@ -217,6 +221,7 @@ int i4_proxy_sock::step(int flags) {
 }
 
 int i4_proxy_sock::waitUntil(int flags, int timeoutMs, i4_progress* /*progress*/) {
+    CallScope call(this);
     long long start = net_monotonic_ms();
     for (;;) {
         long long remaining = timeoutMs - (net_monotonic_ms() - start);

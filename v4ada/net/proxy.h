@@ -47,6 +47,7 @@ public:
 
 private:
     static constexpr int kBufferSize = kHttpProxyBuffer;
+    static_assert(kSocks5ReplyMaxLength <= kBufferSize);
 
     // Writes what is left of the request; true when all of it went out.
     bool sendPending();

@@ -198,12 +198,43 @@ int socks5_request(int command, int port, const uint8_t ip[4], const char* hostN
     return at;
 }
 
+namespace {
+
+// SOCKS5 address types of a reply.
+constexpr uint8_t kSocks5AddressIpv4 = 1;
+constexpr uint8_t kSocks5AddressName = 3;
+constexpr uint8_t kSocks5AddressIpv6 = 4;
+// Version, reply, reserved, address type; the port after the address.
+constexpr int kSocks5ReplyHead = 4;
+constexpr int kSocks5PortLength = 2;
+// The shortest possible reply: a name of length 0.
+constexpr int kSocks5ReplyMinLength = kSocks5ReplyHead + 1 + kSocks5PortLength;
+
+}  // namespace
+
+int socks5_reply_length(const uint8_t* data, int n) {
+    if (n <= kSocks5ReplyHead) return kSocks5ReplyHead + 1;  // the type and a first address byte
+    switch (data[3]) {
+        case kSocks5AddressIpv4:
+            return kSocks5ReplyLength;
+        case kSocks5AddressIpv6:
+            return kSocks5ReplyHead + 16 + kSocks5PortLength;
+        case kSocks5AddressName:
+            return kSocks5ReplyMinLength + data[kSocks5ReplyHead];
+        default:
+            return kSocks5ReplyMinLength;  // refused by the parser anyway
+    }
+}
+
 ProxyReply socks5_reply(const uint8_t* data, int n, uint8_t ip[4], int* port) {
     if (n >= 1 && data[0] != 5) return ProxyReply::kFail;
     if (n >= 2 && data[1] != 0) return ProxyReply::kFail;
-    if (n >= 4 && data[3] != 1) return ProxyReply::kFail;
-    if (n < kSocks5ReplyLength) return ProxyReply::kNeedMore;
-    std::memcpy(ip, data + 4, 4);
-    *port = (data[8] << 8) | data[9];
+    if (n >= 4 && data[3] != kSocks5AddressIpv4 && data[3] != kSocks5AddressName && data[3] != kSocks5AddressIpv6)
+        return ProxyReply::kFail;
+    if (n <= kSocks5ReplyHead || n < socks5_reply_length(data, n)) return ProxyReply::kNeedMore;
+    if (data[3] == kSocks5AddressIpv4) {
+        std::memcpy(ip, data + kSocks5ReplyHead, 4);
+        *port = (data[8] << 8) | data[9];
+    }
     return ProxyReply::kOk;
 }

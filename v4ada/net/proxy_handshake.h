@@ -65,9 +65,16 @@ ProxyReply socks5_login_reply(const uint8_t* data, int n);
 // kSocksMaxField or out is too small.
 int socks5_request(int command, int port, const uint8_t ip[4], const char* hostName, uint8_t* out,
                    int capacity);
-// Reply: version 5, reply u8 (0 = succeeded), 0, address type u8 (only 1,
-// IPv4, is taken), IPv4 (4 bytes), port u16 BE.
-constexpr int kSocks5ReplyLength = 10;
+// Reply: version 5, reply u8 (0 = succeeded), 0, the bound address (type
+// u8, then 1: IPv4, 4 bytes; 3: name length u8 and name; 4: IPv6, 16
+// bytes), port u16 BE. On kOk with an IPv4 address, ip and port get it; a
+// name or an IPv6 address is read and discarded (ip and port unchanged).
+constexpr int kSocks5ReplyLength = 10;       // with an IPv4 address
+constexpr int kSocks5ReplyMaxLength = 262;   // with a name of 255 bytes
 ProxyReply socks5_reply(const uint8_t* data, int n, uint8_t ip[4], int* port);
+// Bytes the reply whose first n bytes are given takes in all, as far as
+// they tell: never more than the reply, so a read of that many bytes takes
+// nothing that follows it.
+int socks5_reply_length(const uint8_t* data, int n);
 
 constexpr int kProxyConnect = 1;  // the CONNECT command of both SOCKS versions

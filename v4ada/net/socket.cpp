@@ -53,7 +53,24 @@ i4_tcpip_sock::i4_tcpip_sock(int descriptor, int type) : descriptor_(descriptor)
 }
 
 i4_tcpip_sock::~i4_tcpip_sock() {
+    closeAndWait();
     if (descriptor_ >= 0 && !released_) ::close(descriptor_);
+}
+
+i4_tcpip_sock::CallScope::CallScope(i4_tcpip_sock* socket) : socket_(socket) {
+    SysMutexGuard guard(&socket_->lock_);
+    socket_->calls_++;
+}
+
+i4_tcpip_sock::CallScope::~CallScope() {
+    SysMutexGuard guard(&socket_->lock_);
+    if (--socket_->calls_ == 0) socket_->idle_.broadcast();
+}
+
+void i4_tcpip_sock::closeAndWait() {
+    close();
+    SysMutexGuard guard(&lock_);
+    while (calls_ > 0) idle_.wait(&lock_);
 }
 
 int i4_tcpip_sock::releaseDescriptor() {
@@ -95,6 +112,7 @@ bool i4_tcpip_sock::close() {
 }
 
 int i4_tcpip_sock::read(void* buffer, int n) {
+    CallScope call(this);
     if (n <= 0) return 0;
     if (!enter()) return -1;
     int result = map_transfer_result(recv(descriptor_, buffer, static_cast<size_t>(n), 0));
@@ -103,6 +121,7 @@ int i4_tcpip_sock::read(void* buffer, int n) {
 }
 
 int i4_tcpip_sock::write(const void* buffer, int n) {
+    CallScope call(this);
     if (n <= 0) return 0;
     if (!enter()) return -1;
     int result = map_transfer_result(send(descriptor_, buffer, static_cast<size_t>(n), MSG_NOSIGNAL));
@@ -111,6 +130,7 @@ int i4_tcpip_sock::write(const void* buffer, int n) {
 }
 
 bool i4_tcpip_sock::accept(i4_socket** out) {
+    CallScope call(this);
     *out = nullptr;
     if (!enter()) {
         debug_printf("accept canceled\n");
@@ -131,6 +151,7 @@ bool i4_tcpip_sock::accept(i4_socket** out) {
 }
 
 int i4_tcpip_sock::receiveFrom(void* buffer, int n, i4_address** from) {
+    CallScope call(this);
     if (from != nullptr) *from = nullptr;
     if (n < 0) return -1;
     if (!enter()) return -1;
@@ -147,6 +168,7 @@ int i4_tcpip_sock::receiveFrom(void* buffer, int n, i4_address** from) {
 }
 
 int i4_tcpip_sock::sendTo(const void* buffer, int n, const i4_address* to) {
+    CallScope call(this);
     const auto* target = dynamic_cast<const i4_tcpip_address*>(to);
     if (target == nullptr || n < 0) return -1;
     if (!enter()) return -1;
@@ -160,6 +182,7 @@ int i4_tcpip_sock::sendTo(const void* buffer, int n, const i4_address* to) {
 }
 
 int i4_tcpip_sock::connectTo(const i4_tcpip_address* address) {
+    CallScope call(this);
     if (!enter()) return ECANCELED;
     const sockaddr_in& target = address->socketAddress();
     int result = ::connect(descriptor_, reinterpret_cast<const sockaddr*>(&target), sizeof(target));
@@ -203,6 +226,7 @@ int i4_tcpip_sock::pollOnce(int flags, int timeoutMs) {
 }
 
 int i4_tcpip_sock::waitUntil(int flags, int timeoutMs, i4_progress* progress) {
+    CallScope call(this);
     if (progress == nullptr) return pollOnce(flags, timeoutMs);
     if (timeoutMs < 0) timeoutMs = 0;
     long long start = net_monotonic_ms();
@@ -221,18 +245,24 @@ int i4_tcpip_sock::waitUntil(int flags, int timeoutMs, i4_progress* progress) {
 }
 
 void i4_tcpip_sock::addToSet(i4_socket_set* set, int flags) {
+    CallScope call(this);
     static_cast<linux_socket_set*>(set)->add(descriptor_, flags);
 }
 
-void i4_tcpip_sock::removeFromSet(i4_socket_set* set) { static_cast<linux_socket_set*>(set)->remove(descriptor_); }
+void i4_tcpip_sock::removeFromSet(i4_socket_set* set) {
+    CallScope call(this);
+    static_cast<linux_socket_set*>(set)->remove(descriptor_);
+}
 
 int i4_tcpip_sock::checkInSet(i4_socket_set* set, int flags) {
+    CallScope call(this);
     int ready = static_cast<linux_socket_set*>(set)->check(descriptor_, flags);
     if ((ready & kReadyError) && type_ != kSocketStream) drainErrorQueue();
     return ready;
 }
 
 void i4_tcpip_sock::drainErrorQueue() {
+    CallScope call(this);
     if (!enter()) return;
     for (int i = 0; i < kErrorQueueDrainLimit; i++) {
         char data[8192];
@@ -271,6 +301,7 @@ void i4_tcpip_sock::drainErrorQueue() {
 }
 
 void i4_tcpip_sock::setBlocking(bool blocking) {
+    CallScope call(this);
     if (!enter()) return;
     int nonBlocking = blocking ? 0 : 1;
     ioctl(descriptor_, FIONBIO, &nonBlocking);
@@ -278,6 +309,7 @@ void i4_tcpip_sock::setBlocking(bool blocking) {
 }
 
 i4_tcpip_address* i4_tcpip_sock::localAddress() {
+    CallScope call(this);
     sockaddr_in address;
     std::memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
@@ -290,6 +322,7 @@ i4_tcpip_address* i4_tcpip_sock::localAddress() {
 }
 
 i4_tcpip_address* i4_tcpip_sock::peerAddress() {
+    CallScope call(this);
     if (!enter()) return nullptr;
     sockaddr_in address;
     socklen_t length = sizeof(address);

@@ -10,11 +10,17 @@
 // which wakes the blocked thread at once, and the descriptor is closed
 // exactly once, by the last thread to leave the socket. Once closed, every
 // later call is refused before it reaches the system.
+//
+// Deleting a socket closes it and waits until every thread inside one of
+// its calls has left, so a socket shared with a blocked thread is ended by
+// close (or closeAndWait) and delete from any thread; only calls begun
+// after the delete started are the caller's fault.
 #pragma once
 
 #include <atomic>
 
 #include "v4ada/file/file.h"
+#include "v4ada/threads/linux/sys_condition.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class i4_address;
@@ -82,6 +88,10 @@ public:
     i4_tcpip_address* localAddress() override;
     i4_tcpip_address* peerAddress() override;
 
+    // Closes the socket and returns once no other thread is inside a call
+    // on it. Destructors of this class and of its subclasses call it first.
+    void closeAndWait();
+
     bool createFailed() const { return createFailed_; }
     int type() const { return type_; }
     int descriptor() const { return descriptor_; }
@@ -100,6 +110,19 @@ public:
     void drainErrorQueue();
 
 protected:
+    // Brackets a whole public call: the object is not destroyed while a
+    // thread is between its construction and its end.
+    class CallScope {
+    public:
+        explicit CallScope(i4_tcpip_sock* socket);
+        ~CallScope();
+        CallScope(const CallScope&) = delete;
+        CallScope& operator=(const CallScope&) = delete;
+
+    private:
+        i4_tcpip_sock* socket_;
+    };
+
     // One poll of the descriptor as a call on the socket; the ready flags,
     // 0 at the time-out, when cancelled or when closed meanwhile.
     int pollOnce(int flags, int timeoutMs);
@@ -112,6 +135,8 @@ protected:
 
 private:
     SysMutex lock_;
+    SysCondition idle_;                // calls_ dropped to 0
+    int calls_ = 0;                    // threads inside a public call
     int descriptor_ = -1;
     std::atomic<bool> closed_{false};  // no new calls once set
     bool released_ = false;            // the descriptor itself is closed

@@ -27,7 +27,7 @@ linux_socket_set::~linux_socket_set() { delete[] entries_; }
 void linux_socket_set::add(int descriptor, int flags) {
     if (count_ == capacity_) {
         int grown = capacity_ + kGrowStep;
-        pollfd* bigger = new pollfd[grown];
+        pollfd* bigger = new pollfd[grown + 1];  // and the wake slot
         if (count_ > 0) std::memcpy(bigger, entries_, sizeof(pollfd) * count_);
         delete[] entries_;
         entries_ = bigger;
@@ -57,10 +57,22 @@ int linux_socket_set::check(int descriptor, int flags) const {
 }
 
 int linux_socket_set::wait(int timeoutMs) {
-    int result = poll(entries_, static_cast<nfds_t>(count_), timeoutMs);
+    int polled = count_;
+    pollfd wakeOnly;
+    pollfd* entries = entries_;
+    if (wake_ >= 0) {
+        if (entries_ == nullptr) {
+            entries = &wakeOnly;
+        }
+        entries[count_] = pollfd{wake_, POLLIN, 0};
+        polled++;
+    }
+    int result = poll(entries, static_cast<nfds_t>(polled), timeoutMs);
     if (result < 0) {
         // Nothing is ready after a failed poll: stale results must not count.
         for (int i = 0; i < count_; i++) entries_[i].revents = 0;
+    } else if (wake_ >= 0 && entries[count_].revents != 0) {
+        result--;  // the wake-up is no ready entry
     }
     return result;
 }

@@ -9,6 +9,9 @@ public:
     // Waits at most timeoutMs (negative: no limit). Number of ready entries,
     // 0 at the time-out, negative on failure.
     virtual int wait(int timeoutMs) = 0;
+    // A descriptor whose readability ends a wait early, as a time-out that
+    // counts no entry (the task thread's wake-up); -1 for none.
+    virtual void setWakeDescriptor(int descriptor) { (void)descriptor; }
 };
 
 class linux_socket_set : public i4_socket_set {
@@ -27,11 +30,14 @@ public:
     // descriptor's first entry; 0 when it is not in the set.
     int check(int descriptor, int flags) const;
     int wait(int timeoutMs) override;
+    void setWakeDescriptor(int descriptor) override { wake_ = descriptor; }
 
     int count() const { return count_; }
 
 private:
+    // entries_ keeps one slot beyond count_ for the wake descriptor.
     pollfd* entries_ = nullptr;
+    int wake_ = -1;
     int count_ = 0;
     int capacity_ = 0;
 };

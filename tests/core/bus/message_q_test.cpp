@@ -66,6 +66,29 @@ TEST(MessageQTest, OneMessagePerTickInPostingOrderUrgentFirst) {
     EXPECT_EQ(log, (Log{{'a', MSG_LOAD_STATE}, {'a', MSG_COMMAND_LINE}, {'b', MSG_RESCHEDULE}}));
 }
 
+// A post wakes the task thread; the bus's tick takes the signal before it
+// looks at its queue, and leaves it set while messages remain.
+TEST(MessageQTest, PostsSignalTheWakeupAndTicksTakeIt) {
+    TaskWakeup wakeup;
+    MessageQ bus;
+    Log log;
+    RecordingHandler a('a', &log);
+    bus.setHandler(&a, MSG_COMMAND_LINE);
+    bus.setWakeup(&wakeup);
+    EXPECT_FALSE(wakeup.wait(0));
+    bus.post(MSG_COMMAND_LINE, nullptr);
+    bus.post(MSG_COMMAND_LINE, nullptr);
+    EXPECT_TRUE(wakeup.wait(0));
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_TRUE(wakeup.wait(0));  // one message is left
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_FALSE(wakeup.wait(0));
+    bus.setWakeup(nullptr);
+    bus.post(MSG_COMMAND_LINE, nullptr);
+    EXPECT_FALSE(wakeup.wait(0));
+    EXPECT_TRUE(bus.tick(0));
+}
+
 TEST(MessageQTest, MessageWithoutHandlerIsReportedAndDropped) {
     MessageQ bus;
     Log log;
@@ -180,6 +203,33 @@ TEST(MessageQTest, DestroyingTheBusFreesQueuedRecordsNotTheirData) {
         bus.post(MSG_END_DOWNLOAD, &data, true);
     }
     EXPECT_EQ(data, 3);
+}
+
+TEST(MessageQTest, PendingMessagesOfAHandlerAreDiscardedInOrderAndTheRestStay) {
+    class Discarding : public RecordingHandler {
+    public:
+        using RecordingHandler::RecordingHandler;
+        void discard(Message* message) override { dropped.push_back(message->code); }
+        std::vector<int> dropped;
+    };
+    Log log;
+    Discarding mine('m', &log);
+    RecordingHandler other('o', &log);
+    MessageQ bus;
+    bus.setHandler(&mine, MSG_START_DOWNLOAD);
+    bus.setHandler(&mine, MSG_RESCHEDULE);
+    bus.setHandler(&other, MSG_CHECK_DISK_SPACE);
+    bus.post(MSG_START_DOWNLOAD, nullptr);
+    bus.post(MSG_CHECK_DISK_SPACE, nullptr);
+    bus.post(MSG_RESCHEDULE, nullptr);
+    bus.post(MSG_CHECK_DISK_SPACE, nullptr);
+    bus.discardPending(&mine);
+    bus.discardPending(nullptr);
+    EXPECT_EQ(mine.dropped, (std::vector<int>{MSG_START_DOWNLOAD, MSG_RESCHEDULE}));
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_TRUE(bus.tick(0));
+    EXPECT_FALSE(bus.tick(0));
+    EXPECT_EQ(log, (Log{{'o', MSG_CHECK_DISK_SPACE}, {'o', MSG_CHECK_DISK_SPACE}}));
 }
 
 TEST(MessageQTest, ProcessBusIsMadeAndDestroyedExplicitly) {

@@ -121,7 +121,7 @@ TEST(PeerConnector, ReplacedProtocolOutlivesTheConnectInProgress) {
     ConnectionLog log;
     connector.connect(new RecordingConnection(loopbackIp(), 4662, &log));
     waitFor([&] { return raw->waiting.load() == 1; });
-    setNetworkProtocol(poolProtocol);  // rebuilt meanwhile
+    installNetworkProtocol(poolProtocol);  // rebuilt meanwhile
     protocol.reset();
     EXPECT_FALSE(protocolGone.load());  // the connect thread still holds it
     raw->opener.set_value();

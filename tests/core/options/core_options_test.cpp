@@ -2,21 +2,28 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "support/bytes.h"
-#include "support/files.h"
-#include "support/ui_capture.h"
-#include "support/temp_dir.h"
 #include "core/meta/special_tags.h"
 #include "core/net/network_protocol.h"
 #include "core/strings/priority_names.h"
+#include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
+#include "support/bytes.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
+#include "support/ui_capture.h"
+#include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
@@ -179,7 +186,7 @@ TEST_F(CoreOptionsTest, LoadedOptionsFollowTheirRules) {
         EXPECT_EQ(options.uploadLimit(), 2.5);
         EXPECT_EQ(options.downloadLimit(), 7.5);  // fractions are kept
         EXPECT_EQ(options.lineSpeedDown(), 40.0);
-        const ProxySettings* proxy = options.proxySettings();
+        std::shared_ptr<const ProxySettings> proxy = options.proxySettings();
         ASSERT_NE(proxy, nullptr);
         EXPECT_EQ(proxy->type, kProxySocks5);
         EXPECT_STREQ(proxy->host(), "proxy.test");
@@ -227,6 +234,108 @@ TEST_F(CoreOptionsTest, UnreadablePrefsAreKeptAsideAndReported) {
         EXPECT_EQ(read_file(prefs() + ".corrupt"), c.bytes) << c.what;
         EXPECT_NE(ui_.text().find("kept as"), std::string::npos) << c.what << ": " << ui_.text();
     }
+}
+
+// A pref.met that exists but cannot be read at all is no missing file: the
+// load fails loudly, naming the file and the reason, with nothing made,
+// moved or saved over it.
+TEST_F(CoreOptionsTest, PrefsThatCannotBeReadFailTheLoadAndStayAsTheyAre) {
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    std::vector<Case> cases = {
+        {"a directory", [&] { ASSERT_EQ(::mkdir(prefs().c_str(), 0700), 0); }, "not a regular file"},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(prefs().c_str(), 0600), 0); }, "not a regular file"},
+    };
+    if (::geteuid() != 0) {  // root reads a file of mode 000 all the same
+        cases.push_back({"no permission",
+                         [&] {
+                             ASSERT_TRUE(write_file(prefs(), "x"));
+                             ASSERT_EQ(::chmod(prefs().c_str(), 0), 0);
+                         },
+                         "Permission denied"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        CoreOptions options;
+        try {
+            options.loadFrom(dir_.path().c_str());
+            ADD_FAILURE() << "loaded";
+        } catch (const i4_err& error) {
+            std::string message = error.message();
+            EXPECT_NE(message.find(prefs()), std::string::npos) << message;
+            EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+        }
+        EXPECT_FALSE(file_exists(prefs() + ".corrupt"));
+        EXPECT_FALSE(file_exists(prefs() + ".tmp"));
+        struct stat st;
+        ASSERT_EQ(::lstat(prefs().c_str(), &st), 0);
+        ::chmod(prefs().c_str(), 0600);
+        std::filesystem::remove_all(prefs());
+    }
+}
+
+// Settings the user changes are saved once per change; nothing else saves.
+TEST_F(CoreOptionsTest, SaveIfChangedWritesOnlyAfterAChange) {
+    CoreOptions options;
+    options.loadFrom(dir_.path().c_str());
+    EXPECT_TRUE(options.saveIfChanged());
+    EXPECT_FALSE(file_exists(prefs()));  // a fresh identity alone is no change
+
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"name", [&] { options.setNickname("kilroy"); }},
+        {"upload limit", [&] { options.setUploadLimit(12); }},
+        {"connections", [&] { options.setMaxConnections(30); }},
+        {"page length", [&] { options.setScreenLines(40); }},
+        {"line speed", [&] { options.setLineSpeedDown(3.5); }},
+        {"option tag", [&] { options.setIntOption("doorPort", 4663); }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        std::remove(prefs().c_str());
+        change();
+        EXPECT_TRUE(options.saveIfChanged());
+        EXPECT_TRUE(file_exists(prefs()));
+        // The same value again is no change.
+        std::remove(prefs().c_str());
+        change();
+        EXPECT_TRUE(options.saveIfChanged());
+        EXPECT_FALSE(file_exists(prefs()));
+    }
+    // Rates measured while running are no settings change.
+    options.setMaxUpSpeed(9.0);
+    options.setCurrentDownRate(2.0);
+    EXPECT_TRUE(options.saveIfChanged());
+    EXPECT_FALSE(file_exists(prefs()));
+
+    ASSERT_TRUE(options.save());
+    CoreOptions again;
+    again.loadFrom(dir_.path().c_str());
+    EXPECT_STREQ(again.nickname().c_str(), "kilroy");
+    EXPECT_EQ(again.maxConnections(), 30);
+}
+
+// The skin named by "uiPath" replaces the default one once pref.met is read.
+TEST_F(CoreOptionsTest, UiPathNamesTheSkin) {
+    XMLStringTable::createInstance();
+    ASSERT_TRUE(write_file(dir_ / "skins/default/ui.xml",
+                           "<ui><STRINGS><STRINGS_NONE label=\"default skin\"/></STRINGS></ui>"));
+    ASSERT_TRUE(write_file(dir_ / "mine/ui.xml", "<ui><STRINGS><STRINGS_NONE label=\"my skin\"/></STRINGS></ui>"));
+    {
+        CoreOptions options;
+        options.loadFrom(dir_.path().c_str());
+        options.setStringOption(kOptUiPath, (dir_.path() + "/mine/").c_str());
+        ASSERT_TRUE(options.save());
+    }
+    ASSERT_TRUE(XMLStringTable::instance()->loadFiles(dir_.path().c_str(), nullptr));
+    EXPECT_STREQ(XMLStringTable::instance()->get(STRINGS_NONE), "default skin");
+    CoreOptions options;
+    options.loadFrom(dir_.path().c_str());
+    EXPECT_STREQ(XMLStringTable::instance()->get(STRINGS_NONE), "my skin");
+    XMLStringTable::destroyInstance();
 }
 
 TEST_F(CoreOptionsTest, LoneBackupIsRecovered) {
@@ -366,45 +475,50 @@ TEST_F(CoreOptionsTest, OwnRecordAccessors) {
     i4_free(packet.data());
 }
 
-TEST_F(CoreOptionsTest, ProxyChangesRebuildTheProtocolAndPersist) {
+// setProxy keeps a copy, counts as a change and leaves the process-wide
+// protocol to its caller; a reader keeps the settings it took.
+TEST_F(CoreOptionsTest, ProxyChangesPersistAndLeaveTheProtocolAlone) {
     {
         CoreOptions options;
         options.loadFrom(dir_.path().c_str());
         EXPECT_FALSE(options.setProxy(nullptr));
-        EXPECT_EQ(networkProtocol(), nullptr);
 
         ProxySettings wanted;
         wanted.type = kProxySocks4;
         wanted.port = 1080;
         wanted.setHost("socks.test");
+        std::shared_ptr<const ProxySettings> before = options.proxySettings();
+        uint64_t changes = options.settingsChanges();
         EXPECT_TRUE(options.setProxy(&wanted));
-        std::shared_ptr<i4_protocol> built = networkProtocol();
-        EXPECT_NE(built, nullptr);
-        EXPECT_NE(options.proxySettings(), &wanted);
+        EXPECT_EQ(networkProtocol(), nullptr);
+        EXPECT_GT(options.settingsChanges(), changes);
+        EXPECT_NE(options.proxySettings().get(), &wanted);
         EXPECT_TRUE(options.proxySettings()->equals(&wanted));
+        // The settings handed out before are still whole.
+        ASSERT_NE(before, nullptr);
+        EXPECT_EQ(before->type, kProxyNone);
         EXPECT_FALSE(options.setProxy(&wanted));
-        EXPECT_EQ(networkProtocol(), built);
         ASSERT_TRUE(options.save());
     }
     {
         CoreOptions options;
         options.loadFrom(dir_.path().c_str());
-        ASSERT_NE(options.proxySettings(), nullptr);
-        EXPECT_EQ(options.proxySettings()->type, kProxySocks4);
-        EXPECT_STREQ(options.proxySettings()->host(), "socks.test");
-        EXPECT_EQ(options.proxySettings()->port, 1080);
+        std::shared_ptr<const ProxySettings> loaded = options.proxySettings();
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(loaded->type, kProxySocks4);
+        EXPECT_STREQ(loaded->host(), "socks.test");
+        EXPECT_EQ(loaded->port, 1080);
 
-        std::shared_ptr<i4_protocol> before = networkProtocol();
         EXPECT_TRUE(options.setProxy(nullptr));
-        EXPECT_NE(networkProtocol(), before);
         EXPECT_EQ(options.proxySettings(), nullptr);
+        EXPECT_EQ(loaded->type, kProxySocks4);
         EXPECT_FALSE(options.setProxy(nullptr));
         ASSERT_TRUE(options.save());
     }
-    setNetworkProtocol(nullptr);
     CoreOptions options;
     options.loadFrom(dir_.path().c_str());
     EXPECT_EQ(options.proxySettings()->type, kProxyNone);
+    EXPECT_EQ(networkProtocol(), nullptr);
 }
 
 TEST_F(CoreOptionsTest, ProcessWideInstanceIsCreatedAndDestroyedExplicitly) {

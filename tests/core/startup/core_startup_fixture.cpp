@@ -32,8 +32,6 @@ void CoreStartupTest::writePrefsWithProxy(const ProxySettings* proxy) {
     options.loadFrom(dir_.path().c_str());
     options.setProxy(proxy);
     ASSERT_TRUE(options.save());
-    // setProxy installed a protocol; start-up must build its own.
-    clearNetworkProtocol();
 }
 
 bool resolvesThroughProxy(i4_protocol* protocol) {

@@ -143,7 +143,7 @@ TEST(NetworkSetupMtTest, RebuildsNeverFreeAProtocolInUse) {
     proxy.type = kProxySocks5;
     proxy.setHost("127.0.0.1");
     proxy.port = 1080;
-    setNetworkProtocol(static_cast<const ProxySettings*>(nullptr));
+    rebuildNetworkProtocol(nullptr);
 
     std::atomic<bool> done{false};
     std::atomic<int> uses{0};
@@ -162,7 +162,7 @@ TEST(NetworkSetupMtTest, RebuildsNeverFreeAProtocolInUse) {
         });
     }
     for (int round = 0; round < 300; round++)
-        setNetworkProtocol(round % 2 ? static_cast<const ProxySettings*>(nullptr) : &proxy);
+        rebuildNetworkProtocol(round % 2 ? nullptr : &proxy);
     while (uses.load() < 100) std::this_thread::yield();
     done.store(true);
     for (std::thread& user : users) user.join();

@@ -215,10 +215,12 @@ TEST_F(CoreThreadTest, ProxyChangeRebuildsTheProtocolWhileOldReferencesStayValid
     ASSERT_NE(before, nullptr);
     EXPECT_FALSE(resolvesThroughProxy(before.get()));
 
-    // A proxy change in the options installs a new protocol object.
+    // Whoever changes the proxy settings rebuilds the protocol object.
     ProxySettings proxy;
     makeSocks5(proxy);
     ASSERT_TRUE(coreOptions()->setProxy(&proxy));
+    EXPECT_EQ(networkProtocol(), before);
+    rebuildNetworkProtocol(coreOptions()->proxySettings().get());
     std::shared_ptr<i4_protocol> after = networkProtocol();
     ASSERT_NE(after, nullptr);
     EXPECT_NE(after, before);
@@ -229,6 +231,7 @@ TEST_F(CoreThreadTest, ProxyChangeRebuildsTheProtocolWhileOldReferencesStayValid
 
     // The protocol keeps its own copy of the settings.
     ASSERT_TRUE(coreOptions()->setProxy(nullptr));
+    rebuildNetworkProtocol(coreOptions()->proxySettings().get());
     EXPECT_TRUE(resolvesThroughProxy(after.get()));
     EXPECT_FALSE(resolvesThroughProxy(networkProtocol().get()));
     EXPECT_TRUE(core->stop());
@@ -244,7 +247,7 @@ TEST(NetworkSetupTest, EachProxyTypeBuildsItsOwnProtocol) {
         proxy.type = c.type;
         proxy.setHost("127.0.0.1");
         proxy.port = 3128;
-        setNetworkProtocol(&proxy);
+        rebuildNetworkProtocol(&proxy);
         std::shared_ptr<i4_protocol> protocol = networkProtocol();
         ASSERT_NE(protocol, nullptr);
         EXPECT_EQ(resolvesThroughProxy(protocol.get()), c.proxied) << c.type;
@@ -253,7 +256,7 @@ TEST(NetworkSetupTest, EachProxyTypeBuildsItsOwnProtocol) {
             EXPECT_EQ(protocol->listen(0, 0, kSocketStream, nullptr), nullptr) << c.type;
         }
     }
-    setNetworkProtocol(static_cast<const ProxySettings*>(nullptr));
+    rebuildNetworkProtocol(nullptr);
     ASSERT_NE(networkProtocol(), nullptr);
     EXPECT_FALSE(resolvesThroughProxy(networkProtocol().get()));
     clearNetworkProtocol();

@@ -75,17 +75,8 @@ void PartialFileTest::TearDown() {
 }
 
 std::unique_ptr<FileMeta> PartialFileTest::record(const Bytes& data, const char* name, bool withHashes) {
-    auto meta = std::make_unique<FileMeta>();
-    meta->setName(name);
-    meta->setSize(static_cast<uint32_t>(data.size()));
-    PartDigests digests(data);
-    UniqueID hash;
-    hash.copy(digests.fileHash.data());
-    meta->setFileHash(hash);
-    if (withHashes) {
-        ByteReader sets(digests.hashSets());
-        EXPECT_TRUE(meta->readHashSets(sets.file()));
-    }
+    std::unique_ptr<FileMeta> meta = record_of(data, name, withHashes);
+    EXPECT_NE(meta, nullptr);
     return meta;
 }
 

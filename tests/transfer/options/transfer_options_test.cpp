@@ -160,7 +160,7 @@ TEST_F(TransferOptionsTest, DoorPortMovesTheDoorAndKeepsTheProxy) {
     proxy.port = 1080;
     proxy.setHost("127.0.0.1");
     coreOptions()->setProxy(&proxy);
-    setNetworkProtocol(std::shared_ptr<i4_protocol>(support::loopback_protocol()));
+    installNetworkProtocol(std::shared_ptr<i4_protocol>(support::loopback_protocol()));
     ASSERT_TRUE(options->setDoorPort(firstPort));
     EXPECT_EQ(peerDoor(), nullptr);
     step();
@@ -178,13 +178,13 @@ TEST_F(TransferOptionsTest, OpenDoorOpensOnceAndReportsAPortInUse) {
     int port = support::local_port(busy);
     coreOptions()->setIntOption("doorPort", port);
     transferOptions()->load();
-    openDoor(coreOptions()->proxySettings(), PeerDoor::kStartupListenMs);
+    openDoor(coreOptions()->proxySettings().get(), PeerDoor::kStartupListenMs);
     EXPECT_EQ(sides_.log, CallLog{"doorFailed " + std::to_string(port)});
     PeerDoor* failed = peerDoor();
     ASSERT_NE(failed, nullptr);
     EXPECT_EQ(failed->socket(), nullptr);
     // No second door while one exists.
-    openDoor(coreOptions()->proxySettings(), PeerDoor::kStartupListenMs);
+    openDoor(coreOptions()->proxySettings().get(), PeerDoor::kStartupListenMs);
     EXPECT_EQ(peerDoor(), failed);
     EXPECT_EQ(sides_.log.size(), 1u);
     closePeerDoor();

@@ -42,7 +42,7 @@ void PeerWorld::SetUp() {
     core_->setBaseDirectory(dir_.path().c_str());
     core_->build();
     // Everything listens on the loopback only.
-    setNetworkProtocol(std::shared_ptr<i4_protocol>(support::loopback_protocol()));
+    installNetworkProtocol(std::shared_ptr<i4_protocol>(support::loopback_protocol()));
     clientPool()->addHandler(&handler_);
     transferHandler_.registerAll(messageQ);
     transferOptions()->load();

@@ -22,6 +22,7 @@
 #include "transfer/sharing/indexed_file_list.h"
 #include "transfer/sharing/share_list.h"
 #include "transfer/sharing/shared_file_batch.h"
+#include "transfer/sharing/stepped_hash_thread.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/digest/part_hash.h"
@@ -33,18 +34,6 @@ namespace {
 using support::BusRecorder;
 
 constexpr uint32_t kTime = 1'000'000'000;
-
-// A hashing thread driven step by step on the test's thread.
-class SteppedHashThread : public HashThread {
-public:
-    using HashThread::HashThread;
-    ~SteppedHashThread() override = default;
-    bool start() override {
-        starts++;
-        return true;
-    }
-    int starts = 0;
-};
 
 class RecordingImporter : public FileImporter {
 public:

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fake_net.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
@@ -86,6 +87,28 @@ TEST(BoolArray, CutShortInputFailsAndKeepsTheArray) {
     }
 }
 
+// A socket knows no size: the bits arrive in pieces and are read whole.
+TEST(BoolArray, ReadsFromAStreamOfUnknownSize) {
+    BoolArray a(37);
+    for (unsigned i = 0; i < 37; i += 3) a.set(i, true);
+    std::vector<uint8_t> bytes = encode(a);
+    support::FakeSocket stream;
+    stream.queueReads(std::string(bytes.begin(), bytes.end()) + "rest", 2);
+    stream.peerClosed = true;
+    BoolArray b;
+    ASSERT_NO_THROW(b.read(&stream));
+    EXPECT_EQ(text(b), text(a));
+    std::string left;
+    for (const std::string& piece : stream.reads) left += piece;
+    EXPECT_EQ(left, "rest");  // nothing past the array taken
+
+    support::FakeSocket cut;
+    cut.queueReads(std::string(bytes.begin(), bytes.end() - 1), 3);
+    cut.peerClosed = true;
+    EXPECT_THROW(b.read(&cut), i4_err);
+    EXPECT_EQ(text(b), text(a));
+}
+
 TEST(BoolArray, BoundsAndWholeArrayOperations) {
     BoolArray a(12);
     try {
@@ -94,6 +117,11 @@ TEST(BoolArray, BoundsAndWholeArrayOperations) {
     } catch (const i4_err& e) {
         EXPECT_STREQ(e.message(), "boolarray out of bounds");
     }
+    // The location names the file from the source root, not the build machine.
+    const char* file = nullptr;
+    int line = 0;
+    last_error_location(&file, &line);
+    EXPECT_STREQ(file, "v4ada/containers/bool_array.cpp");
     EXPECT_THROW(a.set(12, true), i4_err);
     EXPECT_THROW(BoolArray().get(0), i4_err);
 

@@ -199,13 +199,20 @@ TEST_F(SafeFile, WriterWithoutTruncationWorksOnOldContent) {
     expectOnly("ab23456789Z");
 }
 
-TEST_F(SafeFile, KeepsPermissionsOfTheOldFile) {
-    ASSERT_TRUE(save(path, "secret"));
-    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-    ASSERT_TRUE(save(path, "secret 2"));
-    struct stat st;
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+// The old file's permissions stay, but its owner can always read and
+// write the replacement (a 000 file would repeat itself on every save).
+TEST_F(SafeFile, KeepsPermissionsOfTheOldFileWithOwnerReadWrite) {
+    const struct {
+        mode_t before, after;
+    } cases[] = {{0600, 0600}, {0640, 0640}, {0000, 0600}, {0444, 0644}, {0200, 0600}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(save(path, "secret"));
+        ASSERT_EQ(::chmod(path.c_str(), c.before), 0);
+        ASSERT_TRUE(save(path, "secret 2"));
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after) << std::oct << c.before;
+    }
 }
 
 namespace {

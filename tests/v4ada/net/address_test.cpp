@@ -7,6 +7,7 @@
 
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
+#include "v4ada/net/protocol.h"
 #include "v4ada/net/proxy_settings.h"
 
 namespace {
@@ -88,6 +89,65 @@ TEST(ProxySettingsRecord, EqualsAndClone) {
     leftover.setHost("old.example");
     EXPECT_TRUE(none.equals(&leftover));
     EXPECT_TRUE(leftover.equals(&none));
+}
+
+// Text becomes an address only as a strict dotted quad; the shorthand and
+// trailing forms inet_aton took are neither address nor name.
+TEST(HostText, OnlyStrictDottedQuadsAreAddresses) {
+    const struct {
+        const char* text;
+        HostText kind;
+    } cases[] = {
+        {"127.0.0.1", HostText::kDottedQuad},
+        {"255.255.255.255", HostText::kDottedQuad},
+        {"1.2.3.4 trailing", HostText::kInvalid},
+        {"127.1", HostText::kInvalid},
+        {"0x7f.1", HostText::kInvalid},
+        {"0x7f000001", HostText::kInvalid},
+        {"2130706433", HostText::kInvalid},
+        {"01.2.3.4", HostText::kInvalid},
+        {"1.2.3.256", HostText::kInvalid},
+        {"1.2.3.4.", HostText::kInvalid},
+        {"", HostText::kInvalid},
+        {"host name", HostText::kInvalid},
+        {"files.example", HostText::kName},
+        {"files.example.", HostText::kName},
+        {"a-b_c.7zip", HostText::kName},
+        {"localhost", HostText::kName},
+    };
+    for (const auto& c : cases) {
+        in_addr dotted{};
+        EXPECT_EQ(c.kind, classify_host(c.text, &dotted)) << c.text;
+    }
+    EXPECT_EQ(HostText::kInvalid, classify_host(std::string(256, 'a').c_str(), nullptr));
+    EXPECT_EQ(HostText::kInvalid, classify_host(nullptr, nullptr));
+}
+
+TEST(HostText, ResolveRefusesWhatIsNeitherWithAndWithoutProxy) {
+    std::unique_ptr<i4_tcpip_address> plain(resolve_ipv4("10.0.0.7"));
+    ASSERT_NE(nullptr, plain);
+    const uint8_t ten[4] = {10, 0, 0, 7};
+    i4_tcpip_address expected(ten, 0);
+    EXPECT_TRUE(plain->equals(&expected));
+
+    ProxySettings settings;
+    settings.type = kProxySocks5;
+    settings.setHost("127.0.0.1");
+    settings.port = 1080;
+    std::unique_ptr<i4_tcpip_protocol> proxied(i4_tcpip_protocol::create(0, &settings));
+    std::unique_ptr<i4_tcpip_protocol> direct(i4_tcpip_protocol::create(0, nullptr));
+    for (const char* text : {"1.2.3.4 trailing", "127.1", "0x7f.1"}) {
+        EXPECT_EQ(nullptr, std::unique_ptr<i4_address>(direct->resolve(text))) << text;
+        EXPECT_EQ(nullptr, std::unique_ptr<i4_address>(proxied->resolve(text))) << text;
+    }
+    // Through the proxy a name stays a name, a dotted quad carries its address.
+    std::unique_ptr<i4_address> name(proxied->resolve("files.example"));
+    ASSERT_NE(nullptr, name);
+    EXPECT_EQ(0u, static_cast<i4_tcpip_address*>(name.get())->socketAddress().sin_addr.s_addr);
+    std::unique_ptr<i4_address> dotted(proxied->resolve("10.0.0.7"));
+    ASSERT_NE(nullptr, dotted);
+    EXPECT_EQ(plain->socketAddress().sin_addr.s_addr,
+              static_cast<i4_tcpip_address*>(dotted.get())->socketAddress().sin_addr.s_addr);
 }
 
 }  // namespace

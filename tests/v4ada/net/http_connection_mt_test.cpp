@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <unistd.h>
 
+#include <string>
+#include <thread>
+
+#include "support/loopback.h"
 #include "support/loopback_peers.h"
+#include "v4ada/threads/linux/counting_signal.h"
 
 namespace {
 
@@ -59,6 +64,32 @@ TEST(HttpFetch, FailuresLeaveTheOutputAlone) {
     EXPECT_EQ(-1, http.fetch("ftp://127.0.0.1/x", &body));
     EXPECT_EQ(-1, http.fetch("no url", &body));
     EXPECT_STREQ("old", body.c_str());
+}
+
+// A listener whose accept queue is full drops further connection requests,
+// so a blocking connect would retry for about two minutes: the time limit
+// covers the connect as well.
+TEST(HttpFetch, TimeLimitCoversTheConnect) {
+    int port = 0;
+    int listener = support::raw_listen(&port, 0);
+    ASSERT_GE(listener, 0);
+    int queued = support::raw_connect(port);  // fills the queue
+    ASSERT_GE(queued, 0);
+
+    i4_HttpConnection http(200);
+    OwnedString body("old");
+    int result = 0;
+    CountingSignal done;
+    std::thread fetcher([&] {
+        result = http.fetch(url(port).c_str(), &body);
+        done.signal();
+    });
+    EXPECT_TRUE(done.wait(60000)) << "a fetch limited to 200 ms still runs after a minute";
+    fetcher.join();
+    EXPECT_EQ(-1, result);
+    EXPECT_STREQ("old", body.c_str());
+    ::close(queued);
+    ::close(listener);
 }
 
 }  // namespace

@@ -124,7 +124,9 @@ TEST(SocksReplies, CompleteShortAndRefused) {
         {5, bytes({5, 0, 0, 1, 1, 2, 3, 4, 0, 80}), ProxyReply::kOk},
         {5, bytes({5, 0, 0, 1, 1, 2}), ProxyReply::kNeedMore},
         {5, bytes({5, 1}), ProxyReply::kFail},
-        {5, bytes({5, 0, 0, 3}), ProxyReply::kFail},
+        {5, bytes({5, 0, 0, 2}), ProxyReply::kFail},
+        {5, bytes({5, 0, 0, 3, 3, 'a', 'b', 'c', 0}), ProxyReply::kNeedMore},
+        {5, bytes({5, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), ProxyReply::kNeedMore},
         {5, bytes({4}), ProxyReply::kFail},
         {1, bytes({5, 0}), ProxyReply::kOk},
         {1, bytes({5, 2}), ProxyReply::kOk},
@@ -148,6 +150,29 @@ TEST(SocksReplies, CompleteShortAndRefused) {
             EXPECT_EQ(80, port);
             EXPECT_EQ(bytes({1, 2, 3, 4}), text(ip, 4));
         }
+    }
+}
+
+// A bound address given as a name or as IPv6 is legal (RFC 1928): it is
+// read whole and discarded, the target's address and port stay.
+TEST(SocksReplies, NameAndIpv6BoundAddressesAreReadAndDiscarded) {
+    const std::string name = bytes({5, 0, 0, 3, 13}) + "proxy.example" + bytes({0x1F, 0x90});
+    const std::string ipv6 = bytes({5, 0, 0, 4}) + std::string(15, '\0') + bytes({1, 0x1F, 0x90});
+    for (const std::string& reply : {name, ipv6}) {
+        int total = static_cast<int>(reply.size());
+        uint8_t ip[4] = {9, 8, 7, 6};
+        int port = 4662;
+        for (int n = 0; n < total; n++) {
+            EXPECT_EQ(ProxyReply::kNeedMore, socks5_reply(raw(reply), n, ip, &port)) << n;
+            // A read of the length known so far never takes a byte past the reply.
+            int length = socks5_reply_length(raw(reply), n);
+            EXPECT_GT(length, n);
+            EXPECT_LE(length, total);
+        }
+        EXPECT_EQ(total, socks5_reply_length(raw(reply), total));
+        EXPECT_EQ(ProxyReply::kOk, socks5_reply(raw(reply), total, ip, &port));
+        EXPECT_EQ(bytes({9, 8, 7, 6}), text(ip, 4));
+        EXPECT_EQ(4662, port);
     }
 }
 

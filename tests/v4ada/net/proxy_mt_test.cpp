@@ -147,6 +147,31 @@ TEST(Socks5Proxy, NamedTargetWithoutLogin) {
     EXPECT_EQ("", proxy.finish());
 }
 
+TEST(Socks5Proxy, BoundAddressAsANameInPiecesWithTunnelBytesBehindIt) {
+    ScriptedPeer proxy({ScriptedPeer::expect(kGreeting), ScriptedPeer::send(bytes({5, 0})),
+                        ScriptedPeer::expect(bytes({5, 1, 0, 1, 127, 0, 0, 1, 0, 21})),
+                        ScriptedPeer::send(bytes({5, 0, 0, 3})), ScriptedPeer::pause(30),
+                        ScriptedPeer::send(bytes({13}) + "proxy.ex"), ScriptedPeer::pause(30),
+                        ScriptedPeer::send("ample" + bytes({0x1F, 0x90}) + "hi")},
+                       true);
+    auto protocol = proxied_protocol(kProxySocks5, proxy.port());
+    auto target = support::loopback_address(21);
+    std::unique_ptr<i4_socket> socket(protocol->connect(target.get(), kSocketStream, true));
+    ASSERT_NE(nullptr, socket);
+    EXPECT_EQ(21, dynamic_cast<i4_proxy_sock*>(socket.get())->target()->port());
+    std::string got;
+    char buffer[8];
+    while (got.size() < 2 && socket->waitUntil(kReadable, 5000, nullptr) == kReadable) {
+        int n = socket->read(buffer, sizeof(buffer));
+        if (n <= 0) break;
+        got.append(buffer, n);
+    }
+    EXPECT_EQ("hi", got);  // the bytes behind the reply belong to the tunnel
+    expect_tunnel(socket.get());
+    socket->close();
+    EXPECT_EQ("", proxy.finish());
+}
+
 TEST(Socks5Proxy, LoginThenAddressTarget) {
     ScriptedPeer proxy({ScriptedPeer::expect(kGreeting), ScriptedPeer::send(bytes({5, 2})),
                         ScriptedPeer::expect(bytes({1, 3}) + "bob" + bytes({6}) + "hunter"),

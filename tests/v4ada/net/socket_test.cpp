@@ -159,6 +159,26 @@ TEST(SocketSet, GrowsAndReportsPerDescriptor) {
     for (int fd : pipes) ::close(fd);
 }
 
+// The wake descriptor ends a wait without limit, and counts as no entry.
+TEST(SocketSet, WakeDescriptorEndsTheWaitAsATimeOut) {
+    int wake[2], quiet[2];
+    ASSERT_EQ(0, pipe(wake));
+    ASSERT_EQ(0, pipe(quiet));
+    linux_socket_set empty;
+    empty.setWakeDescriptor(wake[0]);
+    linux_socket_set set;
+    set.add(quiet[0], kReadable);
+    set.setWakeDescriptor(wake[0]);
+    ASSERT_EQ(1, ::write(wake[1], "w", 1));
+    EXPECT_EQ(0, empty.wait(-1));
+    EXPECT_EQ(0, set.wait(-1));
+    EXPECT_EQ(0, set.check(quiet[0], kReadable));
+    ASSERT_EQ(1, ::write(quiet[1], "q", 1));
+    EXPECT_EQ(1, set.wait(-1));
+    EXPECT_EQ(kReadable, set.check(quiet[0], kReadable));
+    for (int fd : {wake[0], wake[1], quiet[0], quiet[1]}) ::close(fd);
+}
+
 TEST(TcpListener, StreamPortIsReusableWhileConnectionsLinger) {
     auto protocol = support::loopback_protocol();
     int port;
