@@ -99,9 +99,10 @@ TEST(ThreadStopProtocol, StopRequestedBeforeTheFirstStepStillRunsOneStepThenOnEx
     thread.requestStop();
     thread.startGate.signal();
     ASSERT_TRUE(thread.exited.wait(5000));
+    thread.stopAndWait();  // returns once the body, onExit included, is done
     EXPECT_EQ(thread.runs.load(), 1);
     EXPECT_EQ(thread.exits.load(), 1);
-    while (thread.currentState() != Thread::kStopped) sleep_ms(1);
+    EXPECT_EQ(thread.currentState(), Thread::kStopped);
 }
 
 TEST(ThreadStopProtocol, BodyThatStopsItselfCallsOnExit) {
