@@ -97,7 +97,9 @@ bool PartialFile::storageReady() {
     return false;
 }
 
-DescriptorCache* PartialFile::descriptors() { return worker_ ? &worker_->descriptors() : nullptr; }
+std::shared_ptr<DescriptorCache> PartialFile::descriptors() {
+    return worker_ ? worker_->descriptors() : nullptr;
+}
 
 bool PartialFile::checkSize(uint64_t size) {
     if (size > 0 && size <= kLargestHashableSize) return true;

@@ -199,7 +199,7 @@ protected:
     void setSizeFields(uint64_t size);
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
-    DescriptorCache* descriptors();
+    std::shared_ptr<DescriptorCache> descriptors();
 
     mutable SysMutex mutex_;
     std::vector<std::unique_ptr<FilePart>> parts_;

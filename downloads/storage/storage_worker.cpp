@@ -18,7 +18,8 @@ private:
     StorageWorker& worker_;
 };
 
-StorageWorker::StorageWorker(int threads, size_t descriptors) : descriptors_(descriptors) {
+StorageWorker::StorageWorker(int threads, size_t descriptors)
+    : descriptors_(std::make_shared<DescriptorCache>(descriptors)) {
     threads = std::min(threads, kMaxThreads);
     for (int i = 0; i < threads; i++) {
         auto thread = std::make_unique<StorageThread>(*this);

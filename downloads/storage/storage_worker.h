@@ -48,7 +48,9 @@ public:
     // queue itself).
     void waitIdle();
     int threadCount() const { return static_cast<int>(threads_.size()); }
-    DescriptorCache& descriptors() { return descriptors_; }
+    // Shared with the part files that use it, so a part let go after the
+    // worker still finds it.
+    const std::shared_ptr<DescriptorCache>& descriptors() { return descriptors_; }
 
 private:
     friend class StorageThread;
@@ -57,7 +59,7 @@ private:
     std::unique_ptr<StorageJob> take(bool wait);
     void finished();
 
-    DescriptorCache descriptors_;
+    std::shared_ptr<DescriptorCache> descriptors_;
     SysMutex mutex_;
     std::condition_variable_any changed_;
     std::deque<std::unique_ptr<StorageJob>> queue_;

@@ -92,6 +92,8 @@ void TransferGateway::init() {
     services.settings = &settings_;
     services.sharedFiles = &poster_;
     services.tempNames = &tempNames_;
+    storage_ = std::make_unique<StorageWorker>(StorageWorker::defaultThreadCount());
+    services.storage = storage_.get();
 }
 
 void TransferGateway::load() {
@@ -133,6 +135,10 @@ void TransferGateway::shutdown() {
     hashThread_->stopAndWait();
     hashThread_->dropQueued();
     if (TransferDownloads* downloads = transferDownloads()) downloads->shutdown();
+    // The downloads saved their records themselves; what is still queued
+    // (older saves, checks) is dropped with the worker.
+    if (downloadServices().storage == storage_.get()) downloadServices().storage = nullptr;
+    storage_.reset();
     save();
     closePeerDoor();
     // What was posted but never handled is freed before the handler goes.

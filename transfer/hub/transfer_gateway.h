@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "downloads/storage/download_services.h"
+#include "downloads/storage/storage_worker.h"
 #include "downloads/storage/temp_name_allocator.h"
 #include "overlay/shared_hash_provider.h"
 #include "transfer/hub/transfer_download_settings.h"
@@ -153,6 +154,9 @@ private:
     TransferDownloadSettings settings_;
     SharedFilesPoster poster_;
     TempNameAllocator tempNames_;
+    // Digests and record saves of the partial downloads; from init until
+    // the downloads are shut down.
+    std::unique_ptr<StorageWorker> storage_;
     bool initialised_ = false;
     // Set once load has read the files: save never replaces files that
     // were not read.
