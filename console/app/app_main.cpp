@@ -21,6 +21,7 @@
 #include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
+#include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_gateway.h"
@@ -214,6 +215,9 @@ int app_main() {
     auto ui = std::make_unique<FclcUI>();
     setCurrentUI(ui.get());
     ShutdownStep noCurrentUI([] { setCurrentUI(nullptr); });
+    // Friends' file lists print as the console's record table.
+    setRecordTablePrinter(Servant::printMetaTable);
+    ShutdownStep noRecordTable([] { setRecordTablePrinter(nullptr); });
     gConsoleUI = ui.get();
     ShutdownStep noConsoleUI([] { gConsoleUI = nullptr; });
     seed_random();

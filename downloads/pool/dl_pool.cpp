@@ -225,6 +225,13 @@ void DLPool::reshareAll() {
 
 int DLPool::downloadCount() { return downloads_.count(); }
 
+void DLPool::setFilePriority(const UniqueID& hash, int priority) {
+    Download* download = findDownload(hash);
+    if (!download) return;
+    if (PartialFile* partial = download->partialFile()) partial->setUploadPriority(priority);
+    download->release();
+}
+
 // --- priorities ----------------------------------------------------------------------------
 
 bool DLPool::compare(void* a, void* b) {

@@ -25,7 +25,7 @@
 
 #include "core/net/peer_event_handler.h"
 #include "core/task/time_slice_task.h"
-#include "downloads/peer_downloads.h"
+#include "downloads/transfer_downloads.h"
 #include "downloads/pool/download.h"
 #include "overlay/download_source_sink.h"
 #include "v4ada/containers/ll.h"
@@ -36,7 +36,7 @@ class SourcePeer;
 
 class DLPool : public TimeSliceTask,
                public PeerEventHandler,
-               public PeerDownloads,
+               public TransferDownloads,
                public DownloadSourceSink,
                public LLSortFuntor {
 public:
@@ -64,27 +64,38 @@ public:
 
     // MSG_START_DOWNLOAD: a new download of the record's file (the record
     // stays the caller's).
-    void startDownload(FileMeta* record);
+    void startDownload(FileMeta* record) override;
     // A download resumed from a record (loadPartials).
     void startOldDownload(FileMeta* record, uint32_t number);
     // MSG_END_DOWNLOAD: the download leaves the pool and is released.
     // Nothing for a download that is not listed.
-    void endDownload(Download* download);
+    void endDownload(Download* download) override;
     // Every download is told whether the temporary and incoming file
     // systems have more free space than the reserve.
-    void checkDiskSpace();
+    void checkDiskSpace() override;
     // Every download record found in the directory (the temporary
     // directory) and its subdirectories is resumed.
-    void loadPartials(const char* directory);
+    void loadPartials(const char* directory) override;
     // MSG_ADD_SOURCE_LINK.
-    void addSourceLink(const UniqueID& hash, const char* link);
+    void addSourceLink(const UniqueID& hash, const char* link) override;
     // Sorts by priority and picks the Highest download.
-    void reschedule();
+    void reschedule() override;
     void setPriority(Download* download, int priority);
     // At program end: every download saves its record and is released.
-    void shutdown();
+    void shutdown() override;
     // The share list was rebuilt: shared partial files are added again.
-    void reshareAll();
+    void reshareAll() override;
+    // TransferDownloads: the download bus codes the transfer hub routes
+    // here; the poster's reference of codes 12 to 14 goes with
+    // releaseDownload.
+    void pauseDownload(Download* download) override { download->pause(); }
+    void resumeDownload(Download* download) override { download->resume(); }
+    void cancelDownload(Download* download) override { download->cancel(); }
+    void releaseDownload(Download* download) override { download->release(); }
+    // The upload priority on the record of the download of that hash.
+    void setFilePriority(const UniqueID& hash, int priority) override;
+    PeerEventHandler* peerEventHandler() override { return this; }
+    TimeSliceTask* task() override { return this; }
     int downloadCount();
     // The list of Download*; walk it between lock and unlock.
     LLsafe* downloadList() { return &downloads_; }

@@ -709,6 +709,12 @@ void PartialFile::share() {
     if (messageQ != nullptr) messageQ->post(MSG_SHARES_UPDATED, nullptr);
 }
 
+void PartialFile::setUploadPriority(int32_t priority) {
+    SysMutexGuard guard(&mutex_);
+    meta_.setSpecial(ST_UPLOAD_PRIORITY, &priority);
+    if (sharedRecord_) sharedRecord_->setSpecial(ST_UPLOAD_PRIORITY, &priority);
+}
+
 void PartialFile::reshare() {
     auto copy = std::make_unique<FileMeta>();
     {

@@ -130,6 +130,9 @@ public:
     // share list a fresh copy after it was rebuilt.
     void share();
     void reshare();
+    // The upload priority (special tag 19) of the record, and of the
+    // shared record when shared; saved with the next record save.
+    void setUploadPriority(int32_t priority);
 
     // GapView, for the range chooser.
     void gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const override;

@@ -268,8 +268,7 @@ void FriendList::showDirectories(const UserMeta* friendUser, bool refetch) {
             if (UIGateway* ui = currentUI()) {
                 ui->print("%d directories:", static_cast<int>(cache->dirs.size()));
                 int number = 0;
-                for (auto& dir : cache->dirs)
-                    ui->print("%d) %s", ++number, dir->name.c_str() ? dir->name.c_str() : "");
+                for (auto& dir : cache->dirs) ui->print("%d) %s", ++number, dir->name.c_str() ? dir->name.c_str() : "");
             }
             return;
         }
@@ -351,7 +350,8 @@ void FriendList::newPeer(TCPConnection* connection) {
         SysMutexGuard guard(&lock_);
         if (FriendCache* cache = findLocked(peer->user())) {
             isFriendPeer = true;
-            bool requested = pending_ && (pending_->user.sameUser(&cache->user) || pending_->user.sameUser(peer->user()));
+            bool requested =
+                pending_ && (pending_->user.sameUser(&cache->user) || pending_->user.sameUser(peer->user()));
             cache->user.assign(peer->user());
             cache->user.setFriendState(kFriendConnected);
             if (requested) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/bus/message_codes.h"
+#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "downloads/pool/download_states.h"
 #include "downloads/pool/downloading_state.h"
@@ -204,6 +205,34 @@ TEST_F(DLPoolTest, CancelEndsTheDownloadThroughTheBus) {
     EXPECT_EQ(world.pool->downloadCount(), 0);
     EXPECT_FALSE(file_exists(world.temp + "/1.part"));
     EXPECT_FALSE(file_exists(world.temp + "/1.part.met"));
+}
+
+TEST_F(DLPoolTest, TransferHubDrivesThePoolThroughItsInterface) {
+    TransferDownloads* side = world.pool;
+    EXPECT_EQ(side->peerEventHandler(), static_cast<PeerEventHandler*>(world.pool));
+    EXPECT_EQ(side->task(), static_cast<TimeSliceTask*>(world.pool));
+    Download* d = download("hub.bin");
+    // Each of codes 12 to 14 comes with a reference of the poster's.
+    d->addRef();
+    side->pauseDownload(d);
+    side->releaseDownload(d);
+    EXPECT_TRUE(d->isPaused());
+    d->addRef();
+    side->resumeDownload(d);
+    side->releaseDownload(d);
+    EXPECT_FALSE(d->isPaused());
+
+    side->setFilePriority(d->fileHash(), 2);
+    int32_t priority = -1;
+    d->partialFile()->withMeta([&](FileMeta& record) { priority = record.getSpecialInt(ST_UPLOAD_PRIORITY); });
+    EXPECT_EQ(priority, 2);
+    side->setFilePriority(UniqueID(), 1);  // no such download: nothing
+
+    d->addRef();
+    side->cancelDownload(d);
+    side->releaseDownload(d);
+    world.pumpBus();
+    EXPECT_EQ(world.pool->downloadCount(), 0);
 }
 
 TEST_F(DLPoolTest, PeerEventsReachEveryDownload) {
