@@ -261,8 +261,9 @@ int app_main() {
     transfer->init();
     ShutdownStep hubDown([transfer] { transfer->shutdown(); });
     // Nothing below goes while another thread may still use it.
-    ShutdownStep threadsEnded([core] {
+    ShutdownStep threadsEnded([core, transfer] {
         core->join();
+        transfer->stopStorageThreads();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());
@@ -297,6 +298,7 @@ int app_main() {
 
     // Shutdown: nothing is saved before every other thread has ended.
     core->join();
+    transfer->stopStorageThreads();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
     // The remote-control settings, and the transfer side with its files and

@@ -127,6 +127,10 @@ void TransferGateway::save() {
     options->save();
 }
 
+void TransferGateway::stopStorageThreads() {
+    if (storage_) storage_->stopThreads();
+}
+
 void TransferGateway::shutdown() {
     // Once, after init: a second call (the start-up's error path) does
     // nothing.

@@ -84,6 +84,10 @@ public:
     // friend.met, known.met, share.dat, then the transfer options into the
     // options record. Shutdown and MSG_SAVE_STATE.
     void save();
+    // Main thread, once the task thread stopped and before the process
+    // waits for its worker threads: the storage worker's threads end (its
+    // later work, the downloads' last saves, runs on the caller).
+    void stopStorageThreads();
     // Main thread, after the task thread stopped: the hashing thread is
     // stopped and waited for, the downloads shut down, everything is saved,
     // the door let go and every installed pointer removed.
