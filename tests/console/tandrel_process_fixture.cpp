@@ -238,3 +238,13 @@ std::string TandrelTest::readFile(const std::string& name) const {
 }
 
 bool TandrelTest::exists(const std::string& name) const { return support::file_exists(path(name)); }
+
+bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs) {
+    for (int round = 0; round < 2000; round++) {
+        if (process.raw().find("Done loading shared files.") != std::string::npos) return true;
+        std::string mark = "tick" + std::to_string(round);
+        process.write("echo " + mark + "\n");
+        if (!process.waitFor(mark, timeoutMs)) return false;
+    }
+    return false;
+}

@@ -66,6 +66,11 @@ private:
     int status_ = -1;
 };
 
+// Output to a pipe reaches the test when the console flushes it, after
+// each command: commands go in until the hashing thread's last line
+// ("Done loading shared files.") is out, a bounded number of round trips.
+bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs);
+
 // A fresh scratch directory per test, removed afterwards.
 class TandrelTest : public ::testing::Test {
 protected:
