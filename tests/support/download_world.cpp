@@ -6,6 +6,7 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "downloads/pool/complete_file_thread.h"
+#include "downloads/sources/source_list.h"
 #include "downloads/storage/download_services.h"
 #include "support/memory_files.h"
 #include "support/part_digests.h"
@@ -49,6 +50,7 @@ DownloadWorld::DownloadWorld(int storageThreads) {
     message_bus_create();
     for (int code = 0; code < kMessageCodeCount; code++) messageQ->setHandler(this, code);
     PartnerManager::createInstance();
+    SourceList::createInstance();
     DLPool::createInstance();
     pool = DLPool::instance();
     partners = PartnerManager::instance();
@@ -60,6 +62,7 @@ DownloadWorld::~DownloadWorld() {
     for (Download* download : held_) download->release();
     held_.clear();
     DLPool::destroyInstance();
+    SourceList::destroyInstance();
     PartnerManager::destroyInstance();
     message_bus_destroy();
     setCurrentTransferUI(previousUI_);
