@@ -32,6 +32,7 @@
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/pool_peer_link.h"
+#include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/dir_lock.h"
 #include "v4ada/file/fs.h"
@@ -200,6 +201,10 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     ShutdownStep noClientPool(ClientPool::destroyInstance);
+    // The upload pool follows the peers until the socket pool has let the
+    // last one go.
+    UploadPool::createInstance();
+    ShutdownStep noUploads(UploadPool::destroyInstance);
     FriendList::createInstance();
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
