@@ -26,6 +26,7 @@
 #include <memory>
 #include <vector>
 
+#include "downloads/http/protocol_list.h"
 #include "downloads/storage/download_services.h"
 #include "downloads/storage/temp_name_allocator.h"
 #include "overlay/shared_hash_provider.h"
@@ -39,6 +40,7 @@
 
 class FileList;
 class FileMeta;
+class HttpProtocol;
 class ProxySettings;
 class TransferUI;
 class UniqueID;
@@ -91,6 +93,8 @@ public:
     FileList* sharedFiles() { return sharedFiles_.list(); }
     IndexedFileList* knownFiles() { return &knownFiles_; }
     ShareList* shareList() { return &shareList_; }
+    // The link protocols a download offers its non-location links to.
+    ProtocolList* protocols() { return &protocols_; }
     HashThread* hashThread() { return hashThread_.get(); }
 
     // Replaces the shared directories, writes share.dat, then asks for a
@@ -153,6 +157,9 @@ private:
     TransferDownloadSettings settings_;
     SharedFilesPoster poster_;
     TempNameAllocator tempNames_;
+    ProtocolList protocols_;
+    // The one protocol of the list (owned by it); made by init.
+    HttpProtocol* httpProtocol_ = nullptr;
     bool initialised_ = false;
     // Set once load has read the files: save never replaces files that
     // were not read.
