@@ -8,6 +8,8 @@
 #include "core/startup/core_thread.h"
 #include "overlay/black_udp_annex.h"
 #include "overlay/flock_self.h"
+#include "overlay/peer_link.h"
+#include "core/bus/message_q.h"
 #include "v4ada/net/protocol.h"
 #include "v4ada/net/socket.h"
 
@@ -62,4 +64,40 @@ void CoreFlockHost::addTask(TimeSliceTask* task) {
 
 void CoreFlockHost::removeTask(TimeSliceTask* task) {
     if (CoreThread* core = coreThread()) core->removeTask(task);
+}
+
+int CoreFlockHost::doorPort() {
+    CoreOptions* options = coreOptions();
+    return options != nullptr ? options->tcpPort() : 0;
+}
+
+uint32_t CoreFlockHost::recordedIp() {
+    CoreOptions* options = coreOptions();
+    return options != nullptr ? options->ownIP() : 0;
+}
+
+void CoreFlockHost::setRecordedIp(uint32_t ip) {
+    if (CoreOptions* options = coreOptions()) options->setOwnIP(ip);
+}
+
+void CoreFlockHost::setBuddy(uint32_t ip, int port) {
+    CoreOptions* options = coreOptions();
+    if (options == nullptr) return;
+    options->setBuddyIP(ip);
+    options->setBuddyPort(static_cast<uint16_t>(port));
+}
+
+PeerLink* CoreFlockHost::peers() { return peerLink(); }
+
+void CoreFlockHost::rates(double* down, double* up) {
+    CoreOptions* options = coreOptions();
+    *down = options != nullptr ? options->currentDownRate() : 0.0;
+    *up = options != nullptr ? options->currentUpRate() : 0.0;
+}
+
+MessageQ* CoreFlockHost::bus() { return messageQ; }
+
+FilterMaster* CoreFlockHost::resultFilter() {
+    CoreThread* core = coreThread();
+    return core != nullptr ? core->filters() : nullptr;
 }

@@ -1,6 +1,9 @@
 #include "overlay/flock_gateway.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <initializer_list>
 #include <cstdlib>
 #include <vector>
 
@@ -12,22 +15,55 @@
 #include "overlay/flock_host.h"
 #include "overlay/flock_output.h"
 #include "overlay/flock_reply_server.h"
+#include "overlay/file_keywords.h"
+#include "overlay/flock_download_sources.h"
 #include "overlay/hello_requester.h"
+#include "overlay/location_link.h"
 #include "overlay/opcodes.h"
+#include "overlay/peer_link.h"
 #include "overlay/requester.h"
+#include "overlay/search_requester.h"
+#include "overlay/service_search.h"
+#include "overlay/shared_hash_provider.h"
+#include "core/meta/file_meta.h"
+#include "core/meta/special_tags.h"
+#include "core/meta/user_meta.h"
+#include "v4ada/digest/md4.h"
 #include "v4ada/net/address.h"
 #include "v4ada/net/socket.h"
+
+namespace {
+std::atomic<FlockGateway*> gFlockGateway{nullptr};
+}  // namespace
+
+FlockGateway* flockGateway() { return gFlockGateway.load(); }
+
+FlockGateway* setFlockGateway(FlockGateway* gateway) { return gFlockGateway.exchange(gateway); }
 
 FlockGateway::FlockGateway(FlockHost& host)
     : host_(host),
       self_(*this),
+      handler_(*this),
+      dispatcher_(*this),
+      statLogger_(*this),
+      callAsker_(*this),
       server_(*this),
       cleaner_(*this),
       booter_(*this),
+      buddies_(*this),
       explorers_(*this),
+      firewall_(*this),
+      publisher_(*this),
       refresher_(*this) {}
 
-FlockGateway::~FlockGateway() { release(); }
+FlockGateway::~FlockGateway() {
+    release();
+    if (links_ != nullptr) {
+        links_->removeHandler(&firewall_);
+        links_->removeHandler(&buddies_);
+    }
+    handler_.unsubscribe(bus_);
+}
 
 void FlockGateway::start() {
     if (running_) return;
@@ -36,9 +72,14 @@ void FlockGateway::start() {
     replyServer_ = new FlockReplyServer(*this);
     running_ = true;
     createUdpSocket(kUdpSocketTimeoutMs, kFlockMarker);
-    host_.addTask(replyServer_);
-    host_.addTask(&cleaner_);
-    host_.addTask(&refresher_);
+    if (links_ == nullptr && (links_ = host_.peers()) != nullptr) {
+        links_->addHandler(&firewall_);
+        links_->addHandler(&buddies_);
+    }
+    for (TimeSliceTask* task : std::initializer_list<TimeSliceTask*>{
+             &firewall_, &buddies_, replyServer_, &publisher_, &cleaner_, &refresher_, &statLogger_})
+        host_.addTask(task);
+    if (bus_ == nullptr && (bus_ = host_.bus()) != nullptr) handler_.subscribe(bus_);
     booter_.loadContacts();
 }
 
@@ -57,11 +98,12 @@ void FlockGateway::release() {
     for (const auto& entry : requesters_) left.push_back(entry.first);
     for (uint64_t serial : left)
         if (Requester* requester = liveRequester(serial)) requester->finish();
+    callAsker_.clear();
     withdrawEndpoint();
     if (replyServer_ != nullptr) host_.removeTask(replyServer_);
-    host_.removeTask(&cleaner_);
-    host_.removeTask(&refresher_);
-    host_.removeTask(&booter_);
+    for (TimeSliceTask* task : std::initializer_list<TimeSliceTask*>{
+             &firewall_, &buddies_, &publisher_, &cleaner_, &refresher_, &statLogger_, &booter_})
+        host_.removeTask(task);
     delete contacts_;
     contacts_ = nullptr;
     delete replyServer_;
@@ -99,6 +141,10 @@ void FlockGateway::createUdpSocket(int timeoutMs, uint8_t marker) {
                            INODE_PUBLISHACK, INODE_CALLRELAYED, INODE_CALLFAILED})
         endpoint->setHandler(replyServer_, opcode);
     endpoint->setHandler(&booter_, INODE_CONNECTREPLY);
+    for (uint8_t opcode : {INODE_YOURIP, INODE_FIREWALLOPEN, INODE_FIREWALLED, INODE_BUDDYACCEPT, INODE_BUDDYREFUSE})
+        endpoint->setHandler(&firewall_, opcode);
+    for (uint8_t opcode : {INODE_CALLREQUEST, INODE_BUDDYREQUEST, INODE_FIREWALLCHECK})
+        endpoint->setHandler(&buddies_, opcode);
     if (!host_.serveEndpoint(endpoint)) {
         flock_print_raw("ERROR: Couldn't create UDP socket.\n");
         return;
@@ -179,4 +225,88 @@ uint64_t FlockGateway::trackRequester(Requester* requester) {
 Requester* FlockGateway::liveRequester(uint64_t serial) const {
     auto found = requesters_.find(serial);
     return found != requesters_.end() ? found->second : nullptr;
+}
+
+// ---- NetworkGateway ----
+
+bool FlockGateway::askCallback(UserMeta* user) { return callAsker_.askForSource(user); }
+
+void FlockGateway::publishFile(FileMeta* file) {
+    if (file == nullptr) return;
+    firewall_.publishLocation(file->fileHash());
+    int published = 0;
+    for (int i = 0; i < file->tagCount() && published < kKeywordsPerFile; i++) {
+        MetaTag* tag = file->tagAt(i);
+        if (tag == nullptr || tag->specialId() != ST_NAME || tag->type() != kTagString) continue;
+        for (const std::string& keyword :
+             fileKeywords(static_cast<const char*>(tag->value()), kKeywordsPerFile - published)) {
+            Service service;
+            md4String(service.serviceId.bytes(), keyword.c_str());
+            service.descId.copy(file->fileHash());
+            service.copyFrom(file);
+            publish(&service, false, 1.0);
+            published++;
+        }
+    }
+}
+
+DownloadSources* FlockGateway::newDownloadSources() { return new FlockDownloadSources(*this); }
+
+void FlockGateway::republishAll() {
+    firewall_.restartTest();
+    if (SharedHashProvider* provider = sharedHashProvider())
+        for (const UniqueID& hash : provider->sharedHashes()) firewall_.publishLocation(hash);
+}
+
+bool FlockGateway::isUnreachable(const UserMeta* user) {
+    if (user == nullptr) return true;
+    return user->ip() < kUnreachableAddressBelow || user->buddyIp() < kLowIdLimit;
+}
+
+int FlockGateway::setFirewalled(int verdict) {
+    firewall_.decide(verdict != 0, nullptr);
+    return verdict;
+}
+
+void FlockGateway::setBuddy(uint32_t ip, int port, int) { host_.setBuddy(ip, port); }
+
+// ---- location, publishing, searching ----
+
+void FlockGateway::updateLocation() {
+    OwnedString link = firewall_.status() == kFirewalled
+                           ? buddyLocationLink(self_.id(), firewall_.buddyIp(), firewall_.buddyPort())
+                           : openLocationLink(self_.ip(), host_.doorPort());
+    bool changed = location_.isNull() || std::strcmp(location_.c_str(), link.c_str()) != 0;
+    location_ = link;
+    // The index must not keep an old port or buddy for hours.
+    if (changed && firewall_.canPublishLocation()) publisher_.relocate(location_.c_str(), self_.id());
+}
+
+int FlockGateway::publish(Service* service, bool front, double factor) {
+    if (service != nullptr) publisher_.add(*service, front, factor);
+    return 1;
+}
+
+void FlockGateway::unpublish(Service* service) {
+    if (service != nullptr) publisher_.remove(*service);
+}
+
+int FlockGateway::startSearch(ServiceSearch* search, ResultCallback* callback) {
+    if (search == nullptr) return 1;
+    if (!running_ || stopping_) {
+        delete search;
+        return 1;
+    }
+    (new SearchRequester(*this, search, callback))->start();
+    return 1;
+}
+
+int FlockGateway::searchNode(Node* node, ServiceSearch* search, ResultCallback* callback) {
+    if (node == nullptr || search == nullptr || !running_ || stopping_) {
+        delete node;
+        delete search;
+        return 1;
+    }
+    (new SearchRequester(*this, search, callback, node))->start();
+    return 1;
 }

@@ -1,17 +1,22 @@
 // FlockGateway: the overlay node: the owner of its parts and the way
 // everything else reaches them. Everything node-specific (the own node,
 // the endpoint, the user interface it reports to, the blacklist, the
-// routing table, the lookups, the index) belongs to one gateway, so that
-// several gateways can run in one process; the process around it is
-// reached through its FlockHost.
+// routing table, the lookups, the index, the firewall test, the buddies,
+// the publisher) belongs to one gateway, so that several gateways can run
+// in one process; the process around it is reached through its FlockHost.
+// The downloads, the transfer side and the console reach it as their
+// NetworkGateway.
 //
 // Lifecycle: construction (the endpoint, routing table and reply server
 // do not exist yet); start (own node, routing table, reply server,
-// endpoint, tasks, booting); stop (contact.dat and the UDP port saved,
-// every lookup and requester ended while the reply server and the user
-// interface still exist, then routing table and reply server deleted and
-// the endpoint let go); destruction. Everything runs on the task thread;
-// the gateway takes no lock.
+// endpoint, peer-event handlers, tasks, bus codes, booting); stop
+// (contact.dat and the UDP port saved, every lookup, requester and call
+// request ended while the reply server and the user interface still
+// exist, then routing table and reply server deleted and the endpoint let
+// go; the peer-event handlers stay, so connections that close later are
+// still heard); destruction (handlers and bus codes given back). The peer
+// link and the bus must outlive the gateway. Everything runs on the task
+// thread; the gateway takes no lock.
 #pragma once
 
 #include <cstdint>
@@ -20,34 +25,65 @@
 
 #include "core/ui/flock_ui.h"
 #include "overlay/booter.h"
+#include "overlay/buddy_list.h"
+#include "overlay/call_asker.h"
 #include "overlay/contact_refresher.h"
 #include "overlay/explorer_list.h"
+#include "overlay/firewall_task.h"
+#include "overlay/flock_handler.h"
 #include "overlay/flock_self.h"
 #include "overlay/flock_server.h"
 #include "overlay/network_gateway.h"
 #include "overlay/node_list.h"
 #include "overlay/service_cleaner.h"
 #include "overlay/service_directory.h"
+#include "overlay/service_publisher.h"
+#include "overlay/sources_dispatcher.h"
+#include "overlay/stat_logger.h"
 
 class BlackUDPAnnex;
 class ContactList;
 class FlockHost;
 class FlockReplyServer;
+class MessageQ;
+class PeerLink;
 class RequestCounter;
 class Requester;
+class ResultCallback;
+class ServiceSearch;
 class UDPPacket;
 
 constexpr int kUdpSocketTimeoutMs = 2000;
+// Users whose address is below this cannot be reached (isUnreachable).
+constexpr uint32_t kUnreachableAddressBelow = 5001;
 
-class FlockGateway {
+class FlockGateway : public NetworkGateway {
 public:
     explicit FlockGateway(FlockHost& host);
     virtual ~FlockGateway();
     FlockGateway(const FlockGateway&) = delete;
     FlockGateway& operator=(const FlockGateway&) = delete;
 
-    void start();
-    void stop();
+    // NetworkGateway.
+    void start() override;
+    void stop() override;
+    bool askCallback(UserMeta* user) override;
+    // The file's location, then up to six keywords of its name.
+    void publishFile(FileMeta* file) override;
+    DownloadSources* newDownloadSources() override;
+    // Retests the firewall, then publishes the location of every shared
+    // file (from the installed shared-hash provider).
+    void republishAll() override;
+    bool isUnreachable(const UserMeta* user) override;
+    int firewallStatus() override { return firewall_.status(); }
+    int setFirewalled(int verdict) override;
+    void retestFirewall() override { firewall_.restartTest(); }
+    // Into the options' own record (through the host).
+    void setBuddy(uint32_t ip, int port, int flag) override;
+    uint32_t ownIp() override { return self_.ip(); }
+    uint32_t buddyIp() override { return firewall_.buddyIp(); }
+    int buddyPort() override { return firewall_.buddyPort(); }
+
     bool running() const { return running_; }
     // True while stop ends the lookups and requesters: nothing new starts.
     bool stopping() const { return stopping_; }
@@ -76,10 +112,20 @@ public:
     uint32_t estimatedUsers();
     uint32_t estimatedFiles();
 
-    // Until the firewall test and the buddy list exist: not yet known, and
-    // no buddies.
-    int firewallStatus() const { return NetworkGateway::kUnknown; }
-    int buddyCount() const { return 0; }
+    int buddyCount() const { return buddies_.count(); }
+
+    // Rebuilds the location link; a changed link goes into every location
+    // service, which is published again when a location can be.
+    void updateLocation();
+    const OwnedString& location() const { return location_; }
+    // A copy of the service joins the publisher's queue (at its head when
+    // front) with interval factor x 5 hours; returns 1.
+    int publish(Service* service, bool front, double factor);
+    void unpublish(Service* service);
+    // A new search requester (two nodes) taking the search over; returns 1.
+    int startSearch(ServiceSearch* search, ResultCallback* callback);
+    // The same through one given node (taken over).
+    int searchNode(Node* node, ServiceSearch* search, ResultCallback* callback);
 
     // A datagram to ip:port with the opcode written and room for
     // payloadLength more bytes (the marker is in front).
@@ -100,6 +146,12 @@ public:
     ServiceDirectory& directory() { return directory_; }
     ContactRefresher& refresher() { return refresher_; }
     FlockReplyServer* replyServer() const { return replyServer_; }
+    FirewallTask& firewall() { return firewall_; }
+    BuddyList& buddies() { return buddies_; }
+    CallAsker& callAsker() { return callAsker_; }
+    ServicePublisher& publisher() { return publisher_; }
+    SourcesDispatcher& sourcesDispatcher() { return dispatcher_; }
+    FlockHandler& handler() { return handler_; }
 
     // The data collector's counting seam; none by default.
     void setRequestCounter(RequestCounter* counter) { counter_ = counter; }
@@ -128,15 +180,32 @@ private:
     bool running_ = false;
     bool stopping_ = false;
 
+    FlockHandler handler_;
+    SourcesDispatcher dispatcher_;
+    PeerLink* links_ = nullptr;  // where the handlers were added
+    MessageQ* bus_ = nullptr;    // where the handler subscribed
+
+    StatLogger statLogger_;
+    CallAsker callAsker_;
     FlockServer server_;
     ServiceCleaner cleaner_;
     Booter booter_;
+    BuddyList buddies_;
     NodeList blacklist_;
     std::unordered_set<uint64_t> blacklisted_;  // blacklist addresses
+    OwnedString location_;
     BlackUDPAnnex* endpoint_ = nullptr;
     ContactList* contacts_ = nullptr;
     ExplorerList explorers_;
     ServiceDirectory directory_;
+    FirewallTask firewall_;
+    ServicePublisher publisher_;
     ContactRefresher refresher_;
     FlockReplyServer* replyServer_ = nullptr;
 };
+
+// The program's gateway for the console and the remote controller, or
+// null. Any thread.
+FlockGateway* flockGateway();
+// Returns the previous one; null uninstalls. Not owned.
+FlockGateway* setFlockGateway(FlockGateway* gateway);

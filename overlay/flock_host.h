@@ -14,6 +14,9 @@
 #include "v4ada/string/owned_string.h"
 
 class BlackUDPAnnex;
+class FilterMaster;
+class MessageQ;
+class PeerLink;
 class TimeSliceTask;
 class i4_socket;
 
@@ -41,4 +44,24 @@ public:
 
     virtual void addTask(TimeSliceTask* task) = 0;
     virtual void removeTask(TimeSliceTask* task) = 0;
+
+    // The own TCP door port, named in firewall checks, buddy answers, call
+    // requests and the location link.
+    virtual int doorPort() = 0;
+    // The own address the options record holds (0 while unknown; the
+    // client hello carries it).
+    virtual uint32_t recordedIp() = 0;
+    virtual void setRecordedIp(uint32_t ip) = 0;
+    // The buddy's address and port for the options' own record.
+    virtual void setBuddy(uint32_t ip, int port) = 0;
+    // The pool of connections to other clients; null when there is none
+    // (no firewall checks are answered, no buddy is kept).
+    virtual PeerLink* peers() = 0;
+
+    // The current download and upload rates, for the statistics line.
+    virtual void rates(double* down, double* up) { *down = *up = 0.0; }
+    // The message bus whose overlay codes the gateway handles; null: none.
+    virtual MessageQ* bus() { return nullptr; }
+    // The filter search results pass before the user sees them; null: none.
+    virtual FilterMaster* resultFilter() { return nullptr; }
 };

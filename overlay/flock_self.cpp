@@ -1,5 +1,6 @@
 #include "overlay/flock_self.h"
 
+#include "overlay/firewall_task.h"
 #include "overlay/flock_gateway.h"
 #include "overlay/flock_host.h"
 #include "overlay/node_list.h"
@@ -25,4 +26,11 @@ void FlockSelf::setUdpPort(int port) {
     node_.port = port;
     gateway_.createUdpSocket(kUdpSocketTimeoutMs, kFlockMarker);
     gateway_.helloLookup();
+}
+
+void FlockSelf::setIp(uint32_t ip) {
+    node_.ip = ip;
+    FlockHost& host = gateway_.host();
+    if (host.recordedIp() == 0 || ip > kLastLowIdAddress) host.setRecordedIp(ip);
+    gateway_.updateLocation();
 }

@@ -25,6 +25,9 @@ public:
     void save();
     // A new port moves the endpoint there and announces the node again.
     void setUdpPort(int port);
+    // The own address; the options record takes it too while it holds none
+    // or when it is a high ID. The location link follows.
+    void setIp(uint32_t ip);
     int udpPort() const { return node_.port; }
     // The port the endpoint was bound to, when the system picked it.
     void takeBoundPort(int port) { node_.port = port; }

@@ -28,6 +28,7 @@
 #include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
+#include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/dir_lock.h"
 #include "v4ada/file/fs.h"
@@ -194,6 +195,10 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     ShutdownStep noClientPool(ClientPool::destroyInstance);
+    // The upload pool follows the peers until the socket pool has let the
+    // last one go.
+    UploadPool::createInstance();
+    ShutdownStep noUploads(UploadPool::destroyInstance);
     FriendList::createInstance();
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
@@ -261,8 +266,10 @@ int app_main() {
     transfer->init();
     ShutdownStep hubDown([transfer] { transfer->shutdown(); });
     // Nothing below goes while another thread may still use it.
-    ShutdownStep threadsEnded([core] {
+    ShutdownStep threadsEnded([core, transfer] {
         core->join();
+        // Hashing shared files ends by itself only once the user quits.
+        transfer->hashThread()->stopAndWait();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());

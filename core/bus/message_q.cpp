@@ -51,6 +51,8 @@ void MessageQ::setHandler(MessageHandler* handler, int code) {
     handlers[code] = handler;
 }
 
+MessageHandler* MessageQ::handlerOf(int code) const { return valid_code(code) ? handlers[code] : nullptr; }
+
 bool MessageQ::tick(int /*elapsedMs*/) {
     // Posts so far are in the queue now; a later one signals again.
     if (TaskWakeup* wakeup = wakeup_.load()) wakeup->drain();

@@ -31,6 +31,8 @@ public:
     // the task thread handles that code. A code outside 0..255 is refused
     // with a debug line (verbose mode).
     void setHandler(MessageHandler* handler, int code);
+    // The handler of a code; null when none (or the code is out of range).
+    MessageHandler* handlerOf(int code) const;
     // Handles the oldest message; false when there was none or it had no
     // handler. The elapsed time is not used. With messages left it signals
     // the wake-up, so the next step follows at once.

@@ -6,6 +6,7 @@
 #include "downloads/pool/dl_pool.h"
 #include "downloads/pool/partner_manager.h"
 #include "downloads/source_peer.h"
+#include "downloads/sources/source_list.h"
 
 namespace {
 
@@ -31,8 +32,10 @@ void DLPool::openSlot(TCPConnection* connection) {
             return;
         }
     }
-    // No download wants the slot: it is given back.
+    // No download wants the slot: it is given back, and the user is no
+    // longer counted as asked.
     peer->sendSlotRelease();
+    if (SourceList* asked = SourceList::instance()) asked->removeConnection(peer);
     peer->release("DLPool::openSlot 2");
 }
 
@@ -49,6 +52,7 @@ void DLPool::uploadEnded(TCPConnection* connection) {
 void DLPool::placeInQueue(TCPConnection* connection, uint32_t rank) {
     SourcePeer* peer = peerOf(connection);
     if (peer == nullptr) return;
+    if (SourceList* asked = SourceList::instance()) asked->setRank(peer->user(), rank);
     LLsafeGuard guard(&downloads_);
     LLNode* cursor = nullptr;
     while (void* element = LL::walk(&downloads_, &cursor)) downloadOf(element)->placeInQueue(peer, rank);
@@ -80,6 +84,15 @@ bool DLPool::acceptPartner(TCPConnection* connection, const UniqueID& hash) {
     PartnerManager* partners = PartnerManager::instance();
     SourcePeer* peer = peerOf(connection);
     return partners != nullptr && peer != nullptr && partners->acceptPartner(peer, hash);
+}
+
+bool DLPool::isPartner(TCPConnection* connection) {
+    PartnerManager* partners = PartnerManager::instance();
+    return partners != nullptr && partners->isPartner(peerOf(connection));
+}
+
+void DLPool::partnerClosed(TCPConnection* connection) {
+    if (PartnerManager* partners = PartnerManager::instance()) partners->peerClosed(peerOf(connection));
 }
 
 void DLPool::addPeerSource(const UniqueID& hash, UserMeta* user, SourcePeer* connection) {

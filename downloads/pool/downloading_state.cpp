@@ -126,7 +126,8 @@ DLS_Highest::DLS_Highest(Download* download) : DLS_Downloading(download, kDlsLoo
 }
 
 DLS_Highest::~DLS_Highest() {
-    download_->setPriority(Download::kHigh);
+    // A priority chosen meanwhile stays; only the Highest one steps down.
+    if (download_->priority() == Download::kHighest) download_->setPriority(Download::kHigh);
     if (messageQ) messageQ->post(MSG_RESCHEDULE, nullptr);
 }
 

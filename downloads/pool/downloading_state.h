@@ -51,8 +51,8 @@ private:
     int index_ = 0;
 };
 
-// Priority 3 while it lives; leaving it sets priority 2 and asks for a
-// reschedule.
+// Priority 3 while it lives; leaving it lowers a priority still at 3 to 2
+// and asks for a reschedule.
 class DLS_Highest : public DLS_Downloading {
 public:
     static constexpr double kPerfectPartner = 100.0;

@@ -153,6 +153,14 @@ void DLPool::loadRecord(const char* directory, const char* name, bool inSubdirec
         return;
     }
     if (inSubdirectory && version != kPartMetPartDirectory) return;
+    i4_ram_file_class in(bytes.data(), bytes.size(), 0);
+    FileMeta record;
+    uint8_t read = 0;
+    OwnedString reason;
+    if (!decodePartMet(&in, &read, record, reason)) {
+        reportBadRecord(path.c_str(), reason.isNull() ? "unreadable" : reason.c_str(), ours);
+        return;
+    }
     if (!inSubdirectory && version == kPartMetPartDirectory) {
         // The flat form: moved into a directory of its own and loaded by
         // the second pass. One that cannot be moved stays as it is.
@@ -166,14 +174,6 @@ void DLPool::loadRecord(const char* directory, const char* name, bool inSubdirec
             reportBadRecord(path.c_str(), "no record number", ours);
             return;
         }
-    }
-    i4_ram_file_class in(bytes.data(), bytes.size(), 0);
-    FileMeta record;
-    uint8_t read = 0;
-    OwnedString reason;
-    if (!decodePartMet(&in, &read, record, reason)) {
-        reportBadRecord(path.c_str(), reason.isNull() ? "unreadable" : reason.c_str(), ours);
-        return;
     }
     record.setPath(path.c_str());
     if (version == kPartMetSingleFile) {

@@ -110,4 +110,28 @@ TEST_F(GatewayBehaviour, StopSavesAndTheNextStartBootsFromThat) {
     EXPECT_EQ(neighbour->receivedWith(INODE_CONNECT).size(), 1u);
 }
 
+TEST_F(GatewayBehaviour, DrawnUdpPortIsKeptForTheNextStart) {
+    host_->forgetSavedPort();
+    startGateway();
+    int drawn = gateway_->self().udpPort();
+    EXPECT_GE(drawn, 3000);
+    EXPECT_LE(drawn, 12999);
+    gateway_->stop();
+    gateway_ = std::make_unique<FlockGateway>(*host_);
+    startGateway();
+    EXPECT_EQ(gateway_->self().udpPort(), drawn);
+}
+
+TEST_F(GatewayBehaviour, StatisticsLinesEveryHour) {
+    startGateway();
+    sim_.advance(3600000, 10000);
+    EXPECT_TRUE(output_.logged().empty());
+    sim_.advance(10000, 10000);
+    EXPECT_EQ(output_.logged(), (std::vector<std::string>{"Users: 0, Indexing: 0", "Down: 0.000000, Up: 0.000000"}));
+    sim_.advance(3600000, 10000);
+    EXPECT_EQ(output_.logged().size(), 2u);
+    sim_.advance(10000, 10000);
+    EXPECT_EQ(output_.logged().size(), 4u);
+}
+
 }  // namespace

@@ -53,6 +53,11 @@ public:
     void withdrawEndpoint(BlackUDPAnnex* endpoint) override { pool_->remove(endpoint); }
     void addTask(TimeSliceTask* task) override { tasks_.addTask(task); }
     void removeTask(TimeSliceTask* task) override { tasks_.removeTask(task); }
+    int doorPort() override { return 4662; }
+    uint32_t recordedIp() override { return 0; }
+    void setRecordedIp(uint32_t) override {}
+    void setBuddy(uint32_t, int) override {}
+    PeerLink* peers() override { return nullptr; }
 
     // One round of the pool and the tasks.
     void step() {

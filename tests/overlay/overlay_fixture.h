@@ -56,6 +56,10 @@ public:
         if (onQuery) onQuery(lookup, node);
     }
     void destinationFound(Explorer*, NodeWithParents*) override { destinations++; }
+    void searchResult(Service*) override { events.push_back("searchResult"); }
+    void searchEnd(ServiceSearch*, Node*, int, int) override { events.push_back("searchEnd"); }
+    void searchClosed(const uint8_t*) override { events.push_back("searchClosed"); }
+    void firewalled() override { events.push_back("firewalled"); }
     int count(const std::string& event) const;
 
     std::vector<std::string> events;

@@ -51,6 +51,7 @@ std::vector<Node> ScriptedNodes::nearest(const UniqueID& target, size_t n, bool 
 
 void ScriptedNodes::answer(ScriptedNode& self, const support::Datagram& d) {
     if (self.mode == ScriptedNode::kSilent) return;
+    std::vector<std::string> replies;
     std::string reply;
     if (d.opcode() == INODE_ROUTE && d.bytes.size() >= 19) {
         int wanted = std::min<int>(static_cast<uint8_t>(d.bytes[2]), kRouteReplyMaxNodes);
@@ -67,15 +68,18 @@ void ScriptedNodes::answer(ScriptedNode& self, const support::Datagram& d) {
         reply = datagram(INODE_ROUTEREPLY, d.bytes.substr(3, 16) + std::string(1, static_cast<char>(known.size())) + records);
     } else if (d.opcode() == INODE_HELLO && self.mode != ScriptedNode::kNoHello) {
         reply = datagram(INODE_HELLOREPLY);
-    } else {
-        return;
+    } else if (self.onRequest) {
+        replies = self.onRequest(self, d);
     }
-    if (self.mode == ScriptedNode::kHold) {
-        self.held.push_back(reply);
-        self.from.push_back(d);
-        return;
+    if (!reply.empty()) replies.push_back(reply);
+    for (const std::string& answer : replies) {
+        if (self.mode == ScriptedNode::kHold) {
+            self.held.push_back(answer);
+            self.from.push_back(d);
+            continue;
+        }
+        self.peer->sendTo(d.fromIp, d.fromPort, answer);
     }
-    self.peer->sendTo(d.fromIp, d.fromPort, reply);
 }
 
 void ScriptedNodes::release(ScriptedNode& node) {

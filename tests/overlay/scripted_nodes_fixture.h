@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ struct ScriptedNode {
 
     // The nodes this one named in its route answers.
     std::vector<std::string> named;
+    // Answers to any other request (searches, publishes), sent in order.
+    std::function<std::vector<std::string>(ScriptedNode& self, const support::Datagram& request)> onRequest;
 };
 
 class ScriptedNodes {

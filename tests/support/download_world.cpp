@@ -6,6 +6,7 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "downloads/pool/complete_file_thread.h"
+#include "downloads/sources/source_list.h"
 #include "downloads/storage/download_services.h"
 #include "support/memory_files.h"
 #include "support/part_digests.h"
@@ -49,6 +50,7 @@ DownloadWorld::DownloadWorld(int storageThreads) {
     message_bus_create();
     for (int code = 0; code < kMessageCodeCount; code++) messageQ->setHandler(this, code);
     PartnerManager::createInstance();
+    SourceList::createInstance();
     DLPool::createInstance();
     pool = DLPool::instance();
     partners = PartnerManager::instance();
@@ -60,6 +62,7 @@ DownloadWorld::~DownloadWorld() {
     for (Download* download : held_) download->release();
     held_.clear();
     DLPool::destroyInstance();
+    SourceList::destroyInstance();
     PartnerManager::destroyInstance();
     message_bus_destroy();
     setCurrentTransferUI(previousUI_);
@@ -81,9 +84,19 @@ void DownloadWorld::handle(Message* message) {
             break;
         }
         case MSG_END_DOWNLOAD: pool->endDownload(download); break;
-        case MSG_PAUSE_DOWNLOAD: download->pause(); break;
-        case MSG_RESUME_DOWNLOAD: download->resume(); break;
-        case MSG_CANCEL_DOWNLOAD: download->cancel(); break;
+        // Codes 12 to 14 carry a reference of the poster's.
+        case MSG_PAUSE_DOWNLOAD:
+            pool->pauseDownload(download);
+            pool->releaseDownload(download);
+            break;
+        case MSG_RESUME_DOWNLOAD:
+            pool->resumeDownload(download);
+            pool->releaseDownload(download);
+            break;
+        case MSG_CANCEL_DOWNLOAD:
+            pool->cancelDownload(download);
+            pool->releaseDownload(download);
+            break;
         case MSG_CHECK_DISK_SPACE: pool->checkDiskSpace(); break;
         case MSG_OPEN_SLOT: pool->openSlot(static_cast<TCPConnection*>(message->data)); break;
         case MSG_RESCHEDULE: pool->reschedule(); break;

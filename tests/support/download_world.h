@@ -1,11 +1,11 @@
 // DownloadWorld: the whole download side of one test, installed while it
 // lives: scratch temporary and incoming directories, the options, the
 // storage services (recording fakes, a real storage worker and temporary
-// names), the download pool and the partner table, a connection-face pool
-// with one peer, source factories and an overlay gateway that make
-// recording fakes, a transfer UI and an output capture. The world stands in
-// for the transfer hub: it routes the download bus codes to the pool and
-// keeps every code handled.
+// names), the download pool, the partner table and the asked-source list,
+// a connection-face pool with one peer, source factories and an overlay
+// gateway that make recording fakes, a transfer UI and an output capture.
+// The world stands in for the transfer hub: it routes the download bus
+// codes to the pool and keeps every code handled.
 //
 //   support::DownloadWorld world;
 //   Download* d = world.start(data, "a.bin");  // the world keeps a reference

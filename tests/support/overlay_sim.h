@@ -18,6 +18,7 @@
 #include "core/task/task_thread.h"
 #include "overlay/flock_host.h"
 #include "support/datagram_net.h"
+#include "support/peer_link_fakes.h"
 #include "v4ada/time/clock_source.h"
 
 namespace support {
@@ -31,17 +32,35 @@ public:
     OwnedString baseDirectory() override { return OwnedString(baseDir_.c_str()); }
     bool savedUdpPort(int32_t* port) override;
     void saveUdpPort(int32_t port) override { savedPort_ = port; hasSavedPort_ = true; }
+    // As if "annexPort" were absent.
+    void forgetSavedPort() { hasSavedPort_ = false; }
     i4_socket* openDatagramSocket(int port, int timeoutMs) override;
     bool serveEndpoint(BlackUDPAnnex* endpoint) override;
     void withdrawEndpoint(BlackUDPAnnex* endpoint) override;
     void addTask(TimeSliceTask* task) override { tasks_.addTask(task); }
     void removeTask(TimeSliceTask* task) override { tasks_.removeTask(task); }
+    int doorPort() override { return door; }
+    uint32_t recordedIp() override { return recorded; }
+    void setRecordedIp(uint32_t ip) override { recorded = ip; }
+    void setBuddy(uint32_t ip, int port) override {
+        buddyIp = ip;
+        buddyPort = port;
+    }
+    PeerLink* peers() override { return withPeers ? &link : nullptr; }
 
     // One step of this host's tasks with the time since its last step.
     void step() { tasks_.step(); }
     uint32_t ip() const { return ip_; }
     // False makes every socket open fail (a port in use).
     bool socketsAvailable = true;
+    // The own TCP door port and the options record's address and buddy.
+    int door = 4662;
+    uint32_t recorded = 0;
+    uint32_t buddyIp = 0;
+    int buddyPort = 0;
+    // The host's peer pool; false: the host has none.
+    FakePeerLink link;
+    bool withPeers = true;
 
 private:
     MemoryNetwork& network_;

@@ -35,6 +35,11 @@ void ClientPool::addHandler(PeerEventHandler* handler) {
     handlers_.push_back(handler);
 }
 
+void ClientPool::removeHandler(PeerEventHandler* handler) {
+    SysMutexGuard guard(&lock_);
+    handlers_.erase(std::remove(handlers_.begin(), handlers_.end(), handler), handlers_.end());
+}
+
 std::vector<PeerEventHandler*> ClientPool::handlersCopy() {
     SysMutexGuard guard(&lock_);
     return handlers_;

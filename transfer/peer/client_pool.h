@@ -56,6 +56,8 @@ public:
     static void destroyInstance();
 
     void addHandler(PeerEventHandler* handler);
+    // The handler hears nothing more.
+    void removeHandler(PeerEventHandler* handler);
     // Connects to the user (see the results above).
     int connect(UserMeta* user, Peer** out, bool persistent);
     // The first listed peer of the same user (same address, or the same

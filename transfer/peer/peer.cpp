@@ -78,6 +78,11 @@ void Peer::setAddress(uint32_t ip) {
     setRemoteIp(ip);
 }
 
+uint32_t Peer::socketIp() {
+    uint32_t ip = socketPeerIp();
+    return ip != 0 ? ip : remoteIp();
+}
+
 void Peer::checkAddress() {
     if (user_.ip() >= kLowIdLimit && user_.ip() != socketPeerIp()) queueEmpty(ICLT_ADDRESS_MISMATCH);
 }

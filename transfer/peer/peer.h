@@ -63,8 +63,13 @@ public:
     bool isDroppable() const { return persistent_ && useCount_ <= 0; }
     // A kept connection never times out; keeping also restarts the count.
     void setKeep(bool keep);
+    // The idle count starts again from ms.
+    void setIdleMs(int32_t ms) { idleMs_ = ms; }
     // Dropped at its next service.
     void markForClose() { markCloseNow(); }
+    // Data went out on the connection: the idle count starts again, so a
+    // connection that carries data never times out.
+    void resetIdle() { idleMs_ = 1; }
     // 0 means the socket's remote address; the value becomes the user's
     // address and the connection's.
     void setAddress(uint32_t ip);
@@ -73,6 +78,9 @@ public:
     void checkAddress();
 
     UserMeta* user() { return &user_; }
+    // The address the socket is connected to, whatever the user claims;
+    // the remote address when the socket does not tell.
+    uint32_t socketIp();
     int32_t prValue() const { return prValue_; }
     int32_t useCount() const { return useCount_; }
     int32_t idleMs() const { return idleMs_; }

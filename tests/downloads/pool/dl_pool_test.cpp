@@ -178,6 +178,17 @@ TEST_F(DLPoolTest, SchedulingByPriority) {
     world.pool->setPriority(nullptr, 1);
 }
 
+TEST_F(DLPoolTest, LoweringTheHighestDownloadKeepsTheChosenPriority) {
+    Download* a = download("a.bin");
+    Download* b = download("b.bin");
+    world.pool->setPriority(a, Download::kLow);
+    EXPECT_EQ(a->priority(), Download::kLow);
+    EXPECT_EQ(world.partners->highest(), b);
+    world.pumpBus();
+    EXPECT_EQ(a->priority(), Download::kLow);
+    EXPECT_EQ(world.partners->highest(), b);
+}
+
 TEST_F(DLPoolTest, EndingADownload) {
     Download* d = download("end.bin");
     Download* other = download("stay.bin");

@@ -1,0 +1,181 @@
+// The end of a download on real files: complete in both layouts, a wrong
+// single file ends corrupted, a part damaged on disk is fetched again
+// alone, data that cannot be verified again ends the download with its
+// files kept, and every verdict of the final check leads to its state.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/bus/message_codes.h"
+#include "core/options/core_options.h"
+#include "downloads/loaded_parts_verifier.h"
+#include "downloads/pool/complete_file_thread.h"
+#include "downloads/pool/download_states.h"
+#include "support/download_world.h"
+#include "support/files.h"
+#include "support/part_digests.h"
+
+namespace {
+
+using namespace support;
+namespace fs = std::filesystem;
+
+constexpr uint64_t kPart = 9728000;
+
+class CompletionTest : public ::testing::Test {
+protected:
+    // Feeds [from, to) and lets checks and completions run to their end.
+    void deliver(Download* d, const Bytes& data, uint64_t from, uint64_t to) {
+        world.feed(d, data, from, to);
+        world.settle();
+        world.completions();
+        world.step(0);
+    }
+
+    Download* fetching(const Bytes& data, const char* name, bool hashSets = true) {
+        Download* d = world.start(data, name, hashSets);
+        world.feeder(d);
+        world.step(0);
+        return d;
+    }
+
+    DownloadWorld world;
+};
+
+TEST_F(CompletionTest, EveryVerdictLeadsToItsState) {
+    struct Case {
+        CompleteResult result;
+        int code;
+        std::vector<int> posts;
+        bool uploadsResume;
+    };
+    const Case cases[] = {
+        {CompleteResult::kComplete, kDlsComplete, {MSG_END_DOWNLOAD}, false},
+        {CompleteResult::kCorrupted, kDlsCorrupted, {MSG_END_DOWNLOAD}, false},
+        {CompleteResult::kRefetch, kDlsQueued, {}, true},
+        {CompleteResult::kAssemblyFailed, kDlsDiskFull, {}, true},
+    };
+    world.route = false;
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        Download* d = world.start(pattern_bytes(1000, seed++), "v.bin");
+        d->lock(0);
+        d->setState(new DLS_Done(d, kDlsCompleting));
+        d->unlock();
+        world.pumpBus();
+        world.takeCodes();
+        d->lock(0);
+        CompleteFileThread::settle(d, c.result);
+        d->unlock();
+        world.pumpBus();
+        EXPECT_EQ(d->statusCode(), c.code);
+        EXPECT_EQ(world.takeCodes(), c.posts);
+        world.log.take();
+        world.pool->holdGate();
+        d->tick(0);
+        EXPECT_EQ(world.log.count("pauseFile 0"), c.uploadsResume ? 1 : 0);
+    }
+}
+
+TEST_F(CompletionTest, BothLayoutsCompleteByteExact) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        coreOptions()->setPartStyle(single);
+        Bytes data = pattern_bytes(kPart + 486401, single ? 1 : 2);
+        const char* name = single ? "s.bin" : "p.bin";
+        Download* d = fetching(data, name);
+        world.log.take();
+        deliver(d, data, 0, data.size());
+        EXPECT_EQ(d->statusCode(), kDlsComplete);
+        EXPECT_EQ(read_bytes(world.incoming + "/" + name), data);
+        EXPECT_EQ(world.pool->downloadCount(), 0);
+        EXPECT_TRUE(fs::is_empty(world.temp));
+        EXPECT_EQ(world.shared.finalPath(d->fileHash()), world.incoming + "/" + name);
+        // Uploads of the file pause while it is completed and go on after.
+        std::vector<std::string> uploads = world.log.starting("pauseFile");
+        EXPECT_EQ(uploads, (std::vector<std::string>{"pauseFile 1", "pauseFile 0"}));
+    }
+}
+
+TEST_F(CompletionTest, AWrongSingleFileEndsCorrupted) {
+    coreOptions()->setPartStyle(true);
+    Bytes data = pattern_bytes(kPart + 1000, 3);
+    // Without hash sets nothing is checked before the final check.
+    Download* d = fetching(data, "wrong.bin", false);
+    Bytes bad = data;
+    bad[kPart + 10] ^= 1;
+    deliver(d, bad, 0, bad.size());
+    EXPECT_EQ(d->statusCode(), kDlsCorrupted);
+    EXPECT_EQ(world.pool->downloadCount(), 0);
+    EXPECT_FALSE(file_exists(world.incoming + "/wrong.bin"));
+    EXPECT_TRUE(fs::is_empty(world.temp)) << "not kept unless asked to";
+}
+
+TEST_F(CompletionTest, APartDamagedOnDiskIsFetchedAgainAlone) {
+    coreOptions()->setPartStyle(false);
+    Bytes data = pattern_bytes(kPart + 486401, 4);
+    Download* d = fetching(data, "bad.bin");
+    world.feed(d, data, 0, data.size() - 1000);
+    world.settle();
+    world.pool->shutdown();
+    // Part 1 is trusted by its unchanged modification time.
+    std::string part = world.temp + "/bad.bin/1.1.part";
+    fs::file_time_type time = fs::last_write_time(part);
+    Bytes bytes = read_bytes(part);
+    bytes[4321] ^= 0x40;
+    write_file(part, as_text(bytes));
+    fs::last_write_time(part, time);
+
+    world.pool->loadPartials(world.temp.c_str());
+    Download* again = world.pool->findDownload(d->fileHash());
+    ASSERT_NE(again, nullptr);
+    world.hold(again);
+    again->release();
+    world.step(0);
+    world.feeder(again);
+    world.step(0);
+    world.log.take();
+    deliver(again, data, data.size() - 1000, data.size());
+    EXPECT_NE(again->statusCode(), kDlsComplete);
+    EXPECT_EQ(world.pool->downloadCount(), 1) << "it keeps its place";
+    EXPECT_EQ(again->partialFile()->gaps(), (std::vector<Gap>{{0, kPart}})) << "only that part is fetched again";
+    EXPECT_EQ(world.log.count("pauseFile 0"), 1) << "its uploads go on";
+    deliver(again, data, 0, kPart);
+    EXPECT_EQ(again->statusCode(), kDlsComplete);
+    EXPECT_EQ(read_bytes(world.incoming + "/bad.bin"), data);
+}
+
+// The hashing thread's answer for loaded data that cannot be read.
+class UnreadableVerifier final : public LoadedPartsVerifier {
+public:
+    void queueFinished(LoadedParts* parts) override {
+        parts->hashDone(false);
+        parts->release();
+    }
+};
+
+TEST_F(CompletionTest, DataThatCannotBeVerifiedAgainEndsTheDownloadAndKeepsItsFiles) {
+    coreOptions()->setPartStyle(true);
+    Bytes data = pattern_bytes(5000, 5);
+    Download* d = fetching(data, "unread.bin");
+    world.feed(d, data, 0, 1000);
+    world.pool->shutdown();
+    UnreadableVerifier verifier;
+    setLoadedPartsVerifier(&verifier);
+    world.pool->loadPartials(world.temp.c_str());
+    setLoadedPartsVerifier(nullptr);
+    Download* again = world.pool->findDownload(d->fileHash());
+    ASSERT_NE(again, nullptr);
+    world.hold(again);
+    again->release();
+    world.step(0);
+    EXPECT_EQ(again->statusCode(), kDlsErrorHashing);
+    EXPECT_EQ(world.pool->downloadCount(), 0);
+    EXPECT_TRUE(file_exists(world.temp + "/1.part"));
+    EXPECT_TRUE(file_exists(world.temp + "/1.part.met"));
+}
+
+}  // namespace
