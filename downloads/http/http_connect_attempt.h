@@ -63,8 +63,8 @@ public:
 private:
     const OwnedString url_;
     SysMutex lock_;
-    bool abandoned_ = false;
-    bool done_ = false;
-    i4_socket* connecting_ = nullptr;
-    Result result_;
+    bool abandoned_ TS_GUARDED_BY(lock_) = false;
+    bool done_ TS_GUARDED_BY(lock_) = false;
+    i4_socket* connecting_ TS_GUARDED_BY(lock_) = nullptr;
+    Result result_ TS_GUARDED_BY(lock_);
 };

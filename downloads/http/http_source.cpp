@@ -246,47 +246,38 @@ bool HttpSource::formatRequest(int* length) {
     return true;
 }
 
-// The page of a redirect answer followed on the same connection; true once
-// it is all read.
 bool HttpSource::skipPage() {
+    skip_ -= readAnswer(buffer_, static_cast<size_t>(std::min<uint64_t>(skip_, kBufferSize)));
+    return skip_ == 0 && state_ == kSendRequest;
+}
+
+size_t HttpSource::readAnswer(uint8_t* into, size_t room) {
+    if (socket_ == nullptr) {
+        state_ = kConnect;
+        return 0;
+    }
     int ready = socket_->waitUntil(kReadable, 0, nullptr);
     if (ready & kReadyError) {
-        connectionLost("connection error");
-        return false;
+        fail("connection error");
+        return 0;
     }
-    if (!(ready & kReadable)) return false;
-    int n = socket_->read(buffer_, static_cast<int>(std::min<uint64_t>(skip_, kBufferSize)));
+    if (!(ready & kReadable)) return 0;
+    int n = socket_->read(into, static_cast<int>(room));
+    status_ = kStatusTransferring;
     if (n < 0) {
         connectionLost("connection closed");
-        return false;
+        return 0;
     }
     bytesSinceSample_ += static_cast<uint64_t>(n);
-    skip_ -= static_cast<uint64_t>(n);
-    return skip_ == 0;
+    return static_cast<size_t>(n);
 }
 
 // --- the answer -------------------------------------------------------------------
 
 void HttpSource::readHeader() {
-    if (socket_ == nullptr) {
-        state_ = kConnect;
-        return;
-    }
-    int ready = socket_->waitUntil(kReadable, 0, nullptr);
-    if (ready & kReadyError) {
-        fail("connection error");
-        return;
-    }
-    if (!(ready & kReadable)) return;
-    int n = socket_->read(buffer_ + received_, static_cast<int>(kBufferSize - received_));
-    status_ = kStatusTransferring;
-    if (n < 0) {
-        connectionLost("connection closed");
-        return;
-    }
+    size_t n = readAnswer(buffer_ + received_, kBufferSize - received_);
     if (n == 0) return;
-    bytesSinceSample_ += static_cast<uint64_t>(n);
-    received_ += static_cast<size_t>(n);
+    received_ += n;
     HttpResponseHead head;
     switch (readHttpResponseHead(buffer_, received_, &head)) {
         case HttpHeadRead::kMalformed:
@@ -412,25 +403,8 @@ void HttpSource::takeBusy() {
 // --- the body ---------------------------------------------------------------------
 
 void HttpSource::readBody() {
-    if (socket_ == nullptr) {
-        state_ = kConnect;
-        return;
-    }
-    int ready = socket_->waitUntil(kReadable, 0, nullptr);
-    if (ready & kReadyError) {
-        fail("connection error");
-        return;
-    }
-    if (!(ready & kReadable)) return;
-    int n = socket_->read(buffer_, static_cast<int>(kBufferSize));
-    status_ = kStatusTransferring;
-    if (n < 0) {
-        connectionLost("connection closed");
-        return;
-    }
-    if (n == 0) return;
-    bytesSinceSample_ += static_cast<uint64_t>(n);
-    takeBody(buffer_, static_cast<size_t>(n));
+    size_t n = readAnswer(buffer_, kBufferSize);
+    if (n > 0) takeBody(buffer_, n);
 }
 
 void HttpSource::takeBody(const uint8_t* bytes, size_t count) {

@@ -118,10 +118,14 @@ private:
     void takeData(const HttpResponseHead& head);
     void takeRedirect(const HttpResponseHead& head);
     void takeBusy();
-    // Body bytes for [position, ...); false when the source stopped or
-    // failed meanwhile.
+    // Body bytes for [position, ...).
     void takeBody(const uint8_t* bytes, size_t count);
+    // The page of a redirect followed on the same connection; true once
+    // it is all read.
     bool skipPage();
+    // One read of the answer into the buffer: the count (0 when nothing
+    // came; after a failure or a lost connection, with the state set).
+    size_t readAnswer(uint8_t* into, size_t room);
     bool formatRequest(int* length);
 
     // State 0 with a diagnostic.

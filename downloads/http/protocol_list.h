@@ -35,7 +35,7 @@ private:
     friend FileSourceInterface* makeOtherSource(ProtocolList* list, DownloadInterface* download, const char* text);
 
     SysMutex lock_;
-    std::vector<std::unique_ptr<ProtocolInterface>> protocols_;
+    std::vector<std::unique_ptr<ProtocolInterface>> protocols_ TS_GUARDED_BY(lock_);
 };
 
 // Each protocol's makeSource in list order; the first source made comes
