@@ -11,7 +11,9 @@
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/http/http_protocol.h"
 #include "downloads/loaded_parts_verifier.h"
+#include "downloads/source_factories.h"
 #include "downloads/transfer_downloads.h"
 #include "overlay/network_gateway.h"
 #include "transfer/friends/friend_list.h"
@@ -51,7 +53,9 @@ TransferGateway::TransferGateway(HashThreadFactory makeHashThread)
       handler_(this),
       poster_(&sharedFiles_) {}
 
-TransferGateway::~TransferGateway() = default;
+TransferGateway::~TransferGateway() {
+    uninstall(linkSourceFactory, setLinkSourceFactory, static_cast<LinkSourceFactory*>(&protocols_));
+}
 
 TransferGateway* TransferGateway::instance() { return gHub; }
 
@@ -94,6 +98,9 @@ void TransferGateway::init() {
     ImportMaster::createInstance();
     ImportMaster::instance()->init();
     hashThread_->setImporter(ImportMaster::instance());
+    httpProtocol_ = new HttpProtocol();
+    protocols_.append(httpProtocol_);
+    setLinkSourceFactory(&protocols_);
     setPeerShares(this);
     setSharedHashProvider(this);
     setUploadHub(this);
@@ -169,6 +176,9 @@ void TransferGateway::shutdown() {
     uninstall(uploadHub, setUploadHub, static_cast<UploadHub*>(this));
     if (uploads) uninstall(peerUploads, setPeerUploads, static_cast<PeerUploads*>(uploads));
     uninstall(loadedPartsVerifier, setLoadedPartsVerifier, static_cast<LoadedPartsVerifier*>(hashThread_.get()));
+    uninstall(linkSourceFactory, setLinkSourceFactory, static_cast<LinkSourceFactory*>(&protocols_));
+    protocols_.clear();
+    httpProtocol_ = nullptr;
     DownloadServices& services = downloadServices();
     if (services.settings == &settings_) services.settings = nullptr;
     if (services.sharedFiles == &poster_) services.sharedFiles = nullptr;

@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+#include "downloads/http/protocol_list.h"
 #include "downloads/storage/download_services.h"
 #include "downloads/storage/storage_worker.h"
 #include "downloads/storage/temp_name_allocator.h"
@@ -42,6 +43,7 @@
 
 class FileList;
 class FileMeta;
+class HttpProtocol;
 class ProxySettings;
 class TransferUI;
 class UniqueID;
@@ -100,6 +102,8 @@ public:
     FileList* sharedFiles() { return sharedFiles_.list(); }
     IndexedFileList* knownFiles() { return &knownFiles_; }
     ShareList* shareList() { return &shareList_; }
+    // The link protocols a download offers its non-location links to.
+    ProtocolList* protocols() { return &protocols_; }
     HashThread* hashThread() { return hashThread_.get(); }
 
     // Replaces the shared directories, writes share.dat, then asks for a
@@ -165,6 +169,9 @@ private:
     TransferDownloadSettings settings_;
     SharedFilesPoster poster_;
     TempNameAllocator tempNames_;
+    ProtocolList protocols_;
+    // The one protocol of the list (owned by it); made by init.
+    HttpProtocol* httpProtocol_ = nullptr;
     // Digests and record saves of the partial downloads; from init until
     // the downloads are shut down.
     std::unique_ptr<StorageWorker> storage_;
