@@ -266,8 +266,10 @@ int app_main() {
     transfer->init();
     ShutdownStep hubDown([transfer] { transfer->shutdown(); });
     // Nothing below goes while another thread may still use it.
-    ShutdownStep threadsEnded([core] {
+    ShutdownStep threadsEnded([core, transfer] {
         core->join();
+        // Hashing shared files ends by itself only once the user quits.
+        transfer->hashThread()->stopAndWait();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());

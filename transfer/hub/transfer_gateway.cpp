@@ -48,7 +48,8 @@ void uninstall(Side* (*get)(), Side* (*set)(Side*), Side* mine) {
 TransferGateway::TransferGateway(HashThreadFactory makeHashThread)
     : hashThread_(makeHashThread ? makeHashThread(&knownFiles_, &shareList_)
                                  : std::make_unique<HashThread>(&knownFiles_, &shareList_)),
-      handler_(this) {}
+      handler_(this),
+      poster_(&sharedFiles_) {}
 
 TransferGateway::~TransferGateway() = default;
 

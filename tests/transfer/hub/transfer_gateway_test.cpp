@@ -216,6 +216,13 @@ TEST_F(HubTest, PosterHandsStorageCallsToTheTaskThreadInOrder) {
 
     handler.handle(&posted[2]);  // no such entry
     EXPECT_EQ(output_.text(), std::string("adding sharedirector from add(): ") + incoming + "\n" + kNotAddedToShared);
+    // Whether a hash is shared is asked of the list at once.
+    IndexedFileList shared;
+    SharedFilesPoster asking(&shared);
+    EXPECT_FALSE(asking.contains(hashOf(30)));
+    shared.append(record("k", 1, 30, ""));
+    EXPECT_TRUE(asking.contains(hashOf(30)));
+    EXPECT_FALSE(poster.contains(hashOf(30)));  // no list: nothing shared
     handler.handle(&posted[3]);
     EXPECT_EQ(hub_->sharedFile(hashOf(30)), nullptr);
     EXPECT_TRUE(namesIn(incoming.c_str()).empty());
@@ -297,6 +304,9 @@ TEST_F(HubTest, SettingsForDownloadStorageComeFromTheTransferOptions) {
     EXPECT_TRUE(settings.saveCorrupt());
     transferOptions()->setSaveCor(0);
     EXPECT_FALSE(settings.saveCorrupt());
+    EXPECT_EQ(settings.reserveBytes(), 104857600u);
+    transferOptions()->setReserveBytes(3072000000LL);
+    EXPECT_EQ(settings.reserveBytes(), 3072000000u);
 }
 
 TEST_F(HubTest, TheUploadPoolJoinsInitLoadAndShutdown) {
