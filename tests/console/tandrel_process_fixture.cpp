@@ -240,11 +240,15 @@ std::string TandrelTest::readFile(const std::string& name) const {
 bool TandrelTest::exists(const std::string& name) const { return support::file_exists(path(name)); }
 
 bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs) {
-    for (int round = 0; round < 2000; round++) {
-        if (process.raw().find("Done loading shared files.") != std::string::npos) return true;
+    const char* done = "Done loading shared files.";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int round = 0; std::chrono::steady_clock::now() < until; round++) {
+        if (process.raw().find(done) != std::string::npos) return true;
+        // A command makes the console flush what the hashing thread printed.
         std::string mark = "tick" + std::to_string(round);
         process.write("echo " + mark + "\n");
         if (!process.waitFor(mark, timeoutMs)) return false;
+        process.waitFor(done, kNudgeMs);
     }
-    return false;
+    return process.raw().find(done) != std::string::npos;
 }

@@ -67,8 +67,10 @@ private:
 };
 
 // Output to a pipe reaches the test when the console flushes it, after
-// each command: commands go in until the hashing thread's last line
-// ("Done loading shared files.") is out, a bounded number of round trips.
+// each command: a command goes in every kNudgeMs until the hashing
+// thread's last line ("Done loading shared files.") is out, for at most
+// timeoutMs.
+constexpr int kNudgeMs = 20;
 bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs);
 
 // A fresh scratch directory per test, removed afterwards.
