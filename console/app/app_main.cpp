@@ -270,6 +270,7 @@ int app_main() {
         core->join();
         // Hashing shared files ends by itself only once the user quits.
         transfer->hashThread()->stopAndWait();
+        transfer->stopStorageThreads();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());
@@ -304,6 +305,7 @@ int app_main() {
 
     // Shutdown: nothing is saved before every other thread has ended.
     core->join();
+    transfer->stopStorageThreads();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
     // The remote-control settings, and the transfer side with its files and

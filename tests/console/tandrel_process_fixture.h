@@ -66,11 +66,8 @@ private:
     int status_ = -1;
 };
 
-// Output to a pipe reaches the test when the console flushes it, after
-// each command: a command goes in every kNudgeMs until the hashing
-// thread's last line ("Done loading shared files.") is out, for at most
-// timeoutMs.
-constexpr int kNudgeMs = 20;
+// Waits for the hashing thread's last line ("Done loading shared files."),
+// which reaches a pipe as soon as it is printed.
 bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs);
 
 // A fresh scratch directory per test, removed afterwards.

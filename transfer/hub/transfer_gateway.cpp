@@ -102,6 +102,8 @@ void TransferGateway::init() {
     services.settings = &settings_;
     services.sharedFiles = &poster_;
     services.tempNames = &tempNames_;
+    storage_ = std::make_unique<StorageWorker>(StorageWorker::defaultThreadCount());
+    services.storage = storage_.get();
     if (uploads) services.uploads = uploads;
 }
 
@@ -137,6 +139,10 @@ void TransferGateway::save() {
     options->save();
 }
 
+void TransferGateway::stopStorageThreads() {
+    if (storage_) storage_->stopThreads();
+}
+
 void TransferGateway::shutdown() {
     // Once, after init: a second call (the start-up's error path) does
     // nothing.
@@ -145,6 +151,10 @@ void TransferGateway::shutdown() {
     hashThread_->stopAndWait();
     hashThread_->dropQueued();
     if (TransferDownloads* downloads = transferDownloads()) downloads->shutdown();
+    // The downloads saved their records themselves; what is still queued
+    // (older saves, checks) is dropped with the worker.
+    if (downloadServices().storage == storage_.get()) downloadServices().storage = nullptr;
+    storage_.reset();
     UploadPool* uploads = uploadPool();
     if (uploads) uploads->shutdown();
     save();
