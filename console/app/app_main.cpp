@@ -23,6 +23,7 @@
 #include "core/strings/string_table.h"
 #include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/pool/download_pool_install.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/messages/message_pool.h"
@@ -203,6 +204,9 @@ int app_main() {
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
     ShutdownStep noMessages(MessagePool::destroyInstance);
+    // The download pool, which the transfer hub drives and shuts down.
+    installDownloadPool();
+    ShutdownStep noDownloads(uninstallDownloadPool);
     TransferOptions::createInstance();
     ShutdownStep noTransferOptions(TransferOptions::destroyInstance);
     TransferGateway::createInstance();
