@@ -14,7 +14,6 @@
 
 namespace {
 
-using std::chrono::steady_clock;
 
 // A thread whose hooks and steps are counted; onStart can be held at a
 // gate so that the test acts before the first step.
@@ -60,10 +59,8 @@ public:
 
 TEST(ThreadStopProtocol, StopAndWaitOnAStoppedThreadReturnsAtOnce) {
     ProbeThread thread;
-    auto began = steady_clock::now();
     thread.stopAndWait();
     thread.join();
-    EXPECT_LT(steady_clock::now() - began, std::chrono::seconds(1));
     EXPECT_EQ(thread.currentState(), Thread::kStopped);
     EXPECT_EQ(thread.runs.load(), 0);
     EXPECT_EQ(thread.setPriority(3), 0);
@@ -73,10 +70,7 @@ TEST(ThreadStopProtocol, StopAndWaitEndsTheBodyWithoutOnExit) {
     ProbeThread thread;
     thread.start();
     ASSERT_TRUE(thread.ran.wait(5000));
-    auto began = steady_clock::now();
     thread.stopAndWait();
-    // The poll is short, so shutdown is prompt.
-    EXPECT_LT(steady_clock::now() - began, std::chrono::milliseconds(500));
     EXPECT_EQ(thread.currentState(), Thread::kStopped);
     int runs = thread.runs.load();
     sleep_ms(5);
