@@ -221,4 +221,33 @@ TEST(TaskThreadRunning, TasksAddedFromOtherThreadsJoinWhileItRuns) {
     EXPECT_EQ(leaver.ticks.load(), 1);
 }
 
+TEST(TaskThreadRunning, ExclusiveWorkNeverRunsBesideATick) {
+    // Both sides change plain fields: the thread sanitizer reports any
+    // overlap.
+    class Writer : public TimeSliceTask {
+    public:
+        bool tick(int) override {
+            shared++;
+            ticks++;
+            return false;
+        }
+        int shared = 0;
+        std::atomic<int> ticks{0};
+    } writer;
+    QuickTaskThread thread;
+    thread.addTask(&writer);
+    thread.start();
+    for (int i = 0; i < 200; i++) {
+        int seen = writer.ticks.load();
+        thread.runExclusive([&] {
+            int before = writer.shared;
+            for (int k = 0; k < 100; k++) writer.shared++;
+            EXPECT_EQ(writer.shared, before + 100);
+        });
+        while (writer.ticks.load() == seen) sleep_ms(1);
+    }
+    thread.stopAndWait();
+    EXPECT_EQ(writer.shared, 200 * 100 + writer.ticks.load());
+}
+
 }  // namespace
