@@ -23,6 +23,7 @@
 #include "core/strings/string_table.h"
 #include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/pool/download_pool_install.h"
 #include "overlay/core_flock_host.h"
 #include "overlay/flock_gateway.h"
 #include "overlay/peer_link.h"
@@ -209,6 +210,9 @@ int app_main() {
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
     ShutdownStep noMessages(MessagePool::destroyInstance);
+    // The download pool, which the transfer hub drives and shuts down.
+    installDownloadPool();
+    ShutdownStep noDownloads(uninstallDownloadPool);
     TransferOptions::createInstance();
     ShutdownStep noTransferOptions(TransferOptions::destroyInstance);
     TransferGateway::createInstance();
