@@ -23,11 +23,13 @@
 #include "core/strings/string_table.h"
 #include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/sources/peer_sources.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
+#include "transfer/peer/client_source_pool.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/dir_lock.h"
 #include "v4ada/file/fs.h"
@@ -194,6 +196,12 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     ShutdownStep noClientPool(ClientPool::destroyInstance);
+    // Download sources reach peers through the pool's faces; peer sources
+    // are FileSources, with the list of users asked for a slot.
+    installSourcePeerPool();
+    ShutdownStep noSourcePeerPool(uninstallSourcePeerPool);
+    installPeerSources();
+    ShutdownStep noPeerSources(uninstallPeerSources);
     FriendList::createInstance();
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
