@@ -8,6 +8,10 @@
 int main(int argc, char** argv) {
     // Before anything opens a file: no descriptor may land on 0, 1 or 2.
     ensure_standard_descriptors();
+    // Lines that arrive between commands (results, transfer events, the
+    // hashing thread's reports) must reach a pipe or a file as they happen,
+    // not when the next command flushes: a controlling program waits for them.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     set_command_line_args(argc, argv);
     int status = 1;
     try {

@@ -9,3 +9,9 @@ std::atomic<PeerDownloads*> gDownloads{nullptr};
 PeerDownloads* peerDownloads() { return gDownloads.load(); }
 
 PeerDownloads* setPeerDownloads(PeerDownloads* downloads) { return gDownloads.exchange(downloads); }
+
+PartialFile* PeerDownload::partialFile() { return nullptr; }
+
+bool PeerDownloads::isPartner(TCPConnection*) { return false; }
+
+void PeerDownloads::partnerClosed(TCPConnection*) {}

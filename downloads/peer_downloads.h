@@ -12,6 +12,7 @@
 #include <cstdint>
 
 class BoolArray;
+class PartialFile;
 class TCPConnection;
 class UniqueID;
 class UserMeta;
@@ -48,6 +49,11 @@ public:
     virtual bool setHashSet(i4_file* reader) = 0;
     virtual bool setHashSetWithCrumbs(i4_file* reader) = 0;
 
+    // The partial file uploads read from, or null. Not referenced: a
+    // holder takes its own reference while the download still holds it.
+    // Base: null.
+    virtual PartialFile* partialFile();
+
     // Drops the reference findDownload took.
     virtual void release() = 0;
 
@@ -75,6 +81,14 @@ public:
     virtual bool acceptPartner(TCPConnection* connection, const UniqueID& hash) = 0;
     // Whether any download exists.
     virtual bool hasDownloads() = 0;
+
+    // The partner manager, as the uploads reach it. Whether the
+    // connection's user is a partner of one of the downloads (partners
+    // skip the upload queue). Base: false.
+    virtual bool isPartner(TCPConnection* connection);
+    // An upload or invitation of that connection ended because the peer
+    // closed or gave its slot back. Base: nothing.
+    virtual void partnerClosed(TCPConnection* connection);
 
 protected:
     ~PeerDownloads() = default;

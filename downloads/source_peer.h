@@ -75,7 +75,8 @@ public:
     // Connections of the socket pool (peers and all others).
     virtual int connectionCount() = 0;
     // The face of a peer connection of the pool, or null for any other
-    // connection.
+    // connection. It answers for a connection until the connection's
+    // peerClosed event has been delivered to every handler.
     virtual SourcePeer* peerOf(TCPConnection* connection) = 0;
 
 protected:

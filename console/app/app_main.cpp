@@ -30,6 +30,7 @@
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/client_source_pool.h"
+#include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/dir_lock.h"
 #include "v4ada/file/fs.h"
@@ -202,6 +203,10 @@ int app_main() {
     ShutdownStep noSourcePeerPool(uninstallSourcePeerPool);
     installPeerSources();
     ShutdownStep noPeerSources(uninstallPeerSources);
+    // The upload pool follows the peers until the socket pool has let the
+    // last one go.
+    UploadPool::createInstance();
+    ShutdownStep noUploads(UploadPool::destroyInstance);
     FriendList::createInstance();
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
@@ -269,8 +274,10 @@ int app_main() {
     transfer->init();
     ShutdownStep hubDown([transfer] { transfer->shutdown(); });
     // Nothing below goes while another thread may still use it.
-    ShutdownStep threadsEnded([core] {
+    ShutdownStep threadsEnded([core, transfer] {
         core->join();
+        // Hashing shared files ends by itself only once the user quits.
+        transfer->hashThread()->stopAndWait();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());

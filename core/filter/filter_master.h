@@ -45,11 +45,11 @@ public:
     OwnedString path();
 
 private:
-    void addLineLocked(const char* text, int length);
-    bool matchesLocked(const char* text) const;
+    void addLineLocked(const char* text, int length) TS_REQUIRES(mutex_);
+    bool matchesLocked(const char* text) const TS_REQUIRES(mutex_);
 
     SysMutex mutex_;
-    OwnedString path_;
-    std::vector<OwnedString> lines_;   // as read
-    std::vector<OwnedString> needles_; // the same, letters A to Z lowered
+    OwnedString path_ TS_GUARDED_BY(mutex_);
+    std::vector<OwnedString> lines_ TS_GUARDED_BY(mutex_);    // as read
+    std::vector<OwnedString> needles_ TS_GUARDED_BY(mutex_);  // the same, letters A to Z lowered
 };

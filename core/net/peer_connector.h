@@ -31,10 +31,10 @@ public:
     SocketPool* pool() const { return pool_; }
 
 private:
-    // Without the lock (the caller holds it).
-    TCPConnection* findListed(TCPConnection* connection);
+    // The caller holds the lock.
+    TCPConnection* findListed(TCPConnection* connection) TS_REQUIRES(lock_);
 
     SysMutex lock_;
-    LL connecting_;  // not owned
+    LL connecting_ TS_GUARDED_BY(lock_);  // not owned
     SocketPool* pool_;
 };

@@ -61,11 +61,11 @@ protected:
     // A connection leaving the pool, just before it is detached.
     virtual void leaving(Connection*) {}
 
-    LL pendingRemoves_;
-    LL pendingAdds_;
     SysMutex addLock_;
-    SysMutex removeLock_;
-    LL active_;
+    SysMutex removeLock_;  // taken before addLock_ where both are held
+    LL pendingAdds_ TS_GUARDED_BY(addLock_);
+    LL pendingRemoves_ TS_GUARDED_BY(removeLock_);
+    LL active_;  // task thread only
     i4_socket_set* socketSet_ = nullptr;
     std::atomic<int> count_{0};
 };

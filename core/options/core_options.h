@@ -202,8 +202,8 @@ private:
 
     SysMutex ownLock_;      // own record
     SysMutex optionsLock_;  // options record
-    Meta options_;
-    UserMeta ownUser_;
+    Meta options_ TS_GUARDED_BY(optionsLock_);
+    UserMeta ownUser_ TS_GUARDED_BY(ownLock_);
     OwnedString prefsPath_;
     OwnedString baseDir_;
     OwnedString filtersPath_;
@@ -221,7 +221,7 @@ private:
     std::atomic<bool> partStyle_{false};
 
     mutable SysMutex proxyLock_;  // proxy_ (the pointer, not the object)
-    std::shared_ptr<const ProxySettings> proxy_;
+    std::shared_ptr<const ProxySettings> proxy_ TS_GUARDED_BY(proxyLock_);
 
     std::atomic<uint64_t> changes_{0};
     uint64_t savedChanges_ = 0;  // changes_ when pref.met was last loaded or saved

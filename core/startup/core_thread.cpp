@@ -58,7 +58,10 @@ bool CoreThread::start() {
 }
 
 void CoreThread::build() {
-    if (socketPool_) return;
+    {
+        SysMutexGuard guard(&poolLock_);
+        if (socketPool_) return;
+    }
     MessageQ* bus = messageQ;
     CoreOptions* options = coreOptions();
     if (!bus) error_at(__FILE__, __LINE__)("CoreThread::start: no message bus");

@@ -77,9 +77,16 @@ public:
     // means the current directory. Set before start (tests).
     void setBaseDirectory(const char* dir) { baseDir_ = dir; }
 
-    // Null before start and after stop.
-    STSocketPool* socketPool() const { return socketPool_.get(); }
-    PeerConnector* peerConnector() const { return peerConnector_.get(); }
+    // Null before start and after stop. Any thread; the objects stay until
+    // stop, which runs once every other thread has ended.
+    STSocketPool* socketPool() const {
+        SysMutexGuard guard(&poolLock_);
+        return socketPool_.get();
+    }
+    PeerConnector* peerConnector() const {
+        SysMutexGuard guard(&poolLock_);
+        return peerConnector_.get();
+    }
     FilterMaster* filters() { return &filters_; }
     const TimeValue& startTime() const { return startTime_; }
 
@@ -90,10 +97,10 @@ public:
 private:
     void release();
 
-    SysMutex poolLock_;  // socketPool_ against connectionCount readers
+    mutable SysMutex poolLock_;  // socketPool_ against readers on other threads
     // Made in this order by build; the connector goes first (it uses the pool).
-    std::unique_ptr<STSocketPool> socketPool_;
-    std::unique_ptr<PeerConnector> peerConnector_;
+    std::unique_ptr<STSocketPool> socketPool_ TS_GUARDED_BY(poolLock_);
+    std::unique_ptr<PeerConnector> peerConnector_ TS_GUARDED_BY(poolLock_);
     FilterMaster filters_;
     TimeValue startTime_;
     CoreHandler handler_;

@@ -65,7 +65,7 @@ private:
     SysMutex pendingAddLock;
     SysMutex tickLock;
     LL tasks;
-    LL pendingAdds;
+    LL pendingAdds TS_GUARDED_BY(pendingAddLock);
     TimeValue lastStep;
     // The tasks of the step in progress, as they were when ticking began.
     std::vector<TimeSliceTask*> ticking;

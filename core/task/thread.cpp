@@ -86,7 +86,12 @@ void Thread::waitUntilStopped() {
 }
 
 int Thread::setPriority(int level) {
-    return thread_set_priority(static_cast<ThreadHandle>(handle), level) ? 0 : -1;
+    int32_t current;
+    {
+        SysMutexGuard guard(&mutex);
+        current = handle;
+    }
+    return thread_set_priority(static_cast<ThreadHandle>(current), level) ? 0 : -1;
 }
 
 int32_t Thread::currentState() {

@@ -65,9 +65,9 @@ protected:
     void finishBody();
 
     SysMutex mutex;
-    int32_t state = kStopped;
-    int32_t handle = 0;
-    bool waiting = false;
+    int32_t state TS_GUARDED_BY(mutex) = kStopped;
+    int32_t handle TS_GUARDED_BY(mutex) = 0;
+    bool waiting TS_GUARDED_BY(mutex) = false;
 
 private:
     static void entry(void* self);

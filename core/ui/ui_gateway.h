@@ -69,8 +69,8 @@ private:
 
     std::atomic<bool> verbose_;
     std::atomic<PageSink*> sink_;
-    mutable SysMutex pathLock_;  // guards logPath_
-    OwnedString logPath_;
+    mutable SysMutex pathLock_;
+    OwnedString logPath_ TS_GUARDED_BY(pathLock_);
 };
 
 // The active gateway: null until the application (or a test) sets one.

@@ -37,6 +37,7 @@ void DLPool::destroyInstance() {
 }
 
 DLPool::~DLPool() {
+    if (PartnerManager* partners = PartnerManager::instance()) partners->setHighest(nullptr);
     while (void* element = downloads_.removeAt(0)) {
         Download* download = downloadOf(element);
         download->detachSources();

@@ -108,6 +108,9 @@ public:
     void addSource(const UniqueID& hash, UserMeta* user, TCPConnection* connection) override;
     bool acceptPartner(TCPConnection* connection, const UniqueID& hash) override;
     bool hasDownloads() override { return downloadCount() > 0; }
+    // The partner table, as the uploads ask it.
+    bool isPartner(TCPConnection* connection) override;
+    void partnerClosed(TCPConnection* connection) override;
 
     // PeerEventHandler.
     void peerClosed(TCPConnection* connection) override;

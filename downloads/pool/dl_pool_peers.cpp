@@ -86,6 +86,15 @@ bool DLPool::acceptPartner(TCPConnection* connection, const UniqueID& hash) {
     return partners != nullptr && peer != nullptr && partners->acceptPartner(peer, hash);
 }
 
+bool DLPool::isPartner(TCPConnection* connection) {
+    PartnerManager* partners = PartnerManager::instance();
+    return partners != nullptr && partners->isPartner(peerOf(connection));
+}
+
+void DLPool::partnerClosed(TCPConnection* connection) {
+    if (PartnerManager* partners = PartnerManager::instance()) partners->peerClosed(peerOf(connection));
+}
+
 void DLPool::addPeerSource(const UniqueID& hash, UserMeta* user, SourcePeer* connection) {
     if (user == nullptr) return;
     Download* download = findDownload(hash);

@@ -205,7 +205,7 @@ public:
     void setPriority(int priority) { priority_.store(priority, std::memory_order_relaxed); }
     bool isPaused() const override;
     DLProgress* progress() override { return &progress_; }
-    PartialFile* partialFile() { return partial_; }
+    PartialFile* partialFile() override { return partial_; }
     DownloadSources* sourceSearch() { return search_; }
     // Bytes written since the last tick (data messages and link sources).
     bool takeActivity() { return activity_.exchange(false, std::memory_order_relaxed); }

@@ -238,3 +238,9 @@ std::string TandrelTest::readFile(const std::string& name) const {
 }
 
 bool TandrelTest::exists(const std::string& name) const { return support::file_exists(path(name)); }
+
+bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs) {
+    // The hashing thread's lines reach the pipe as they are printed; no
+    // command is needed to push them out.
+    return process.waitForRaw("Done loading shared files.", timeoutMs);
+}

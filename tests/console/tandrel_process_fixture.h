@@ -66,6 +66,10 @@ private:
     int status_ = -1;
 };
 
+// Waits for the hashing thread's last line ("Done loading shared files."),
+// which reaches a pipe as soon as it is printed.
+bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs);
+
 // A fresh scratch directory per test, removed afterwards.
 class TandrelTest : public ::testing::Test {
 protected:

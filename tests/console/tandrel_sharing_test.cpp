@@ -41,19 +41,6 @@ std::vector<std::pair<std::string, std::string>> knownRecords(const std::string&
     return out;
 }
 
-// Output to a pipe reaches the test when the console flushes it, after
-// each command: commands go in until the hashing thread's last line is
-// out (a bounded number of round trips).
-bool waitForSharesLoaded(TandrelProcess& process) {
-    for (int round = 0; round < 2000; round++) {
-        if (process.raw().find("Done loading shared files.") != std::string::npos) return true;
-        std::string mark = "tick" + std::to_string(round);
-        process.write("echo " + mark + "\n");
-        if (!process.waitFor(mark, kWaitMs)) return false;
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
@@ -68,7 +55,7 @@ TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
     ASSERT_TRUE(hashFileParts(hash.bytes(), file.c_str(), kPartSizeKiB, nullptr));
 
     ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
-    ASSERT_TRUE(waitForSharesLoaded(process_)) << process_.raw();
+    ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
     EXPECT_NE(process_.raw().find("Loading shared files...\n"), std::string::npos);
 
     // A peer asks for the shared file's name by its hash.
@@ -100,7 +87,7 @@ TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
     ASSERT_EQ(::utime(file.c_str(), &times), 0);
     TandrelProcess second;
     ASSERT_TRUE(second.start(dir_, {}, TandrelProcess::Mode::kPipes));
-    ASSERT_TRUE(waitForSharesLoaded(second)) << second.raw();
+    ASSERT_TRUE(wait_for_shares_loaded(second, kWaitMs)) << second.raw();
     second.write("q\ny\n");
     second.closeInput();
     ASSERT_TRUE(second.waitExit(kWaitMs));

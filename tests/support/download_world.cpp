@@ -84,9 +84,19 @@ void DownloadWorld::handle(Message* message) {
             break;
         }
         case MSG_END_DOWNLOAD: pool->endDownload(download); break;
-        case MSG_PAUSE_DOWNLOAD: download->pause(); break;
-        case MSG_RESUME_DOWNLOAD: download->resume(); break;
-        case MSG_CANCEL_DOWNLOAD: download->cancel(); break;
+        // Codes 12 to 14 carry a reference of the poster's.
+        case MSG_PAUSE_DOWNLOAD:
+            pool->pauseDownload(download);
+            pool->releaseDownload(download);
+            break;
+        case MSG_RESUME_DOWNLOAD:
+            pool->resumeDownload(download);
+            pool->releaseDownload(download);
+            break;
+        case MSG_CANCEL_DOWNLOAD:
+            pool->cancelDownload(download);
+            pool->releaseDownload(download);
+            break;
         case MSG_CHECK_DISK_SPACE: pool->checkDiskSpace(); break;
         case MSG_OPEN_SLOT: pool->openSlot(static_cast<TCPConnection*>(message->data)); break;
         case MSG_RESCHEDULE: pool->reschedule(); break;

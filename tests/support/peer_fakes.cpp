@@ -1,5 +1,7 @@
 #include "support/peer_fakes.h"
 
+#include <algorithm>
+
 #include "core/meta/file_meta.h"
 #include "core/meta/user_meta.h"
 #include "transfer/messages/message_session.h"
@@ -139,6 +141,15 @@ bool FakeDownloads::acceptPartner(TCPConnection* connection, const UniqueID& has
     lastConnection = connection;
     log->push_back("acceptPartner " + hashText(hash));
     return partnerAnswer;
+}
+
+bool FakeDownloads::isPartner(TCPConnection* connection) {
+    return std::find(partners.begin(), partners.end(), connection) != partners.end();
+}
+
+void FakeDownloads::partnerClosed(TCPConnection* connection) {
+    lastConnection = connection;
+    log->push_back("partnerClosed");
 }
 
 // ---- uploads, friends, messages ----

@@ -55,6 +55,7 @@ public:
     void haveNotice(TCPConnection* connection, uint32_t crumb) override;
     bool setHashSet(i4_file* reader) override;
     bool setHashSetWithCrumbs(i4_file* reader) override;
+    PartialFile* partialFile() override { return partialAnswer; }
     void release() override { references--; }
 
     CallLog* log;
@@ -65,6 +66,8 @@ public:
     BoolArray crumbs;
     int references = 0;  // taken by findDownload, dropped by release
     TCPConnection* lastConnection = nullptr;
+    // What partialFile answers (not owned).
+    PartialFile* partialAnswer = nullptr;
 };
 
 class FakeDownloads final : public PeerDownloads {
@@ -79,6 +82,9 @@ public:
     void addSource(const UniqueID& hash, UserMeta* user, TCPConnection* connection) override;
     bool acceptPartner(TCPConnection* connection, const UniqueID& hash) override;
     bool hasDownloads() override { return !downloads.empty(); }
+    // Partners are the connections listed in partners.
+    bool isPartner(TCPConnection* connection) override;
+    void partnerClosed(TCPConnection* connection) override;
 
     CallLog* log;
     std::vector<std::unique_ptr<FakeDownload>> downloads;
@@ -86,6 +92,7 @@ public:
     // openSlot drops the use the peer took, as the download pool does.
     bool releaseSlotUse = true;
     TCPConnection* lastConnection = nullptr;
+    std::vector<TCPConnection*> partners;
 };
 
 class FakeUploads final : public PeerUploads {
@@ -202,9 +209,14 @@ public:
     void gotFriendDirs(UserMeta* friendUser) override;
     void gotMessage(MessageSession* session, const char* text) override;
     void sessionChanged(MessageSession* session) override;
+    // Counted, not logged (slots change at every upload).
+    void uploadSlotChanged(UploadSlot*) override { slotChanges++; }
+    void uploadSlotRemoved(UploadSlot*) override { slotRemovals++; }
     CallLog* log;
     // The session of the last gotMessage or sessionChanged.
     MessageSession* lastSession = nullptr;
+    int slotChanges = 0;
+    int slotRemovals = 0;
 };
 
 // Every fake, installed as the process-wide side while it lives.

@@ -2,6 +2,7 @@
 
 #include "core/bus/message_q.h"
 #include "core/meta/file_meta.h"
+#include "transfer/sharing/indexed_file_list.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ void SharedFilesPoster::removeSharedFile(const FileMeta& record) {
     update->hash = record.fileHash();
     post(MSG_SHARED_FILE_UPDATE, update);
 }
+
+bool SharedFilesPoster::contains(const UniqueID& hash) { return shared_ && shared_->contains(hash); }
 
 bool SharedFilesPoster::finalPlace(const UniqueID& hash, const char* path, uint32_t modificationTime) {
     if (!messageQ) return false;

@@ -22,11 +22,21 @@ struct SharedFileUpdate {
     uint32_t modificationTime = 0;  // kFinalPlace
 };
 
+class IndexedFileList;
+
 class SharedFilesPoster : public SharedFilesSink {
 public:
+    // The shared files that contains looks in (a locked list; not owned).
+    explicit SharedFilesPoster(IndexedFileList* shared = nullptr) : shared_(shared) {}
+
     void addSharedFile(FileMeta* copy) override;
     void removeSharedFile(const FileMeta& record) override;
     // Always true: whether an entry exists is known only on the task
     // thread, which reports a missing one.
     bool finalPlace(const UniqueID& hash, const char* path, uint32_t modificationTime) override;
+    // Any thread: whether the shared files hold the hash now.
+    bool contains(const UniqueID& hash) override;
+
+private:
+    IndexedFileList* shared_;
 };

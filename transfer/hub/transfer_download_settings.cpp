@@ -23,6 +23,13 @@ OwnedString TransferDownloadSettings::incomingDir() const {
     return options ? withoutTrailingSlash(options->incomingDir()) : OwnedString(static_cast<const char*>(nullptr));
 }
 
+uint64_t TransferDownloadSettings::reserveBytes() const {
+    TransferOptions* options = transferOptions();
+    if (!options) return kDefaultReserveBytes;
+    int64_t bytes = options->reserveBytes();
+    return bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
+}
+
 bool TransferDownloadSettings::saveCorrupt() const {
     TransferOptions* options = transferOptions();
     return !options || options->saveCor() != 0;

@@ -10,4 +10,6 @@ public:
     OwnedString tempDir() const override;
     OwnedString incomingDir() const override;
     bool saveCorrupt() const override;
+    // "resHD" in bytes; the default reserve without transfer options.
+    uint64_t reserveBytes() const override;
 };

@@ -22,6 +22,7 @@
 #include "transfer/peer/peer_door.h"
 #include "transfer/sharing/known_met.h"
 #include "transfer/sharing/shared_file_batch.h"
+#include "transfer/uploads/upload_pool.h"
 
 namespace {
 
@@ -47,7 +48,8 @@ void uninstall(Side* (*get)(), Side* (*set)(Side*), Side* mine) {
 TransferGateway::TransferGateway(HashThreadFactory makeHashThread)
     : hashThread_(makeHashThread ? makeHashThread(&knownFiles_, &shareList_)
                                  : std::make_unique<HashThread>(&knownFiles_, &shareList_)),
-      handler_(this) {}
+      handler_(this),
+      poster_(&sharedFiles_) {}
 
 TransferGateway::~TransferGateway() = default;
 
@@ -72,6 +74,11 @@ void TransferGateway::init() {
     ClientPool* pool = clientPool();
     TransferDownloads* downloads = transferDownloads();
     if (pool && downloads) pool->addHandler(downloads->peerEventHandler());
+    UploadPool* uploads = uploadPool();
+    if (uploads) {
+        if (pool) pool->addHandler(uploads);
+        setPeerUploads(uploads);
+    }
     if (FriendList* friends = FriendList::instance()) {
         if (pool) pool->addHandler(friends);
         setPeerFriends(friends);
@@ -80,18 +87,22 @@ void TransferGateway::init() {
         if (pool) pool->addHandler(messages);
         setPeerMessages(messages);
     }
-    if (downloads)
-        if (CoreThread* core = coreThread()) core->addTask(downloads->task());
+    if (CoreThread* core = coreThread()) {
+        if (downloads) core->addTask(downloads->task());
+        if (uploads) core->addTask(uploads);
+    }
     ImportMaster::createInstance();
     ImportMaster::instance()->init();
     hashThread_->setImporter(ImportMaster::instance());
     setPeerShares(this);
     setSharedHashProvider(this);
+    setUploadHub(this);
     setLoadedPartsVerifier(hashThread_.get());
     DownloadServices& services = downloadServices();
     services.settings = &settings_;
     services.sharedFiles = &poster_;
     services.tempNames = &tempNames_;
+    if (uploads) services.uploads = uploads;
 }
 
 void TransferGateway::load() {
@@ -113,6 +124,7 @@ void TransferGateway::load() {
     currentRun_ = hashThread_->hashDirectories(std::move(paths));
     CoreOptions* core = coreOptions();
     openDoor(core ? core->proxySettings().get() : nullptr, PeerDoor::kStartupListenMs);
+    if (UploadPool* uploads = uploadPool()) uploads->load();
 }
 
 void TransferGateway::save() {
@@ -133,6 +145,8 @@ void TransferGateway::shutdown() {
     hashThread_->stopAndWait();
     hashThread_->dropQueued();
     if (TransferDownloads* downloads = transferDownloads()) downloads->shutdown();
+    UploadPool* uploads = uploadPool();
+    if (uploads) uploads->shutdown();
     save();
     closePeerDoor();
     // What was posted but never handled is freed before the handler goes.
@@ -142,11 +156,14 @@ void TransferGateway::shutdown() {
     uninstall(peerFriends, setPeerFriends, static_cast<PeerFriends*>(FriendList::instance()));
     uninstall(peerMessages, setPeerMessages, static_cast<PeerMessages*>(MessagePool::instance()));
     uninstall(sharedHashProvider, setSharedHashProvider, static_cast<SharedHashProvider*>(this));
+    uninstall(uploadHub, setUploadHub, static_cast<UploadHub*>(this));
+    if (uploads) uninstall(peerUploads, setPeerUploads, static_cast<PeerUploads*>(uploads));
     uninstall(loadedPartsVerifier, setLoadedPartsVerifier, static_cast<LoadedPartsVerifier*>(hashThread_.get()));
     DownloadServices& services = downloadServices();
     if (services.settings == &settings_) services.settings = nullptr;
     if (services.sharedFiles == &poster_) services.sharedFiles = nullptr;
     if (services.tempNames == &tempNames_) services.tempNames = nullptr;
+    if (uploads && services.uploads == uploads) services.uploads = nullptr;
     hashThread_->setImporter(nullptr);
     ImportMaster::destroyInstance();
     initialised_ = false;
@@ -198,6 +215,8 @@ void TransferGateway::addSharedFile(FileMeta* record) {
         int32_t priority = kDefaultUploadPriority;
         record->setSpecial(ST_UPLOAD_PRIORITY, &priority);
     }
+    if (UploadPool* uploads = uploadPool())
+        uploads->queue().setFilePriority(record->fileHash(), record->getSpecialInt(ST_UPLOAD_PRIORITY));
     if (!sharedFiles_.add(record)) return;
     stored = incoming.release();
     if (TransferUI* ui = currentTransferUI()) ui->sharedFileChanged(stored);
@@ -250,7 +269,10 @@ void TransferGateway::setPriority(const UniqueID& hash, int priority) {
     knownFiles_.edit(hash, set);
     sharedFiles_.edit(hash, set);
     if (TransferDownloads* downloads = transferDownloads()) downloads->setFilePriority(hash, priority);
+    if (UploadPool* uploads = uploadPool()) uploads->queue().setFilePriority(hash, priority);
 }
+
+bool TransferGateway::allHashed() { return hashThread_->allHashed(); }
 
 void TransferGateway::addSent(const UniqueID& hash, uint64_t bytes) {
     // A file of size 0 counts nothing (the count would be NaN).

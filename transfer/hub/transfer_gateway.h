@@ -7,7 +7,8 @@
 // opens the listening door for other clients.
 //
 // It is also what other subsystems see of the shares: the peer protocol's
-// shares side and the overlay's shared-hash provider; download storage
+// shares side, the overlay's shared-hash provider and the uploads' hub
+// (bytes sent, hashing done); download storage
 // reaches it through the shared-files poster (any thread: the work goes to
 // the task thread through the bus) and the settings adapter.
 //
@@ -36,6 +37,7 @@
 #include "transfer/sharing/hash_thread.h"
 #include "transfer/sharing/indexed_file_list.h"
 #include "transfer/sharing/share_list.h"
+#include "transfer/uploads/upload_hub.h"
 
 class FileList;
 class FileMeta;
@@ -50,7 +52,7 @@ constexpr float kSentStart = 0.0f;
 constexpr int32_t kDefaultUploadPriority = 0;
 constexpr const char* kNotAddedToShared = "ERROR: File not added to shared?\n";
 
-class TransferGateway : public PeerShares, public SharedHashProvider {
+class TransferGateway : public PeerShares, public SharedHashProvider, public UploadHub {
 public:
     // Makes the hashing thread over the hub's known files and share list
     // (tests step one of their own).
@@ -68,24 +70,26 @@ public:
     static void destroyInstance();
 
     // Start-up, after the task thread started: the handler's bus codes,
-    // the peer events of the downloads, the friends and the private
-    // messages (those two also become the peer protocol's sides), the
-    // downloads' task, the media importers, and the hub installed as the
-    // shares side, the shared-hash provider, the loaded-parts verifier and
-    // the download services it provides.
+    // the peer events of the downloads, the uploads, the friends and the
+    // private messages (the last three also become the peer protocol's
+    // sides, the upload pool the downloads' uploads side), the downloads'
+    // and the uploads' tasks, the media importers, and the hub installed as
+    // the shares side, the shared-hash provider, the uploads' hub, the
+    // loaded-parts verifier and the download services it provides.
     void init();
     // MSG_LOAD_STATE, on the task thread: transfer options, share.dat,
     // friend.met, known.met (with the age rule), the partial downloads of the temp
     // directory (loaded in place, so they are queued for verification
     // before hashing starts), the shared directories to the hashing
-    // thread, then the door.
+    // thread, the door, then uploadq.dat.
     void load();
     // friend.met, known.met, share.dat, then the transfer options into the
     // options record. Shutdown and MSG_SAVE_STATE.
     void save();
     // Main thread, after the task thread stopped: the hashing thread is
-    // stopped and waited for, the downloads shut down, everything is saved,
-    // the door let go and every installed pointer removed.
+    // stopped and waited for, the downloads and the uploads shut down (the
+    // upload queue saved), everything is saved, the door let go and every
+    // installed pointer removed.
     void shutdown();
 
     FileList* sharedFiles() { return sharedFiles_.list(); }
@@ -118,11 +122,14 @@ public:
     // MSG_SHARED_FILE_UPDATE (from the shared-files poster): a record
     // removed, or a finished download's final place.
     void applyUpdate(const SharedFileUpdate& update);
-    // Special tag 19 on the known, the shared and the downloading record.
+    // Special tag 19 on the known, the shared and the downloading record,
+    // and the priority of the file's upload queue.
     void setPriority(const UniqueID& hash, int priority);
-    // Counts bytes uploaded of the file in "# Sent" (complete copies) of
-    // its known and its shared record; nothing for a size of 0.
-    void addSent(const UniqueID& hash, uint64_t bytes);
+    // UploadHub: counts bytes uploaded of the file in "# Sent" (complete
+    // copies) of its known and its shared record; nothing for a size of 0.
+    void addSent(const UniqueID& hash, uint64_t bytes) override;
+    // UploadHub: the hashing thread has gone through every directory.
+    bool allHashed() override;
     // The peer door (see openDoor in transfer/peer/peer_door.h).
     void openDoor(const ProxySettings* settings, int listenTimeoutMs);
     // Sets the process-wide transfer user interface.

@@ -68,6 +68,9 @@ public:
     void setIdleMs(int32_t ms) { idleMs_ = ms; }
     // Dropped at its next service.
     void markForClose() { markCloseNow(); }
+    // Data went out on the connection: the idle count starts again, so a
+    // connection that carries data never times out.
+    void resetIdle() { idleMs_ = 1; }
     // 0 means the socket's remote address; the value becomes the user's
     // address and the connection's.
     void setAddress(uint32_t ip);

@@ -26,7 +26,7 @@
 #include "v4ada/containers/ll.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
-class LLsafe : public LL {
+class TS_CAPABILITY("list") LLsafe : public LL {
 public:
     LLsafe() = default;
     ~LLsafe() override = default;
@@ -47,13 +47,13 @@ public:
     void sort(LLSortFuntor* functor) override;
     void sortBy(LLSortFunction function) override;
 
-    void lock();
-    void unlock();
+    void lock() TS_ACQUIRE();
+    void unlock() TS_RELEASE();
 
 private:
     // Aborts with a message when the calling thread already holds the lock.
     void checkNotHeld(const char* operation);
-    void lockFor(const char* operation);
+    void lockFor(const char* operation) TS_ACQUIRE();
 
     class Hold;
 
@@ -64,10 +64,10 @@ private:
 };
 
 // Holds an LLsafe's lock for a scope (a walk or several unlocked steps).
-class LLsafeGuard {
+class TS_SCOPED_CAPABILITY LLsafeGuard {
 public:
-    explicit LLsafeGuard(LLsafe* list) : list_(list) { list_->lock(); }
-    ~LLsafeGuard() { list_->unlock(); }
+    explicit LLsafeGuard(LLsafe* list) TS_ACQUIRE(list) : list_(list) { list_->lock(); }
+    ~LLsafeGuard() TS_RELEASE() { list_->unlock(); }
     LLsafeGuard(const LLsafeGuard&) = delete;
     LLsafeGuard& operator=(const LLsafeGuard&) = delete;
 

@@ -27,6 +27,7 @@ LOGIN, SHUTDOWN, COMMAND = 100, 101, 102
 GET_STATUS = 225
 DOWNLOAD_STATUS_ON, UPLOAD_STATUS_ON, UPLOAD_STATUS_OFF = 217, 219, 220
 CONSOLE_TEXT = 180
+STATUS_TEXT = 195
 CLIENT_STATUS = 199
 LARGEST_LOGIN = 1 + 2 * (2 + 65535)
 
@@ -37,6 +38,10 @@ STEP_S = 10.0
 def string(text):
     data = text.encode()
     return struct.pack("<H", len(data)) + data
+
+
+# What the hashing of the shared directories shows at start-up.
+HASHING_PROGRESS = {(CONSOLE_TEXT, string(text)) for text in ("Loading shared files...", "Done loading shared files.")}
 
 
 def frame(opcode, payload=b""):
@@ -165,7 +170,9 @@ class Controller:
         return True
 
     def next_frame(self, timeout=STEP_S):
-        """(opcode, payload) of the next frame, or None at close or time-out."""
+        """(opcode, payload) of the next frame, or None at close or time-out.
+        The frames of the start-up hashing of shared files, which come at
+        the hashing thread's own pace, are passed over."""
         deadline = time.monotonic() + timeout
         while True:
             if len(self.buffer) >= 6:
@@ -176,7 +183,9 @@ class Controller:
                     opcode = self.buffer[5]
                     payload = self.buffer[6:5 + length]
                     self.buffer = self.buffer[5 + length:]
-                    return opcode, payload
+                    if (opcode, payload) not in HASHING_PROGRESS and opcode != STATUS_TEXT:
+                        return opcode, payload
+                    continue
             if self.closed or not self._fill(deadline):
                 return None
 

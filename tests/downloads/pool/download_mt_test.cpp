@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <set>
 #include <thread>
 #include <vector>
@@ -112,6 +113,24 @@ TEST(DownloadThreads, StatusReadsWhileTheTaskThreadWorks) {
     reader.join();
     for (int code : seen) EXPECT_TRUE(code == 0 || (code >= kDlsQueued && code <= kDlsErrorHashing)) << code;
     EXPECT_EQ(d->statusCode(), kDlsComplete);
+}
+
+TEST(DownloadThreads, StatusCodeGivesUpWhileAnotherThreadHoldsTheLock) {
+    DownloadWorld world;
+    Download* d = world.start(pattern_bytes(1000, 11), "held.bin");
+    std::promise<void> taken;
+    std::promise<void> done;
+    std::thread holder([&]() {
+        d->lock(0);
+        taken.set_value();
+        done.get_future().wait();
+        d->unlock();
+    });
+    taken.get_future().wait();
+    EXPECT_EQ(d->statusCode(), 0);
+    done.set_value();
+    holder.join();
+    EXPECT_EQ(d->statusCode(), kDlsLooking);
 }
 
 }  // namespace

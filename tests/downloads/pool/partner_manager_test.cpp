@@ -188,6 +188,18 @@ TEST_F(PartnerManagerTest, ClosedConnectionsLeaveTheTableButNotThePriorityList) 
     EXPECT_TRUE(world.log.take().empty());
 }
 
+TEST_F(PartnerManagerTest, TheUploadsAskThePoolAboutAConnection) {
+    FakeFileSource* s = source(highest, "s");
+    world.peers.add(peers_.back().get());
+    TCPConnection* wire = peers_.back()->connection;
+    EXPECT_FALSE(world.pool->isPartner(wire));
+    table->addPartner(s);
+    EXPECT_TRUE(world.pool->isPartner(wire));
+    EXPECT_FALSE(world.pool->isPartner(nullptr));
+    world.pool->partnerClosed(wire);
+    EXPECT_FALSE(table->isPartner(s->peer));
+}
+
 TEST_F(PartnerManagerTest, SetHighestCountsItsSlotsAgain) {
     fill(other, 2);
     fill(highest, 1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "support/files.h"
+#include "support/peer_wire.h"
 #include "transfer/hub/hub_fixture.h"
 #include "transfer/hub/shared_files_poster.h"
 #include "transfer/hub/transfer_download_settings.h"
@@ -18,6 +20,7 @@
 #include "transfer/sharing/indexed_file_list.h"
 #include "transfer/peer/peer_door.h"
 #include "transfer/sharing/shared_file_batch.h"
+#include "transfer/uploads/upload_pool.h"
 #include "v4ada/file/fs.h"
 
 namespace {
@@ -213,6 +216,13 @@ TEST_F(HubTest, PosterHandsStorageCallsToTheTaskThreadInOrder) {
 
     handler.handle(&posted[2]);  // no such entry
     EXPECT_EQ(output_.text(), std::string("adding sharedirector from add(): ") + incoming + "\n" + kNotAddedToShared);
+    // Whether a hash is shared is asked of the list at once.
+    IndexedFileList shared;
+    SharedFilesPoster asking(&shared);
+    EXPECT_FALSE(asking.contains(hashOf(30)));
+    shared.append(record("k", 1, 30, ""));
+    EXPECT_TRUE(asking.contains(hashOf(30)));
+    EXPECT_FALSE(poster.contains(hashOf(30)));  // no list: nothing shared
     handler.handle(&posted[3]);
     EXPECT_EQ(hub_->sharedFile(hashOf(30)), nullptr);
     EXPECT_TRUE(namesIn(incoming.c_str()).empty());
@@ -294,4 +304,42 @@ TEST_F(HubTest, SettingsForDownloadStorageComeFromTheTransferOptions) {
     EXPECT_TRUE(settings.saveCorrupt());
     transferOptions()->setSaveCor(0);
     EXPECT_FALSE(settings.saveCorrupt());
+    EXPECT_EQ(settings.reserveBytes(), 104857600u);
+    transferOptions()->setReserveBytes(3072000000LL);
+    EXPECT_EQ(settings.reserveBytes(), 3072000000u);
+}
+
+TEST_F(HubTest, TheUploadPoolJoinsInitLoadAndShutdown) {
+    UploadPool::createInstance();
+    UploadPool* uploads = uploadPool();
+    hub_->init();
+    EXPECT_EQ(peerUploads(), uploads);
+    EXPECT_EQ(downloadServices().uploads, uploads);
+    EXPECT_EQ(uploadHub(), hub_.get());
+    EXPECT_FALSE(hub_->allHashed());
+    // A file's queue follows the priority the hub sets, and a newly shared
+    // file's priority.
+    UserMeta waiting = support::makeUser("w", 0x0A000001, 4662, 7);
+    uploads->queue().enqueue(waiting, hashOf(5));
+    hub_->setPriority(hashOf(5), 2);
+    EXPECT_EQ(uploads->queue().findFileQueue(hashOf(5))->priority(), 2);
+    FileMeta* shared = record("s", 10, 5, "");
+    int32_t one = 1;
+    shared->setSpecial(ST_UPLOAD_PRIORITY, &one);
+    hub_->addSharedFile(shared);
+    EXPECT_EQ(uploads->queue().findFileQueue(hashOf(5))->priority(), 1);
+    // uploadq.dat is read at load and written at shutdown.
+    std::string queueFile = transferOptions()->uploadqPath().c_str();
+    UploadQueue saved(uploads);
+    saved.enqueue(support::makeUser("kept", 0x0A000002, 4662, 8), hashOf(6));
+    saved.save(queueFile.c_str(), true);
+    hub_->load();
+    EXPECT_EQ(uploads->queue().queuedCount(), 2);
+    std::remove(queueFile.c_str());
+    hub_->shutdown();
+    EXPECT_TRUE(support::file_exists(queueFile));
+    EXPECT_EQ(peerUploads(), nullptr);
+    EXPECT_EQ(downloadServices().uploads, nullptr);
+    EXPECT_EQ(uploadHub(), nullptr);
+    UploadPool::destroyInstance();
 }

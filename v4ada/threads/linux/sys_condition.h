@@ -16,10 +16,10 @@ public:
 
     // With the mutex held: releases it while waiting and holds it again on
     // return.
-    void wait(SysMutex* mutex);
+    void wait(SysMutex* mutex) TS_REQUIRES(mutex);
     // Like wait, for at most ms milliseconds (ms <= 0 does not wait); false
     // when the time passed.
-    bool waitFor(SysMutex* mutex, int ms);
+    bool waitFor(SysMutex* mutex, int ms) TS_REQUIRES(mutex);
     void signal() { pthread_cond_signal(&condition_); }
     void broadcast() { pthread_cond_broadcast(&condition_); }
 
