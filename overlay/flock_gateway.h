@@ -64,6 +64,12 @@ public:
     FlockGateway(const FlockGateway&) = delete;
     FlockGateway& operator=(const FlockGateway&) = delete;
 
+    // The saved state's steps of the application: load rebuilds the
+    // location link; save has nothing to write (contact.dat and the UDP
+    // port go at stop).
+    void load() { updateLocation(); }
+    void save() {}
+
     // NetworkGateway.
     void start() override;
     void stop() override;

@@ -23,13 +23,18 @@
 #include "core/strings/string_table.h"
 #include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/pool/download_pool_install.h"
 #include "downloads/sources/peer_sources.h"
+#include "overlay/core_flock_host.h"
+#include "overlay/flock_gateway.h"
+#include "overlay/peer_link.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/client_source_pool.h"
+#include "transfer/peer/pool_peer_link.h"
 #include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/dir_lock.h"
@@ -70,6 +75,7 @@ void start_remote_mode() {
     setCurrentUI(remote);
     core->setUI(remote);
     if (TransferGateway* transfer = transferGateway()) transfer->setUI(remote);
+    if (FlockGateway* overlay = flockGateway()) overlay->setUI(remote);
 }
 
 // After the core has stopped (no door, no controller is left): the console
@@ -79,6 +85,7 @@ void end_remote_mode() {
     setCurrentUI(gConsoleUI);
     if (CoreThread* core = coreThread()) core->setUI(gConsoleUI);
     if (TransferGateway* transfer = transferGateway()) transfer->setUI(gConsoleUI);
+    if (FlockGateway* overlay = flockGateway()) overlay->setUI(gConsoleUI);
     delete gRemoteUI;
     gRemoteUI = nullptr;
 }
@@ -211,6 +218,9 @@ int app_main() {
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
     ShutdownStep noMessages(MessagePool::destroyInstance);
+    // The download pool, which the transfer hub drives and shuts down.
+    installDownloadPool();
+    ShutdownStep noDownloads(uninstallDownloadPool);
     TransferOptions::createInstance();
     ShutdownStep noTransferOptions(TransferOptions::destroyInstance);
     TransferGateway::createInstance();
@@ -260,6 +270,24 @@ int app_main() {
     });
     ui->setPageSink(client->pager());
     client->setConsoleUI(ui.get());
+
+    // The overlay: one gateway over the program's host, reached by the
+    // console and the controller (flockGateway) and by the downloads and
+    // the transfer side (networkGateway). It reaches the peer pool through
+    // the link, and goes before the interpreter and the user interface.
+    PoolPeerLink linkToPeers;
+    setPeerLink(&linkToPeers);
+    ShutdownStep noPeerLink([] { setPeerLink(nullptr); });
+    CoreFlockHost overlayHost;
+    auto overlay = std::make_unique<FlockGateway>(overlayHost);
+    setFlockGateway(overlay.get());
+    setNetworkGateway(overlay.get());
+    ShutdownStep noOverlay([&overlay] {
+        setNetworkGateway(nullptr);
+        setFlockGateway(nullptr);
+        overlay.reset();
+    });
+    overlay->setUI(ui.get());
     install_signal_handlers(true);
     ShutdownStep defaultSignals([] { install_signal_handlers(false); });
     // The remote interface goes once every thread has ended (below).
@@ -273,11 +301,18 @@ int app_main() {
     // normal shutdown it has nothing left to do.
     transfer->init();
     ShutdownStep hubDown([transfer] { transfer->shutdown(); });
+    // The overlay comes up between two steps of the running task thread,
+    // whose tasks and handlers it joins. It stops (contact.dat and
+    // "annexPort") once every other thread has ended, before the transfer
+    // side saves and pref.met is written.
+    core->runExclusive([&overlay] { overlay->start(); });
+    ShutdownStep overlayDown([&overlay] { overlay->stop(); });
     // Nothing below goes while another thread may still use it.
     ShutdownStep threadsEnded([core, transfer] {
         core->join();
         // Hashing shared files ends by itself only once the user quits.
         transfer->hashThread()->stopAndWait();
+        transfer->stopStorageThreads();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());
@@ -312,11 +347,13 @@ int app_main() {
 
     // Shutdown: nothing is saved before every other thread has ended.
     core->join();
+    transfer->stopStorageThreads();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
     // The remote-control settings, and the transfer side with its files and
     // settings, go into the options record before pref.met is written.
     adminSettings()->save(options);
+    overlay->stop();
     transfer->shutdown();
     // pref.met is reported by the options when it cannot be written; the
     // exit status says so too.

@@ -1,22 +1,34 @@
 #include "console/cli/flock_clc.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "console/cli/command_table.h"
+#include "console/cli/command_words.h"
+#include "core/bus/message_q.h"
+#include "core/meta/special_tags.h"
+#include "core/search/search_node.h"
+#include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
+#include "overlay/service.h"
+#include "overlay/service_search.h"
 
 std::atomic<FlockCLC*> consoleClient{nullptr};
 
 namespace {
 
 constexpr const char* kLineTooLong = "Line too long (more than %d characters): not run.";
+// Words of a search line looked at after the command word.
+constexpr int kSearchWords = 4;
+// Shorter words are neither keywords nor terms.
+constexpr size_t kSearchWordMin = 3;
 
 }  // namespace
 
 FlockCLC::FlockCLC(int inputFd) : Servant(inputFd) { build_command_table(this); }
 
-FlockCLC::~FlockCLC() = default;
+FlockCLC::~FlockCLC() { clearResults(); }
 
 void FlockCLC::readCommand(MessageQ* bus) {
     fputs(prompt(), stdout);
@@ -51,4 +63,37 @@ void FlockCLC::readCommand(MessageQ* bus) {
     fflush(stdout);
     showPages();
     fflush(stdout);
+}
+
+void FlockCLC::parseSearch(const char* line) {
+    CommandWords words(line);
+    const char* w[kSearchWords];
+    for (int i = 0; i < kSearchWords; i++) w[i] = words.at(i + 1);
+    const char* type = nullptr;
+    for (const char* word : w)
+        if (word != nullptr && word[0] == '-') type = word + 1;
+    if (w[0] == nullptr || std::strlen(w[0]) < kSearchWordMin) {
+        if (UIGateway* ui = currentUI())
+            ui->print("%s", uiText("searchTooShort", "Search string must be longer than 2 characters.").c_str());
+        return;
+    }
+    auto search = new ServiceSearch(w[0]);
+    for (int i = 1; i < kSearchWords; i++)
+        if (w[i] != nullptr && std::strlen(w[i]) >= kSearchWordMin) search->add(new SN_FindStr(w[i]), kSearchAnd);
+    if (type != nullptr) search->add(new SN_StrTagCompare(specialCodeName(ST_TYPE), type), kSearchAnd);
+    if (messageQ != nullptr)
+        messageQ->post(MSG_SEARCH, search);
+    else
+        delete search;
+}
+
+void FlockCLC::addResult(Service* result) {
+    if (result == nullptr) return;
+    SysMutexGuard guard(&resultLock_);
+    results_.add(result);
+}
+
+void FlockCLC::clearResults() {
+    SysMutexGuard guard(&resultLock_);
+    results_.clear();
 }

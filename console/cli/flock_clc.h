@@ -1,10 +1,19 @@
-// FlockCLC: the client's command interpreter with its command table and
-// the console step that reads, runs and pages one typed line.
+// FlockCLC: the client's command interpreter with its command table, the
+// console step that reads, runs and pages one typed line, and the list of
+// the overlay search results, numbered from 1 in the order received.
+//
+// The result list is filled by the overlay's results and emptied by the
+// search command, both on the task thread; its changes are made under the
+// interpreter's result mutex.
 #pragma once
 
 #include <atomic>
 
 #include "console/cli/servant.h"
+#include "core/meta/meta_list.h"
+#include "v4ada/threads/linux/sys_mutex.h"
+
+class Service;
 
 class FlockCLC : public Servant {
 public:
@@ -17,6 +26,22 @@ public:
     // paged. The typed line "q" asks its question here. End of input
     // requests the shutdown; a shutdown requested meanwhile ends the step.
     void readCommand(MessageQ* bus);
+
+    // The keyword search of the command s: the first word after the
+    // command word is the keyword, each of the next three longer than two
+    // characters must be found too, a word beginning with '-' names the
+    // type wanted (the last one counts). Posts MSG_SEARCH; a keyword of two
+    // characters or fewer prints "searchTooShort" instead.
+    void parseSearch(const char* line);
+    // Appends the result (taken over) under the result mutex.
+    void addResult(Service* result);
+    // Deletes every result under the result mutex.
+    void clearResults();
+    MetaList* results() { return &results_; }
+
+private:
+    SysMutex resultLock_;
+    MetaList results_;
 };
 
 // The same interpreter as consoleServant, typed for the client's own parts.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/cli/command_output.h"
 #include "console/cli/command_words.h"
 #include "console/cli/servant.h"
 #include "core/bus/message_q.h"
@@ -19,36 +20,7 @@
 
 namespace {
 
-constexpr int kLastPort = 65535;
-
-// The leading decimal number of a word, as the C library's integer
-// conversion reads it (no digits: 0), held within int.
-int numberOf(const char* word) {
-    if (!word) return 0;
-    long value = std::strtol(word, nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
-
 bool isRefetch(const char* word) { return word && std::strcmp(word, "r") == 0; }
-
-void printText(const char* key, const char* fallback) {
-    if (UIGateway* ui = currentUI()) ui->print("%s", uiText(key, fallback).c_str());
-}
-
-// "<text> <argument>"
-void printWithArgument(const char* key, const char* fallback, const char* argument) {
-    if (UIGateway* ui = currentUI()) ui->print("%s %s", uiText(key, fallback).c_str(), argument ? argument : "");
-}
-
-void printInvalidArguments() {
-    if (UIGateway* ui = currentUI()) ui->print("%s", uiString(STRINGS_INVALID_ARGUMENTS));
-}
-
-void beginPage() {
-    if (Servant* servant = consoleServant.load()) servant->pager()->begin();
-}
 
 // The address of "<word> ip port": false for a missing word or a port
 // outside 1-65535.
@@ -56,8 +28,8 @@ bool addressOf(const CommandWords& words, UserMeta* out) {
     const char* ip = words.at(1);
     const char* port = words.at(2);
     if (!ip || !port) return false;
-    int number = numberOf(port);
-    if (number < 1 || number > kLastPort) return false;
+    int number = 0;
+    if (!portOf(port, &number)) return false;
     out->setIp(ipFromText(ip));
     out->setPort(static_cast<uint16_t>(number));
     return true;

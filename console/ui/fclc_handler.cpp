@@ -5,6 +5,7 @@
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
+#include "overlay/flock_gateway.h"
 #include "transfer/hub/transfer_gateway.h"
 
 void FclcHandler::subscribe(MessageQ* bus) {
@@ -20,6 +21,7 @@ void FclcHandler::handle(Message* message) {
         case MSG_LOAD_STATE:
             if (core) core->reloadFilters();
             if (TransferGateway* transfer = transferGateway()) transfer->load();
+            if (FlockGateway* overlay = flockGateway()) overlay->load();
             if (AdminSettings* admin = adminSettings()) admin->load(coreOptions());
             if (core)
                 if (CoreUI* ui = core->ui()) ui->startupDone();
@@ -27,6 +29,7 @@ void FclcHandler::handle(Message* message) {
         case MSG_SAVE_STATE:
             if (core) core->saveFilters();
             if (TransferGateway* transfer = transferGateway()) transfer->save();
+            if (FlockGateway* overlay = flockGateway()) overlay->save();
             if (AdminSettings* admin = adminSettings()) admin->save(coreOptions());
             break;
         default:

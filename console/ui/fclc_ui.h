@@ -1,7 +1,9 @@
 // FclcUI: the console's user interface. It prints through the output
 // gateway's base behaviour and receives the core, transfer and overlay
-// notifications; the console shows none of them as they happen (the user
-// sees transfers, friends and peers through the listing commands).
+// notifications. Of them it keeps the overlay's search results in the
+// interpreter's result list and prints the end of each node's answer;
+// the others are silent (the user sees transfers, friends and peers
+// through the listing commands).
 #pragma once
 
 #include "core/ui/core_ui.h"
@@ -9,10 +11,20 @@
 #include "core/ui/transfer_ui.h"
 #include "core/ui/ui_gateway.h"
 
+class MetaList;
+
 class FclcUI : public UIGateway, public TransferUI, public FlockUI, public CoreUI {
 public:
     FclcUI() = default;
     ~FclcUI() override = default;
+
+    // A result not yet in the interpreter's list (same ServiceID and
+    // DescID) joins it as a copy; nothing is printed. Task thread.
+    void searchResult(Service* result) override;
+    // "Got results. (next,total)".
+    void searchEnd(ServiceSearch* search, Node* node, int next, int total) override;
+    // False when an entry of the list has both identifiers of the record.
+    static bool isNewResult(Service* record, MetaList* results);
 
     void downloadAdded(Download* download) override { (void)download; }
     void downloadRemoved(Download* download) override { (void)download; }

@@ -60,6 +60,11 @@ TaskThread::StepResult TaskThread::step() {
     return StepResult{didWork, didWork ? kBusySleepMs : kIdleSleepMs};
 }
 
+void TaskThread::runExclusive(const std::function<void()>& work) {
+    SysMutexGuard guard(&tickLock);
+    work();
+}
+
 void TaskThread::onStart() { seed_random(); }
 
 void TaskThread::run() { pause(step().sleepMs); }

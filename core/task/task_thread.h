@@ -12,6 +12,7 @@
 // it at once.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "core/task/task_wakeup.h"
@@ -49,6 +50,10 @@ public:
     // ticked with the time since the previous step. Runs on the task
     // thread, or on the caller's thread while no body runs (tests).
     StepResult step();
+    // Runs work on the calling thread between two steps: no task is ticked
+    // meanwhile, so work may touch what the tasks touch. Work may add tasks
+    // but must not remove any, nor wait for a step.
+    void runExclusive(const std::function<void()>& work);
 
     // Signalled by whoever hands this thread work (the bus); waited on in
     // the pause and by the socket pool's poll.

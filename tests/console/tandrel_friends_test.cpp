@@ -8,6 +8,7 @@
 #include <string>
 
 #include "console/tandrel_process_fixture.h"
+#include "overlay/flock_self.h"
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/priority_names.h"
@@ -50,7 +51,7 @@ protected:
         ASSERT_TRUE(otherScratch_.ok());
         otherDir_ = otherScratch_.path();
         ASSERT_NE(otherLease_.port(), 0);
-        setOptions(otherDir_, {{kOptDoorPort, otherLease_.port()}});
+        setOptions(otherDir_, {{kOptDoorPort, otherLease_.port()}, {kOptAnnexPort, otherLease_.port()}});
     }
     // Types the line into the process and waits for the text (after from).
     bool type(TandrelProcess& process, const std::string& line, const std::string& text, size_t from) {

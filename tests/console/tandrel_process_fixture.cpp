@@ -18,6 +18,7 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/priority_names.h"
+#include "overlay/flock_self.h"
 #include "support/files.h"
 #include "transfer/options/transfer_options.h"
 
@@ -215,6 +216,8 @@ void TandrelTest::SetUp() {
         CoreOptions options;
         options.loadFrom(dir_.c_str());
         options.setIntOption(kOptDoorPort, doorLease_.port());
+        // The overlay's UDP port: the lease is free for both protocols.
+        options.setIntOption(kOptAnnexPort, doorLease_.port());
         EXPECT_TRUE(options.save());
     }
     freePriorityNames();

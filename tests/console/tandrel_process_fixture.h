@@ -86,8 +86,8 @@ protected:
 
     support::TempDir scratch_;
     std::string dir_;  // scratch_'s path
-    // The door port of every run in dir_: pref.met names it, so runs in
-    // parallel never meet on the default port.
+    // The door port and the overlay's UDP port of every run in dir_:
+    // pref.met names them, so runs in parallel never meet on one port.
     support::PortLease doorLease_;
     TandrelProcess process_;
 };

@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 #include <vector>
+#include "support/thread_probe.h"
 
 namespace {
 
@@ -16,16 +17,14 @@ int slots[4096];
 TEST(LLsafeMtTest, CountWaitsForUnlock) {
     LLsafe list;
     list.lock();
-    std::atomic<bool> started{false};
     std::atomic<int> seen{-1};
+    std::atomic<pid_t> id{0};
     std::thread reader([&] {
-        started = true;
+        id = support::this_thread_id();
         seen = list.count();
     });
-    while (!started) std::this_thread::yield();
-    // Give the reader a moment to reach the mutex; the checks below hold
-    // whether or not it got there.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The reader waits for the list's mutex.
+    ASSERT_TRUE(support::wait_until_blocked_in(id, support::lock_waits()));
     EXPECT_EQ(seen.load(), -1);
     for (int i = 0; i < 3; ++i) list.LL::append(&slots[i]);
     list.unlock();

@@ -5,26 +5,14 @@
 #include <string>
 #include <thread>
 
+#include "support/debug_capture.h"
 #include "v4ada/file/debug_file.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
 
 namespace {
 
-// Captures the debug output for the length of a test.
-class DebugCapture {
-public:
-    DebugCapture() : previous_(debug_output()) { set_debug_output(&file_); }
-    ~DebugCapture() {
-        set_debug_output(previous_);
-        i4_free(file_.data());
-    }
-    std::string text() { return std::string(reinterpret_cast<const char*>(file_.data()), file_.size()); }
-
-private:
-    i4_file* previous_;
-    i4_ram_file_class file_{nullptr, 0, 64};
-};
+using support::DebugCapture;
 
 TEST(ErrorReporting, ThrowsWithMessageAndRecordsLocation) {
     try {
@@ -97,10 +85,13 @@ TEST(ConsolePrint, HookReceivesFormattedText) {
 }
 
 TEST(DebugOutput, NullOutputPrintsNothing) {
+    support::StderrCapture stderrText;
+    debug_printf("shown %d\n", 1);  // the default output: standard error
     i4_file* previous = debug_output();
     set_debug_output(nullptr);
-    debug_printf("dropped %d\n", 1);
+    debug_printf("dropped %d\n", 2);
     set_debug_output(previous);
+    EXPECT_EQ(stderrText.text(), "shown 1\n");
 }
 
 }  // namespace

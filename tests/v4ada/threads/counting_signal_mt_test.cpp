@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 #include <vector>
+#include "support/thread_probe.h"
 
 namespace {
 
@@ -56,11 +57,13 @@ TEST(CountingSignalTest, SignalsWithNobodyWaitingAreAllKept) {
 TEST(CountingSignalTest, SignalWakesABlockedWaiter) {
     CountingSignal signal;
     std::atomic<bool> woke{false};
+    std::atomic<pid_t> id{0};
     std::thread waiter([&] {
+        id = support::this_thread_id();
         EXPECT_TRUE(signal.wait(0));
         woke = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(support::wait_until_blocked_in(id, support::lock_waits()));
     EXPECT_FALSE(woke.load());
     signal.signal();
     waiter.join();
