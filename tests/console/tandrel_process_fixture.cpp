@@ -247,3 +247,44 @@ bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs) {
     // command is needed to push them out.
     return process.waitForRaw("Done loading shared files.", timeoutMs);
 }
+
+void set_int_options(const std::string& dir, const std::map<const char*, int>& values) {
+    initSpecialTags();
+    {
+        CoreOptions options;
+        options.loadFrom(dir.c_str());
+        for (const auto& [key, value] : values) options.setIntOption(key, value);
+        EXPECT_TRUE(options.save());
+    }
+    freePriorityNames();
+    resetSpecialTags();
+}
+
+void TandrelPairTest::SetUp() {
+    TandrelTest::SetUp();
+    ASSERT_TRUE(otherScratch_.ok());
+    otherDir_ = otherScratch_.path();
+    ASSERT_NE(otherLease_.port(), 0);
+    set_int_options(otherDir_, {{kOptDoorPort, otherLease_.port()}, {kOptAnnexPort, otherLease_.port()}});
+}
+
+bool TandrelPairTest::type(TandrelProcess& process, const std::string& line, const std::string& text, size_t from) {
+    process.write(line + "\n");
+    return process.waitFor(text, kWaitMs, from);
+}
+
+bool TandrelPairTest::poll(TandrelProcess& process, const std::string& line, const std::string& text, size_t from,
+                           int timeoutMs) {
+    for (int tries = 0; tries < timeoutMs / kPollMs; tries++) {
+        process.write(line + "\n");
+        if (process.waitFor(text, kPollMs, from)) return true;
+    }
+    return false;
+}
+
+void TandrelPairTest::quit(TandrelProcess& process) {
+    process.write("q\ny\n");
+    process.closeInput();
+    EXPECT_TRUE(process.waitExit(kWaitMs)) << process.out();
+    EXPECT_EQ(process.status(), 0) << process.out();
+}
