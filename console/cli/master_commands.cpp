@@ -26,12 +26,6 @@ namespace {
 constexpr int kLastByte = kUniqueIdSize - 1;
 constexpr uint8_t kLowestBit = 0x01;
 
-// "<word> ip port" with a port of 1 to 65535.
-bool addressWords(const CommandWords& words, const char** ip, int* port) {
-    *ip = words.at(1);
-    return *ip != nullptr && words.at(2) != nullptr && portOf(words.at(2), port);
-}
-
 void setOwnHash(char* line, bool flipLastBit) {
     CommandWords words(line);
     CoreOptions* options = coreOptions();

@@ -29,10 +29,7 @@ protected:
 
     // Runs the handler on the line; the lines printed meanwhile.
     Lines run(void (*handler)(char*), std::string line) {
-        size_t before = world_.ui.printed().size();
-        handler(line.data());
-        Lines all = world_.ui.printed();
-        return Lines(all.begin() + static_cast<long>(before), all.end());
+        return world_.ui.printedDuring([&] { handler(line.data()); });
     }
     // A download the pool alone holds.
     Download* start(const support::Bytes& data, const char* name) {
@@ -97,9 +94,7 @@ TEST_F(DownloadCommands, RecordAndCrumbViews) {
     Lines record = run(dld_command, "dld 1");
     std::string all;
     for (const std::string& l : record) all += l + "\n";
-    char* hex = download->fileHash().toHex();
-    EXPECT_NE(all.find(std::string("Hash: ") + hex), std::string::npos) << all;
-    std::free(hex);
+    EXPECT_NE(all.find("Hash: " + support::hex_text(download->fileHash())), std::string::npos) << all;
     EXPECT_NE(all.find("Crumb: 2) "), std::string::npos) << all;
 }
 
@@ -181,9 +176,7 @@ TEST_F(DownloadCommands, AddsResetAndVg) {
     EXPECT_EQ(world_.log.count("reset"), 1);
     EXPECT_TRUE(run(reset_command, "reset 2").empty());
 
-    char* hex = download->fileHash().toHex();
-    std::string link = std::string("vg vxt4://|file|source.bin|5000|") + hex + "|";
-    std::free(hex);
+    std::string link = "vg vxt4://|file|source.bin|5000|" + support::hex_text(download->fileHash()) + "|";
     Lines shown = run(vg_command, link);
     ASSERT_GE(shown.size(), 3u);
     EXPECT_EQ(shown[0], "\nPartial File:");

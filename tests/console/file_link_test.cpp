@@ -15,6 +15,7 @@
 #include "core/bus/source_records.h"
 #include "core/meta/special_tags.h"
 #include "support/bus_recorder.h"
+#include "support/bytes.h"
 #include "support/loopback_peers.h"
 #include "support/ui_capture.h"
 #include "v4ada/digest/md4.h"
@@ -27,13 +28,6 @@ using Lines = std::vector<std::string>;
 
 constexpr const char* kHash = "0123456789abcdef0123456789abcdef";
 
-std::string hexOf(const UniqueID& id) {
-    char* text = id.toHex();
-    std::string out(text);
-    std::free(text);
-    return out;
-}
-
 class FileLinks : public ::testing::Test {
 protected:
     void SetUp() override { initSpecialTags(); }
@@ -44,15 +38,15 @@ protected:
     // Runs the command on the line: what it printed and the codes it
     // posted (the messages are kept in posted_).
     Lines run(const std::string& line) {
-        size_t before = ui_.printed().size();
         std::string copy = line;
-        dllink_command(copy.data());
-        // A fetch runs on a thread of its own.
-        threads_wait_all();
+        Lines printed = ui_.printedDuring([&] {
+            dllink_command(copy.data());
+            // A fetch runs on a thread of its own.
+            threads_wait_all();
+        });
         for (Message& m : posted_) freeData(m);
         posted_ = bus_.take();
-        Lines all = ui_.printed();
-        return Lines(all.begin() + static_cast<long>(before), all.end());
+        return printed;
     }
     std::vector<int> codes() const {
         std::vector<int> out;
@@ -82,7 +76,7 @@ TEST_F(FileLinks, FileLinkPostsTheDownloadThenItsSourcesInOrder) {
     ASSERT_EQ(codes(), (std::vector<int>{MSG_START_DOWNLOAD}));
     EXPECT_STREQ(file()->name(), "my file.txt");
     EXPECT_EQ(file()->size(), 1000u);
-    EXPECT_EQ(hexOf(file()->fileHash()), kHash);
+    EXPECT_EQ(support::hex_text(file()->fileHash()), kHash);
 
     run(std::string("dllink vxt4://|file|a+b.bin|1000|") + kHash + "|s=1.2.3.4:4662|x=ignored|s=http://h/a|");
     ASSERT_EQ(codes(), (std::vector<int>{MSG_START_DOWNLOAD, MSG_ADD_SOURCE_LINK, MSG_ADD_SOURCE_LINK}));
@@ -90,7 +84,7 @@ TEST_F(FileLinks, FileLinkPostsTheDownloadThenItsSourcesInOrder) {
     EXPECT_EQ(source(1), "1.2.3.4:4662");
     EXPECT_EQ(source(2), "http://h/a");
     for (size_t i = 1; i < 3; i++)
-        EXPECT_EQ(hexOf(static_cast<SourceLinkRecord*>(posted_[i].data)->hash), kHash);
+        EXPECT_EQ(support::hex_text(static_cast<SourceLinkRecord*>(posted_[i].data)->hash), kHash);
     TearDownPosted();
 }
 
@@ -149,7 +143,7 @@ TEST_F(FileLinks, LongFieldsAreCutWithoutShiftingTheNextOnes) {
     run("dllink vxt4://|file|" + name + "|1000|" + kHash + "|");
     ASSERT_EQ(codes(), (std::vector<int>{MSG_START_DOWNLOAD}));
     EXPECT_EQ(file()->size(), 1000u);
-    EXPECT_EQ(hexOf(file()->fileHash()), kHash);
+    EXPECT_EQ(support::hex_text(file()->fileHash()), kHash);
     TearDownPosted();
 }
 
@@ -165,16 +159,16 @@ TEST_F(FileLinks, PartHashesAreTakenWhenTheyGiveTheFileHash) {
     UniqueID whole;
     md4.final(whole.bytes());
     const std::string size = std::to_string(kPartSize + 1);
-    const std::string head = "dllink vxt4://|file|two.bin|" + size + "|" + hexOf(whole) + "|";
+    const std::string head = "dllink vxt4://|file|two.bin|" + size + "|" + support::hex_text(whole) + "|";
 
-    run(head + "p=" + hexOf(first) + ":" + hexOf(second) + ":end|");
+    run(head + "p=" + support::hex_text(first) + ":" + support::hex_text(second) + ":end|");
     ASSERT_EQ(codes(), (std::vector<int>{MSG_START_DOWNLOAD}));
     ASSERT_TRUE(file()->partHashesComplete());
     UniqueID stored;
     stored.copy(file()->partHash(1));
-    EXPECT_EQ(hexOf(stored), hexOf(second));
+    EXPECT_EQ(support::hex_text(stored), support::hex_text(second));
 
-    for (std::string parts : {hexOf(second) + ":" + hexOf(first), hexOf(first), hexOf(first) + ":x:" + hexOf(second)}) {
+    for (std::string parts : {support::hex_text(second) + ":" + support::hex_text(first), support::hex_text(first), support::hex_text(first) + ":x:" + support::hex_text(second)}) {
         run(head + "p=" + parts + "|");
         ASSERT_EQ(codes(), (std::vector<int>{MSG_START_DOWNLOAD})) << parts;
         EXPECT_FALSE(file()->partHashesComplete()) << parts;

@@ -49,13 +49,6 @@ double freeMiB(const std::string& path) {
     return static_cast<double>(status.f_bavail) * static_cast<double>(status.f_frsize) / 1048576.0;
 }
 
-std::string hexOf(const UniqueID& id) {
-    char* text = id.toHex();
-    std::string out(text);
-    std::free(text);
-    return out;
-}
-
 class TandrelTransferCommands : public TandrelTest {
 protected:
     // Types the line and waits for the text after what was there.
@@ -248,12 +241,12 @@ TEST_F(TandrelTransferCommands, SetIdChangesTheIdentityKeptInPrefMet) {
     EXPECT_EQ(runWith({}, "setID abc\nmaster\nsetID abc\n"), 0);
     EXPECT_NE(process_.out().find("Unrecognized command"), std::string::npos);
     EXPECT_EQ(runWith({}, "g\n"), 0);
-    EXPECT_NE(process_.out().find("ID: " + hexOf(abc) + "\n"), std::string::npos) << process_.out();
+    EXPECT_NE(process_.out().find("ID: " + support::hex_text(abc) + "\n"), std::string::npos) << process_.out();
 
     abc.bytes()[kUniqueIdSize - 1] ^= 1;
     EXPECT_EQ(runWith({}, "master\nsetID+ abc\nsetID\n"), 0);
     EXPECT_EQ(runWith({}, "g\n"), 0);
-    EXPECT_NE(process_.out().find("ID: " + hexOf(abc) + "\n"), std::string::npos) << process_.out();
+    EXPECT_NE(process_.out().find("ID: " + support::hex_text(abc) + "\n"), std::string::npos) << process_.out();
 }
 
 TEST_F(TandrelTransferCommands, KillportClosesTheDoor) {

@@ -19,13 +19,6 @@ constexpr int kDownloadMs = 120000;
 constexpr size_t kFileSize = kPartSize + 250000;
 constexpr const char* kName = "two parts.bin";
 
-std::string hexOf(const UniqueID& id) {
-    char* text = id.toHex();
-    std::string out(text);
-    std::free(text);
-    return out;
-}
-
 class TandrelTwoInstances : public TandrelPairTest {
 protected:
     void SetUp() override {
@@ -37,7 +30,7 @@ protected:
         ASSERT_TRUE(support::write_file(dir_ + "/share.dat", support::counted_text(shared)));
         UniqueID hash;
         ASSERT_TRUE(hashFileParts(hash.bytes(), (shared + "/" + kName).c_str(), kPartSizeKiB, nullptr));
-        link_ = "dllink vxt4://|file|two%20parts.bin|" + std::to_string(kFileSize) + "|" + hexOf(hash) + "|";
+        link_ = "dllink vxt4://|file|two%20parts.bin|" + std::to_string(kFileSize) + "|" + support::hex_text(hash) + "|";
         ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
         ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
         ASSERT_TRUE(other_.start(otherDir_, {}, TandrelProcess::Mode::kPipes));

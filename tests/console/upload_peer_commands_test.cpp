@@ -48,10 +48,7 @@ protected:
         resetSpecialTags();
     }
     Lines run(void (*handler)(char*), std::string line) {
-        size_t before = ui_.printed().size();
-        handler(line.data());
-        Lines all = ui_.printed();
-        return Lines(all.begin() + static_cast<long>(before), all.end());
+        return ui_.printedDuring([&] { handler(line.data()); });
     }
 
     support::CaptureUI ui_;
