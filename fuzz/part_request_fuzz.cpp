@@ -5,7 +5,8 @@
 //   kind % 4 == 0: ICLT_PART_REQUEST  u8 file | 24 bytes of ranges
 //   kind % 4 == 1: ICLT_UPLOAD_REQUEST u8 file
 //   kind % 4 == 2: ICLT_SLOT_RELEASE
-//   kind % 4 == 3: u8 services of the socket, then a pool tick of 2001 ms
+//   kind % 4 == 3: u8 services of the socket (mod 16), then a pool tick of
+//                  2001 ms
 // where file % 3 is a shared file on disk, a partial download without a
 // download behind it, or a file not shared.
 #include <cstddef>
@@ -83,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         while (at < size) {
             uint8_t kind = data[at++] % 4;
             if (kind == 3) {
-                int services = at < size ? data[at++] : 0;
+                int services = at < size ? data[at++] % 16 : 0;
                 for (int i = 0; i < services; i++) link.serve();
                 pool.tick(2001);
                 continue;

@@ -23,6 +23,7 @@
 #include "core/strings/string_table.h"
 #include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/pool/download_pool_install.h"
 #include "overlay/core_flock_host.h"
 #include "overlay/flock_gateway.h"
 #include "overlay/peer_link.h"
@@ -209,6 +210,9 @@ int app_main() {
     ShutdownStep noFriends(FriendList::destroyInstance);
     MessagePool::createInstance();
     ShutdownStep noMessages(MessagePool::destroyInstance);
+    // The download pool, which the transfer hub drives and shuts down.
+    installDownloadPool();
+    ShutdownStep noDownloads(uninstallDownloadPool);
     TransferOptions::createInstance();
     ShutdownStep noTransferOptions(TransferOptions::destroyInstance);
     TransferGateway::createInstance();
@@ -300,6 +304,7 @@ int app_main() {
         core->join();
         // Hashing shared files ends by itself only once the user quits.
         transfer->hashThread()->stopAndWait();
+        transfer->stopStorageThreads();
         threads_wait_all();
     });
     client->pager()->setLinesPerPage(options->screenLines());
@@ -334,6 +339,7 @@ int app_main() {
 
     // Shutdown: nothing is saved before every other thread has ended.
     core->join();
+    transfer->stopStorageThreads();
     threads_wait_all();
     options->setScreenLines(client->pager()->linesPerPage());
     // The remote-control settings, and the transfer side with its files and

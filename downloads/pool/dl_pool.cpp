@@ -101,7 +101,7 @@ void DLPool::saveAll() {
         Download* download = downloadOf(element);
         // The record is built now; the storage worker writes it.
         download->lock(0);
-        if (PartialFile* partial = download->partialFile()) partial->save();
+        download->saveRecord();
         download->unlock();
     }
 }

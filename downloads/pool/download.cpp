@@ -91,6 +91,8 @@ void Download::setState(DownloadState* state) {
     delete old;
 }
 
+bool Download::saveRecord(bool wait) { return partial_ != nullptr && ready_ && partial_->save(wait); }
+
 bool Download::isPaused() const { return state_ != nullptr && state_->isPaused(); }
 
 // --- creation ----------------------------------------------------------------------
@@ -116,7 +118,8 @@ bool Download::createNew(FileMeta* record) {
         if (partial_) partial_->release();
         partial_ = makePartialFile(!single);
         created = partial_->create(record);
-        if (created) partial_->save();
+        ready_ = created;
+        saveRecord();
     }
     if (!created) {
         if (UIGateway* ui = currentUI()) ui->print("%s", uiString(STRINGS_COULDNT_CREATE_TEMP_FILE));
@@ -139,7 +142,8 @@ void Download::loadOld(FileMeta* record, uint32_t number) {
         bool paused = record->getSpecialInt(ST_STATE) != 0;
         while (record->findSpecial(ST_DOWNLOAD_PRIORITY)) record->removeSpecial(ST_DOWNLOAD_PRIORITY);
         while (record->findSpecial(ST_STATE)) record->removeSpecial(ST_STATE);
-        if (partial_->load(record, number)) {
+        ready_ = partial_->load(record, number);
+        if (ready_) {
             if (paused) {
                 setState(new DLS_PausedHashing(this));
             } else {
@@ -337,9 +341,9 @@ void Download::shutdown() {
     lastSeenComplete();
     LLNode* cursor = nullptr;
     while (void* element = LL::walk(&sources_, &cursor)) sourceOf(element)->shutdown();
-    if (partial_) {
+    if (partial_ && ready_) {
         partial_->close();
-        partial_->save(true);
+        saveRecord(true);
     }
 }
 

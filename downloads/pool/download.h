@@ -206,6 +206,11 @@ public:
     bool isPaused() const override;
     DLProgress* progress() override { return &progress_; }
     PartialFile* partialFile() override { return partial_; }
+    // Saves the record (built now, written by the storage worker, or here
+    // when wait is set). Nothing for a partial file that was not created
+    // or loaded: a record that did not load is never written over. The
+    // caller holds the lock.
+    bool saveRecord(bool wait = false);
     DownloadSources* sourceSearch() { return search_; }
     // Bytes written since the last tick (data messages and link sources).
     bool takeActivity() { return activity_.exchange(false, std::memory_order_relaxed); }
@@ -246,6 +251,8 @@ private:
     DLProgress progress_;
     UniqueID hash_;
     PartialFile* partial_ = nullptr;
+    // The partial file was created or loaded.
+    bool ready_ = false;
     std::atomic<double> speed_{0.0};
     std::atomic<int> priority_{kNormal};
     std::atomic<bool> activity_{false};

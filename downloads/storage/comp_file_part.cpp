@@ -16,8 +16,8 @@ bool modificationTime(const char* path, uint32_t* time) {
 }  // namespace
 
 CompFilePart::CompFilePart(uint64_t start, uint64_t end, const char* path, const uint32_t* expectedTime,
-                           DescriptorCache* cache)
-    : FilePart(start, start, end, path, true), path_(path), cache_(cache) {
+                           std::shared_ptr<DescriptorCache> cache)
+    : FilePart(start, start, end, path, true), path_(path), cache_(std::move(cache)) {
     uint32_t time = 0;
     changed_ = expectedTime == nullptr || !modificationTime(path, &time) || time != *expectedTime;
 }

@@ -4,6 +4,9 @@
 // it stays open between uses without holding a descriptor per part.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "downloads/storage/file_part.h"
 
 class DescriptorCache;
@@ -13,7 +16,8 @@ public:
     // expectedTime: the file's modification time at the last save, when
     // the record had one; the part is changed unless the file exists with
     // exactly that time.
-    CompFilePart(uint64_t start, uint64_t end, const char* path, const uint32_t* expectedTime, DescriptorCache* cache);
+    CompFilePart(uint64_t start, uint64_t end, const char* path, const uint32_t* expectedTime,
+                 std::shared_ptr<DescriptorCache> cache);
     ~CompFilePart() override;
 
     bool open() override;
@@ -25,5 +29,5 @@ public:
 
 private:
     std::string path_;
-    DescriptorCache* cache_;
+    std::shared_ptr<DescriptorCache> cache_;
 };

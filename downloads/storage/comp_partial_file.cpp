@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/meta/special_tags.h"
 #include "core/strings/string_table.h"
@@ -126,17 +128,14 @@ void CompPartialFile::cancel() {
     unshare();
 }
 
-bool CompPartialFile::reopenMissingParts() {
-    bool any = false;
+std::vector<std::pair<uint32_t, uint64_t>> CompPartialFile::shortParts() {
+    std::vector<std::pair<uint32_t, uint64_t>> found;
     for (uint32_t p = 0; p < partCount_; p++) {
         FileStatus status;
-        uint64_t length = parts_[p]->length();
         uint64_t have = fs_status(partPath(p).c_str(), status) ? static_cast<uint64_t>(status.size) : 0;
-        if (have >= length) continue;
-        reopenPart(p, CheckOutcome::kMissing, parts_[p]->start() + have);
-        any = true;
+        if (have < parts_[p]->length()) found.emplace_back(p, parts_[p]->start() + have);
     }
-    return any;
+    return found;
 }
 
 bool CompPartialFile::assemble(const std::string& first) {
@@ -174,8 +173,12 @@ CompleteResult CompPartialFile::complete() {
     stopSaves();
     close();
     // A part file that is missing or short is missing data, not bad data.
-    if (reopenMissingParts()) {
+    // The state is active before the results are queued: the owner's tick
+    // applies them only to an active file.
+    auto missing = shortParts();
+    if (!missing.empty()) {
         setState(kActive);
+        for (const auto& [part, readableEnd] : missing) reopenPart(part, CheckOutcome::kMissing, readableEnd);
         return CompleteResult::kRefetch;
     }
     if (!assemble(first)) {
@@ -202,18 +205,21 @@ CompleteResult CompPartialFile::complete() {
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
     setState(kFailed);
     if (!splitBack(first, partCount_ - 1)) return CompleteResult::kCorrupted;
+    std::vector<uint32_t> bad;
     bool judged = true;
-    for (uint32_t p = 0; p < partCount_; p++) {
-        const uint8_t* expected = nullptr;
-        withMeta([&](FileMeta& meta) { expected = meta.partHash(p); });
-        if (expected == nullptr) {
-            judged = false;
-            continue;
+    withMeta([&](FileMeta& meta) {
+        for (uint32_t p = 0; p < partCount_; p++) {
+            const uint8_t* expected = meta.partHash(p);
+            if (expected == nullptr) {
+                judged = false;
+            } else if (!digests[p].equals(expected)) {
+                bad.push_back(p);
+            }
         }
-        if (!digests[p].equals(expected)) reopenPart(p, CheckOutcome::kMismatch);
-    }
+    });
     if (!judged) return CompleteResult::kCorrupted;
     setState(kActive);
+    for (uint32_t p : bad) reopenPart(p, CheckOutcome::kMismatch);
     return CompleteResult::kRefetch;
 }
 

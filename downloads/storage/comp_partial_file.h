@@ -12,6 +12,9 @@
 // its parts and only the parts whose digests differ are fetched again.
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "downloads/storage/partial_file.h"
 
 // Longest directory name taken from a file name, in bytes: room for the
@@ -43,9 +46,9 @@ private:
     // Cuts the joined file back into its parts, last first; false when a
     // cut fails.
     bool splitBack(const std::string& first, uint32_t from);
-    // Part files that are missing or short: their bytes go back into the
-    // gaps (applied at the owner's next tick). True when any was.
-    bool reopenMissingParts();
+    // Part files that are missing or shorter than their part: the part and
+    // the first byte not there.
+    std::vector<std::pair<uint32_t, uint64_t>> shortParts();
     std::string partPath(uint32_t index) const;
 };
 

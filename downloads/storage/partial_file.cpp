@@ -97,7 +97,9 @@ bool PartialFile::storageReady() {
     return false;
 }
 
-DescriptorCache* PartialFile::descriptors() { return worker_ ? &worker_->descriptors() : nullptr; }
+std::shared_ptr<DescriptorCache> PartialFile::descriptors() {
+    return worker_ ? worker_->descriptors() : nullptr;
+}
 
 bool PartialFile::checkSize(uint64_t size) {
     if (size > 0 && size <= kLargestHashableSize) return true;
@@ -290,6 +292,11 @@ bool PartialFile::hashSetKnown() const {
     return hashSetKnown_;
 }
 
+bool PartialFile::crumbHashesComplete() const {
+    SysMutexGuard guard(&mutex_);
+    return crumbHashesDropped_ || meta_.crumbHashesComplete();
+}
+
 bool PartialFile::crumbHashesDropped() const {
     SysMutexGuard guard(&mutex_);
     return crumbHashesDropped_;
@@ -354,7 +361,8 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
     if (state() != kActive) return WriteResult::kMissing;
     if (reader == nullptr || start >= end || end > size_) return WriteResult::kBadInput;
     const uint64_t length = end - start;
-    if (bytesLeft(reader) < length) return WriteResult::kBadInput;
+    // A received piece is far smaller; the bound keeps every count an int.
+    if (length > static_cast<uint64_t>(INT32_MAX) || bytesLeft(reader) < length) return WriteResult::kBadInput;
     const uint8_t* bytes;
     std::unique_ptr<uint8_t[]> copy;
     i4_pos at = reader->tell();

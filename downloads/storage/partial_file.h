@@ -147,6 +147,9 @@ public:
     uint32_t number() const { return number_; }
     int64_t bytesDone() const;
     bool hashSetKnown() const;
+    // Nothing more to ask for: the crumb hashes are complete, or they were
+    // dropped for this run and no answer would be taken.
+    bool crumbHashesComplete() const;
     bool crumbHashesDropped() const;
     UniqueID fileHash() const;
     OwnedString name() const;
@@ -199,7 +202,7 @@ protected:
     void setSizeFields(uint64_t size);
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
-    DescriptorCache* descriptors();
+    std::shared_ptr<DescriptorCache> descriptors();
 
     mutable SysMutex mutex_;
     std::vector<std::unique_ptr<FilePart>> parts_;

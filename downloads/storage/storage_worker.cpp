@@ -18,33 +18,41 @@ private:
     StorageWorker& worker_;
 };
 
-StorageWorker::StorageWorker(int threads, size_t descriptors) : descriptors_(descriptors) {
+StorageWorker::StorageWorker(int threads, size_t descriptors)
+    : descriptors_(std::make_shared<DescriptorCache>(descriptors)) {
     threads = std::min(threads, kMaxThreads);
     for (int i = 0; i < threads; i++) {
         auto thread = std::make_unique<StorageThread>(*this);
         if (!thread->start()) break;
         threads_.push_back(std::move(thread));
     }
+    threadCount_.store(static_cast<int>(threads_.size()), std::memory_order_release);
     if (threads > 0 && threads_.empty()) {
         // Nothing can run in the background: the work is done by whoever
         // asks for it, slower but complete.
+        SysMutexGuard guard(&mutex_);
         inline_ = true;
         if (UIGateway* ui = currentUI()) ui->printRaw("Storage worker: no thread could be started\n");
     }
 }
 
-StorageWorker::~StorageWorker() {
+StorageWorker::~StorageWorker() { stopThreads(); }
+
+void StorageWorker::stopThreads() {
     std::deque<std::unique_ptr<StorageJob>> dropped;
     {
         SysMutexGuard guard(&mutex_);
         stopping_ = true;
         dropped.swap(queue_);
     }
-    changed_.notify_all();
+    threadCount_.store(0, std::memory_order_release);
     for (auto& thread : threads_) thread->requestStop();
     changed_.notify_all();
     threads_.clear();  // each waits for its body
     dropped.clear();
+    SysMutexGuard guard(&mutex_);
+    stopping_ = false;
+    inline_ = true;
 }
 
 int StorageWorker::defaultThreadCount() {
@@ -54,14 +62,16 @@ int StorageWorker::defaultThreadCount() {
 
 void StorageWorker::submit(std::unique_ptr<StorageJob> job) {
     if (!job) return;
-    if (inline_) {
-        job->run();
-        return;
-    }
     {
         SysMutexGuard guard(&mutex_);
-        if (stopping_) return;
-        queue_.push_back(std::move(job));
+        if (!inline_) {
+            if (stopping_) return;
+            queue_.push_back(std::move(job));
+        }
+    }
+    if (job) {
+        job->run();
+        return;
     }
     changed_.notify_one();
 }
@@ -104,7 +114,7 @@ int StorageWorker::runPending() {
 }
 
 void StorageWorker::waitIdle() {
-    if (threads_.empty()) {
+    if (threadCount() == 0) {
         runPending();
         return;
     }

@@ -8,6 +8,7 @@
 // queued when the worker goes is deleted without running.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -32,6 +33,11 @@ public:
     explicit StorageWorker(int threads, size_t descriptors = DescriptorCache::kDefaultCapacity);
     // Waits for the jobs running now; queued ones are deleted unrun.
     ~StorageWorker();
+    // Shutdown, once nothing submits from the task thread any more: the
+    // threads finish the job in hand and end (so the process's count of
+    // worker threads can reach 0); queued jobs are deleted unrun, and a
+    // job submitted later runs at once on the caller.
+    void stopThreads();
     StorageWorker(const StorageWorker&) = delete;
     StorageWorker& operator=(const StorageWorker&) = delete;
 
@@ -47,8 +53,10 @@ public:
     // Returns once nothing is queued or running (with 0 threads it runs the
     // queue itself).
     void waitIdle();
-    int threadCount() const { return static_cast<int>(threads_.size()); }
-    DescriptorCache& descriptors() { return descriptors_; }
+    int threadCount() const { return threadCount_.load(std::memory_order_acquire); }
+    // Shared with the part files that use it, so a part let go after the
+    // worker still finds it.
+    const std::shared_ptr<DescriptorCache>& descriptors() { return descriptors_; }
 
 private:
     friend class StorageThread;
@@ -57,12 +65,13 @@ private:
     std::unique_ptr<StorageJob> take(bool wait);
     void finished();
 
-    DescriptorCache descriptors_;
+    std::shared_ptr<DescriptorCache> descriptors_;
     SysMutex mutex_;
     std::condition_variable_any changed_;
     std::deque<std::unique_ptr<StorageJob>> queue_;
     int running_ = 0;
     bool stopping_ = false;
     bool inline_ = false;
-    std::vector<std::unique_ptr<StorageThread>> threads_;
+    std::vector<std::unique_ptr<StorageThread>> threads_;  // the owner's only
+    std::atomic<int> threadCount_{0};
 };

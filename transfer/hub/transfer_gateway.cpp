@@ -11,7 +11,9 @@
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/transfer_ui.h"
+#include "downloads/http/http_protocol.h"
 #include "downloads/loaded_parts_verifier.h"
+#include "downloads/source_factories.h"
 #include "downloads/transfer_downloads.h"
 #include "overlay/network_gateway.h"
 #include "transfer/friends/friend_list.h"
@@ -51,7 +53,9 @@ TransferGateway::TransferGateway(HashThreadFactory makeHashThread)
       handler_(this),
       poster_(&sharedFiles_) {}
 
-TransferGateway::~TransferGateway() = default;
+TransferGateway::~TransferGateway() {
+    uninstall(linkSourceFactory, setLinkSourceFactory, static_cast<LinkSourceFactory*>(&protocols_));
+}
 
 TransferGateway* TransferGateway::instance() { return gHub; }
 
@@ -94,6 +98,9 @@ void TransferGateway::init() {
     ImportMaster::createInstance();
     ImportMaster::instance()->init();
     hashThread_->setImporter(ImportMaster::instance());
+    httpProtocol_ = new HttpProtocol();
+    protocols_.append(httpProtocol_);
+    setLinkSourceFactory(&protocols_);
     setPeerShares(this);
     setSharedHashProvider(this);
     setUploadHub(this);
@@ -102,6 +109,8 @@ void TransferGateway::init() {
     services.settings = &settings_;
     services.sharedFiles = &poster_;
     services.tempNames = &tempNames_;
+    storage_ = std::make_unique<StorageWorker>(StorageWorker::defaultThreadCount());
+    services.storage = storage_.get();
     if (uploads) services.uploads = uploads;
 }
 
@@ -137,6 +146,10 @@ void TransferGateway::save() {
     options->save();
 }
 
+void TransferGateway::stopStorageThreads() {
+    if (storage_) storage_->stopThreads();
+}
+
 void TransferGateway::shutdown() {
     // Once, after init: a second call (the start-up's error path) does
     // nothing.
@@ -145,6 +158,10 @@ void TransferGateway::shutdown() {
     hashThread_->stopAndWait();
     hashThread_->dropQueued();
     if (TransferDownloads* downloads = transferDownloads()) downloads->shutdown();
+    // The downloads saved their records themselves; what is still queued
+    // (older saves, checks) is dropped with the worker.
+    if (downloadServices().storage == storage_.get()) downloadServices().storage = nullptr;
+    storage_.reset();
     UploadPool* uploads = uploadPool();
     if (uploads) uploads->shutdown();
     save();
@@ -159,6 +176,9 @@ void TransferGateway::shutdown() {
     uninstall(uploadHub, setUploadHub, static_cast<UploadHub*>(this));
     if (uploads) uninstall(peerUploads, setPeerUploads, static_cast<PeerUploads*>(uploads));
     uninstall(loadedPartsVerifier, setLoadedPartsVerifier, static_cast<LoadedPartsVerifier*>(hashThread_.get()));
+    uninstall(linkSourceFactory, setLinkSourceFactory, static_cast<LinkSourceFactory*>(&protocols_));
+    protocols_.clear();
+    httpProtocol_ = nullptr;
     DownloadServices& services = downloadServices();
     if (services.settings == &settings_) services.settings = nullptr;
     if (services.sharedFiles == &poster_) services.sharedFiles = nullptr;

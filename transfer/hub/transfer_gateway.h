@@ -27,7 +27,9 @@
 #include <memory>
 #include <vector>
 
+#include "downloads/http/protocol_list.h"
 #include "downloads/storage/download_services.h"
+#include "downloads/storage/storage_worker.h"
 #include "downloads/storage/temp_name_allocator.h"
 #include "overlay/shared_hash_provider.h"
 #include "transfer/hub/transfer_download_settings.h"
@@ -41,6 +43,7 @@
 
 class FileList;
 class FileMeta;
+class HttpProtocol;
 class ProxySettings;
 class TransferUI;
 class UniqueID;
@@ -86,6 +89,10 @@ public:
     // friend.met, known.met, share.dat, then the transfer options into the
     // options record. Shutdown and MSG_SAVE_STATE.
     void save();
+    // Main thread, once the task thread stopped and before the process
+    // waits for its worker threads: the storage worker's threads end (its
+    // later work, the downloads' last saves, runs on the caller).
+    void stopStorageThreads();
     // Main thread, after the task thread stopped: the hashing thread is
     // stopped and waited for, the downloads and the uploads shut down (the
     // upload queue saved), everything is saved, the door let go and every
@@ -95,6 +102,8 @@ public:
     FileList* sharedFiles() { return sharedFiles_.list(); }
     IndexedFileList* knownFiles() { return &knownFiles_; }
     ShareList* shareList() { return &shareList_; }
+    // The link protocols a download offers its non-location links to.
+    ProtocolList* protocols() { return &protocols_; }
     HashThread* hashThread() { return hashThread_.get(); }
 
     // Replaces the shared directories, writes share.dat, then asks for a
@@ -160,6 +169,12 @@ private:
     TransferDownloadSettings settings_;
     SharedFilesPoster poster_;
     TempNameAllocator tempNames_;
+    ProtocolList protocols_;
+    // The one protocol of the list (owned by it); made by init.
+    HttpProtocol* httpProtocol_ = nullptr;
+    // Digests and record saves of the partial downloads; from init until
+    // the downloads are shut down.
+    std::unique_ptr<StorageWorker> storage_;
     bool initialised_ = false;
     // Set once load has read the files: save never replaces files that
     // were not read.

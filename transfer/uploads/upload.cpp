@@ -47,7 +47,7 @@ Upload::Upload(i4_file* file, Peer* connection, const char* name, UploadOwner* o
 }
 
 Upload::Upload(Peer* connection, const char* name, UploadOwner* owner, const char* useTag)
-    : owner_(owner), name_(name), connection_(connection) {
+    : owner_(owner), name_(name), connection_(connection), helloVerified_(connection->user()->helloVerified() != 0) {
     connection_->addRef(useTag);
     peer_.assign(connection_->user());
     // The nickname tag is made here, on the task thread, so that the
@@ -255,7 +255,7 @@ int Upload::score() {
     int score = 0;
     PeerShares* shares = peerShares();
     if (FileMeta* shared = shares ? shares->sharedFile(hash_) : nullptr) score = shared->getSpecialInt(ST_UPLOAD_PRIORITY);
-    if (!peer_.helloVerified() && random_below(kUnverifiedDraw) != 0) score = kUnverifiedScore;
+    if (!helloVerified_ && random_below(kUnverifiedDraw) != 0) score = kUnverifiedScore;
     score_.store(score);
     return score;
 }

@@ -28,6 +28,7 @@
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/string/owned_string.h"
 #include "v4ada/threads/linux/sys_mutex.h"
+#include "v4ada/threads/linux/thread_annotations.h"
 
 class Peer;
 class TCPConnection;
@@ -167,7 +168,9 @@ private:
     bool aborted_ = false;
     uint64_t sent_ = 0;
     Peer* connection_;
-    UserMeta peer_;  // the connection's user when the upload started
+    // The connection's user when the upload started.
+    UserMeta peer_ TS_GUARDED_BY(lock_);
+    bool helloVerified_;
     std::atomic<double> averageSpeed_{0.0};
     UniqueID hash_;
     // Read-ahead: aheadLength_ bytes of the file from aheadStart_ on.

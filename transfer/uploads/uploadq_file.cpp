@@ -10,6 +10,7 @@
 #include "v4ada/error/error.h"
 #include "v4ada/file/safe_file.h"
 #include "v4ada/threads/linux/sys_mutex.h"
+#include "v4ada/threads/linux/thread_annotations.h"
 
 namespace {
 constexpr const char* kNotSavedKey = "UQnotSaved";
@@ -75,7 +76,7 @@ bool UploadqReader::next(UploadqEntry& out) {
 struct UploadqSaver::State {
     SysMutex writeLock;  // one write at a time, in generation order
     std::atomic<uint64_t> issued{0};
-    uint64_t written = 0;  // under writeLock
+    uint64_t written TS_GUARDED_BY(writeLock) = 0;
 };
 
 class UploadqSaver::Job : public StorageJob {

@@ -192,11 +192,16 @@ TEST_F(LoadPartialsTest, AMissingDataFileLoadsAsErrorLoadingUntilCancelled) {
     leaveBehind(data, "lost.bin", 1000);
     world.pool->shutdown();
     fs::remove(world.temp + "/1.part");
+    Bytes record = read_bytes(world.temp + "/1.part.met");
     Download* d = reload(data);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->statusCode(), kDlsErrorLoading);
     world.step(0);
     EXPECT_EQ(d->statusCode(), kDlsErrorLoading);
+    // Saves never write over a record that did not load.
+    world.step(DLPool::kSaveMs);
+    d->shutdown();
+    EXPECT_EQ(read_bytes(world.temp + "/1.part.met"), record);
     d->cancel();
     world.step(0);
     EXPECT_EQ(world.pool->downloadCount(), 0);

@@ -265,6 +265,25 @@ TEST_F(PartDirectory, AMissingPartFileIsMissingDataAnUnreadableOneNoVerdict) {
     EXPECT_TRUE(file->nothingMissing() == false);
 }
 
+TEST_F(PartDirectory, APartFileGoneBeforeTheFinalCheckIsFetchedAgain) {
+    Bytes data = pattern_bytes(kPart + 1000, 11);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    fetch(file.get(), data, "gone.bin", false);
+    std::string dir = file->partDirectory().c_str();
+    fs::resize_file(dir + "1.2.part", 600);
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kRefetch);
+    EXPECT_EQ(file->state(), PartialFile::kActive);
+    EXPECT_FALSE(file->nothingMissing());
+    file->applyResults();
+    EXPECT_EQ(file->gaps(), (std::vector<Gap>{{kPart + 600, kPart + 1000}}));
+    put(file.get(), data, kPart, kPart + 1000);
+    ASSERT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("gone.bin")), data);
+}
+
 TEST_F(PartDirectory, CancelRemovesTheDirectory) {
     Bytes data = pattern_bytes(kPart + 5, 8);
     Held<CompPartialFile> file(new CompPartialFile(&owner));

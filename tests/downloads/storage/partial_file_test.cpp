@@ -157,6 +157,7 @@ TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
     settle(file.get());
     EXPECT_FALSE(file->overlaps(2 * kCrumb, 3 * kCrumb));  // kept this time
     EXPECT_TRUE(file->crumbHashesDropped());
+    EXPECT_TRUE(file->crumbHashesComplete());  // nothing more to ask for
     EXPECT_NE(output.takeText().find("Crumb hashes of fallback.bin dropped"), std::string::npos);
 
     // Another answer with crumb hashes is not taken again this run.
@@ -219,6 +220,7 @@ TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
     Held<PartialFile> file(make());
     ASSERT_TRUE(file->create(record(data, "late.bin", false).get()));
     EXPECT_FALSE(file->hashSetKnown());
+    EXPECT_FALSE(file->crumbHashesComplete());
     Bytes wrong = data;
     wrong[kPart + 5] ^= 0x40;
     put(file.get(), data, 0, kPart);

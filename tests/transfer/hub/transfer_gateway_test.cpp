@@ -11,7 +11,10 @@
 #include "core/meta/meta_tag.h"
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
+#include "downloads/file_source_interface.h"
+#include "downloads/source_factories.h"
 #include "support/files.h"
+#include "support/link_download_fake.h"
 #include "support/peer_wire.h"
 #include "transfer/hub/hub_fixture.h"
 #include "transfer/hub/shared_files_poster.h"
@@ -342,4 +345,21 @@ TEST_F(HubTest, TheUploadPoolJoinsInitLoadAndShutdown) {
     EXPECT_EQ(downloadServices().uploads, nullptr);
     EXPECT_EQ(uploadHub(), nullptr);
     UploadPool::destroyInstance();
+}
+
+// Start-up gives the downloads the link protocols: the one HTTP protocol
+// makes sources of "http://" links; shutdown takes them away again.
+TEST_F(HubTest, InitInstallsTheHttpProtocolForLinks) {
+    hub_->init();
+    EXPECT_EQ(linkSourceFactory(), hub_->protocols());
+    EXPECT_EQ(hub_->protocols()->count(), 1);
+    support::FakeLinkDownload download(1000);
+    std::unique_ptr<FileSourceInterface> source(linkSourceFactory()->makeLinkSource(&download, "http://host/f.bin"));
+    ASSERT_NE(source, nullptr);
+    EXPECT_STREQ(source->userName(), "http://host/f.bin");
+    EXPECT_EQ(linkSourceFactory()->makeLinkSource(&download, "ftp://host/f.bin"), nullptr);
+    source.reset();
+    hub_->shutdown();
+    EXPECT_EQ(linkSourceFactory(), nullptr);
+    EXPECT_EQ(hub_->protocols()->count(), 0);
 }
