@@ -23,6 +23,8 @@
 namespace {
 
 constexpr int kWaitMs = 20000;
+constexpr int kPollMs = 200;
+constexpr int kPolls = kWaitMs / kPollMs;
 
 // The record names the scripted user's tags need.
 struct SpecialTags {
@@ -30,9 +32,52 @@ struct SpecialTags {
     ~SpecialTags() { resetSpecialTags(); }
 };
 
-void setOptions(const std::string& dir, const std::map<const char*, int>& values) { set_int_options(dir, values); }
+// Sets integer options in the pref.met of dir.
+void setOptions(const std::string& dir, const std::map<const char*, int>& values) {
+    SpecialTags tags;
+    {
+        CoreOptions options;
+        options.loadFrom(dir.c_str());
+        for (const auto& [key, value] : values) options.setIntOption(key, value);
+        EXPECT_TRUE(options.save());
+    }
+    freePriorityNames();
+}
 
-using TandrelFriendsTest = TandrelPairTest;
+class TandrelFriendsTest : public TandrelTest {
+protected:
+    void SetUp() override {
+        TandrelTest::SetUp();
+        ASSERT_TRUE(otherScratch_.ok());
+        otherDir_ = otherScratch_.path();
+        ASSERT_NE(otherLease_.port(), 0);
+        setOptions(otherDir_, {{kOptDoorPort, otherLease_.port()}, {kOptAnnexPort, otherLease_.port()}});
+    }
+    // Types the line into the process and waits for the text (after from).
+    bool type(TandrelProcess& process, const std::string& line, const std::string& text, size_t from) {
+        process.write(line + "\n");
+        return process.waitFor(text, kWaitMs, from);
+    }
+    // Types the line until the text shows (after from).
+    bool poll(TandrelProcess& process, const std::string& line, const std::string& text, size_t from) {
+        for (int tries = 0; tries < kPolls; tries++) {
+            process.write(line + "\n");
+            if (process.waitFor(text, kPollMs, from)) return true;
+        }
+        return false;
+    }
+    void quit(TandrelProcess& process) {
+        process.write("q\ny\n");
+        process.closeInput();
+        EXPECT_TRUE(process.waitExit(kWaitMs)) << process.out();
+        EXPECT_EQ(process.status(), 0) << process.out();
+    }
+
+    support::TempDir otherScratch_;
+    std::string otherDir_;
+    support::PortLease otherLease_;
+    TandrelProcess other_;
+};
 
 TEST_F(TandrelFriendsTest, FriendBrowsesFilesAndIsKeptInFriendMet) {
     const int portA = doorLease_.port();

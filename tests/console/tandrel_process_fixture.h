@@ -5,7 +5,6 @@
 
 #include <sys/types.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -91,32 +90,4 @@ protected:
     // pref.met names them, so runs in parallel never meet on one port.
     support::PortLease doorLease_;
     TandrelProcess process_;
-};
-
-// Sets integer options in the pref.met of dir (made when missing).
-void set_int_options(const std::string& dir, const std::map<const char*, int>& values);
-
-// Two instances side by side on 127.0.0.1: the fixture's own (process_
-// in dir_, door and overlay on doorLease_) and another one (other_ in
-// otherDir_, on otherLease_), each in its own directory with its own
-// ports written into its pref.met.
-class TandrelPairTest : public TandrelTest {
-protected:
-    static constexpr int kWaitMs = 20000;
-    static constexpr int kPollMs = 200;
-
-    void SetUp() override;
-    // Types the line into the process and waits for the text (after from).
-    bool type(TandrelProcess& process, const std::string& line, const std::string& text, size_t from);
-    // Types the line until the text shows (after from), for at most
-    // timeoutMs.
-    bool poll(TandrelProcess& process, const std::string& line, const std::string& text, size_t from,
-              int timeoutMs = kWaitMs);
-    // "q", "y", end of input; the process must end with status 0.
-    void quit(TandrelProcess& process);
-
-    support::TempDir otherScratch_;
-    std::string otherDir_;
-    support::PortLease otherLease_;
-    TandrelProcess other_;
 };
