@@ -159,7 +159,7 @@ TEST_F(DownloadCommands, PostedChangesKeepTheDownloadAlive) {
     EXPECT_EQ(world_.pool->downloadCount(), 0);
 }
 
-TEST_F(DownloadCommands, AddsResetAndVg) {
+TEST_F(DownloadCommands, AddsResetVgAndPartners) {
     support::Bytes data = bytesOf(5000, 7);
     Download* download = start(data, "source.bin");
     ASSERT_TRUE(download);
@@ -185,6 +185,11 @@ TEST_F(DownloadCommands, AddsResetAndVg) {
     EXPECT_TRUE(run(vg_command, "vg vxt4://|server|source.bin|5000|").empty());
     EXPECT_TRUE(run(vg_command, "vg").empty());
     EXPECT_EQ(download->refCount(), 1);
+
+    // The sole download is the Highest one; no partner yet.
+    world_.pool->reschedule();
+    EXPECT_EQ(run(vpart_command, "vpart"),
+              (Lines{"Partners: ", "Highest: source.bin", "0) NULL", "1) NULL", "2) NULL", "3) NULL"}));
 }
 
 }  // namespace
