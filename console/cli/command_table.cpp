@@ -7,6 +7,7 @@
 #include "console/cli/master_commands.h"
 #include "console/cli/overlay_commands.h"
 #include "console/cli/result_link_commands.h"
+#include "console/cli/selftest_commands.h"
 #include "console/cli/share_commands.h"
 #include "console/cli/status_commands.h"
 #include "console/cli/upload_peer_commands.h"
@@ -96,6 +97,7 @@ constexpr CommandRecord kCommands[] = {
     {"vu", false, vu_command, "helpVu", "vu\n\tView Uploads"},
     {"?", false, help_command, "helpHelp", "?\n\tPrint help"},
     {"dir", true, dir_command, nullptr, nullptr},
+    {"test", true, test_command, nullptr, nullptr},
     {"testp", true, testp_command, nullptr, nullptr},
     {"fake", true, fake_command, nullptr, nullptr},
     {"vcl", true, vcl_command, nullptr, nullptr},
@@ -105,6 +107,10 @@ constexpr CommandRecord kCommands[] = {
     {"ffriend", true, ffriend_command, nullptr, nullptr},
     {"setID", true, setid_command, nullptr, nullptr},
     {"setID+", true, setid_plus_command, nullptr, nullptr},
+    {"testDrop", true, testDrop_command, nullptr, nullptr},
+    {"testCloser", true, testCloser_command, nullptr, nullptr},
+    {"testRouter", true, testRouter_command, nullptr, nullptr},
+    {"collect", true, collect_command, nullptr, nullptr},
     {"ping", true, ping_command, nullptr, nullptr},
     {"vg", true, vg_command, nullptr, nullptr},
     {"check", true, check_command, nullptr, nullptr},
