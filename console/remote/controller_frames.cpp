@@ -57,12 +57,18 @@ void ControllerFrame::sent() {
     if (unsent_) unsent_->fetch_sub(frameSize());
 }
 
+void writeCutString(i4_file* out, const char* text) {
+    size_t length = text ? strlen(text) : 0;
+    if (length > static_cast<size_t>(kStringMaxEncoded)) length = kStringMaxEncoded;
+    out->write_16(static_cast<uint16_t>(length));
+    if (length > 0) out->write(text, static_cast<int>(length));
+}
+
 ControllerFrame* newTextFrame(uint8_t opcode, const char* text) {
     size_t length = text ? strlen(text) : 0;
     if (length > static_cast<size_t>(kStringMaxEncoded)) length = kStringMaxEncoded;
     auto frame = new ControllerFrame(opcode, static_cast<int>(2 + length));
-    frame->out()->write_16(static_cast<uint16_t>(length));
-    if (length > 0) frame->out()->write(text, static_cast<int>(length));
+    writeCutString(frame->out(), text);
     frame->finish();
     return frame;
 }

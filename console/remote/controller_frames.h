@@ -27,6 +27,10 @@ private:
     std::atomic<int64_t>* unsent_ = nullptr;
 };
 
+// The encoded string form of the text (u16 length, bytes), cut to the
+// longest length the form carries; null is "".
+void writeCutString(i4_file* out, const char* text);
+
 // A frame whose payload is one string (IGUI_CONSOLE_TEXT, IGUI_ERROR_TEXT,
 // IGUI_STATUS_TEXT).
 ControllerFrame* newTextFrame(uint8_t opcode, const char* text);
