@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "console/cli/servant.h"
@@ -339,31 +340,25 @@ void GUIController::downloadResult(i4_ram_file_class* body) {
     if (record && messageQ) messageQ->post(MSG_START_DOWNLOAD, record.release());
 }
 
-void GUIController::pause(i4_ram_file_class* body) {
+void GUIController::withDownload(i4_ram_file_class* body, const std::function<void(Download*)>& use) {
     UniqueID hash;
     hash.read(body);
     if (Download* download = findDownload(hash)) {
-        download->pause();
+        use(download);
         download->release();
     }
+}
+
+void GUIController::pause(i4_ram_file_class* body) {
+    withDownload(body, [](Download* download) { download->pause(); });
 }
 
 void GUIController::resume(i4_ram_file_class* body) {
-    UniqueID hash;
-    hash.read(body);
-    if (Download* download = findDownload(hash)) {
-        download->resume();
-        download->release();
-    }
+    withDownload(body, [](Download* download) { download->resume(); });
 }
 
 void GUIController::cancel(i4_ram_file_class* body) {
-    UniqueID hash;
-    hash.read(body);
-    if (Download* download = findDownload(hash)) {
-        download->cancel();
-        download->release();
-    }
+    withDownload(body, [](Download* download) { download->cancel(); });
 }
 
 void GUIController::priority(i4_ram_file_class* body) {
@@ -392,12 +387,7 @@ void GUIController::download(i4_ram_file_class* body) {
 }
 
 void GUIController::getPartMap(i4_ram_file_class* body) {
-    UniqueID hash;
-    hash.read(body);
-    if (Download* download = findDownload(hash)) {
-        sendPartMap(download);
-        download->release();
-    }
+    withDownload(body, [this](Download* download) { sendPartMap(download); });
 }
 
 void GUIController::getDiskInfo(i4_ram_file_class*) { sendDiskInfo(); }

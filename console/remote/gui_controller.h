@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "console/remote/ui_status_task.h"
@@ -125,6 +126,9 @@ private:
     // The download of the hash, with a reference the caller releases, or
     // null.
     static Download* findDownload(const UniqueID& hash);
+    // Reads a file hash and hands its download, when there is one, to use
+    // (the reference is released after).
+    static void withDownload(i4_ram_file_class* body, const std::function<void(Download*)>& use);
     ControllerFrame* newClientStatusFrame();
     uint32_t idFor(const void* object);
     // Adds or removes the status task as the push flags say.

@@ -58,8 +58,7 @@ ControllerFrame* newDownloadRemovedFrame(Download* download) {
 ControllerFrame* newDownloadStatusFrame(LLsafe* downloads, HandleTable* handles) {
     auto frame = new ControllerFrame(IGUI_DOWNLOAD_STATUS);
     i4_file* out = frame->out();
-    i4_pos countAt = out->tell();
-    out->write_16(0);
+    CountField entries(out, 2);
     uint16_t count = 0;
     if (downloads) {
         LLsafeGuard guard(downloads);
@@ -80,10 +79,7 @@ ControllerFrame* newDownloadStatusFrame(LLsafe* downloads, HandleTable* handles)
             count++;
         }
     }
-    i4_pos endAt = out->tell();
-    out->seek(countAt);
-    out->write_16(count);
-    out->seek(endAt);
+    entries.set(count);
     return frame;
 }
 
@@ -143,8 +139,7 @@ ControllerFrame* newSharedDirsFrame(const std::vector<OwnedString>& paths) {
 ControllerFrame* newSharedFilesFrame(FileList* files) {
     auto frame = new ControllerFrame(IGUI_SHARED_FILES);
     i4_file* out = frame->out();
-    i4_pos countAt = out->tell();
-    out->write_32(0);
+    CountField records(out, 4);
     uint32_t count = 0;
     if (files) {
         LLsafeGuard guard(files->list());
@@ -158,9 +153,6 @@ ControllerFrame* newSharedFilesFrame(FileList* files) {
             count++;
         }
     }
-    i4_pos endAt = out->tell();
-    out->seek(countAt);
-    out->write_32(count);
-    out->seek(endAt);
+    records.set(count);
     return frame;
 }
