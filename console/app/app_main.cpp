@@ -24,6 +24,7 @@
 #include "core/ui/record_table.h"
 #include "core/ui/transfer_ui.h"
 #include "downloads/pool/download_pool_install.h"
+#include "downloads/sources/peer_sources.h"
 #include "overlay/core_flock_host.h"
 #include "overlay/flock_gateway.h"
 #include "overlay/peer_link.h"
@@ -32,6 +33,7 @@
 #include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
+#include "transfer/peer/client_source_pool.h"
 #include "transfer/peer/pool_peer_link.h"
 #include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
@@ -203,6 +205,12 @@ int app_main() {
     // The peer pool and the transfer settings outlive the socket pool.
     ClientPool::createInstance();
     ShutdownStep noClientPool(ClientPool::destroyInstance);
+    // Download sources reach peers through the pool's faces; peer sources
+    // are FileSources, with the list of users asked for a slot.
+    installSourcePeerPool();
+    ShutdownStep noSourcePeerPool(uninstallSourcePeerPool);
+    installPeerSources();
+    ShutdownStep noPeerSources(uninstallPeerSources);
     // The upload pool follows the peers until the socket pool has let the
     // last one go.
     UploadPool::createInstance();

@@ -82,6 +82,13 @@ bool ClientPool::contains(const TCPConnection* connection) {
     return std::find(peers_.begin(), peers_.end(), connection) != peers_.end();
 }
 
+bool ClientPool::containsFace(const SourcePeer* face) {
+    SysMutexGuard guard(&lock_);
+    for (Peer* peer : peers_)
+        if (peer->sourceFace() == face) return true;
+    return false;
+}
+
 bool ClientPool::isSelf(const UserMeta* user) {
     CoreOptions* options = coreOptions();
     if (!user || !options) return false;
@@ -164,8 +171,17 @@ void ClientPool::removePeer(Peer* peer) {
         auto at = std::find(peers_.begin(), peers_.end(), peer);
         if (at == peers_.end()) return;
         peers_.erase(at);
+        closing_.push_back(peer);
     }
     for (PeerEventHandler* handler : handlersCopy()) handler->peerClosed(peer);
+    SysMutexGuard guard(&lock_);
+    closing_.erase(std::find(closing_.begin(), closing_.end(), peer));
+}
+
+bool ClientPool::isPeer(const TCPConnection* connection) {
+    SysMutexGuard guard(&lock_);
+    return std::find(peers_.begin(), peers_.end(), connection) != peers_.end() ||
+           std::find(closing_.begin(), closing_.end(), connection) != closing_.end();
 }
 
 void ClientPool::notifyConnectFailed(uint32_t ip, uint16_t port) {

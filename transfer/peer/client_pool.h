@@ -22,6 +22,7 @@
 
 class Peer;
 class PeerEventHandler;
+class SourcePeer;
 class TCPConnection;
 class UniqueID;
 class UserMeta;
@@ -68,6 +69,11 @@ public:
     // joining order); false when there is none.
     bool userAt(int index, UserMeta* out);
     bool contains(const TCPConnection* connection);
+    // Whether a listed peer has that face (Peer::sourceFace).
+    bool containsFace(const SourcePeer* face);
+    // Listed, or being reported closed to the handlers right now (a
+    // handler's peerClosed still meets its connection as a peer).
+    bool isPeer(const TCPConnection* connection);
     // Whether the record describes this client.
     bool isSelf(const UserMeta* user);
     // Closes peers without holders, in list order, until the socket pool's
@@ -96,6 +102,8 @@ private:
     SysMutex lock_;  // handlers_ and peers_
     std::vector<PeerEventHandler*> handlers_;
     std::vector<Peer*> peers_;
+    // Unlisted peers whose peerClosed is being handed out.
+    std::vector<Peer*> closing_;
     std::atomic<PeerDialer*> dialer_{nullptr};
 };
 

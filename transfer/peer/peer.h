@@ -14,6 +14,7 @@
 
 #include "core/meta/user_meta.h"
 #include "core/net/tcp_connection.h"
+#include "transfer/peer/peer_source.h"
 
 class PeerDownload;
 class TCPPacket;
@@ -82,6 +83,8 @@ public:
     // the remote address when the socket does not tell.
     uint32_t socketIp();
     int32_t prValue() const { return prValue_; }
+    // The face the download sources use.
+    SourcePeer* sourceFace() { return &face_; }
     int32_t useCount() const { return useCount_; }
     int32_t idleMs() const { return idleMs_; }
     bool keep() const { return keep_; }
@@ -149,4 +152,5 @@ private:
     int32_t idleMs_ = kIdleStartMs;
     UserMeta user_;
     int32_t prValue_ = 0;
+    PeerSource face_{this};
 };
