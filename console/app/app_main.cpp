@@ -13,6 +13,7 @@
 #include "console/cli/flock_clc.h"
 #include "console/remote/admin_settings.h"
 #include "console/remote/flock_tcp_ui.h"
+#include "console/selftest/overlay_testers.h"
 #include "console/ui/fclc_handler.h"
 #include "console/ui/fclc_ui.h"
 #include "core/bus/message_q.h"
@@ -231,6 +232,10 @@ int app_main() {
     ShutdownStep noCore(CoreThread::destroyInstance);
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
+    // The overlay measurements of the master commands; they go once the
+    // task thread has stopped.
+    OverlayTesters::createInstance(*core);
+    ShutdownStep noOverlayTesters(OverlayTesters::destroyInstance);
 
     // The console's loads and saves.
     FclcHandler handler;

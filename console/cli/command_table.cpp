@@ -4,6 +4,7 @@
 #include "console/cli/general_commands.h"
 #include "console/cli/option_commands.h"
 #include "console/cli/overlay_commands.h"
+#include "console/cli/selftest_commands.h"
 #include "console/remote/admin_commands.h"
 #include "core/strings/string_table.h"
 
@@ -52,9 +53,14 @@ constexpr CommandRecord kCommands[] = {
     {"vr", false, vr_command, "helpVr", "vr\n\tView results"},
     {"?", false, help_command, "helpHelp", "?\n\tPrint help"},
     {"dir", true, dir_command, nullptr, nullptr},
+    {"test", true, test_command, nullptr, nullptr},
     {"testp", true, testp_command, nullptr, nullptr},
     {"vcl", true, vcl_command, nullptr, nullptr},
     {"ffriend", true, ffriend_command, nullptr, nullptr},
+    {"testDrop", true, testDrop_command, nullptr, nullptr},
+    {"testCloser", true, testCloser_command, nullptr, nullptr},
+    {"testRouter", true, testRouter_command, nullptr, nullptr},
+    {"collect", true, collect_command, nullptr, nullptr},
     {"check", true, check_command, nullptr, nullptr},
     {"nearest", true, nearest_command, nullptr, nullptr},
     {"delay", true, delay_command, nullptr, nullptr},

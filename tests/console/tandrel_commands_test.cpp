@@ -9,19 +9,6 @@
 
 namespace {
 
-// Every expected text appears in the output, in this order.
-::testing::AssertionResult in_order(const std::string& out, const std::vector<std::string>& texts) {
-    size_t at = 0;
-    for (const std::string& text : texts) {
-        size_t found = out.find(text, at);
-        if (found == std::string::npos)
-            return ::testing::AssertionFailure() << "missing after offset " << at << ": [" << text
-                                                 << "] in\n" << out;
-        at = found + text.size();
-    }
-    return ::testing::AssertionSuccess();
-}
-
 constexpr const char* kUnknown = "Unrecognized command. type ? for help\n\n";
 
 }  // namespace

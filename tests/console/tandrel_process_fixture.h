@@ -66,6 +66,9 @@ private:
     int status_ = -1;
 };
 
+// Every expected text appears in the output, in this order.
+::testing::AssertionResult in_order(const std::string& out, const std::vector<std::string>& texts);
+
 // Waits for the hashing thread's last line ("Done loading shared files."),
 // which reaches a pipe as soon as it is printed.
 bool wait_for_shares_loaded(TandrelProcess& process, int timeoutMs);
