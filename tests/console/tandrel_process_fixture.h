@@ -31,6 +31,8 @@ public:
     void closeInput();
     // Reads output until it holds text (after `from`), or the time passes.
     bool waitFor(const std::string& text, int timeoutMs, size_t from = 0);
+    // Takes what the program printed so far, without waiting.
+    void drain() { pump(0); }
     // The same over the whole output, the progress lines included.
     bool waitForRaw(const std::string& text, int timeoutMs);
     void sendSignal(int signal);

@@ -138,7 +138,7 @@ bool TandrelSwarm::quit(int node, int timeoutMs) {
 
 void TandrelSwarm::pump() {
     for (auto& n : nodes_)
-        if (n->process) n->process->waitFor("\x01never\x01", 0);
+        if (n->process) n->process->drain();
 }
 
 std::string TandrelSwarm::tails(int lines) const {
