@@ -76,7 +76,8 @@ void start_remote_mode() {
     setCurrentUI(remote);
     core->setUI(remote);
     if (TransferGateway* transfer = transferGateway()) transfer->setUI(remote);
-    if (FlockGateway* overlay = flockGateway()) overlay->setUI(remote);
+    // The overlay reads its receiver on the task thread, between steps.
+    if (FlockGateway* overlay = flockGateway()) core->runExclusive([overlay, remote] { overlay->setUI(remote); });
 }
 
 // After the core has stopped (no door, no controller is left): the console
