@@ -58,11 +58,12 @@ TEST_F(TandrelTest, SkinNamedByUiPathGivesTheHelpTexts) {
 }
 
 TEST_F(TandrelTest, WordsAreMatchedExactlyAndSplitAtDelimiters) {
-    EXPECT_EQ(runWith({}, "\n , \t\nExit\nexit\nmaster x\nexit\nmaster -\nmaster\nmcon,7\nmcon\nmcon \"8\"\nmcon\n"),
+    EXPECT_EQ(runWith({}, "\n , \t\nExit\nexit\nmaster x\nExit\nmaster -\nexit\nmaster\nmcon,7\nmcon\n"
+                          "mcon \"8\"\nmcon\n"),
               0);
     EXPECT_TRUE(in_order(process_.out(), {kUnknown, kUnknown, kUnknown, kUnknown, "Master mode on.\n",
-                                          kUnknown, "Master mode off.\n", "Master mode on.\n", "Done.\n",
-                                          "7\n", "Done.\n", "8\n"}));
+                                          kUnknown, "Master mode off.\n", kUnknown, "Master mode on.\n",
+                                          "Done.\n", "7\n", "Done.\n", "8\n"}));
 }
 
 TEST_F(TandrelTest, UploadLimitBoundsTheDownloadLimit) {
