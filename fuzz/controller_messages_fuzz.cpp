@@ -1,5 +1,7 @@
 // Feeds a controller's frames through the login and the opcode dispatch,
-// with the remote user interface, the settings and the bus behind it.
+// with the remote user interface, the settings, the bus, a download pool
+// holding one download (file hash kKnownFile), two upload slots and one
+// kept search result (file hash kKnownResult) behind it.
 // Input: a sequence of frames, each u8 opcode | u16 LE payload length |
 // payload (cut at the end of the input); the first is the login. A frame
 // that raises (a payload shorter than its fields) or a refused login ends
@@ -13,12 +15,27 @@
 #include "console/remote/gui_controller.h"
 #include "console/remote/tcpip_ui.h"
 #include "core/bus/message_q.h"
+#include "core/meta/file_meta.h"
 #include "core/task/task_thread.h"
+#include "overlay/service.h"
+#include "overlay/service_search.h"
+#include "support/download_world.h"
+#include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/debug_file.h"
 #include "v4ada/file/ram_file.h"
 
 namespace {
+
+// The known download's file hash (16 bytes of it) and the kept result's.
+constexpr uint8_t kKnownFile = 0x24;
+constexpr uint8_t kKnownResult = 0x42;
+
+UniqueID filledId(uint8_t byte) {
+    UniqueID id;
+    id.copy(std::string(kUniqueIdSize, static_cast<char>(byte)).data());
+    return id;
+}
 
 class SilentUI : public UIGateway {
 protected:
@@ -26,11 +43,16 @@ protected:
     void flushOutput() override {}
 };
 
-// Frees what the controller posts.
+// Frees what the controller posts instead of acting on it.
 class BusSink : public MessageHandler {
 public:
     void handle(Message* message) override {
-        if (message->code == MSG_COMMAND_LINE) delete static_cast<OwnedString*>(message->data);
+        switch (message->code) {
+            case MSG_COMMAND_LINE: delete static_cast<OwnedString*>(message->data); break;
+            case MSG_SEARCH: delete static_cast<ServiceSearch*>(message->data); break;
+            case MSG_START_DOWNLOAD: delete static_cast<FileMeta*>(message->data); break;
+            default: break;
+        }
     }
 };
 
@@ -44,24 +66,46 @@ public:
 };
 
 struct World {
-    World() : remote(&console, nullptr, nullptr) {
+    World() : remote(&console, nullptr, &downloads.transferUI) {
         set_debug_output(nullptr);
         AdminSettings::createInstance();
         adminSettings()->setLogin("u", "p");
-        message_bus_create();
-        for (int code : {MSG_COMMAND_LINE, MSG_SEARCH_VIA_NODE}) messageQ->setHandler(&sink, code);
+        // The download world made the bus; what the controller posts comes
+        // here, the download codes stay with the world.
+        for (int code : {MSG_COMMAND_LINE, MSG_SEARCH_VIA_NODE, MSG_SEARCH, MSG_START_DOWNLOAD})
+            messageQ->setHandler(&sink, code);
         setCurrentUI(&remote);
+        setCurrentTransferUI(&remote);
+        UploadPool::createInstance();
+        result.descId = filledId(kKnownResult);
+        result.set("Name", "kept.bin", kTagString);
     }
+    // The known download, started again when an input cancelled it.
+    void keepDownload() {
+        if (Download* download = downloads.pool->findDownload(filledId(kKnownFile))) {
+            download->release();
+            return;
+        }
+        FileMeta record;
+        record.setFileHash(filledId(kKnownFile));
+        record.setName("known.bin");
+        record.setSize(3000);
+        downloads.pool->startDownload(&record);
+    }
+
+    support::DownloadWorld downloads;
     SilentUI console;
     TcpipUI remote;
     TaskThread tasks;
     BusSink sink;
+    Service result;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static World* world = new World();
+    world->keepDownload();
     auto controller = new FuzzController(&world->remote, &world->tasks);
     size_t offset = 0;
     bool first = true;
@@ -79,13 +123,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const i4_err&) {
             keep = false;
         }
+        if (keep && first) world->remote.addResult(&world->result);
         first = false;
         if (!keep) break;
+        controller->sendStatus();
         world->tasks.step();
+        world->downloads.pumpBus();
     }
     delete controller;
     world->tasks.step();
-    while (messageQ->tick(0)) {
-    }
+    world->downloads.settle();
     return 0;
 }

@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 int steps = data[at];
                 host.link.connectResult = data[at + 1] % 5;
                 at += 2;
-                if (steps > 0) sim.advance(steps * 500, 10000);
+                if (steps > 0) sim.advance(steps * 500, steps * 500);
             } else {
                 break;
             }

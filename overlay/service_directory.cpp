@@ -103,6 +103,29 @@ int ServiceDirectory::lookup(ServiceSearch* search, int* next, LL* out) {
     return total;
 }
 
+namespace {
+
+// Passes every entry on and keeps it, whatever the visitor answers.
+class KeepingVisitor : public ElementFunctor {
+public:
+    explicit KeepingVisitor(ElementFunctor* visitor) : visitor_(visitor) {}
+    bool apply(void* value, void* argument) override {
+        visitor_->apply(value, argument);
+        return true;
+    }
+
+private:
+    ElementFunctor* visitor_;
+};
+
+}  // namespace
+
+void ServiceDirectory::visit(ElementFunctor* visitor, void* argument) {
+    if (visitor == nullptr) return;
+    KeepingVisitor keeping(visitor);
+    table_.forEach(&keeping, argument);
+}
+
 void ServiceDirectory::expire(int maxAgeSeconds) {
     now_ = serviceClockNow();
     maxAge_ = maxAgeSeconds;

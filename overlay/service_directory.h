@@ -56,6 +56,9 @@ public:
     // Returns the total: the entries under the key, or start when larger.
     int lookup(ServiceSearch* search, int* next, LL* out);
     int count() const { return stored_; }
+    // Hands every entry (a TimedService*) to the visitor, bucket by bucket;
+    // the visitor's answer is ignored: nothing is removed.
+    void visit(ElementFunctor* visitor, void* argument);
     // Removes every entry whose stamp is more than maxAgeSeconds old.
     void expire(int maxAgeSeconds);
     // One entry of the expiry walk: false (the entry is deleted) when too old.

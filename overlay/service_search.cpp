@@ -5,7 +5,9 @@
 #include "v4ada/error/error.h"
 #include "v4ada/file/file.h"
 
-ServiceSearch::ServiceSearch(const char* keyword) {
+ServiceSearch::ServiceSearch(const char* keyword) { searchKeyword(keyword); }
+
+void ServiceSearch::searchKeyword(const char* keyword) {
     OwnedString lowered(keyword != nullptr ? keyword : "");
     lowered.toLower();
     setKeyword(lowered.c_str());

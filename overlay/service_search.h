@@ -32,6 +32,10 @@ public:
     // A search for a key, without keyword or tree.
     explicit ServiceSearch(const UniqueID& key);
 
+    // The keyword, lower-cased (A to Z), becomes the search's keyword and
+    // its MD4 the key; the tree stays.
+    void searchKeyword(const char* keyword);
+
     // False when the tree cannot be written.
     bool write(i4_file* file);
     // False when the form does not read whole (a tree that does not read

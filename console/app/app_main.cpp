@@ -13,6 +13,7 @@
 #include "console/cli/flock_clc.h"
 #include "console/remote/admin_settings.h"
 #include "console/remote/flock_tcp_ui.h"
+#include "console/selftest/overlay_testers.h"
 #include "console/ui/fclc_handler.h"
 #include "console/ui/fclc_ui.h"
 #include "core/bus/message_q.h"
@@ -75,7 +76,8 @@ void start_remote_mode() {
     setCurrentUI(remote);
     core->setUI(remote);
     if (TransferGateway* transfer = transferGateway()) transfer->setUI(remote);
-    if (FlockGateway* overlay = flockGateway()) overlay->setUI(remote);
+    // The overlay reads its receiver on the task thread, between steps.
+    if (FlockGateway* overlay = flockGateway()) core->runExclusive([overlay, remote] { overlay->setUI(remote); });
 }
 
 // After the core has stopped (no door, no controller is left): the console
@@ -230,6 +232,10 @@ int app_main() {
     ShutdownStep noCore(CoreThread::destroyInstance);
     CoreThread* core = coreThread();
     CoreOptions* options = coreOptions();
+    // The overlay measurements of the master commands; they go once the
+    // task thread has stopped.
+    OverlayTesters::createInstance(*core);
+    ShutdownStep noOverlayTesters(OverlayTesters::destroyInstance);
 
     // The console's loads and saves.
     FclcHandler handler;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "console/cli/command_words.h"
 #include "console/cli/servant.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
@@ -24,6 +25,11 @@ bool portOf(const char* word, int* port) {
     if (number < 1 || number > kLastPortNumber) return false;
     *port = number;
     return true;
+}
+
+bool addressWords(const CommandWords& words, const char** ip, int* port) {
+    *ip = words.at(1);
+    return *ip != nullptr && words.at(2) != nullptr && portOf(words.at(2), port);
 }
 
 void printText(const char* key, const char* fallback) {

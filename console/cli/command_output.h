@@ -3,11 +3,16 @@
 // arming the pager for a listing. Output goes through currentUI.
 #pragma once
 
+class CommandWords;
+
 // The leading decimal number of a word, as the C library's integer
 // conversion reads it (no digits, or no word: 0), held within int.
 int numberOf(const char* word);
 // A port of 1 to 65535 read as numberOf; false for any other value.
 bool portOf(const char* word, int* port);
+// "<word> ip port" with a port of 1 to 65535: false when a word is
+// missing or the port is not one.
+bool addressWords(const CommandWords& words, const char** ip, int* port);
 // The skin's text of the key (the default without one) as a whole line.
 void printText(const char* key, const char* fallback);
 // "<text> <argument>"

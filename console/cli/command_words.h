@@ -17,6 +17,11 @@ public:
     // Word i (0 is the command word), or null past the last word.
     const char* at(int index) const;
 
+    // The rest of the line after the one delimiter that follows the
+    // command word, unchanged (it may hold blanks); null when the word
+    // ends the line or only that delimiter follows it.
+    static const char* restOf(const char* line);
+
 private:
     std::vector<std::string> words_;
 };

@@ -25,12 +25,6 @@ constexpr int kNearestDefault = 10;
 
 UIGateway* out() { return currentUI(); }
 
-// "<word> ip port" with a port of 1 to 65535.
-bool addressWords(const CommandWords& words, const char** ip, int* port) {
-    *ip = words.at(1);
-    return *ip != nullptr && words.at(2) != nullptr && portOf(words.at(2), port);
-}
-
 std::string hexOf(const UniqueID& id) {
     char* hex = id.toHex();
     std::string text(hex);

@@ -79,6 +79,7 @@ public:
     void addPublic(const char* name, CommandHandler handler, const char* help);
     void addMaster(const char* name, CommandHandler handler, const char* help);
     LL& publicCommands() { return publicCommands_; }
+    LL& masterCommands() { return masterCommands_; }
 
     bool keepRunning() const { return keepRunning_.load(); }
     // Clears keepRunning for good; safe from a signal handler.

@@ -57,12 +57,35 @@ void ControllerFrame::sent() {
     if (unsent_) unsent_->fetch_sub(frameSize());
 }
 
+CountField::CountField(i4_file* out, int bytes) : out_(out), at_(out->tell()), bytes_(bytes) {
+    if (bytes_ == 2)
+        out_->write_16(0);
+    else
+        out_->write_32(0);
+}
+
+void CountField::set(uint32_t count) {
+    i4_pos end = out_->tell();
+    out_->seek(at_);
+    if (bytes_ == 2)
+        out_->write_16(static_cast<uint16_t>(count));
+    else
+        out_->write_32(count);
+    out_->seek(end);
+}
+
+void writeCutString(i4_file* out, const char* text) {
+    size_t length = text ? strlen(text) : 0;
+    if (length > static_cast<size_t>(kStringMaxEncoded)) length = kStringMaxEncoded;
+    out->write_16(static_cast<uint16_t>(length));
+    if (length > 0) out->write(text, static_cast<int>(length));
+}
+
 ControllerFrame* newTextFrame(uint8_t opcode, const char* text) {
     size_t length = text ? strlen(text) : 0;
     if (length > static_cast<size_t>(kStringMaxEncoded)) length = kStringMaxEncoded;
     auto frame = new ControllerFrame(opcode, static_cast<int>(2 + length));
-    frame->out()->write_16(static_cast<uint16_t>(length));
-    if (length > 0) frame->out()->write(text, static_cast<int>(length));
+    writeCutString(frame->out(), text);
     frame->finish();
     return frame;
 }
@@ -142,8 +165,7 @@ void writeDiskInfo(i4_file* out, const DiskInfo& info) {
 
 void writePartMap(i4_file* out, uint32_t id, const int32_t* weights, uint32_t crumbs, uint64_t fileSize) {
     out->write_32(id);
-    i4_pos countAt = out->tell();
-    out->write_16(0);
+    CountField runs(out, 2);
     uint16_t count = 0;
     uint32_t i = 0;
     while (weights && i < crumbs && count < 0xFFFF) {
@@ -157,8 +179,5 @@ void writePartMap(i4_file* out, uint32_t id, const int32_t* weights, uint32_t cr
         count++;
         i = j;
     }
-    i4_pos endAt = out->tell();
-    out->seek(countAt);
-    out->write_16(count);
-    out->seek(endAt);
+    runs.set(count);
 }

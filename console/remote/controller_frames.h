@@ -27,6 +27,24 @@ private:
     std::atomic<int64_t>* unsent_ = nullptr;
 };
 
+// The encoded string form of the text (u16 length, bytes), cut to the
+// longest length the form carries; null is "".
+void writeCutString(i4_file* out, const char* text);
+
+// A count written before the entries it counts: its place is reserved
+// (zero) by the constructor and the value written there by set, the
+// stream left at its end.
+class CountField {
+public:
+    CountField(i4_file* out, int bytes);
+    void set(uint32_t count);
+
+private:
+    i4_file* out_;
+    uint64_t at_;
+    int bytes_;
+};
+
 // A frame whose payload is one string (IGUI_CONSOLE_TEXT, IGUI_ERROR_TEXT,
 // IGUI_STATUS_TEXT).
 ControllerFrame* newTextFrame(uint8_t opcode, const char* text);

@@ -28,5 +28,6 @@ void FlockTcpUI::openDoor(SocketPool* pool, int port) {
 }
 
 void FlockTcpUI::searchResult(Service* result) {
+    if (addResult(result)) return;
     if (consoleFlock_) consoleFlock_->searchResult(result);
 }

@@ -20,7 +20,8 @@ public:
     FlockTcpUI(UIGateway* consoleUI, CoreUI* consoleCore, TransferUI* consoleTransfer, FlockUI* consoleFlock,
                SocketPool* pool, int port);
 
-    // Search results go to the console's result list.
+    // With a controller the result goes to it (addResult); without, to
+    // the console's result list.
     void searchResult(Service* result) override;
 
     bool doorOpen() const { return doorOpen_; }

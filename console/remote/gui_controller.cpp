@@ -2,11 +2,16 @@
 
 #include <unistd.h>
 
+#include <cstring>
+#include <functional>
+#include <memory>
+
 #include "console/cli/servant.h"
 #include "console/remote/admin_settings.h"
 #include "console/remote/controller_frames.h"
 #include "console/remote/controller_opcodes.h"
 #include "console/remote/tcpip_ui.h"
+#include "console/remote/transfer_frames.h"
 #include "core/bus/message_q.h"
 #include "core/net/budgets.h"
 #include "core/options/core_options.h"
@@ -17,26 +22,64 @@
 #include "core/startup/core_thread.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
+#include "downloads/pool/dl_pool.h"
+#include "overlay/service_search.h"
+#include "transfer/hub/transfer_gateway.h"
 #include "transfer/options/transfer_options.h"
+#include "transfer/uploads/upload_pool.h"
+#include "transfer/uploads/upload_slot_interface.h"
 #include "v4ada/error/error.h"
+#include "v4ada/file/fs.h"
+
+// The opcodes this client handles; every other one takes the connection's
+// default (a debug line, the connection stays).
+namespace {
+
+// Keywords this short are refused, as the console's search refuses them.
+constexpr size_t kShortestKeyword = 3;
+constexpr double kBytesPerMiB = 1024.0 * 1024.0;
+// Levels of IGUI_PRIORITY and IGUI_SHARE_PRIORITY; larger ones change
+// nothing.
+constexpr uint8_t kHighestDownloadLevel = 3;
+constexpr uint8_t kHighestShareLevel = 2;
+
+uint16_t cut16(int value) { return static_cast<uint16_t>(value < 0 ? 0 : value > 0xFFFF ? 0xFFFF : value); }
+
+float freeMiB(const OwnedString& path) {
+    return static_cast<float>(static_cast<double>(fs_free_space(path.c_str() ? path.c_str() : "")) / kBytesPerMiB);
+}
+
+}  // namespace
 
 // The opcodes this client handles; every other one takes the connection's
 // default (a debug line, the connection stays).
 const GUIController::Handler GUIController::kHandlers[] = {
     {IGUI_SHUTDOWN, &GUIController::shutdown},
     {IGUI_COMMAND, &GUIController::command},
+    {IGUI_SEARCH, &GUIController::search},
     {IGUI_QUERY_203, &GUIController::queryWithoutData},
     {IGUI_QUERY_204, &GUIController::queryViaNode},
     {IGUI_QUERY_205, &GUIController::queryWithTree},
     {IGUI_QUERY_206, &GUIController::queryWithoutData},
+    {IGUI_DOWNLOAD_RESULT, &GUIController::downloadResult},
+    {IGUI_PAUSE, &GUIController::pause},
+    {IGUI_RESUME, &GUIController::resume},
+    {IGUI_CANCEL, &GUIController::cancel},
+    {IGUI_PRIORITY, &GUIController::priority},
     {IGUI_IGNORED_212, &GUIController::ignored},
     {IGUI_IGNORED_214, &GUIController::ignored},
+    {IGUI_GET_SHARED_DIRS, &GUIController::getSharedDirs},
     {IGUI_COUNT_ONLY, &GUIController::countOnly},
     {IGUI_DOWNLOAD_STATUS_ON, &GUIController::downloadStatusOn},
     {IGUI_DOWNLOAD_STATUS_OFF, &GUIController::downloadStatusOff},
     {IGUI_UPLOAD_STATUS_ON, &GUIController::uploadStatusOn},
     {IGUI_UPLOAD_STATUS_OFF, &GUIController::uploadStatusOff},
+    {IGUI_GET_SHARED_FILES, &GUIController::getSharedFiles},
     {IGUI_GET_STATUS, &GUIController::getStatus},
+    {IGUI_DOWNLOAD, &GUIController::download},
+    {IGUI_GET_PART_MAP, &GUIController::getPartMap},
+    {IGUI_GET_DISK_INFO, &GUIController::getDiskInfo},
+    {IGUI_SHARE_PRIORITY, &GUIController::sharePriority},
 };
 
 GUIController::GUIController(i4_socket* socket, TcpipUI* ui, TaskThread* tasks)
@@ -120,13 +163,23 @@ bool GUIController::onMessage(uint8_t opcode, i4_ram_file_class* body) {
     return true;
 }
 
-void GUIController::sendInitialState() {
-    sendClientStatus();
-    // The downloads (188) and the upload slots (201) follow here once the
-    // transfer side provides them.
+void GUIController::initialState(std::vector<ControllerFrame*>& out) {
+    out.push_back(newClientStatusFrame());
+    if (LLsafe* downloads = ui_ ? ui_->downloadList() : nullptr) {
+        LLsafeGuard guard(downloads);
+        LLNode* cursor = nullptr;
+        while (auto download = static_cast<Download*>(LL::walk(downloads, &cursor)))
+            out.push_back(newDownloadAddedFrame(download, idFor(download)));
+    }
+    if (UploadPool* uploads = uploadPool()) {
+        for (UploadSlotInterface* slot : uploads->slotsSnapshot()) {
+            out.push_back(newUploadSlotFrame(slot, idFor(slot)));
+            slot->release();
+        }
+    }
 }
 
-void GUIController::sendClientStatus() {
+ControllerFrame* GUIController::newClientStatusFrame() {
     ClientStatus status;
     if (CoreOptions* options = coreOptions()) {
         status.downloadLimit = static_cast<float>(options->downloadLimit());
@@ -152,12 +205,67 @@ void GUIController::sendClientStatus() {
     status.processId = static_cast<uint32_t>(getpid());
     auto frame = new ControllerFrame(IGUI_CLIENT_STATUS, kClientStatusFixedSize);
     writeClientStatus(frame->out(), status);
+    return frame;
+}
+
+void GUIController::sendClientStatus() { sendFrame(newClientStatusFrame()); }
+
+void GUIController::sendStatus() {
+    if (uploadPush_) {
+        if (UploadPool* uploads = uploadPool()) {
+            std::vector<UploadSlotInterface*> slots = uploads->slotsSnapshot();
+            if (ui_) sendFrame(newUploadStatusFrame(slots, ui_->handles()));
+            for (UploadSlotInterface* slot : slots) slot->release();
+        }
+    }
+    if (downloadPush_ && ui_) {
+        if (LLsafe* downloads = ui_->downloadList()) sendFrame(newDownloadStatusFrame(downloads, ui_->handles()));
+    }
+}
+
+void GUIController::sendDownloadAdded(Download* download) {
+    if (download) sendFrame(newDownloadAddedFrame(download, idFor(download)));
+}
+
+void GUIController::sendUploadSlot(UploadSlotInterface* slot) {
+    if (slot) sendFrame(newUploadSlotFrame(slot, idFor(slot)));
+}
+
+void GUIController::sendSharedDirs() {
+    std::vector<OwnedString> paths;
+    if (TransferGateway* transfer = transferGateway()) transfer->directoryPaths(paths);
+    sendFrame(newSharedDirsFrame(paths));
+}
+
+void GUIController::sendSharedFiles() {
+    TransferGateway* transfer = transferGateway();
+    sendFrame(newSharedFilesFrame(transfer ? transfer->sharedFiles() : nullptr));
+}
+
+void GUIController::sendPartMap(Download* download) {
+    if (download) sendFrame(newPartMapFrame(download, idFor(download)));
+}
+
+void GUIController::sendDiskInfo() {
+    DiskInfo info;
+    if (TransferOptions* transfer = transferOptions()) {
+        info.tempFreeMiB = freeMiB(transfer->tempDir());
+        info.incomingFreeMiB = freeMiB(transfer->incomingDir());
+    }
+    if (CoreOptions* options = coreOptions()) info.ownIp = options->ownIP();
+    CoreThread* core = coreThread();
+    if (core && core->socketPool()) info.connections = cut16(core->socketPool()->count());
+    if (UploadPool* uploads = uploadPool()) info.queuedUsers = cut16(uploads->queue().queuedCount());
+    auto frame = new ControllerFrame(IGUI_DISK_INFO, kDiskInfoSize);
+    writeDiskInfo(frame->out(), info);
     sendFrame(frame);
 }
 
-void GUIController::sendStatus() {
-    // The upload (200) and download (197) status join here with the
-    // upload slots and the downloads they report.
+uint32_t GUIController::idFor(const void* object) { return ui_ ? ui_->handles()->idFor(object) : 0; }
+
+Download* GUIController::findDownload(const UniqueID& hash) {
+    DLPool* pool = DLPool::instance();
+    return pool ? pool->findDownload(hash) : nullptr;
 }
 
 void GUIController::sendFrame(ControllerFrame* frame) {
@@ -189,6 +297,25 @@ void GUIController::command(i4_ram_file_class* body) {
     if (messageQ) messageQ->post(MSG_COMMAND_LINE, new OwnedString(line));
 }
 
+void GUIController::search(i4_ram_file_class* body) {
+    // A fresh overlay search of the tree: its first word is the keyword
+    // (the key is its MD4), the rest of the tree filters the entries.
+    auto search = std::make_unique<ServiceSearch>();
+    if (!search->Search::fromNetwork(body))
+        error_at(__FILE__, __LINE__)("Unreadable search tree from the controller");
+    // The results of the earlier search go.
+    if (ui_) ui_->clearResults();
+    OwnedString keyword(search->takeKeyword());
+    const char* text = keyword.c_str() ? keyword.c_str() : "";
+    if (strlen(text) < kShortestKeyword) {
+        debug_printf("Search from the controller not run: keyword \"%s\" is shorter than %d characters\n", text,
+                     static_cast<int>(kShortestKeyword));
+        return;
+    }
+    search->searchKeyword(text);
+    if (messageQ) messageQ->post(MSG_SEARCH, search.release());
+}
+
 void GUIController::queryWithoutData(i4_ram_file_class*) {
     // 203 and 206 name no search of their own: nothing to run.
 }
@@ -206,11 +333,72 @@ void GUIController::queryWithTree(i4_ram_file_class* body) {
     if (!tree.fromNetwork(body)) error_at(__FILE__, __LINE__)("Unreadable search tree from the controller");
 }
 
+void GUIController::downloadResult(i4_ram_file_class* body) {
+    UniqueID hash;
+    hash.read(body);
+    std::unique_ptr<FileMeta> record = ui_ ? ui_->findResult(hash) : nullptr;
+    if (record && messageQ) messageQ->post(MSG_START_DOWNLOAD, record.release());
+}
+
+void GUIController::withDownload(i4_ram_file_class* body, const std::function<void(Download*)>& use) {
+    UniqueID hash;
+    hash.read(body);
+    if (Download* download = findDownload(hash)) {
+        use(download);
+        download->release();
+    }
+}
+
+void GUIController::pause(i4_ram_file_class* body) {
+    withDownload(body, [](Download* download) { download->pause(); });
+}
+
+void GUIController::resume(i4_ram_file_class* body) {
+    withDownload(body, [](Download* download) { download->resume(); });
+}
+
+void GUIController::cancel(i4_ram_file_class* body) {
+    withDownload(body, [](Download* download) { download->cancel(); });
+}
+
+void GUIController::priority(i4_ram_file_class* body) {
+    UniqueID hash;
+    hash.read(body);
+    uint8_t level = body->read_8();
+    if (Download* download = findDownload(hash)) {
+        if (level <= kHighestDownloadLevel) DLPool::instance()->setPriority(download, level);
+        download->release();
+    }
+}
+
 void GUIController::ignored(i4_ram_file_class*) {}
+
+void GUIController::getSharedDirs(i4_ram_file_class*) { sendSharedDirs(); }
 
 void GUIController::countOnly(i4_ram_file_class* body) { body->read_16(); }
 
+void GUIController::getSharedFiles(i4_ram_file_class*) { sendSharedFiles(); }
+
 void GUIController::getStatus(i4_ram_file_class*) { sendClientStatus(); }
+
+void GUIController::download(i4_ram_file_class* body) {
+    auto record = std::make_unique<FileMeta>();
+    if (record->fromNetwork(body) && messageQ) messageQ->post(MSG_START_DOWNLOAD, record.release());
+}
+
+void GUIController::getPartMap(i4_ram_file_class* body) {
+    withDownload(body, [this](Download* download) { sendPartMap(download); });
+}
+
+void GUIController::getDiskInfo(i4_ram_file_class*) { sendDiskInfo(); }
+
+void GUIController::sharePriority(i4_ram_file_class* body) {
+    UniqueID hash;
+    hash.read(body);
+    uint8_t level = body->read_8();
+    if (level > kHighestShareLevel) return;
+    if (TransferGateway* transfer = transferGateway()) transfer->setPriority(hash, level);
+}
 
 void GUIController::downloadStatusOn(i4_ram_file_class*) {
     downloadPush_ = true;

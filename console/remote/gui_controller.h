@@ -16,13 +16,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "console/remote/ui_status_task.h"
 #include "core/net/tcp_connection.h"
 
 class ControllerFrame;
+class Download;
 class TaskThread;
 class TcpipUI;
+class UniqueID;
+class UploadSlotInterface;
 
 // Texts of the login (string-table keys and English defaults).
 constexpr const char* kInvalidLoginKey = "invalidNamePass";
@@ -54,14 +59,24 @@ public:
     bool onFirstMessage(uint8_t opcode, i4_ram_file_class* body) override;
     bool onMessage(uint8_t opcode, i4_ram_file_class* body) override;
 
-    // The frames of the initial state, in order, after a login. Called by
-    // the remote user interface while it attaches this controller.
-    void sendInitialState();
+    // The frames of the initial state, in order: the client status, then
+    // IGUI_DOWNLOAD_ADDED per download of the remote interface's list
+    // (walked under its lock), then IGUI_UPLOAD_SLOT per upload slot. The
+    // remote user interface queues them while it attaches this controller.
+    void initialState(std::vector<ControllerFrame*>& out);
     // IGUI_CLIENT_STATUS from the options, the transfer settings and the
     // remote-control settings.
     void sendClientStatus();
-    // The pushes of the status task.
+    // The pushes of the status task: IGUI_UPLOAD_STATUS while uploadPush
+    // is on, IGUI_DOWNLOAD_STATUS while downloadPush is on. Task thread.
     virtual void sendStatus();
+    // The answers, each built from what it reports and queued.
+    void sendDownloadAdded(Download* download);
+    void sendUploadSlot(UploadSlotInterface* slot);
+    void sendSharedDirs();
+    void sendSharedFiles();
+    void sendPartMap(Download* download);
+    void sendDiskInfo();
     // Queues the frame (finished here) or, past the unsent-output limit,
     // deletes it and has the connection dropped. Any thread.
     virtual void sendFrame(ControllerFrame* frame);
@@ -82,20 +97,40 @@ public:
 private:
     void shutdown(i4_ram_file_class* body);
     void command(i4_ram_file_class* body);
+    void search(i4_ram_file_class* body);
     void queryWithoutData(i4_ram_file_class* body);
     void queryViaNode(i4_ram_file_class* body);
     void queryWithTree(i4_ram_file_class* body);
+    void downloadResult(i4_ram_file_class* body);
+    void pause(i4_ram_file_class* body);
+    void resume(i4_ram_file_class* body);
+    void cancel(i4_ram_file_class* body);
+    void priority(i4_ram_file_class* body);
     void ignored(i4_ram_file_class* body);
+    void getSharedDirs(i4_ram_file_class* body);
     void countOnly(i4_ram_file_class* body);
-    void getStatus(i4_ram_file_class* body);
     void downloadStatusOn(i4_ram_file_class* body);
     void downloadStatusOff(i4_ram_file_class* body);
     void uploadStatusOn(i4_ram_file_class* body);
     void uploadStatusOff(i4_ram_file_class* body);
+    void getSharedFiles(i4_ram_file_class* body);
+    void getStatus(i4_ram_file_class* body);
+    void download(i4_ram_file_class* body);
+    void getPartMap(i4_ram_file_class* body);
+    void getDiskInfo(i4_ram_file_class* body);
+    void sharePriority(i4_ram_file_class* body);
 
     static const Handler kHandlers[];
     static const Handler* findHandler(uint8_t opcode);
 
+    // The download of the hash, with a reference the caller releases, or
+    // null.
+    static Download* findDownload(const UniqueID& hash);
+    // Reads a file hash and hands its download, when there is one, to use
+    // (the reference is released after).
+    static void withDownload(i4_ram_file_class* body, const std::function<void(Download*)>& use);
+    ControllerFrame* newClientStatusFrame();
+    uint32_t idFor(const void* object);
     // Adds or removes the status task as the push flags say.
     void updateStatusTask();
     void sayLoginText(const char* key, const char* fallback);

@@ -1,8 +1,14 @@
 #include "console/remote/tcpip_ui.h"
 
+#include <vector>
+
+#include "console/cli/result_download.h"
 #include "console/remote/controller_frames.h"
 #include "console/remote/controller_opcodes.h"
 #include "console/remote/gui_controller.h"
+#include "console/remote/transfer_frames.h"
+#include "overlay/service.h"
+#include "transfer/uploads/upload_slot.h"
 #include "v4ada/string/cstring.h"
 
 namespace {
@@ -29,7 +35,7 @@ TcpipUI::TcpipUI(UIGateway* consoleUI, CoreUI* consoleCore, TransferUI* consoleT
     }
 }
 
-TcpipUI::~TcpipUI() = default;
+TcpipUI::~TcpipUI() { results_.clear(); }
 
 void TcpipUI::setVerbose(bool on) {
     UIGateway::setVerbose(on);
@@ -60,17 +66,27 @@ void TcpipUI::vprintFlush(const char* format, va_list args) {
 }
 
 bool TcpipUI::setController(GUIController* controller) {
-    if (!controller) return false;
+    if (!controller || hasController()) return false;
+    // Built outside the lock: it reads the downloads and the slots under
+    // their own locks. Only the task thread attaches, so nothing the
+    // frames report changes meanwhile.
+    std::vector<ControllerFrame*> initial;
+    controller->initialState(initial);
     SysMutexGuard guard(&controllerLock_);
-    if (controller_) return false;
+    if (controller_) {
+        for (ControllerFrame* frame : initial) delete frame;
+        return false;
+    }
     controller_ = controller;
-    controller->sendInitialState();
+    for (ControllerFrame* frame : initial) controller->sendFrame(frame);
     return true;
 }
 
 void TcpipUI::controllerGone(GUIController* controller) {
     SysMutexGuard guard(&controllerLock_);
-    if (controller_ == controller) controller_ = nullptr;
+    if (controller_ != controller) return;
+    controller_ = nullptr;
+    results_.clear();
 }
 
 bool TcpipUI::hasController() {
@@ -95,31 +111,67 @@ bool TcpipUI::sendText(uint8_t opcode, const char* text) {
     return true;
 }
 
+bool TcpipUI::addResult(Service* result) {
+    if (!result) return false;
+    SysMutexGuard guard(&controllerLock_);
+    if (!controller_) return false;
+    auto frame = new ControllerFrame(IGUI_SEARCH_RESULT);
+    result->toNetwork(frame->out());
+    controller_->sendFrame(frame);
+    if (results_.count() < kMostResults) {
+        FileMeta* record = downloadRecordOf(*result);
+        if (results_.add(record)) delete record;  // that file is kept already
+    }
+    return true;
+}
+
+std::unique_ptr<FileMeta> TcpipUI::findResult(const UniqueID& hash) {
+    LLsafeGuard guard(results_.list());
+    LLNode* cursor = nullptr;
+    while (auto record = static_cast<FileMeta*>(LL::walk(results_.list(), &cursor))) {
+        if (!record->fileHash().equals(hash)) continue;
+        auto copy = std::make_unique<FileMeta>();
+        copy->copyFrom(record);
+        return copy;
+    }
+    return nullptr;
+}
+
+void TcpipUI::clearResults() { results_.clear(); }
+
 void TcpipUI::downloadAdded(Download* download) {
+    if (download && hasController()) sendToController(newDownloadAddedFrame(download, handles_.idFor(download)));
     if (consoleTransfer_) consoleTransfer_->downloadAdded(download);
 }
 
 void TcpipUI::downloadRemoved(Download* download) {
+    if (download && hasController()) sendToController(newDownloadRemovedFrame(download));
     handles_.drop(download);
     if (consoleTransfer_) consoleTransfer_->downloadRemoved(download);
 }
 
 void TcpipUI::uploadSlotRemoved(UploadSlot* slot) {
+    const UploadSlotInterface* key = slot;
     {
         SysMutexGuard guard(&controllerLock_);
         if (controller_) {
             auto frame = new ControllerFrame(IGUI_UPLOAD_SLOT_REMOVED, 4);
-            frame->out()->write_32(handles_.idFor(slot));
+            frame->out()->write_32(handles_.idFor(key));
             controller_->sendFrame(frame);
-            handles_.drop(slot);
+            handles_.drop(key);
             return;
         }
     }
-    handles_.drop(slot);
+    handles_.drop(key);
     if (consoleTransfer_) consoleTransfer_->uploadSlotRemoved(slot);
 }
 
 void TcpipUI::uploadSlotChanged(UploadSlot* slot) {
+    UploadSlotInterface* key = slot;
+    if (key && hasController()) {
+        sendToController(newUploadSlotFrame(key, handles_.idFor(key)));
+        return;
+    }
     if (consoleTransfer_) consoleTransfer_->uploadSlotChanged(slot);
 }
 

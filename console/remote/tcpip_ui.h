@@ -8,15 +8,24 @@
 // as text, never as a format. Log lines keep going to the console's log
 // file, whose path is copied at construction with its verbose flag.
 //
+// While a controller is attached the overlay's search results go to it
+// instead of the console, and a download record of each (as the console's
+// command d makes one) is kept, once per file hash and at most
+// kMostResults, for IGUI_DOWNLOAD_RESULT; the list is emptied by each
+// controller search and when the controller leaves.
+//
 // Any thread may print, and the hashing thread sets the status: the
 // attached controller is read, used and cleared under one lock, so no
-// frame reaches a controller that is going away. Frames are built and
-// queued inside that lock; nothing inside it prints.
+// frame reaches a controller that is going away. Frames that read other
+// objects (downloads, slots) are built before that lock is taken; inside
+// it frames are only queued, and nothing prints.
 #pragma once
 
 #include <cstdarg>
+#include <memory>
 
 #include "console/remote/handle_table.h"
+#include "core/meta/file_list.h"
 #include "core/ui/core_ui.h"
 #include "core/ui/transfer_ui.h"
 #include "core/ui/ui_gateway.h"
@@ -24,11 +33,14 @@
 
 class ControllerFrame;
 class GUIController;
+class Service;
+class UniqueID;
 
 class TcpipUI : public UIGateway, public CoreUI, public TransferUI {
 public:
     static constexpr int kPrintTextMax = 1023;
     static constexpr int kFlushTextMax = 255;
+    static constexpr int kMostResults = 1000;
 
     // The console side it forwards to (not owned).
     TcpipUI(UIGateway* consoleUI, CoreUI* consoleCore, TransferUI* consoleTransfer);
@@ -42,7 +54,7 @@ public:
     void vdebug(const char* format, va_list args) override;
     void vprintFlush(const char* format, va_list args) override;
 
-    // Attaches the controller when none is, sending its initial state
+    // Attaches the controller when none is, queueing its initial state
     // before any other frame can reach it; false when one is attached.
     bool setController(GUIController* controller);
     // Detaches the controller when it is the attached one; once this
@@ -59,11 +71,24 @@ public:
     // The ids of downloads and upload slots in the controller protocol.
     HandleTable* handles() { return &handles_; }
 
+    // With a controller: IGUI_SEARCH_RESULT with the result's wire form,
+    // and its download record kept (see above); true. Without one
+    // nothing, false.
+    bool addResult(Service* result);
+    // A copy of the kept record of that file hash, or null.
+    std::unique_ptr<FileMeta> findResult(const UniqueID& hash);
+    void clearResults();
+    int resultCount() { return results_.count(); }
+
     // Transfer notifications.
+    // With a controller: IGUI_DOWNLOAD_ADDED; always the console's.
     void downloadAdded(Download* download) override;
+    // With a controller: IGUI_DOWNLOAD_REMOVED; always the console's. The
+    // download's id goes.
     void downloadRemoved(Download* download) override;
     // With a controller: IGUI_UPLOAD_SLOT_REMOVED with the slot's id only.
     void uploadSlotRemoved(UploadSlot* slot) override;
+    // With a controller: IGUI_UPLOAD_SLOT only.
     void uploadSlotChanged(UploadSlot* slot) override;
     // With a controller: IGUI_FRIENDS_CHANGED only.
     void friendsChanged() override;
@@ -84,4 +109,7 @@ private:
     HandleTable handles_;
     SysMutex controllerLock_;  // guards controller_ and every send to it
     GUIController* controller_ = nullptr;
+    // Download records of the results sent (own lock, taken inside
+    // controllerLock_).
+    FileList results_;
 };

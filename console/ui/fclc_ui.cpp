@@ -3,6 +3,7 @@
 #include "console/cli/flock_clc.h"
 #include "core/meta/meta_list.h"
 #include "core/strings/string_table.h"
+#include "downloads/pool/dl_pool.h"
 #include "overlay/service.h"
 
 void FclcUI::searchResult(Service* result) {
@@ -15,6 +16,11 @@ void FclcUI::searchResult(Service* result) {
 
 void FclcUI::searchEnd(ServiceSearch*, Node*, int next, int total) {
     print("%s (%d,%d)", uiText("gotResults", "Got results.").c_str(), next, total);
+}
+
+LLsafe* FclcUI::downloadList() {
+    DLPool* pool = DLPool::instance();
+    return pool ? pool->downloadList() : nullptr;
 }
 
 bool FclcUI::isNewResult(Service* record, MetaList* results) {

@@ -29,4 +29,6 @@ public:
     void downloadAdded(Download* download) override { (void)download; }
     void downloadRemoved(Download* download) override { (void)download; }
     void uploadSlotRemoved(UploadSlot* slot) override { (void)slot; }
+    // The download pool's list, or null without a pool.
+    LLsafe* downloadList() override;
 };

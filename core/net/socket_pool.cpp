@@ -90,6 +90,20 @@ void SocketPool::dump() {
     }
 }
 
+void SocketPool::sumAverages(double* receive, double* send) {
+    double in = 0.0;
+    double out = 0.0;
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&active_, &cursor)) {
+        if (auto* clocked = dynamic_cast<ClockedConnection*>(static_cast<Connection*>(element))) {
+            in += clocked->receiveAverage();
+            out += clocked->sendAverage();
+        }
+    }
+    if (receive) *receive = in;
+    if (send) *send = out;
+}
+
 STSocketPool::STSocketPool(BandwidthSettings* settings) : settings_(settings) {
     for (int i = 0; i < kRateRing; i++) {
         upRing_[i] = settings_->maxUpSpeed();

@@ -47,6 +47,9 @@ public:
     int count() const { return count_.load(); }
     // "(%d) %s": position and status of each active connection.
     void dump();
+    // The sums of the active connections' receive and send averages
+    // (bytes per ms) of those that measure them. Task thread.
+    void sumAverages(double* receive, double* send);
 
     i4_socket_set* socketSet() const { return socketSet_; }
     // The wake-up of the task thread ticking the pool: its signal ends the

@@ -234,6 +234,15 @@ void CoreOptions::applyLoadedOptions() {
     replaceProxy(std::shared_ptr<const ProxySettings>(proxy));
 }
 
+void CoreOptions::setOwnUserHash(const UniqueID& hash) {
+    {
+        SysMutexGuard guard(&ownLock_);
+        if (ownUser_.userHash().equals(hash)) return;
+        ownUser_.setUserHash(hash);
+    }
+    changes_++;
+}
+
 void CoreOptions::newIdentity() {
     SysMutexGuard guard(&ownLock_);
     UniqueID hash;

@@ -112,6 +112,8 @@ public:
     bool writePrefs(const char* path);
     // A random user hash and a nickname of five letters 'a' to 'y'.
     void newIdentity();
+    // Replaces the own user hash (a setting kept in pref.met).
+    void setOwnUserHash(const UniqueID& hash);
 
     // Options record, by key; a set adds the tag when absent.
     bool getIntOption(const char* key, int32_t* out);

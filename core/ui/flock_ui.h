@@ -41,4 +41,11 @@ public:
     // A closest-nodes reply from that IPv4 value and UDP port.
     virtual void gotNodes(Explorer* lookup, uint32_t ip, int port) { (void)lookup, (void)ip, (void)port; }
     virtual void spare17() {}
+
+    // A flag the master command "see" sets; nothing reads it.
+    void setSee(bool on) { see_ = on; }
+    bool see() const { return see_; }
+
+private:
+    bool see_ = false;
 };

@@ -1,6 +1,7 @@
 #include "downloads/storage/move_to_incoming.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -13,9 +14,27 @@
 
 namespace {
 
+int reserve(const char* path);
+
 // Numbered names go on past "99_" rather than fail; this only bounds a
 // directory that is somehow full of them.
 constexpr unsigned kLastNumber = 1000000;
+
+// Moves source to target unless target exists: 0 moved, EEXIST taken, or
+// another error number. Within one file system this is a single rename that
+// never replaces a file; across file systems (or where the kernel cannot
+// refuse to replace) the name is first reserved empty and the data copied
+// into it, so only that case can leave an empty file behind a crash.
+int placeAt(const char* source, const char* target) {
+    if (::renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return 0;
+    int error = errno;
+    if (error != EXDEV && error != EINVAL && error != ENOSYS) return error;
+    int status = reserve(target);
+    if (status != 0) return status;
+    if (fs_move(source, target) == 0) return 0;
+    fs_remove(target);
+    return EIO;
+}
 
 // Creates the name empty and exclusively: 0 reserved, EEXIST taken, or
 // another error number.
@@ -47,16 +66,15 @@ bool moveToIncoming(const char* source, const char* fileName, const char* direct
     OwnedString base = incomingBaseName(fileName);
     OwnedString target;
     target.format("%s%c%s", directory, '/', base.c_str());
-    int status = reserve(target.c_str());
+    int status = placeAt(source, target.c_str());
     for (unsigned k = 2; status == EEXIST && k <= kLastNumber; k++) {
         target.format("%s%c%u_%s", directory, '/', k, base.c_str());
-        status = reserve(target.c_str());
+        status = placeAt(source, target.c_str());
     }
-    if (status == 0 && fs_move(source, target.c_str()) == 0) {
+    if (status == 0) {
         finalPath = target;
         return true;
     }
-    if (status == 0) fs_remove(target.c_str());
     if (UIGateway* ui = currentUI()) {
         ui->print("%s %s %s", source, storageString(STRINGS_COULDNT_BE_MOVED), target.c_str());
     }

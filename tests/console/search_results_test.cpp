@@ -5,6 +5,8 @@
 
 #include "console/cli/flock_clc.h"
 #include "console/cli/overlay_commands.h"
+#include "console/cli/result_link_commands.h"
+#include "core/meta/file_meta.h"
 #include "console/ui/fclc_ui.h"
 #include "core/bus/message_q.h"
 #include "core/meta/special_tags.h"
@@ -130,6 +132,41 @@ TEST_F(SearchResults, ResultsKeptOnceAndEndsPrinted) {
         vr_command(line.data());
         EXPECT_EQ(output_.printed(), std::vector<std::string>{"None."}) << stale;
     }
+}
+
+// d takes a result by its number: its tags go into the download's
+// record and its DescID becomes the file hash.
+TEST_F(SearchResults, DownloadOfAResultCopiesItsTagsAndDescId) {
+    auto first = result(1, 0x11, "one.mp3");
+    auto second = result(2, 0x22, "two.mp3");
+    uint32_t size = 123456;
+    second->setSpecial(ST_SIZE, &size);
+    second->set("bitrate", "192", kTagString);
+    ui_.searchResult(first.get());
+    ui_.searchResult(second.get());
+    std::string line = "d 2";
+    d_command(line.data());
+    std::vector<Message> posted = bus_.take(MSG_START_DOWNLOAD);
+    ASSERT_EQ(posted.size(), 1u);
+    std::unique_ptr<FileMeta> record(static_cast<FileMeta*>(posted[0].data));
+    EXPECT_STREQ(record->name(), "two.mp3");
+    EXPECT_EQ(record->size(), size);
+    EXPECT_STREQ(record->textOf("bitrate"), "192");
+    EXPECT_TRUE(record->fileHash().equals(second->descId));
+
+    // Zero, past the end, no number, and every number once a new search
+    // emptied the list.
+    for (const char* refused : {"d 0", "d 3", "d", "d x", "s ab", "d 1"}) {
+        output_.clear();
+        line = refused;
+        if (line[0] == 's') {
+            s_command(line.data());
+            continue;
+        }
+        d_command(line.data());
+        EXPECT_EQ(output_.printed(), std::vector<std::string>{"Invalid Result number\n"}) << refused;
+    }
+    EXPECT_TRUE(bus_.take(MSG_START_DOWNLOAD).empty());
 }
 
 }  // namespace

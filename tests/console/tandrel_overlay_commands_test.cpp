@@ -13,17 +13,6 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
-::testing::AssertionResult in_order(const std::string& out, const std::vector<std::string>& texts) {
-    size_t at = 0;
-    for (const std::string& text : texts) {
-        size_t found = out.find(text, at);
-        if (found == std::string::npos)
-            return ::testing::AssertionFailure() << "missing after offset " << at << ": [" << text << "] in\n" << out;
-        at = found + text.size();
-    }
-    return ::testing::AssertionSuccess();
-}
-
 class TandrelOverlayTest : public TandrelTest {
 protected:
     std::string port() const { return std::to_string(doorLease_.port()); }

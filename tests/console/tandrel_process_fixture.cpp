@@ -207,6 +207,17 @@ bool TandrelProcess::waitExit(int timeoutMs) {
     return true;
 }
 
+::testing::AssertionResult in_order(const std::string& out, const std::vector<std::string>& texts) {
+    size_t at = 0;
+    for (const std::string& text : texts) {
+        size_t found = out.find(text, at);
+        if (found == std::string::npos)
+            return ::testing::AssertionFailure() << "missing after offset " << at << ": [" << text << "] in\n" << out;
+        at = found + text.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void TandrelTest::SetUp() {
     ASSERT_TRUE(scratch_.ok());
     dir_ = scratch_.path();

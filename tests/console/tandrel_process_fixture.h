@@ -31,6 +31,8 @@ public:
     void closeInput();
     // Reads output until it holds text (after `from`), or the time passes.
     bool waitFor(const std::string& text, int timeoutMs, size_t from = 0);
+    // Takes what the program printed so far, without waiting.
+    void drain() { pump(0); }
     // The same over the whole output, the progress lines included.
     bool waitForRaw(const std::string& text, int timeoutMs);
     void sendSignal(int signal);
@@ -65,6 +67,9 @@ private:
     std::string err_;
     int status_ = -1;
 };
+
+// Every expected text appears in the output, in this order.
+::testing::AssertionResult in_order(const std::string& out, const std::vector<std::string>& texts);
 
 // Waits for the hashing thread's last line ("Done loading shared files."),
 // which reaches a pipe as soon as it is printed.

@@ -2,6 +2,8 @@
 // rate, the next/total rules, expiry and the caps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/meta/meta_tag.h"
 #include "core/meta/special_tags.h"
 #include "core/search/search_node.h"
@@ -163,6 +165,26 @@ TEST_F(ServiceTest, TwoDescriptionsAreTwoEntries) {
     directory_.add(entry(idOf({1}), idOf({2})));
     directory_.add(entry(idOf({1}), idOf({3})));
     EXPECT_EQ(directory_.count(), 2);
+}
+
+TEST_F(ServiceTest, VisitSeesEveryEntryAndRemovesNone) {
+    // A visitor that answers "drop" to everything: the walk keeps all.
+    struct Refusing : ElementFunctor {
+        bool apply(void* value, void*) override {
+            seen.push_back(static_cast<Service*>(value)->descId.bytes()[0]);
+            return false;
+        }
+        std::vector<int> seen;
+    } visitor;
+    for (uint8_t i = 1; i <= 3; i++) directory_.add(entry(idOf({1}), idOf({i})));
+    directory_.add(entry(idOf({2}), idOf({4})));
+    directory_.visit(&visitor, nullptr);
+    std::sort(visitor.seen.begin(), visitor.seen.end());
+    EXPECT_EQ(visitor.seen, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(directory_.count(), 4);
+    int next = 0, total = 0;
+    ServiceSearch first(idOf({1}));
+    EXPECT_EQ(lookup(first, &next, &total).size(), 3u);
 }
 
 TEST_F(ServiceTest, NextAndTotal) {

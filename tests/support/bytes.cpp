@@ -1,6 +1,7 @@
 #include "support/bytes.h"
 
 #include "v4ada/containers/unique_id.h"
+#include "v4ada/memory/malloc4.h"
 
 namespace support {
 
@@ -11,6 +12,13 @@ Bytes le64(uint64_t v) { return cat({le32(uint32_t(v)), le32(uint32_t(v >> 32))}
 Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 Bytes counted_text(std::string_view s) { return cat({le16(static_cast<uint16_t>(s.size())), text(s)}); }
 Bytes id_bytes(const UniqueID& id) { return Bytes(id.bytes(), id.bytes() + 16); }
+
+std::string hex_text(const UniqueID& id) {
+    char* hex = id.toHex();
+    std::string out(hex ? hex : "");
+    i4_free(hex);
+    return out;
+}
 
 Bytes cat(std::initializer_list<Bytes> pieces) {
     Bytes out;

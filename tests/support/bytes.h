@@ -26,6 +26,8 @@ Bytes text(std::string_view s);
 Bytes counted_text(std::string_view s);
 // The 16 bytes of an identifier or hash.
 Bytes id_bytes(const UniqueID& id);
+// Its 32 lower-case hexadecimal digits.
+std::string hex_text(const UniqueID& id);
 // The concatenation of the pieces.
 Bytes cat(std::initializer_list<Bytes> pieces);
 

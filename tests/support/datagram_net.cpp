@@ -136,13 +136,23 @@ DatagramPeer* MemoryNetwork::peerAt(uint32_t address, int port) {
 
 void MemoryNetwork::serve(UDPAnnex* endpoint) {
     endpoints_.push_back(endpoint);
+    served_.insert(endpoint);
+    endpointOf_[static_cast<MemorySocket*>(endpoint->socket())] = endpoint;
     pool_->add(endpoint);
     pool_->applyPending();
 }
 
 void MemoryNetwork::leave(UDPAnnex* endpoint) {
     endpoints_.erase(std::remove(endpoints_.begin(), endpoints_.end(), endpoint), endpoints_.end());
+    served_.erase(endpoint);
+    auto mapped = endpointOf_.find(static_cast<MemorySocket*>(endpoint->socket()));
+    if (mapped != endpointOf_.end() && mapped->second == endpoint) endpointOf_.erase(mapped);
+    if (busySet_.erase(endpoint) > 0) busy_.erase(std::remove(busy_.begin(), busy_.end(), endpoint), busy_.end());
     pool_->remove(endpoint);
+}
+
+void MemoryNetwork::markBusy(UDPAnnex* endpoint) {
+    if (busySet_.insert(endpoint).second) busy_.push_back(endpoint);
 }
 
 void MemoryNetwork::serveOnce(int elapsedMs) {
@@ -150,31 +160,80 @@ void MemoryNetwork::serveOnce(int elapsedMs) {
     pool_->tick(elapsedMs);
 }
 
+bool MemoryNetwork::busy(UDPAnnex* endpoint) {
+    if (endpoint->queuedPackets() > 0) return true;
+    auto socket = static_cast<MemorySocket*>(endpoint->socket());
+    return socket != nullptr && !socket->inbox.empty();
+}
+
 bool MemoryNetwork::busy() {
-    for (UDPAnnex* endpoint : endpoints_) {
-        if (endpoint->queuedPackets() > 0) return true;
-        auto socket = static_cast<MemorySocket*>(endpoint->socket());
-        if (socket != nullptr && !socket->inbox.empty()) return true;
-    }
+    for (UDPAnnex* endpoint : endpoints_)
+        if (busy(endpoint)) return true;
     return false;
 }
 
 bool MemoryNetwork::settle(int maxRounds) {
     pool_->applyPending();
-    for (int round = 0; round < maxRounds; round++) {
-        if (!busy()) return true;
-        serveOnce(0);
+    // What the gateways queued since the last settle, then only those that
+    // still have something or were sent something.
+    for (UDPAnnex* endpoint : endpoints_)
+        if (endpoint->queuedPackets() > 0) markBusy(endpoint);
+    for (int round = 0; round < maxRounds && !busy_.empty(); round++) {
+        std::vector<UDPAnnex*> serving;
+        serving.swap(busy_);
+        busySet_.clear();
+        budgets_reset();
+        for (UDPAnnex* endpoint : serving) {
+            // A handler of an earlier endpoint may have let this one go.
+            if (served_.count(endpoint) == 0) continue;
+            endpoint->doTask();
+        }
+        for (UDPAnnex* endpoint : serving)
+            if (served_.count(endpoint) > 0 && busy(endpoint))
+                markBusy(endpoint);
+        pool_->applyPending();
     }
-    return !busy();
+    pool_->applyPending();
+    return busy_.empty();
+}
+
+void MemoryNetwork::setLoss(double fraction, unsigned seed) {
+    loss_ = fraction;
+    lossRandom_.seed(seed);
+}
+
+void MemoryNetwork::advanceTime(int ms) {
+    now_ += ms;
+    while (!delayed_.empty() && delayed_.front().first <= now_) {
+        Datagram datagram = std::move(delayed_.front().second);
+        delayed_.pop_front();
+        arrive(std::move(datagram));
+    }
 }
 
 void MemoryNetwork::deliver(Datagram datagram) {
     if (recording) log.push_back(datagram);
+    if (onDeliver) onDeliver(datagram);
+    if (loss_ > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(lossRandom_) < loss_) {
+        dropped_++;
+        return;
+    }
+    if (delayMs_ > 0) {
+        delayed_.emplace_back(now_ + delayMs_, std::move(datagram));
+        return;
+    }
+    arrive(std::move(datagram));
+}
+
+void MemoryNetwork::arrive(Datagram datagram) {
     uint64_t to = key(datagram.toIp, datagram.toPort);
     auto socket = sockets_.find(to);
     if (socket != sockets_.end()) {
         delivered_++;
-        socket->second->inbox.push_back(std::move(datagram));
+        MemorySocket* target = socket->second;
+        target->inbox.push_back(std::move(datagram));
+        auto endpoint = endpointOf_.find(target);
+        if (endpoint != endpointOf_.end()) markBusy(endpoint->second);
         return;
     }
     auto peer = peers_.find(to);

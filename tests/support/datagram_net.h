@@ -1,8 +1,10 @@
 // MemoryNetwork: an in-memory datagram network for overlay tests. Sockets
 // bound to (IPv4, port) stand in for UDP sockets: what one sends lands in
 // the inbox of the socket bound to the destination (or is dropped), in
-// order and without loss. The endpoints that gateways make over these
-// sockets are served by one socket pool of the network; DatagramPeer is a
+// order and without loss unless a loss fraction and a delay are set. The
+// endpoints that gateways make over these sockets are served by one
+// socket pool of the network, and only those with something to do are
+// served, so that thousands of them cost little; DatagramPeer is a
 // scripted node that answers from a callback instead.
 //
 //   MemoryNetwork net;
@@ -17,7 +19,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "v4ada/net/socket.h"
@@ -121,13 +126,23 @@ public:
     // One service of every endpoint: each takes what waits for it and sends
     // at most one queued datagram.
     void serveOnce(int elapsedMs = 0);
-    // Serves with 0 ms until no endpoint has a datagram waiting or queued;
-    // false when it did not settle within maxRounds.
+    // Serves the endpoints with a datagram waiting or queued until none
+    // has; false when it did not settle within maxRounds.
     bool settle(int maxRounds = 100000);
+
+    // Each datagram handed over is lost with this probability (drawn from
+    // a generator seeded with seed).
+    void setLoss(double fraction, unsigned seed);
+    // Each datagram arrives this many milliseconds of network time later.
+    void setDelay(int ms) { delayMs_ = ms; }
+    // Moves the network's time: delayed datagrams that are due arrive.
+    void advanceTime(int ms);
 
     // Called by sockets and peers.
     void deliver(Datagram datagram);
     void unbind(MemorySocket* socket);
+    // Every datagram handed to the network, before loss and delay.
+    std::function<void(const Datagram&)> onDeliver;
 
     uint64_t delivered() const { return delivered_; }
     uint64_t dropped() const { return dropped_; }
@@ -138,12 +153,25 @@ public:
 private:
     static uint64_t key(uint32_t ip, int port) { return (static_cast<uint64_t>(ip) << 16) | (port & 0xFFFF); }
     bool busy();
+    bool busy(UDPAnnex* endpoint);
+    void arrive(Datagram datagram);
+    void markBusy(UDPAnnex* endpoint);
 
     std::unique_ptr<FakeBandwidth> bandwidth_;
     std::unique_ptr<STSocketPool> pool_;
     std::map<uint64_t, MemorySocket*> sockets_;
     std::map<uint64_t, std::unique_ptr<DatagramPeer>> peers_;
     std::vector<UDPAnnex*> endpoints_;
+    std::unordered_set<UDPAnnex*> served_;
+    std::unordered_map<MemorySocket*, UDPAnnex*> endpointOf_;
+    // Endpoints with a datagram waiting since the last service.
+    std::vector<UDPAnnex*> busy_;
+    std::unordered_set<UDPAnnex*> busySet_;
+    double loss_ = 0.0;
+    std::mt19937 lossRandom_;
+    int delayMs_ = 0;
+    int64_t now_ = 0;
+    std::deque<std::pair<int64_t, Datagram>> delayed_;
     int nextPort_ = 20000;
     uint64_t delivered_ = 0;
     uint64_t dropped_ = 0;

@@ -42,6 +42,7 @@ void OverlaySim::advance(int64_t ms, int stepMs) {
     while (ms > 0) {
         int step = static_cast<int>(std::min<int64_t>(ms, stepMs));
         clock.advanceMs(step);
+        network.advanceTime(step);
         ms -= step;
         for (auto& host : hosts_) host->step();
         network.settle();

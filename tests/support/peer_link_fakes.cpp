@@ -37,6 +37,10 @@ struct FakePeerLink::Record {
 
 FakePeerLink::FakePeerLink() = default;
 
+void FakePeerLink::note(std::string line) {
+    if (logging) log.push_back(std::move(line));
+}
+
 FakePeerLink::~FakePeerLink() = default;
 
 FakePeerLink::Record* FakePeerLink::recordOf(TCPConnection* connection) {
@@ -45,7 +49,7 @@ FakePeerLink::Record* FakePeerLink::recordOf(TCPConnection* connection) {
 }
 
 int FakePeerLink::connect(uint32_t ip, uint16_t port, TCPConnection** out) {
-    log.push_back("connect " + address(ip, port));
+    note("connect " + address(ip, port));
     if (onConnect) return onConnect(ip, port, out);
     if (connectResult == kConnected && out != nullptr) *out = connected;
     return connectResult;
@@ -70,27 +74,27 @@ PeerFacts FakePeerLink::facts(TCPConnection* connection) {
 
 void FakePeerLink::hold(TCPConnection* connection, const char* tag) {
     if (Record* record = recordOf(connection)) record->holds++;
-    log.push_back(std::string("hold ") + connection->name() + " " + tag);
+    note(std::string("hold ") + connection->name() + " " + tag);
 }
 
 void FakePeerLink::release(TCPConnection* connection, const char* tag) {
     if (Record* record = recordOf(connection)) record->holds--;
-    log.push_back(std::string("release ") + connection->name() + " " + tag);
+    note(std::string("release ") + connection->name() + " " + tag);
 }
 
 void FakePeerLink::keepAlive(TCPConnection* connection) {
     if (Record* record = recordOf(connection)) record->keepAlives++;
 }
 
-void FakePeerLink::sendPing(TCPConnection* connection) { log.push_back(std::string("ping ") + connection->name()); }
+void FakePeerLink::sendPing(TCPConnection* connection) { note(std::string("ping ") + connection->name()); }
 
 void FakePeerLink::sendPortReachable(TCPConnection* connection) {
-    log.push_back(std::string("reachable ") + connection->name());
+    note(std::string("reachable ") + connection->name());
     if (onPortReachable) onPortReachable(connection);
 }
 
 void FakePeerLink::sendCallbackRequest(TCPConnection* connection, uint32_t ip, uint16_t port) {
-    log.push_back(std::string("callback ") + connection->name() + " " + address(ip, port));
+    note(std::string("callback ") + connection->name() + " " + address(ip, port));
 }
 
 TCPConnection* FakePeerLink::makeConnection(const PeerFacts& facts, const std::string& name) {
@@ -119,6 +123,11 @@ void FakePeerLink::close(TCPConnection* connection) {
 void FakePeerLink::fail(uint32_t ip, uint16_t port) {
     std::vector<PeerEventHandler*> handlers = handlers_;
     for (PeerEventHandler* handler : handlers) handler->connectFailed(ip, port);
+}
+
+void FakePeerLink::discard(TCPConnection* connection) {
+    auto found = records_.find(connection);
+    if (found != records_.end() && !found->second->listed) records_.erase(found);
 }
 
 int FakePeerLink::holdsOf(TCPConnection* connection) {

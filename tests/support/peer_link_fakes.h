@@ -55,6 +55,8 @@ public:
     void close(TCPConnection* connection);
     // Every handler hears connectFailed.
     void fail(uint32_t ip, uint16_t port);
+    // A closed connection is deleted (nothing may name it afterwards).
+    void discard(TCPConnection* connection);
 
     int holdsOf(TCPConnection* connection);
     int keepAlives(TCPConnection* connection);
@@ -70,10 +72,13 @@ public:
     // Called for sendPortReachable and sendCallbackRequest, after logging.
     std::function<void(TCPConnection* connection)> onPortReachable;
     std::vector<std::string> log;
+    // False: nothing is logged (many links over a long run).
+    bool logging = true;
 
 private:
     struct Record;
     Record* recordOf(TCPConnection* connection);
+    void note(std::string line);
 
     std::vector<PeerEventHandler*> handlers_;
     std::map<TCPConnection*, std::unique_ptr<Record>> records_;

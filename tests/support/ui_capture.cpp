@@ -1,5 +1,6 @@
 #include "support/ui_capture.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "v4ada/string/owned_string.h"
@@ -40,6 +41,13 @@ std::string CaptureUI::takeText() {
 std::vector<std::string> CaptureUI::printed() {
     std::lock_guard<std::mutex> guard(lock_);
     return printed_;
+}
+
+std::vector<std::string> CaptureUI::printedDuring(const std::function<void()>& fn) {
+    size_t before = printed().size();
+    fn();
+    std::vector<std::string> all = printed();
+    return std::vector<std::string>(all.begin() + static_cast<long>(std::min(before, all.size())), all.end());
 }
 
 std::string CaptureUI::debugged() {

@@ -6,6 +6,7 @@
 //   EXPECT_EQ(ui.text(), "Done.\n");
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ public:
     // One entry per print, printRaw or printFlush call (and per debug call
     // while verbose), formatted, without the "\n" print adds.
     std::vector<std::string> printed();
+    // The print calls made while fn ran (a command handler, say).
+    std::vector<std::string> printedDuring(const std::function<void()>& fn);
     // Texts given to debug, whether verbose or not.
     std::string debugged();
     std::string takeDebugged();

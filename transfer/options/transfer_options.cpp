@@ -1,5 +1,7 @@
 #include "transfer/options/transfer_options.h"
 
+#include <unistd.h>
+
 #include <atomic>
 
 #include "core/options/core_options.h"
@@ -103,10 +105,17 @@ OwnedString TransferOptions::tempDir() {
 }
 
 bool TransferOptions::takeDirectory(OwnedString& field, const char* path) {
-    if (!path || !fs_create_path(path)) return false;
+    if (!usableDirectory(path)) {
+        if (UIGateway* ui = currentUI()) ui->print(kDirectoryNotValidText, path ? path : "");
+        return false;
+    }
     SysMutexGuard guard(&lock_);
     field = path;
     return true;
+}
+
+bool TransferOptions::usableDirectory(const char* path) {
+    return path && fs_create_path(path) && ::access(path, W_OK | X_OK) == 0;
 }
 
 bool TransferOptions::setIncoming(const char* path) { return takeDirectory(incoming_, path); }

@@ -35,6 +35,7 @@ constexpr const char* kOptReserve = "resHD";  // KiB
 constexpr int kDefaultDoorPort = 4662;
 constexpr int32_t kDefaultReserveKiB = 102400;
 constexpr int kLastPort = 65535;
+constexpr const char* kDirectoryNotValidText = "directory not valid: %s";
 
 class TransferOptions {
 public:
@@ -59,12 +60,16 @@ public:
     int doorPort() const { return doorPort_.load(); }
 
     // Takes the directory once every missing directory along it exists;
-    // false, with the old directory kept, when it cannot be made.
+    // false, with the old directory kept and "directory not valid: <path>"
+    // printed, when it cannot be made or is no writable directory.
     bool setIncoming(const char* path);
     // False for the current directory (nothing said), while any download
-    // exists (the user is told), or when the directory cannot be made;
-    // true once it is taken.
+    // exists (the user is told), or as setIncoming for a directory that is
+    // not usable; true once it is taken.
     bool setTemp(const char* path);
+    // Creates every missing directory along the path; true when it then is
+    // a directory this process may write into.
+    static bool usableDirectory(const char* path);
     // Moves the door to the port: the old door goes and a new one listens
     // (none while a proxy is in force); the proxy settings stay. False,
     // with nothing changed, for a port outside 1-65535.

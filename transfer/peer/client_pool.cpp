@@ -77,6 +77,17 @@ bool ClientPool::userAt(int index, UserMeta* out) {
     return true;
 }
 
+Peer* ClientPool::peerAt(int index) {
+    SysMutexGuard guard(&lock_);
+    if (index < 0 || static_cast<size_t>(index) >= peers_.size()) return nullptr;
+    return peers_[static_cast<size_t>(index)];
+}
+
+void ClientPool::forEachPeer(const std::function<void(Peer*)>& fn) {
+    SysMutexGuard guard(&lock_);
+    for (Peer* peer : peers_) fn(peer);
+}
+
 bool ClientPool::contains(const TCPConnection* connection) {
     SysMutexGuard guard(&lock_);
     return std::find(peers_.begin(), peers_.end(), connection) != peers_.end();

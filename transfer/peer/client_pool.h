@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "v4ada/threads/linux/sys_mutex.h"
@@ -68,6 +69,13 @@ public:
     // Copies the user record of the listed peer at that place (0-based, in
     // joining order); false when there is none.
     bool userAt(int index, UserMeta* out);
+    // The listed peer at that place (0-based, in joining order), or null.
+    // Task thread, where peers are deleted: valid until the caller's step
+    // ends.
+    Peer* peerAt(int index);
+    // Each listed peer in joining order, under the pool's lock: fn must not
+    // call back into the pool.
+    void forEachPeer(const std::function<void(Peer*)>& fn);
     bool contains(const TCPConnection* connection);
     // Whether a listed peer has that face (Peer::sourceFace).
     bool containsFace(const SourcePeer* face);

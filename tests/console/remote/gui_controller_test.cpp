@@ -16,6 +16,13 @@
 #include "core/bus/message_q.h"
 #include "core/net/budgets.h"
 #include "core/task/task_thread.h"
+#include "overlay/service.h"
+#include "core/search/search_node.h"
+#include "overlay/service_search.h"
+#include "support/bytes.h"
+#include "support/memory_files.h"
+#include "v4ada/digest/md4.h"
+#include "v4ada/memory/malloc4.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/time/clock_source.h"
@@ -24,7 +31,17 @@ using namespace remotetest;
 
 namespace {
 
-// Takes the bus messages of the codes it registers for.
+std::string hexOf(const UniqueID& id) {
+    char* hex = id.toHex();
+    std::string text(hex);
+    i4_free(hex);
+    return text;
+}
+
+// Takes the bus messages of the codes it registers for, as text:
+// "<code>:<line>" for a command line, "<code>:<keyword>:<filter tree>"
+// for a search (whose key must be the keyword's MD4), "<code>:<file hash>:
+// <tag x>" for a download record.
 struct BusRecorder : MessageHandler {
     void handle(Message* message) override {
         std::string text;
@@ -32,11 +49,33 @@ struct BusRecorder : MessageHandler {
             auto line = static_cast<OwnedString*>(message->data);
             text = line->c_str();
             delete line;
+        } else if (message->code == MSG_SEARCH) {
+            auto search = static_cast<ServiceSearch*>(message->data);
+            text = search->keyword().c_str();
+            UniqueID key;
+            md4String(key.bytes(), text.c_str());
+            EXPECT_TRUE(search->key.equals(key)) << text;
+            EXPECT_EQ(search->start, 0);
+            EXPECT_EQ(search->max, kServiceSearchDefaultMax);
+            support::ByteWriter tree;
+            if (search->root()) search->root()->toNetwork(tree.file());
+            text += ":" + support::as_text(tree.bytes());
+            delete search;
+        } else if (message->code == MSG_START_DOWNLOAD) {
+            auto record = static_cast<FileMeta*>(message->data);
+            const char* x = record->textOf("x");
+            text = hexOf(record->fileHash()) + ":" + (x ? x : "");
+            delete record;
         }
         seen.push_back(std::to_string(message->code) + (text.empty() ? "" : ":" + text));
     }
     std::vector<std::string> seen;
 };
+
+// Search trees in their wire form.
+std::string findText(const std::string& text) { return "\x01" + str(text); }
+std::string textTag(const std::string& text, const std::string& tag) { return "\x02" + str(text) + str(tag); }
+std::string both(const std::string& left, const std::string& right) { return std::string("\0\0", 2) + left + right; }
 
 class ControllerTest : public ::testing::Test {
 protected:
@@ -44,7 +83,8 @@ protected:
         AdminSettings::createInstance();
         adminSettings()->setLogin("u", "p");
         message_bus_create();
-        for (int code : {MSG_COMMAND_LINE, MSG_SEARCH_VIA_NODE}) messageQ->setHandler(&bus_, code);
+        for (int code : {MSG_COMMAND_LINE, MSG_SEARCH_VIA_NODE, MSG_SEARCH, MSG_START_DOWNLOAD})
+            messageQ->setHandler(&bus_, code);
         consoleServant.store(&servant_);
     }
     ~ControllerTest() override {
@@ -174,6 +214,64 @@ TEST_F(ControllerTest, DispatchOfTheHandledOpcodes) {
     // A payload shorter than its fields raises (the connection drops).
     for (uint8_t opcode : {IGUI_COMMAND, IGUI_COUNT_ONLY, IGUI_QUERY_205})
         EXPECT_THROW(controller.feed(opcode, "\x05"), i4_err) << int(opcode);
+}
+
+TEST_F(ControllerTest, SearchesTakeTheirKeywordFromTheTree) {
+    RecordingController controller(&remote_, &tasks_);
+    ASSERT_TRUE(controller.feed(IGUI_LOGIN, str("u") + str("p")));
+    struct Case {
+        const char* name;
+        std::string tree;
+        std::vector<std::string> posted;
+    };
+    const Case cases[] = {
+        {"first word of a text", findText("Hello World"), {"5:hello:" + findText("world")}},
+        {"a lone word leaves a match-all tree", findText("Tandem"), {"5:tandem:\x04"}},
+        {"the leftmost text of an and", both(findText("song"), textTag("audio", "type")),
+         {"5:song:" + textTag("audio", "type")}},
+        {"keyword of two characters", findText("ab cdef"), {}},
+        {"no text at all", "\x04", {}},
+    };
+    for (const Case& c : cases) {
+        bus_.seen.clear();
+        EXPECT_TRUE(controller.feed(IGUI_SEARCH, c.tree)) << c.name;
+        drainBus();
+        EXPECT_EQ(bus_.seen, c.posted) << c.name;
+    }
+    // A tree that does not read drops the connection.
+    EXPECT_THROW(controller.feed(IGUI_SEARCH, "\x09"), i4_err);
+    EXPECT_THROW(controller.feed(IGUI_SEARCH, findText("cut").substr(0, 3)), i4_err);
+}
+
+TEST_F(ControllerTest, DownloadResultStartsAKeptResult) {
+    RecordingController controller(&remote_, &tasks_);
+    ASSERT_TRUE(controller.feed(IGUI_LOGIN, str("u") + str("p")));
+    controller.frames.clear();
+    Service result;
+    md4String(result.serviceId.bytes(), "song");
+    result.descId.randomize();
+    result.set("x", "tag copied", kTagString);
+    EXPECT_TRUE(remote_.addResult(&result));
+    ASSERT_EQ(controller.frames.size(), 1u);
+    EXPECT_EQ(controller.frames[0].opcode, IGUI_SEARCH_RESULT);
+    EXPECT_EQ(controller.frames[0].payload.substr(0, 36), support::as_text(support::id_bytes(result.serviceId)) +
+                                                              support::as_text(support::id_bytes(result.descId)) +
+                                                              le32(1));
+
+    // 207 by the described file's hash starts a download of the result,
+    // made as the console's d makes one.
+    const std::string descId = support::as_text(support::id_bytes(result.descId));
+    EXPECT_TRUE(controller.feed(IGUI_DOWNLOAD_RESULT, descId));
+    EXPECT_TRUE(controller.feed(IGUI_DOWNLOAD_RESULT, std::string(16, '\x11')));
+    drainBus();
+    EXPECT_EQ(bus_.seen, (std::vector<std::string>{"10:" + hexOf(result.descId) + ":tag copied"}));
+    // A new search empties the kept results.
+    bus_.seen.clear();
+    EXPECT_TRUE(controller.feed(IGUI_SEARCH, "\x04"));
+    EXPECT_TRUE(controller.feed(IGUI_DOWNLOAD_RESULT, descId));
+    drainBus();
+    EXPECT_TRUE(bus_.seen.empty());
+    EXPECT_THROW(controller.feed(IGUI_DOWNLOAD_RESULT, descId.substr(0, 15)), i4_err);
 }
 
 TEST_F(ControllerTest, StatusTaskListedWhilePushIsOn) {

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <thread>
 
+#include "support/download_world.h"
+#include "support/part_digests.h"
 #include "support/ui_capture.h"
 #include "console/remote/gui_controller.h"
 #include "console/remote/tcpip_ui.h"
@@ -41,4 +43,29 @@ TEST(TcpipUIThreads, OutputWhileTheControllerDisconnects) {
     size_t lines = 0;
     for (size_t at = text.find("line "); at != std::string::npos; at = text.find("line ", at + 1)) lines++;
     EXPECT_EQ(lines, static_cast<size_t>(kRounds * kLines));
+}
+
+// A login reads the downloads under the list's lock. The pool's own walks
+// may print under that lock (a disk found full), so the controller lock
+// must never be held while the list's is taken: no order inversion.
+TEST(TcpipUIThreads, LoginListsDownloadsWhileTheListHolderPrints) {
+    support::DownloadWorld world;
+    ASSERT_NE(world.start(support::pattern_bytes(5000), "a.bin"), nullptr);
+    TcpipUI remote(&world.ui, nullptr, &world.transferUI);
+    TaskThread tasks;
+    LLsafe* list = world.pool->downloadList();
+    std::atomic<bool> done{false};
+    std::thread walker([&] {
+        while (!done.load()) {
+            LLsafeGuard guard(list);
+            remote.print("under the list lock");
+        }
+    });
+    for (int round = 0; round < 40; round++) {
+        auto controller = new GUIController(nullptr, &remote, &tasks);
+        ASSERT_TRUE(remote.setController(controller));
+        delete controller;
+    }
+    done.store(true);
+    walker.join();
 }

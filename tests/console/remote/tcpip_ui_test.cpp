@@ -6,8 +6,11 @@
 
 #include "support/ui_capture.h"
 #include "console/remote/controller_opcodes.h"
+#include "console/remote/flock_tcp_ui.h"
+#include "overlay/service.h"
 #include "console/remote/remote_fixture.h"
 #include "core/task/task_thread.h"
+#include "transfer/uploads/upload_slot.h"
 
 using namespace remotetest;
 
@@ -94,29 +97,77 @@ TEST_F(TcpipUITest, OneControllerAtATimeUntilItIsGone) {
 }
 
 TEST_F(TcpipUITest, TransferNoticesGoToTheControllerOrElseTheConsole) {
-    int slotA = 0, slotB = 0;
+    UploadSlot slotA(nullptr), slotB(nullptr);
     remote_.setStatus("hashing a.mp3");
     remote_.friendsChanged();
-    remote_.uploadSlotRemoved(reinterpret_cast<UploadSlot*>(&slotA));
-    EXPECT_EQ(transfer_.calls, (std::vector<std::string>{"status:hashing a.mp3", "friends", "slotRemoved"}));
+    remote_.uploadSlotChanged(&slotA);
+    remote_.uploadSlotRemoved(&slotA);
+    EXPECT_EQ(transfer_.calls,
+              (std::vector<std::string>{"status:hashing a.mp3", "friends", "slotChanged", "slotRemoved"}));
+    EXPECT_TRUE(controller_.frames.empty());
 
     transfer_.calls.clear();
     attach();
-    uint32_t idB = remote_.handles()->idFor(&slotB);
     remote_.setStatus("None.");
     remote_.friendsChanged();
-    remote_.uploadSlotRemoved(reinterpret_cast<UploadSlot*>(&slotB));
-    remote_.uploadSlotChanged(reinterpret_cast<UploadSlot*>(&slotB));
-    EXPECT_EQ(transfer_.calls, (std::vector<std::string>{"slotChanged"}));
-    ASSERT_EQ(controller_.frames.size(), 3u);
+    remote_.uploadSlotChanged(&slotB);
+    const uint32_t idB = remote_.handles()->find(&slotB);
+    EXPECT_NE(idB, 0u);
+    remote_.uploadSlotChanged(&slotB);
+    remote_.uploadSlotRemoved(&slotB);
+    EXPECT_TRUE(transfer_.calls.empty());
+    ASSERT_EQ(controller_.frames.size(), 5u);
     EXPECT_EQ(controller_.frames[0].opcode, IGUI_STATUS_TEXT);
     EXPECT_EQ(controller_.frames[0].payload, str("None."));
     EXPECT_EQ(controller_.frames[1].opcode, IGUI_FRIENDS_CHANGED);
     EXPECT_EQ(controller_.frames[1].payload, "");
-    EXPECT_EQ(controller_.frames[2].opcode, IGUI_UPLOAD_SLOT_REMOVED);
-    EXPECT_EQ(controller_.frames[2].payload, le32(idB));
+    // An empty slot: its id, no file name, an empty user, a zero hash;
+    // the same id while the slot lives.
+    EXPECT_EQ(controller_.frames[2].opcode, IGUI_UPLOAD_SLOT);
+    EXPECT_EQ(controller_.frames[2].payload, controller_.frames[3].payload);
+    EXPECT_EQ(controller_.frames[2].payload.substr(0, 6), le32(idB) + str(""));
+    EXPECT_EQ(controller_.frames[4].opcode, IGUI_UPLOAD_SLOT_REMOVED);
+    EXPECT_EQ(controller_.frames[4].payload, le32(idB));
     // Removed objects leave the table with or without a controller.
     EXPECT_EQ(remote_.handles()->count(), 0);
+}
+
+TEST(FlockTcpUI, SearchResultsGoToTheControllerOnlyWhileAttached) {
+    struct ConsoleResults : FlockUI {
+        void searchResult(Service*) override { count++; }
+        int count = 0;
+    } consoleFlock;
+    support::CaptureUI console;
+    TaskThread tasks;
+    FlockTcpUI remote(&console, nullptr, nullptr, &consoleFlock, nullptr, 0);  // no door
+    Service result;
+    result.descId.randomize();
+    remote.searchResult(&result);
+    EXPECT_EQ(consoleFlock.count, 1);
+    EXPECT_EQ(remote.resultCount(), 0);
+
+    RecordingController controller(&remote, &tasks);
+    ASSERT_TRUE(remote.setController(&controller));
+    controller.frames.clear();
+    // Every result is sent; a download record is kept once per file hash,
+    // at most kMostResults of them.
+    remote.searchResult(&result);
+    remote.searchResult(&result);
+    for (int i = 0; i < TcpipUI::kMostResults + 5; i++) {
+        result.descId.randomize();
+        remote.searchResult(&result);
+    }
+    EXPECT_EQ(consoleFlock.count, 1);
+    EXPECT_EQ(controller.frames.size(), static_cast<size_t>(TcpipUI::kMostResults + 7));
+    EXPECT_EQ(controller.frames[0].opcode, IGUI_SEARCH_RESULT);
+    EXPECT_EQ(remote.resultCount(), TcpipUI::kMostResults);
+    EXPECT_FALSE(remote.findResult(result.descId));  // the last ones were not kept
+
+    // The controller leaves: the results go, the console gets them again.
+    remote.controllerGone(&controller);
+    EXPECT_EQ(remote.resultCount(), 0);
+    remote.searchResult(&result);
+    EXPECT_EQ(consoleFlock.count, 2);
 }
 
 TEST(TcpipUI, TakesTheConsoleLogPathAndVerboseFlag) {

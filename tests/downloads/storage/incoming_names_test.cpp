@@ -91,5 +91,22 @@ TEST(MoveToIncomingFailure, AMissingSourceLeavesNoPlaceholder) {
     EXPECT_FALSE(file_exists(dir / "in/f.bin"));
 }
 
+// The copy across file systems still never replaces a taken name.
+TEST(MoveToIncomingAcrossFileSystems, CopiesIntoAFreeName) {
+    support::TempDir dir;
+    support::TempDir other("/dev/shm");
+    if (!other.ok()) GTEST_SKIP() << "/dev/shm is not usable here";
+    if (device_of(other.path()) == device_of(dir.path())) GTEST_SKIP() << "/dev/shm and the build tree are one file system";
+    std::filesystem::create_directories(dir / "in");
+    write_file(dir / "in/a.iso", Bytes{9});
+    write_file(other / "7.part", Bytes{1, 2, 3});
+    OwnedString finalPath;
+    ASSERT_TRUE(moveToIncoming((other / "7.part").c_str(), "a.iso", (dir / "in").c_str(), finalPath));
+    EXPECT_EQ(std::string(finalPath.c_str()), dir / "in/2_a.iso");
+    EXPECT_EQ(read_bytes(finalPath.c_str()), (Bytes{1, 2, 3}));
+    EXPECT_EQ(read_bytes(dir / "in/a.iso"), Bytes{9});
+    EXPECT_FALSE(file_exists(other / "7.part"));
+}
+
 }  // namespace
 }  // namespace storage_test

@@ -116,8 +116,13 @@ TEST_F(TransferOptionsTest, DirectoriesChangeOnlyWhenTheyCanBeMade) {
     // A path through a regular file cannot be made: refused, old kept.
     support::write_file(dir_ / "plain", "x");
     EXPECT_FALSE(options->setTemp((dir_ / "plain/t").c_str()));
+    EXPECT_EQ(printed().back(), "directory not valid: " + (dir_ / "plain/t"));
     EXPECT_STREQ(options->tempDir().c_str(), (dir_ / "t3/deep").c_str());
     EXPECT_FALSE(options->setIncoming((dir_ / "plain/in").c_str()));
+    EXPECT_EQ(printed().back(), "directory not valid: " + (dir_ / "plain/in"));
+    // A file is no directory either.
+    EXPECT_FALSE(options->setIncoming((dir_ / "plain").c_str()));
+    EXPECT_EQ(printed().back(), "directory not valid: " + (dir_ / "plain"));
     EXPECT_STREQ(options->incomingDir().c_str(), (dir_ / "incoming").c_str());
     EXPECT_TRUE(options->setIncoming((dir_ / "in2").c_str()));
     EXPECT_TRUE(isDirectory(dir_ / "in2"));

@@ -53,7 +53,7 @@ using support::FrameClient;
 constexpr size_t kFileSize = 2 * 9728000 + 1234567;
 constexpr uint32_t kLoopbackIp = 0x0100007F;  // 127.0.0.1
 constexpr int kStepMs = 10;
-constexpr int kMaxSteps = 20000;
+constexpr int kMaxSteps = 3000;
 
 // The other client: answers what the downloader asks, from this thread.
 // Its writes go out without blocking (the downloader reads only while the

@@ -1,0 +1,49 @@
+#include "console/selftest/flock_probe.h"
+
+#include "overlay/black_udp_annex.h"
+#include "overlay/contact_list.h"
+#include "overlay/flock_gateway.h"
+#include "overlay/service_directory.h"
+#include "overlay/service_search.h"
+
+void FlockProbe::publish(Service* service) {
+    if (FlockGateway* gateway = flockGateway()) gateway->publish(service, false, 1.0);
+}
+
+void FlockProbe::startSearch(ServiceSearch* search, ResultCallback* callback) {
+    FlockGateway* gateway = flockGateway();
+    if (gateway == nullptr) {
+        delete search;
+        return;
+    }
+    gateway->startSearch(search, callback);
+}
+
+UniqueID FlockProbe::ownId() {
+    FlockGateway* gateway = flockGateway();
+    return gateway ? gateway->ownNode().id : UniqueID();
+}
+
+int FlockProbe::nearest(const UniqueID& key, int n, LL* out) {
+    FlockGateway* gateway = flockGateway();
+    ContactList* contacts = gateway ? gateway->contacts() : nullptr;
+    return contacts ? contacts->nearest(key, n, out) : 0;
+}
+
+int FlockProbe::storedCount() {
+    FlockGateway* gateway = flockGateway();
+    return gateway ? gateway->directory().count() : 0;
+}
+
+void FlockProbe::visitStored(ElementFunctor* visitor) {
+    if (FlockGateway* gateway = flockGateway()) gateway->directory().visit(visitor, nullptr);
+}
+
+EndpointTraffic FlockProbe::traffic() {
+    FlockGateway* gateway = flockGateway();
+    return trafficOf(gateway ? gateway->endpoint() : nullptr);
+}
+
+void FlockProbe::countRequests(RequestCounter* counter) {
+    if (FlockGateway* gateway = flockGateway()) gateway->setRequestCounter(counter);
+}
