@@ -197,7 +197,7 @@ class Bench:
             down.quit()
         rate = got / 1e6 / seconds
         emit("loopback download, two instances", mb_s(rate) if rate >= 10 else "%.2f MB/s" % rate,
-             "raw TCP copy %s" % mb_s(self.tcp_rate), "%.3f" % (rate / self.tcp_rate), ">= 0.5")
+             "raw TCP copy %s" % mb_s(self.tcp_rate), "%.4f" % (rate / self.tcp_rate), ">= 0.5")
         if got == self.size:
             note("%.0f MB in %.1f s, %s" % (self.size / 1e6, seconds,
                                            "byte-identical" if same else "DIFFERS from the source"))
