@@ -2,10 +2,12 @@
 #   make run    builds the client and starts it in ./run (its working directory)
 #   make test   builds and runs every test: ASan+UBSan suite, ThreadSanitizer
 #               suite for the threaded code, and the fuzz targets (when clang exists)
+#   make bench  builds the release configuration and prints the benchmark
+#               figures, each with a reference measured in the same run
 JOBS ?= $(shell nproc)
 CLANGXX ?= $(shell command -v clang++ 2>/dev/null)
 
-.PHONY: run build test test-asan test-tsan test-fuzz clean
+.PHONY: run build bench test test-asan test-tsan test-fuzz clean
 
 build:
 	cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -17,6 +19,11 @@ run: build
 	else \
 		echo "The tandrel program is not built yet: only the libraries exist so far (see README.md)."; \
 	fi
+
+# Not part of the test command: it takes several minutes and wants a quiet
+# machine. BENCH_ARGS passes options on (e.g. --only hash,idle).
+bench: build
+	python3 bench/run_bench.py --build build/release $(BENCH_ARGS)
 
 test: test-asan test-tsan test-fuzz
 

@@ -297,7 +297,12 @@ void Download::applyHashDone() {
 bool Download::tick(int elapsedMs) {
     LockGuard guard(this);
     bool work = activity_.exchange(false, std::memory_order_relaxed);
-    if (partial_ && partial_->applyResults()) work = true;
+    if (partial_ && partial_->applyResults()) {
+        work = true;
+        // The record keeps a verified part at once (in the background): a
+        // crash must not cost it, and the pool saves only every five minutes.
+        if (partial_->takePartVerified()) saveRecord();
+    }
     applyHashDone();
     if (resumeUploads_.exchange(false)) {
         if (UploadSide* uploads = downloadServices().uploads) uploads->pauseFile(hash_, false);

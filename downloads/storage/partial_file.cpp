@@ -54,6 +54,7 @@ struct PartialFile::Events {
     // Checks to queue once the mutex is released.
     std::vector<std::unique_ptr<PartCheck>> checks;
     bool verified = false;
+    bool partVerified = false;  // a whole part, by its part hash
 };
 
 class PartialFile::CheckJob : public StorageJob {
@@ -534,6 +535,7 @@ bool PartialFile::applyResults() {
     }
     submitChecks(events.checks);
     if (events.verified) share();
+    if (events.partVerified) partVerified_ = true;
     return true;
 }
 
@@ -553,6 +555,7 @@ void PartialFile::applyPart(const PartCheck& check, Events& events) {
                 events.progress.push_back({Events::kGot, c, {}});
             }
             events.verified = true;
+            events.partVerified = true;
             break;
         case CheckOutcome::kMismatch:
             for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {

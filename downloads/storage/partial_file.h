@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/meta/file_meta.h"
@@ -102,6 +103,8 @@ public:
     // have-notices, the range chooser, corruption. Task thread. True when
     // there were results.
     bool applyResults();
+    // True once after applyResults verified a whole part (task thread).
+    bool takePartVerified() { return std::exchange(partVerified_, false); }
     // No gap left and no check pending.
     bool nothingMissing() const;
 
@@ -246,6 +249,7 @@ private:
     std::atomic<int> state_{kActive};
     BoolArray verifiedCrumbs_;
     BoolArray verifiedParts_;
+    bool partVerified_ = false;  // task thread: see takePartVerified
     int64_t bytesDone_ = 0;
     bool hashSetKnown_ = false;
     bool crumbHashesDropped_ = false;

@@ -151,6 +151,38 @@ void killAtRandomMoments(bool single, uint64_t size, uint32_t seed) {
     EXPECT_TRUE(incomingHoldsTheFile(incoming, data)) << "after " << rounds << " kills";
 }
 
+// A part verified between two periodic saves is in the record at once: a
+// crash right after the check does not send it to be fetched again.
+TEST(CrashSafety, AVerifiedPartIsSavedBeforeThePeriodicSave) {
+    constexpr uint64_t kPart = 9728000;
+    Bytes data = pattern_bytes(2 * kPart + 1000, 73);
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        TempDir crashed;
+        {
+            DownloadWorld world;
+            coreOptions()->setPartStyle(single);
+            Download* d = world.start(data, "early.bin");
+            world.feeder(d);
+            world.step(0);
+            world.feed(d, data, 0, kPart);
+            world.settle();
+            ASSERT_EQ(d->partialFile()->gaps(), (std::vector<Gap>{{kPart, data.size()}}));
+            // The disk as a SIGKILL would leave it, well before the pool's
+            // next save.
+            fs::copy(world.temp, crashed / "temp", fs::copy_options::recursive);
+        }
+        fs::create_directories(crashed / "incoming");
+        DownloadWorld world;
+        useDirectories(world, crashed / "temp", crashed / "incoming");
+        coreOptions()->setPartStyle(single);
+        Download* d = resumeOrStart(world, data, "early.bin");
+        ASSERT_NE(d, nullptr);
+        world.settle();
+        EXPECT_EQ(d->partialFile()->gaps(), (std::vector<Gap>{{kPart, data.size()}}));
+    }
+}
+
 TEST(CrashSafety, KilledSingleFileDownloadsLoseNothing) { killAtRandomMoments(true, 3 * 486400 + 1000, 71); }
 
 TEST(CrashSafety, KilledPartDirectoryDownloadsLoseNothing) { killAtRandomMoments(false, 9728000 + 486401, 72); }

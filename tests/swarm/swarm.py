@@ -1,0 +1,419 @@
+"""Runs real tandrel processes on 127.0.0.1, each in a directory of its own
+with its own identity, door port and overlay port, driven through its
+console over pipes. Used by the swarm test and by the benchmarks.
+
+    with Swarm(tandrel_path, seed=7) as swarm:
+        seed = swarm.add("seed")
+        seed.start()
+        seed.command("g")                  # the lines the command printed
+        seed.poll("g", lambda out: "(open)" in out, 60)
+
+Every wait is bounded; a failed wait raises SwarmError with the last lines
+of every instance's output and log.txt (Swarm.report).
+"""
+
+import fcntl
+import os
+import random
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+PORT_LOCK_FILE = "/tmp/tandrel-test-ports.lock"  # shared with the C++ tests
+LOWEST_LEASED_PORT = 10000
+
+
+class SwarmError(Exception):
+    pass
+
+
+# --- pref.met -------------------------------------------------------------
+# Little-endian: the own user record (IP u32, port u16, user hash, tags) and
+# then the options (u32 count, tags). A tag: type byte, u16 name length and
+# name, value. Strings are a u16 length and the bytes.
+
+def _text(value):
+    data = value.encode()
+    return struct.pack("<H", len(data)) + data
+
+
+def _int_tag(name, value):
+    return b"\x03" + _text(name) + struct.pack("<i", value)
+
+
+def _string_tag(name, value):
+    return b"\x02" + _text(name) + _text(value)
+
+
+def pref_met(user_hash, nickname, options):
+    """The bytes of a pref.met: options maps names to int or str values."""
+    name_tag = b"\x02" + struct.pack("<H", 1) + b"\x01" + _text(nickname)
+    user = struct.pack("<IH", 0, 0) + user_hash + struct.pack("<I", 1) + name_tag
+    tags = [_int_tag(k, v) if isinstance(v, int) else _string_tag(k, v)
+            for k, v in options.items()]
+    return user + struct.pack("<I", len(tags)) + b"".join(tags)
+
+
+# --- MD4 and the file hash --------------------------------------------------
+
+PART_SIZE = 9_728_000
+
+
+def _md4_python(data):
+    def rotl(x, n):
+        return ((x << n) | (x >> (32 - n))) & 0xFFFFFFFF
+    msg = bytearray(data)
+    bit_len = (8 * len(data)) & 0xFFFFFFFFFFFFFFFF
+    msg.append(0x80)
+    msg.extend(b"\0" * ((56 - len(msg) % 64) % 64))
+    msg.extend(struct.pack("<Q", bit_len))
+    a, b, c, d = 0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476
+    for off in range(0, len(msg), 64):
+        x = struct.unpack_from("<16I", msg, off)
+        aa, bb, cc, dd = a, b, c, d
+        for i in (0, 4, 8, 12):
+            a = rotl((a + ((b & c) | (~b & d)) + x[i]) & 0xFFFFFFFF, 3)
+            d = rotl((d + ((a & b) | (~a & c)) + x[i + 1]) & 0xFFFFFFFF, 7)
+            c = rotl((c + ((d & a) | (~d & b)) + x[i + 2]) & 0xFFFFFFFF, 11)
+            b = rotl((b + ((c & d) | (~c & a)) + x[i + 3]) & 0xFFFFFFFF, 19)
+        for i in (0, 1, 2, 3):
+            a = rotl((a + ((b & c) | (b & d) | (c & d)) + x[i] + 0x5A827999) & 0xFFFFFFFF, 3)
+            d = rotl((d + ((a & b) | (a & c) | (b & c)) + x[i + 4] + 0x5A827999) & 0xFFFFFFFF, 5)
+            c = rotl((c + ((d & a) | (d & b) | (a & b)) + x[i + 8] + 0x5A827999) & 0xFFFFFFFF, 9)
+            b = rotl((b + ((c & d) | (c & a) | (d & a)) + x[i + 12] + 0x5A827999) & 0xFFFFFFFF, 13)
+        for i in (0, 2, 1, 3):
+            a = rotl((a + (b ^ c ^ d) + x[i] + 0x6ED9EBA1) & 0xFFFFFFFF, 3)
+            d = rotl((d + (a ^ b ^ c) + x[i + 8] + 0x6ED9EBA1) & 0xFFFFFFFF, 9)
+            c = rotl((c + (d ^ a ^ b) + x[i + 4] + 0x6ED9EBA1) & 0xFFFFFFFF, 11)
+            b = rotl((b + (c ^ d ^ a) + x[i + 12] + 0x6ED9EBA1) & 0xFFFFFFFF, 15)
+        a, b, c, d = [(v + w) & 0xFFFFFFFF for v, w in ((a, aa), (b, bb), (c, cc), (d, dd))]
+    return struct.pack("<4I", a, b, c, d)
+
+
+def _openssl_md4():
+    """A function hashing bytes with the openssl program, or None."""
+    for extra in (["-provider", "legacy", "-provider", "default"], []):
+        command = ["openssl", "dgst", "-md4", "-binary"] + extra
+        try:
+            probe = subprocess.run(command, input=b"abc", capture_output=True, timeout=20)
+        except (OSError, subprocess.TimeoutExpired):
+            return None
+        if probe.returncode == 0 and probe.stdout.hex() == "a448017aaf21d8525fc10ae87aa6729d":
+            return lambda data, c=command: subprocess.run(
+                c, input=data, capture_output=True, check=True, timeout=120).stdout
+    return None
+
+
+def md4_function():
+    """The MD4 used to check files: openssl when it has MD4, else Python."""
+    return _openssl_md4() or _md4_python
+
+
+def file_hash(path, md4=None):
+    """The network's file hash: MD4 of the data when the file has at most
+    one part, else the MD4 of the part hashes (parts of 9,728,000 bytes)."""
+    md4 = md4 or md4_function()
+    size = os.path.getsize(path)
+    with open(path, "rb") as f:
+        if size <= PART_SIZE:
+            return md4(f.read())
+        hashes = [md4(f.read(PART_SIZE)) for _ in range((size + PART_SIZE - 1) // PART_SIZE)]
+    return md4(b"".join(hashes))
+
+
+def random_file(path, size, seed):
+    """size random bytes from the seed; the same seed gives the same file."""
+    generator = random.Random(seed)
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            n = min(left, 1 << 20)
+            f.write(generator.randbytes(n))
+            left -= n
+
+
+# --- ports ------------------------------------------------------------------
+
+class PortLeases:
+    """Ports free for TCP and UDP, each locked machine-wide (a byte of the
+    lock file, as the C++ tests lease theirs) until the swarm ends."""
+
+    def __init__(self, generator):
+        self._fd = os.open(PORT_LOCK_FILE, os.O_RDWR | os.O_CREAT, 0o666)
+        self._random = generator
+        self._taken = set()
+        low, _ = 32768, 60999
+        try:
+            with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+                low = int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            pass
+        self._first, self._last = LOWEST_LEASED_PORT, low - 1
+        if self._last - self._first < 1000:
+            self._first, self._last = 61000, 65535
+
+    @staticmethod
+    def _bindable(kind, port):
+        s = socket.socket(socket.AF_INET, kind)
+        try:
+            s.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
+        finally:
+            s.close()
+
+    def lease(self):
+        span = self._last - self._first + 1
+        start = self._random.randrange(span)
+        for i in range(span):
+            port = self._first + (start + i) % span
+            if port in self._taken:
+                continue
+            try:
+                fcntl.lockf(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, port, os.SEEK_SET)
+            except OSError:
+                continue
+            if self._bindable(socket.SOCK_STREAM, port) and self._bindable(socket.SOCK_DGRAM, port):
+                self._taken.add(port)
+                return port
+            fcntl.lockf(self._fd, fcntl.LOCK_UN, 1, port, os.SEEK_SET)
+        raise SwarmError("no free port")
+
+    def close(self):
+        os.close(self._fd)
+
+
+# --- one instance -------------------------------------------------------------
+
+class Instance:
+    def __init__(self, swarm, name, port, user_hash):
+        self.swarm = swarm
+        self.name = name
+        self.port = port  # door (TCP) and overlay (UDP) port alike
+        self.user_hash = user_hash
+        self.dir = os.path.join(swarm.root, name)
+        self.incoming = os.path.join(self.dir, "incoming")
+        self.temp = os.path.join(self.dir, "temp")
+        for d in (self.dir, self.incoming, self.temp):
+            os.makedirs(d, exist_ok=True)
+        with open(os.path.join(self.dir, "pref.met"), "wb") as f:
+            f.write(pref_met(user_hash, name[:20], {
+                "doorPort": port, "annexPort": port,
+                "incoming": self.incoming, "temp": self.temp}))
+        self.process = None
+        self._out = ""
+        self._err = ""
+        self._lock = threading.Condition()
+        self._readers = []
+        self._markers = 0
+        self.started_at = None
+
+    # Output -------------------------------------------------------------
+    def _pump(self, stream, attr):
+        while True:
+            data = stream.read1(65536) if hasattr(stream, "read1") else stream.read(65536)
+            if not data:
+                break
+            with self._lock:
+                setattr(self, attr, getattr(self, attr) + data.decode(errors="replace"))
+                self._lock.notify_all()
+        with self._lock:
+            self._lock.notify_all()
+
+    def output(self):
+        with self._lock:
+            return self._out
+
+    def stderr(self):
+        with self._lock:
+            return self._err
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def wait_for(self, text, timeout, start=0):
+        """The position just after text in stdout (searched from start)."""
+        deadline = time.monotonic() + timeout
+        with self._lock:
+            while True:
+                at = self._out.find(text, start)
+                if at >= 0:
+                    return at + len(text)
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.process.poll() is not None and not self._alive_readers()):
+                    raise SwarmError("%s: no %r within %.0f s" % (self.name, text, timeout))
+                self._lock.wait(min(left, 0.2))
+
+    def _alive_readers(self):
+        return any(t.is_alive() for t in self._readers)
+
+    # Process ------------------------------------------------------------
+    def start(self, args=()):
+        if self.running():
+            raise SwarmError(self.name + " already runs")
+        self._out = self._out + "\n---- start ----\n" if self._out else ""
+        self.process = subprocess.Popen(
+            [self.swarm.tandrel] + list(args), cwd=self.dir, stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
+            env=self.swarm.env)
+        self.started_at = time.monotonic()
+        self._readers = [threading.Thread(target=self._pump, args=(self.process.stdout, "_out"), daemon=True),
+                         threading.Thread(target=self._pump, args=(self.process.stderr, "_err"), daemon=True)]
+        for t in self._readers:
+            t.start()
+        return self
+
+    def write(self, text):
+        try:
+            self.process.stdin.write(text.encode())
+            self.process.stdin.flush()
+        except (BrokenPipeError, OSError) as e:
+            raise SwarmError("%s: input closed (%s)" % (self.name, e))
+
+    def command(self, line, timeout=30):
+        """Runs one console line; returns what it printed (up to the marker)."""
+        self._markers += 1
+        marker = "@@%s-%d@@" % (self.name, self._markers)
+        with self._lock:
+            start = len(self._out)
+        self.write(line + "\necho " + marker + "\n")
+        end = self.wait_for(marker + "\n", timeout, start)
+        with self._lock:
+            text = self._out[start:end - len(marker) - 1]
+        return text
+
+    def poll(self, line, predicate, timeout, interval=0.5, what=None):
+        """Runs line until predicate(its output) is true; returns that output."""
+        deadline = time.monotonic() + timeout
+        while True:
+            out = self.command(line, timeout=max(5.0, deadline - time.monotonic()))
+            if predicate(out):
+                return out
+            if time.monotonic() >= deadline:
+                raise SwarmError("%s: %s not seen within %.0f s; last %r gave:\n%s"
+                                 % (self.name, what or "the awaited state", timeout, line, out))
+            time.sleep(interval)
+
+    def kill(self):
+        if self.running():
+            os.killpg(self.process.pid, signal.SIGKILL)
+        self._reap(10)
+
+    def quit(self, timeout=60):
+        """Types q, ends the input and waits for the exit; the exit status."""
+        if self.running():
+            try:
+                self.write("q\n")
+                self.process.stdin.close()
+            except (SwarmError, OSError):
+                pass
+        return self._reap(timeout)
+
+    def _reap(self, timeout):
+        if self.process is None:
+            return None
+        try:
+            status = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait(timeout=10)
+            raise SwarmError("%s did not end within %.0f s" % (self.name, timeout))
+        finally:
+            for t in self._readers:
+                t.join(5)
+            for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+                try:
+                    stream.close()
+                except OSError:
+                    pass
+        return status
+
+    # Files and figures ---------------------------------------------------
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def log(self):
+        try:
+            with open(self.path("log.txt"), errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def resident_kib(self):
+        with open("/proc/%d/status" % self.process.pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.process.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        ticks = os.sysconf("SC_CLK_TCK")
+        return (int(fields[11]) + int(fields[12])) / ticks
+
+    def tail(self, lines=15):
+        def last(text):
+            return "\n".join("    " + l for l in text.rstrip("\n").split("\n")[-lines:])
+        return ("== %s (port %d, %s)\n  stdout:\n%s\n  stderr:\n%s\n  log.txt:\n%s"
+                % (self.name, self.port, "running" if self.running() else "stopped",
+                   last(self.output()), last(self.stderr()), last(self.log())))
+
+
+# --- the swarm ------------------------------------------------------------------
+
+class Swarm:
+    def __init__(self, tandrel, seed=1, root=None, keep=False):
+        self.tandrel = os.path.abspath(tandrel)
+        self.random = random.Random(seed)
+        self.own_root = root is None
+        self.root = root or tempfile.mkdtemp(prefix="tandrel-swarm-")
+        self.keep = keep
+        self.ports = PortLeases(random.Random(os.getpid() ^ seed))
+        self.instances = []
+        self.env = dict(os.environ)
+        # The sanitizer build's leak report would only slow every exit down.
+        self.env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
+
+    def add(self, name, port=None):
+        instance = Instance(self, name, port or self.ports.lease(),
+                            bytes(self.random.getrandbits(8) for _ in range(16)))
+        self.instances.append(instance)
+        return instance
+
+    def report(self, lines=15):
+        return "\n".join(i.tail(lines) for i in self.instances)
+
+    def close(self):
+        for i in self.instances:
+            try:
+                i.kill()
+            except SwarmError:
+                pass
+        self.ports.close()
+        if self.own_root and not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, trace):
+        if value is not None and not isinstance(value, KeyboardInterrupt):
+            sys.stderr.write("\n---- last lines of every instance ----\n" + self.report() + "\n")
+        self.close()
+        return False
+
+
+def hold_port(port):
+    """A TCP socket bound to the port and not listening (no SO_REUSEADDR), so
+    that an instance's door cannot open there."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", port))
+    return s
