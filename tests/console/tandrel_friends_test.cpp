@@ -111,6 +111,14 @@ TEST_F(TandrelFriendsTest, FriendBrowsesFilesAndIsKeptInFriendMet) {
     ASSERT_TRUE(other_.waitFor("hello.txt", kWaitMs, asked)) << other_.out();
     ASSERT_TRUE(type(other_, "gfr", "(1)\talice\t [connected]", asked)) << other_.out();
 
+    // B fetches the listed file from its friend: it lands in B's incoming
+    // directory byte for byte.
+    ASSERT_TRUE(type(other_, "gfr 1 1 1", "> ", asked)) << other_.out();
+    const std::string fetched = otherDir_ + "/incoming/hello.txt";
+    for (int tries = 0; tries < 3 * kPolls && support::read_file(fetched) != "hello, friend\n"; tries++)
+        other_.waitFor("\x01never\x01", kPollMs);
+    EXPECT_EQ(support::read_file(fetched), "hello, friend\n") << other_.out() << support::read_file(otherDir_ + "/log.txt");
+
     // Restarted with "frAllow" 2, A gives out no file lists.
     quit(process_);
     setOptions(dir_, {{kOptFilesAllowed, 2}});
