@@ -156,12 +156,16 @@ void TandrelProcess::dropProgressLines() {
     }
 }
 
-bool TandrelProcess::waitForRaw(const std::string& text, int timeoutMs) {
+bool TandrelProcess::waitForRaw(const std::string& text, int timeoutMs) { return waitIn(raw_, text, timeoutMs); }
+
+bool TandrelProcess::waitForErr(const std::string& text, int timeoutMs) { return waitIn(err_, text, timeoutMs); }
+
+bool TandrelProcess::waitIn(const std::string& stream, const std::string& text, int timeoutMs) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        if (raw_.find(text) != std::string::npos) return true;
+        if (stream.find(text) != std::string::npos) return true;
         int left = remaining(deadline);
-        if (left == 0 || !pump(left < 50 ? left : 50)) return raw_.find(text) != std::string::npos;
+        if (left == 0 || !pump(left < 50 ? left : 50)) return stream.find(text) != std::string::npos;
     }
 }
 

@@ -35,6 +35,8 @@ public:
     void drain() { pump(0); }
     // The same over the whole output, the progress lines included.
     bool waitForRaw(const std::string& text, int timeoutMs);
+    // The same over the error output (pipes only).
+    bool waitForErr(const std::string& text, int timeoutMs);
     void sendSignal(int signal);
     // Waits for the exit, reading output; false on time-out (the child is
     // then killed).
@@ -56,6 +58,9 @@ private:
     bool pump(int timeoutMs);
     // Takes the complete progress lines out of out_.
     void dropProgressLines();
+    // Reads output until the stream (raw_ or err_) holds text, or the time
+    // passes.
+    bool waitIn(const std::string& stream, const std::string& text, int timeoutMs);
 
     Mode mode_ = Mode::kPipes;
     pid_t pid_ = -1;

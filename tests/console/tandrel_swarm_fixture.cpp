@@ -20,6 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kPollEveryMs = 1000;
+constexpr const char* kWelcome = "Enter commands at any time";
 
 int msLeft(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -95,7 +96,10 @@ void TandrelSwarm::writeContacts(int node, const std::vector<int>& known) {
 bool TandrelSwarm::start(int node, const std::vector<std::string>& args) {
     Node& n = *nodes_[static_cast<size_t>(node)];
     n.process = std::make_unique<TandrelProcess>();
-    return n.process->start(n.dir, args, TandrelProcess::Mode::kPipes);
+    if (!n.process->start(n.dir, args, TandrelProcess::Mode::kPipes)) return false;
+    // Printed on the error output once the overlay is up and the
+    // arguments have run.
+    return n.process->waitForErr(kWelcome, kStartMs);
 }
 
 bool TandrelSwarm::ask(int node, const std::string& line, const std::string& text, std::string* answer,

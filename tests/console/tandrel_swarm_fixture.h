@@ -58,7 +58,12 @@ public:
     // contact.dat of the node: the known nodes' records (127.0.0.1 and
     // their UDP ports), 4 + 23n bytes.
     void writeContacts(int node, const std::vector<int>& known);
-    // Starts the node with the arguments; false when it cannot be started.
+    // Starts the node with the arguments and waits until it is up: its
+    // overlay port bound, its arguments run and its console reading (the
+    // welcome line). A node that boots from another must find it up: a
+    // boot request sent before the other's port is bound is lost, and a
+    // failed boot is not tried again. False when the node cannot be
+    // started or is not up within kStartMs.
     bool start(int node, const std::vector<std::string>& args = {});
     // Types the line and waits up to timeoutMs for the text in what the
     // node prints afterwards; *answer receives that output up to and with
@@ -81,6 +86,8 @@ public:
     std::string tails(int lines = 15) const;
 
     static constexpr int kAskMs = 20000;
+    // Start-up under sanitizers on a busy machine.
+    static constexpr int kStartMs = 60000;
 
 private:
     support::TempDir scratch_;

@@ -131,12 +131,12 @@ std::string find_program(const char* name) {
     return "";
 }
 
-std::unique_ptr<Daemon> Daemon::start(const Spec& spec, int attempts) {
+std::unique_ptr<Daemon> Daemon::start(const Setup& setup, int attempts) {
     std::unique_ptr<Daemon> daemon(new Daemon());
     for (int i = 0; i < attempts && !daemon->ready_; i++) {
         PortLease lease;
         if (lease.port() == 0) break;
-        if (!daemon->run(spec, lease.port())) {
+        if (!daemon->run(setup, lease.port())) {
             daemon->earlierLogs_ = daemon->log();
             daemon->stop();
         }
@@ -144,12 +144,12 @@ std::unique_ptr<Daemon> Daemon::start(const Spec& spec, int attempts) {
     return daemon;
 }
 
-bool Daemon::run(const Spec& spec, int port) {
+bool Daemon::run(const Setup& setup, int port) {
     port_ = port;
     if (!dir_.ok()) return false;
-    write_file(dir_ / spec.configName, substituted(spec.config, dir_.path(), port));
-    std::vector<std::string> args{spec.program};
-    for (const std::string& a : spec.args) args.push_back(substituted(a, dir_.path(), port));
+    write_file(dir_ / setup.configName, substituted(setup.config, dir_.path(), port));
+    std::vector<std::string> args{setup.program};
+    for (const std::string& a : setup.args) args.push_back(substituted(a, dir_.path(), port));
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -163,7 +163,7 @@ bool Daemon::run(const Spec& spec, int port) {
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
-    if (posix_spawn(&pid_, spec.program.c_str(), &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, setup.program.c_str(), &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
 

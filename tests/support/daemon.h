@@ -45,7 +45,7 @@ std::string find_program(const char* name);
 // in a scratch directory; the group is stopped when the object goes.
 class Daemon {
 public:
-    struct Spec {
+    struct Setup {
         std::string program;     // full path
         std::string configName;  // file name of the configuration in dir()
         // "@DIR@" and "@PORT@" in the configuration and arguments are
@@ -57,7 +57,7 @@ public:
     // Starts the program on a leased port and waits until it accepts
     // connections there, trying another port (up to `attempts`) when it
     // ends without listening. Never null; ready() tells whether it worked.
-    static std::unique_ptr<Daemon> start(const Spec& spec, int attempts = 5);
+    static std::unique_ptr<Daemon> start(const Setup& setup, int attempts = 5);
 
     ~Daemon();
     Daemon(const Daemon&) = delete;
@@ -72,7 +72,7 @@ public:
 private:
     Daemon() = default;
     // One attempt on the port; true once it listens.
-    bool run(const Spec& spec, int port);
+    bool run(const Setup& setup, int port);
     void stop();
 
     TempDir dir_;

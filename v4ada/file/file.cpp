@@ -203,19 +203,19 @@ int i4_file::vprintf(const char* format, va_list args) {
                 }
                 case 'f': {
                     double value = va_arg(ap, double);
-                    char spec[kMaxConversionText + 1];
+                    char conversion[kMaxConversionText + 1];
                     size_t length = static_cast<size_t>(p - start);
                     // Only flags, width and precision may stand between '%'
                     // and 'f'; anything odd falls back to plain "%f".
                     bool plain = length > kMaxConversionText || memchr(start, '*', length) != nullptr;
                     if (plain) {
-                        strcpy(spec, "%f");
+                        strcpy(conversion, "%f");
                     } else {
-                        memcpy(spec, start, length);
-                        spec[length] = 0;
+                        memcpy(conversion, start, length);
+                        conversion[length] = 0;
                     }
                     char text[kFloatBuffer];
-                    int n = snprintf(text, sizeof text, spec, value);
+                    int n = snprintf(text, sizeof text, conversion, value);
                     if (n > 0) out.put(text, n < kFloatBuffer ? static_cast<size_t>(n) : sizeof text - 1);
                     break;
                 }
