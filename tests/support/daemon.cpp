@@ -17,6 +17,7 @@
 #include <random>
 #include <thread>
 
+#include "overlay/flock_self.h"
 #include "support/files.h"
 #include "support/loopback.h"
 
@@ -29,7 +30,9 @@ namespace {
 // One byte of this file per port number is locked (open-file-description
 // locks) while a lease on that port is held, by any process.
 constexpr const char* kLeaseLockFile = "/tmp/tandrel-test-ports.lock";
-constexpr int kLowestLeasedPort = 10000;
+// Above the ports a client picks for its overlay when none is saved, which
+// it binds without asking anyone.
+constexpr int kLowestLeasedPort = kRandomPortBase + kRandomPortRange;
 constexpr int kWaitStepMs = 20;
 constexpr int kListenWaitMs = 10000;
 

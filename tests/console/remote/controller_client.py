@@ -164,9 +164,10 @@ def read_download_status(payload):
 # Ports are leased as the C++ tests lease theirs (tests/support/daemon.h):
 # one locked byte per port in this file, by any process, while a program
 # is told the port and until it listens; ports come from below the range
-# the OS picks from, so no OS-chosen port takes them meanwhile.
+# the OS picks from, so no OS-chosen port takes them meanwhile, and above
+# the ports 3000 to 12999 a client picks for its overlay when none is saved.
 LEASE_FILE = "/tmp/tandrel-test-ports.lock"
-LOWEST_LEASED_PORT = 10000
+LOWEST_LEASED_PORT = 13000
 
 
 def ephemeral_low():
