@@ -4,8 +4,8 @@ reference measured in this run on this machine and their ratio.
 Usage: run_bench.py --build build/release [--work DIR] [--only NAME,...]
                     [--size-mib N]
 
-Figures (names for --only): tcp, hash, startup, idle, console, search,
-simulation, download, sources, storage, path. One line per figure on
+Figures (names for --only): tcp, hash, download, startup, idle, sources,
+console, search, simulation, storage. One line per figure on
 stdout; the lines are also written to <build>/bench/last-run.txt.
 """
 
@@ -82,6 +82,7 @@ class Bench:
         self.big = os.path.join(self.work, "big.bin")
         self.md4 = md4_function()
         self.tcp_rate = None
+        self.download_wait = args.download_wait
 
     def big_file(self):
         if not os.path.exists(self.big) or os.path.getsize(self.big) != self.size:
@@ -147,6 +148,99 @@ class Bench:
         for i in range(files):
             random_file(instance.path("incoming", "f%05d.dat" % i), file_size, i)
         return instance
+
+    def fetch(self, down, name, size, digest, sources, wait, sample=None):
+        """Starts the download of the file from the (ip, port) sources and
+        waits until it is in down's incoming directory or the wait is over.
+        Returns (seconds, bytes done); sample() runs every tenth of a
+        second meanwhile."""
+        link = "dllink vxt4://|file|%s|%d|%s|s=bcp://127.0.0.1:%d|" % (
+            name.replace(" ", "%20"), size, digest, sources[0])
+        done = down.path("incoming", name)
+        start = time.monotonic()
+        down.command(link)
+        for port in sources[1:]:
+            down.command("adds 1 127.0.0.1 %d" % port)
+        while time.monotonic() - start < wait:
+            if os.path.exists(done) and os.path.getsize(done) == size:
+                return time.monotonic() - start, size
+            if sample:
+                sample()
+            time.sleep(0.1)
+        elapsed = time.monotonic() - start
+        got = 0
+        # The row: status, size and transferred in KiB, speed, ...
+        m = re.search(r"\t(\d+)k\t(\d+)k\t", down.command("vd"))
+        if m:
+            got = min(size, int(m.group(2)) * 1024)
+        return elapsed, got
+
+    def download(self):
+        if self.tcp_rate is None:
+            self.tcp()
+        big = self.big_file()
+        digest = file_hash(big, self.md4).hex()
+        with Swarm(self.tandrel, seed=8, root=tempfile.mkdtemp(dir=self.work)) as swarm:
+            up, down = self.lone(swarm, "up"), self.lone(swarm, "down")
+            os.link(big, up.path("incoming", "big.bin"))
+            up.start()
+            up.wait_for("Done loading shared files.", 600)
+            up.command("echo")
+            down.start()
+            down.command("echo")
+            # At the reference's pace it takes seconds; a slow one is cut
+            # off after the wait and its rate taken from what arrived.
+            seconds, got = self.fetch(down, "big.bin", self.size, digest, [up.port], self.download_wait)
+            same = got == self.size and subprocess.run(
+                ["cmp", "-s", big, down.path("incoming", "big.bin")]).returncode == 0
+            up.quit()
+            down.quit()
+        rate = got / 1e6 / seconds
+        emit("loopback download, two instances", mb_s(rate) if rate >= 10 else "%.2f MB/s" % rate,
+             "raw TCP copy %s" % mb_s(self.tcp_rate), "%.4f" % (rate / self.tcp_rate), ">= 0.5")
+        if got == self.size:
+            note("%.0f MB in %.1f s, %s" % (self.size / 1e6, seconds,
+                                           "byte-identical" if same else "DIFFERS from the source"))
+        else:
+            note("cut off after %.0f s with %.0f of %.0f MB" % (seconds, got / 1e6, self.size / 1e6))
+
+    def sources(self):
+        count, size = 50, 40 * 1000 * 1000
+        source_file = os.path.join(self.work, "fifty.bin")
+        random_file(source_file, size, 50)
+        digest = file_hash(source_file, self.md4).hex()
+        with Swarm(self.tandrel, seed=9, root=tempfile.mkdtemp(dir=self.work)) as swarm:
+            ups = []
+            for i in range(count):
+                up = self.lone(swarm, "up%02d" % i)
+                os.link(source_file, up.path("incoming", "fifty.bin"))
+                ups.append(up.start())
+            for up in ups:
+                up.wait_for("Done loading shared files.", 600)
+                up.command("echo")
+            down = self.lone(swarm, "down").start()
+            down.command("echo")
+            idle = down.resident_kib()
+            # Slow enough that every source gets its turn: 2 MB/s.
+            down.command("dumax 2000 0")
+            peak = [idle]
+            counts = [0]
+
+            def sample():
+                peak[0] = max(peak[0], down.resident_kib())
+
+            def sources_seen():
+                out = down.command("m 1 v")
+                counts[0] = max(counts[0], len(re.findall(r"status: ", out)))
+            seconds, got = self.fetch(down, "fifty.bin", size, digest, [u.port for u in ups], 20, sample)
+            sources_seen()
+            for up in ups:
+                up.quit()
+            down.quit()
+        os.remove(source_file)
+        emit("memory, downloading from %d sources" % count, "%.1f MB resident (peak)" % (peak[0] / 1024.0),
+             "the same instance idle %.1f MB" % (idle / 1024.0), "%.2f" % (peak[0] / max(idle, 1)))
+        note("%d sources listed; %.0f of %.0f MB in %.0f s" % (counts[0], got / 1e6, size / 1e6, seconds))
 
     def startup(self):
         files, size = 10000, 16384
@@ -291,11 +385,23 @@ class Bench:
         start = time.monotonic()
         out = subprocess.run([exe, "--gtest_filter=*Swarm*"], capture_output=True, text=True, env=env)
         seconds = time.monotonic() - start
+        found, lookups, others = None, "", []
         for line in out.stdout.splitlines():
-            if re.search(r"hops|datagrams|nearest|lookups|found", line) and not line.startswith("["):
-                note(line.strip())
-        emit("overlay simulation, 10,000 nodes", "%.0f s real" % seconds,
-             "%s" % ("passed" if out.returncode == 0 else "FAILED"), "-", ">= 99 % true nearest")
+            if line.startswith("[ swarm"):
+                text = line.split("]", 1)[1].strip()
+                m = re.search(r"lookups: ([\d.]+)%", text)
+                if m:
+                    found, lookups = float(m.group(1)), text
+                else:
+                    others.append(text)
+        if found is None:
+            emit("overlay simulation, 10,000 nodes", "FAILED (no figures)", "", "-")
+            return
+        emit("overlay simulation, 10,000 nodes", "%.2f %% true nearest found" % found, "target 99 %",
+             "%.3f of target" % (found / 99.0), ">= 99 %")
+        note("%s; %.0f s real; %s" % (lookups, seconds, "passed" if out.returncode == 0 else "FAILED"))
+        for text in others:
+            note(text)
 
     def storage(self):
         for name in ("storage_bench", "download_path_bench"):
@@ -314,12 +420,14 @@ def main():
     parser.add_argument("--work")
     parser.add_argument("--only")
     parser.add_argument("--size-mib", type=int, default=1000)
+    parser.add_argument("--download-wait", type=int, default=300,
+                        help="seconds the loopback download may take before its rate is taken")
     args = parser.parse_args()
     own_work = args.work is None
     args.work = args.work or tempfile.mkdtemp(prefix="tandrel-bench-")
     os.makedirs(args.work, exist_ok=True)
     bench = Bench(args)
-    order = ["tcp", "hash", "startup", "idle", "console", "search", "simulation", "storage"]
+    order = ["tcp", "hash", "download", "startup", "idle", "sources", "console", "search", "simulation", "storage"]
     chosen = args.only.split(",") if args.only else order
     print("machine: " + machine(), flush=True)
     LINES.append("machine: " + machine())

@@ -31,7 +31,8 @@ public:
         std::memset(buffer_, 0, sizeof buffer_);
     }
 
-    // Feeds bytes; `compress` takes each complete block.
+    // Feeds bytes; `compress` (first block, count) takes the complete
+    // blocks, those that lie one after another in one call.
     template <typename Compress>
     void update(const void* data, size_t count, Compress&& compress) {
         const uint8_t* in = static_cast<const uint8_t*>(data);
@@ -44,11 +45,15 @@ public:
                 return;
             }
             std::memcpy(buffer_ + used, in, room);
-            compress(buffer_);
+            compress(buffer_, size_t{1});
             in += room;
             count -= room;
         }
-        for (; count >= kBlock; in += kBlock, count -= kBlock) compress(in);
+        if (count >= kBlock) {
+            compress(in, count / kBlock);
+            in += count / kBlock * kBlock;
+            count %= kBlock;
+        }
         if (count != 0) std::memcpy(buffer_, in, count);
     }
 

@@ -22,7 +22,8 @@ public:
     void final(uint8_t* out);
 
 private:
-    void transform(const uint8_t* block);
+    // The 64-byte blocks one after another; the state stays in registers.
+    void transform(const uint8_t* blocks, size_t count);
 
     uint32_t state_[4];
     DigestBlocks blocks_;

@@ -69,11 +69,15 @@ void Md5Context::transform(const uint8_t* block) {
 
 void Md5Context::update(const void* data, long length) {
     if (length <= 0) return;
-    blocks_.update(data, static_cast<size_t>(length), [this](const uint8_t* block) { transform(block); });
+    blocks_.update(data, static_cast<size_t>(length), [this](const uint8_t* blocks, size_t count) {
+        for (size_t i = 0; i < count; i++) transform(blocks + 64 * i);
+    });
 }
 
 void Md5Context::final(uint8_t* out) {
-    blocks_.finish([this](const uint8_t* block) { transform(block); });
+    blocks_.finish([this](const uint8_t* blocks, size_t count) {
+        for (size_t i = 0; i < count; i++) transform(blocks + 64 * i);
+    });
     for (int i = 0; i < 4; i++) digest_store_le32(out + 4 * i, state_[i]);
     std::memset(state_, 0, sizeof state_);
     blocks_.reset();
