@@ -26,7 +26,9 @@ import threading
 import time
 
 PORT_LOCK_FILE = "/tmp/tandrel-test-ports.lock"  # shared with the C++ tests
-LOWEST_LEASED_PORT = 10000
+# Above the ports a client without a saved "annexPort" picks at random
+# (3000-12999), as in the C++ tests.
+LOWEST_LEASED_PORT = 13000
 
 
 class SwarmError(Exception):
