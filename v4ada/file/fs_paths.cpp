@@ -133,7 +133,7 @@ bool fs_relative_path(const char* path, OwnedString& out) {
         if (i + 1 < target.size()) text += '/';
     }
     if (text.empty()) {
-        text = ".";
+        text.assign(1, '.');
     } else if (text.back() == '/') {
         text.pop_back();
     }

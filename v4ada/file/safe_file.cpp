@@ -22,7 +22,7 @@ i4_unix_file_class* plain_factory(int fd) { return new i4_unix_file_class(fd); }
 void sync_directory_of(const char* path) {
     const char* slash = std::strrchr(path, '/');
     std::string dir = slash == nullptr ? "." : std::string(path, slash - path);
-    if (dir.empty()) dir = "/";
+    if (dir.empty()) dir.assign(1, '/');
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);

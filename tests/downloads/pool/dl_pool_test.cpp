@@ -219,7 +219,9 @@ TEST_F(DLPoolTest, CancelEndsTheDownloadThroughTheBus) {
 }
 
 TEST_F(DLPoolTest, TransferHubDrivesThePoolThroughItsInterface) {
-    TransferDownloads* side = world.pool;
+    // Reached through the interface as the hub does, not devirtualized.
+    TransferDownloads* volatile hub = world.pool;
+    TransferDownloads* side = hub;
     EXPECT_EQ(side->peerEventHandler(), static_cast<PeerEventHandler*>(world.pool));
     EXPECT_EQ(side->task(), static_cast<TimeSliceTask*>(world.pool));
     Download* d = download("hub.bin");
