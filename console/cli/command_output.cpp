@@ -29,7 +29,9 @@ bool portOf(const char* word, int* port) {
 
 bool addressWords(const CommandWords& words, const char** ip, int* port) {
     *ip = words.at(1);
-    return *ip != nullptr && words.at(2) != nullptr && portOf(words.at(2), port);
+    if (*ip != nullptr && words.at(2) != nullptr && portOf(words.at(2), port)) return true;
+    printInvalidArguments();
+    return false;
 }
 
 void printText(const char* key, const char* fallback) {

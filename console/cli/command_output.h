@@ -10,8 +10,8 @@ class CommandWords;
 int numberOf(const char* word);
 // A port of 1 to 65535 read as numberOf; false for any other value.
 bool portOf(const char* word, int* port);
-// "<word> ip port" with a port of 1 to 65535: false when a word is
-// missing or the port is not one.
+// "<word> ip port" with a port of 1 to 65535: when a word is missing or
+// the port is not one, prints the "Invalid arguments" line and is false.
 bool addressWords(const CommandWords& words, const char** ip, int* port);
 // The skin's text of the key (the default without one) as a whole line.
 void printText(const char* key, const char* fallback);

@@ -42,10 +42,7 @@ void fake_command(char* line) {
     CommandWords words(line);
     const char* ip = nullptr;
     int port = 0;
-    if (!addressWords(words, &ip, &port)) {
-        printInvalidArguments();
-        return;
-    }
+    if (!addressWords(words, &ip, &port)) return;
     FlockGateway* gateway = flockGateway();
     TransferGateway* hub = transferGateway();
     if (!gateway || !hub) return;
@@ -80,10 +77,7 @@ void fcon_command(char* line) {
     CommandWords words(line);
     const char* ip = nullptr;
     int port = 0;
-    if (!addressWords(words, &ip, &port)) {
-        printInvalidArguments();
-        return;
-    }
+    if (!addressWords(words, &ip, &port)) return;
     ClientPool* pool = clientPool();
     if (!pool) return;
     UserMeta user;

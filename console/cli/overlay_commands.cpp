@@ -59,10 +59,7 @@ void boot_command(char* line) {
     CommandWords words(line);
     const char* ip = nullptr;
     int port = 0;
-    if (!addressWords(words, &ip, &port)) {
-        printInvalidArguments();
-        return;
-    }
+    if (!addressWords(words, &ip, &port)) return;
     auto request = new Meta();
     request->set("ipStr", ip, kTagString);
     int32_t value = port;
@@ -145,10 +142,7 @@ void check_command(char* line) {
     CommandWords words(line);
     const char* ip = nullptr;
     int port = 0;
-    if (!addressWords(words, &ip, &port)) {
-        printInvalidArguments();
-        return;
-    }
+    if (!addressWords(words, &ip, &port)) return;
     if (FlockGateway* gateway = flockGateway()) gateway->sendCheck(ip, port, INODE_CHECK);
 }
 

@@ -25,6 +25,7 @@ INSTANCES = 25
 OPEN_WAIT = 120        # s, for a booted instance to be tested open
 FIREWALLED_WAIT = 180  # s, for the firewalled one to find out and get a buddy
 DOWNLOAD_WAIT = 180    # s, for a download to complete
+RECORD_WAIT = 10       # s, for a record write after a verified part
 SHARERS = (1, 5, 9)    # the instances that share the files of steps 3 and 4
 DOWNLOAD_WORDS = {"d", "vd", "m", "dumax"}  # as the help lists them
 
@@ -74,6 +75,20 @@ def result_number(out, name):
 def transferring(out):
     """How many sources m n v shows transferring."""
     return len(re.findall(r"status: Transferring", out))
+
+
+def record_stamps(node):
+    """The modification times of the download records in the node's temp
+    directory, by path."""
+    stamps = {}
+    for root, _, files in os.walk(node.temp):
+        for f in files:
+            if f.endswith(".part.met"):
+                try:
+                    stamps[os.path.join(root, f)] = os.stat(os.path.join(root, f)).st_mtime_ns
+                except FileNotFoundError:  # replaced meanwhile
+                    pass
+    return stamps
 
 
 def verified_parts(out, parts):
@@ -309,12 +324,18 @@ class Scenario:
         self.mark("found and downloading")
         deadline = time.monotonic() + DOWNLOAD_WAIT
         while True:
+            stamps = record_stamps(downloader)
             before = verified_parts(downloader.command("vso %d 1" % number), parts) or set()
             if before and len(before) < parts:
                 break
             check(not os.path.exists(downloader.path("incoming", name)), "complete before a kill")
             check(time.monotonic() < deadline, "no part verified within %d s" % DOWNLOAD_WAIT)
             time.sleep(0.2)
+        # The record is written in the background once a part is verified:
+        # the kill waits for that write (unless it came before the stamps).
+        saved_by = time.monotonic() + RECORD_WAIT
+        while record_stamps(downloader) == stamps and time.monotonic() < saved_by:
+            time.sleep(0.05)
         self.mark("parts %s verified; killed" % sorted(before))
         downloader.kill()
         check(not os.path.exists(downloader.path("incoming", name)), "complete before the kill")
