@@ -13,7 +13,7 @@ bool VorbisTag::read(FILE* stream) {
     if (!media_stream_size(stream, &size)) return false;
     uint64_t position = 4;
     bool haveInfo = false;
-    for (;;) {
+    for (int walked = 0; walked < kFlacBlocksWalkedMax; walked++) {
         uint8_t header[kFlacBlockHeaderSize];
         if (!media_read_at(stream, position, header, sizeof header)) return false;
         position += kFlacBlockHeaderSize;
@@ -30,13 +30,15 @@ bool VorbisTag::read(FILE* stream) {
             takeStreamInfo(info);
             haveInfo = true;
         } else if (type == kFlacCommentType) {
-            std::vector<uint8_t> block(length);
-            if (!media_read_at(stream, position, block.data(), length)) return false;
-            return takeComments(block.data(), length);
+            uint32_t held = length < kFlacCommentBytesMax ? length : kFlacCommentBytesMax;
+            std::vector<uint8_t> block(held);
+            if (!media_read_at(stream, position, block.data(), held)) return false;
+            return takeComments(block.data(), held, length);
         }
         position += length;
         if (last || position >= size) return true;
     }
+    return true;
 }
 
 void VorbisTag::takeStreamInfo(const uint8_t* info) {
@@ -48,29 +50,36 @@ void VorbisTag::takeStreamInfo(const uint8_t* info) {
     md5_.copy(info + kFlacMd5At);
 }
 
-bool VorbisTag::takeComments(const uint8_t* block, uint32_t length) {
+bool VorbisTag::takeComments(const uint8_t* block, uint32_t held, uint32_t length) {
     uint32_t at = 0;
     auto left = [&] { return length - at; };
+    auto inHand = [&] { return held - at; };
     if (left() < 4) return false;
+    if (inHand() < 4) return true;
     uint32_t vendorLength = media_le32(block + at);
     at += 4;
     if (vendorLength > left()) return false;
+    uint32_t vendorHeld = vendorLength < inHand() ? vendorLength : inHand();
     size_t keep = strnlen(reinterpret_cast<const char*>(block + at),
-                          vendorLength < kVorbisVendorMax ? vendorLength : kVorbisVendorMax);
+                          vendorHeld < kVorbisVendorMax ? vendorHeld : kVorbisVendorMax);
     vendor_.assign(reinterpret_cast<const char*>(block + at), keep);
     at += vendorLength;
 
     if (left() < 4) return false;
+    if (at > held || inHand() < 4) return true;
     uint32_t count = media_le32(block + at);
     at += 4;
     // Each comment takes at least its 4-byte length.
     if (count > left() / 4) return false;
-    comments_.reserve(count);
-    for (uint32_t i = 0; i < count; i++) {
+    const auto most = static_cast<size_t>(kFlacCommentsMax);
+    comments_.reserve(count < most ? count : most);
+    for (uint32_t i = 0; i < count && comments_.size() < most; i++) {
         if (left() < 4) return false;
+        if (at > held || inHand() < 4) return true;
         uint32_t n = media_le32(block + at);
         at += 4;
         if (n > left()) return false;
+        if (n > inHand()) return true;
         comments_.emplace_back(reinterpret_cast<const char*>(block + at), n);
         at += n;
     }

@@ -26,6 +26,12 @@ constexpr int kFlacStreamInfoSize = 34;
 constexpr int kFlacMd5At = 18;
 // The vendor text keeps at most this many bytes.
 constexpr int kVorbisVendorMax = 127;
+// What one file may cost the reader, whatever its blocks claim: the walk
+// looks at this many blocks at most, reads this much of the comment block
+// and keeps this many comments. Real files stay far below all three.
+constexpr int kFlacBlocksWalkedMax = 256;
+constexpr uint32_t kFlacCommentBytesMax = 128 * 1024;
+constexpr int kFlacCommentsMax = 256;
 
 class VorbisTag {
 public:
@@ -35,6 +41,10 @@ public:
     // Walks the metadata blocks behind the 4-byte "fLaC" of the stream up
     // to the comment block. False when a block header or block cannot be
     // read in full or a length inside reaches beyond its block or the file.
+    // The walk ends (true) after kFlacBlocksWalkedMax blocks; of a comment
+    // block larger than kFlacCommentBytesMax only the comments that lie
+    // whole in its first kFlacCommentBytesMax bytes are taken, and never
+    // more than kFlacCommentsMax.
     bool read(FILE* stream);
     // Back to the empty state of a new tag.
     void clear();
@@ -58,7 +68,9 @@ public:
 
 private:
     void takeStreamInfo(const uint8_t* info);
-    bool takeComments(const uint8_t* block, uint32_t length);
+        // `held` bytes of the block of `length` bytes are in memory; running
+    // out of them ends the list, running out of the block is a fault.
+    bool takeComments(const uint8_t* block, uint32_t held, uint32_t length);
 
     uint32_t sampleRate_ = 0;
     int channels_ = 0;

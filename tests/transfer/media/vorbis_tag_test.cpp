@@ -111,6 +111,26 @@ TEST(VorbisTag, FieldLimits) {
     EXPECT_TRUE(tag.md5().isZero());
 }
 
+// A file whose blocks claim more than any real file holds.
+Bytes emptyBlocks(int count) {
+    Bytes out;
+    for (int i = 0; i < count; i++) out = cat({out, blockHeader(1, false, 0)});
+    return out;
+}
+
+std::vector<std::string> numbered(int count, size_t length) {
+    std::vector<std::string> list;
+    for (int i = 0; i < count; i++) {
+        std::string c = "N=" + std::to_string(i);
+        list.push_back(c + std::string(length > c.size() ? length - c.size() : 0, 'x'));
+    }
+    return list;
+}
+
+// Comments of 1020 bytes: each takes 1024 with its length, behind 9 bytes
+// of vendor and count; those that end within the bytes read are taken.
+constexpr int kWholeInHead = (kFlacCommentBytesMax - 9) / 1024;
+
 TEST(VorbisTag, WalkEnds) {
     struct {
         const char* name;
@@ -147,6 +167,14 @@ TEST(VorbisTag, WalkEnds) {
          0},
         {"comment length cut", cat({text("fLaC"), metaBlock(4, true, cat({le32(0), le32(2), le32(3), text("A=b"), Bytes{3, 0}, zeros(2)}))}),
          false, 0, 0},
+        {"the walk gives up after its most blocks",
+         cat({text("fLaC"), metaBlock(0, false, streamInfo(44100, 2, 16, 1)), emptyBlocks(kFlacBlocksWalkedMax),
+              metaBlock(4, true, comments("v", {"A=b"}))}),
+         true, 0, 44100},
+        {"the comments kept are capped", cat({text("fLaC"), metaBlock(4, true, comments("v", numbered(kFlacCommentsMax * 4, 3)))}),
+         true, kFlacCommentsMax, 0},
+        {"a huge comment block is read only at its head",
+         cat({text("fLaC"), metaBlock(4, true, comments("v", numbered(kWholeInHead + 40, 1020)))}), true, kWholeInHead, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
