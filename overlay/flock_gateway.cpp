@@ -234,12 +234,17 @@ bool FlockGateway::askCallback(UserMeta* user) { return callAsker_.askForSource(
 void FlockGateway::publishFile(FileMeta* file) {
     if (file == nullptr) return;
     firewall_.publishLocation(file->fileHash());
+    // One walk over the tags: a record may carry very many.
+    std::vector<std::string> names;
+    file->sweepTags([&names](MetaTag* tag) {
+        if (tag->specialId() == ST_NAME && tag->type() == kTagString && tag->value() != nullptr)
+            names.emplace_back(static_cast<const char*>(tag->value()));
+        return false;
+    });
     int published = 0;
-    for (int i = 0; i < file->tagCount() && published < kKeywordsPerFile; i++) {
-        MetaTag* tag = file->tagAt(i);
-        if (tag == nullptr || tag->specialId() != ST_NAME || tag->type() != kTagString) continue;
-        for (const std::string& keyword :
-             fileKeywords(static_cast<const char*>(tag->value()), kKeywordsPerFile - published)) {
+    for (const std::string& name : names) {
+        if (published >= kKeywordsPerFile) break;
+        for (const std::string& keyword : fileKeywords(name.c_str(), kKeywordsPerFile - published)) {
             Service service;
             md4String(service.serviceId.bytes(), keyword.c_str());
             service.descId.copy(file->fileHash());

@@ -240,4 +240,16 @@ TEST_F(PublishTest, SharedFilePublishesLocationAndSixKeywordsAtTheBack) {
     EXPECT_TRUE(gateway_->publisher().queue().front()->serviceId.equals(idOf({0xF2})));
 }
 
+TEST_F(PublishTest, ARecordOfVeryManyTagsIsWalkedOnce) {
+    // A walk per tag would take hours here; one walk takes moments.
+    FileMeta file;
+    file.setFileHash(idOf({0xF3}));
+    for (int i = 0; i < 100000; i++) file.addTag(MetaTag::makeTag(kTagString, "c", "v"));
+    file.setSpecial(ST_NAME, "harbor lights");
+    gateway_->publishFile(&file);
+    ASSERT_EQ(gateway_->publisher().queuedCount(), 2);
+    EXPECT_TRUE(gateway_->publisher().queue().front()->serviceId.equals(md4Of("harbor")));
+    EXPECT_STREQ(gateway_->publisher().queue().back()->textOf(specialCodeName(ST_NAME)), "harbor lights");
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 #pragma once
 
 constexpr const char* kNotSavedText = "Couldn't save %s";
+// A record the list file could not be read back with is left out of it.
+constexpr const char* kTooManyTagsText = "More than %d tags: not kept in %s: %s";
 
 void reportNotSaved(const char* path);
 // Renames the file to "<path>.corrupt" (fs_keep_aside) and says so.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/meta/meta_messages.h"
+#include "core/meta/read_limits.h"
 #include "transfer/sharing/file_reports.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/error/error.h"
@@ -152,11 +154,30 @@ bool IndexedFileList::read(i4_file* file) {
 bool IndexedFileList::save(const char* path) {
     i4_ram_file_class out(nullptr, 0, kSaveGrowStep);
     bool built;
+    std::vector<std::string> left;
     try {
-        built = files_.toDisk(&out);
+        LLsafeGuard hold(files_.list());
+        built = out.write_8(kMetaListVersion) == 1 && out.write_32(0) == 4;
+        uint32_t written = 0;
+        LLNode* cursor = nullptr;
+        while (void* element = LL::walk(files_.list(), &cursor)) {
+            auto* record = static_cast<FileMeta*>(element);
+            // The reader refuses such a record, and the whole file with it.
+            if (record->tagCount() > kMetaMaxTags) {
+                left.emplace_back(record->name());
+                continue;
+            }
+            if (!record->toDisk(&out)) {
+                metaPrintRaw("ERROR: Serializable::saveList()\n");
+                built = false;
+            }
+            written++;
+        }
+        built = out.seek(1) == 1 && out.write_32(written) == 4 && built;
     } catch (const i4_err&) {
         built = false;
     }
+    for (const std::string& name : left) metaPrint(kTooManyTagsText, kMetaMaxTags, path ? path : "", name.c_str());
     bool saved = built && i4_safe_write(path, out.data(), out.size());
     i4_free(out.data());
     if (!saved) reportNotSaved(path);

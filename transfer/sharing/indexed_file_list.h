@@ -65,6 +65,8 @@ public:
     // Writes the list through the safe file: the bytes are built under the
     // lock and written after it is released. True when the new file is in
     // place; otherwise the old file stays and the failure is reported.
+    // A record with more tags than the reader takes is left out and named,
+    // so that one such record cannot cost the whole file at the next load.
     bool save(const char* path);
 
 private:

@@ -6,6 +6,7 @@
 
 #include "core/meta/file_meta.h"
 #include "core/meta/hash_context.h"
+#include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
@@ -121,3 +122,23 @@ TEST_F(KnownMetTest, LoadTellsMissingLoadedOldAndUnreadableApart) {
     EXPECT_EQ(output.text(),
               "ERROR: MetaList::fromDisk()\nError loading: " + path + "\n" + path + " could not be read; kept as " + path + ".corrupt\n");
 }
+
+TEST_F(KnownMetTest, ARecordTheReaderWouldRefuseIsLeftOut) {
+    std::string path = dir / "known.met";
+    IndexedFileList saved;
+    saved.append(bare("before", 5));
+    FileMeta* swollen = bare("swollen.flac", 7);
+    for (int32_t i = 0; i < kMetaMaxTags; i++) swollen->addTag(MetaTag::makeTag(kTagInt, "n", &i));
+    saved.append(swollen);
+    saved.append(withCrumbs());
+    ASSERT_TRUE(saved.save(path.c_str()));
+    EXPECT_EQ(output.text(), "More than " + std::to_string(kMetaMaxTags) + " tags: not kept in " + path + ": swollen.flac\n");
+
+    IndexedFileList known;
+    EXPECT_EQ(loadKnownFiles(known, path.c_str()), MetaListLoad::kLoaded);
+    EXPECT_EQ(known.count(), 2);
+    EXPECT_TRUE(known.contains(hashOf("before")));
+    EXPECT_TRUE(known.contains(hashed->fileHash()));
+    EXPECT_FALSE(known.contains(hashOf("swollen.flac")));
+}
+
