@@ -173,7 +173,9 @@ Upload* UploadSlot::makeUpload(const UniqueID& hash, Peer* connection) {
     if (!shared) return nullptr;
     Upload* made = nullptr;
     if (!shared->path().isEmpty()) {
-        i4_file* file = fs_open(shared->path().c_str(), kFsRead);
+        // Whatever may have taken the hashed file's place since, only a
+        // regular file is served, and the open never waits.
+        i4_file* file = fs_open_regular(shared->path().c_str());
         if (!file) {
             debug_printf("File not found for upload: %s\n", shared->path().c_str());
             return nullptr;

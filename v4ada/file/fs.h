@@ -33,6 +33,10 @@ int fs_open_mode(int flags);
 // A new file owned by the caller, or null.
 i4_file* fs_open(const char* path, int flags);
 i4_unix_file_class* fs_open_unix(const char* path, int flags);
+// Opens a regular file for reading without ever waiting on the open: a
+// FIFO, a device, a directory or any other kind gives null, as a missing
+// file does.
+i4_file* fs_open_regular(const char* path);
 
 bool fs_remove(const char* path);
 bool fs_make_dir(const char* path);

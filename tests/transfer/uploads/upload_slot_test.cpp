@@ -2,6 +2,7 @@
 // connections, uploads replaced by a higher priority or by the same peer's
 // other file, files that cannot be served, and partners.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/options/core_options.h"
 #include "transfer/peer/client_pool.h"
@@ -189,18 +190,23 @@ TEST_F(UploadSlotTest, TheSamePeerAskingForAnotherFileIsServedInTheSameSlot) {
 }
 
 TEST_F(UploadSlotTest, AFileThatIsNotSharedOrCannotBeOpenedIsNoSuchFile) {
-    FileMeta* gone = shareFile(hashOf(7), "gone.bin", "x", 0);
-    gone->setPath(pathOf("shared/missing.bin").c_str());
+    // What took a hashed file's place: nothing, a FIFO (whose open would
+    // wait for a writer for good), a directory.
+    ASSERT_EQ(mkfifo(pathOf("shared/fifo.bin").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(pathOf("shared/dir.bin").c_str(), 0700), 0);
     struct Case {
         const char* what;
         uint8_t hash;
-        const char* debug;
+        const char* file;  // null: not shared
     } cases[] = {
-        {"not shared", 5, ""},
-        {"missing on disk", 7, nullptr},
+        {"not shared", 5, nullptr},
+        {"missing on disk", 7, "shared/missing.bin"},
+        {"a FIFO", 8, "shared/fifo.bin"},
+        {"a directory", 10, "shared/dir.bin"},
     };
     int number = 1;
     for (const Case& c : cases) {
+        if (c.file) shareFile(hashOf(c.hash), "gone.bin", "x", 0)->setPath(pathOf(c.file).c_str());
         Peer* peer = connectPeer(number++);
         pool_->queueRequest(peer, hashOf(c.hash));
         tickPool(0);
@@ -211,7 +217,7 @@ TEST_F(UploadSlotTest, AFileThatIsNotSharedOrCannotBeOpenedIsNoSuchFile) {
         ASSERT_EQ(frames.size(), 1u) << c.what;
         EXPECT_EQ(frames[0].opcode, ICLT_NO_SUCH_FILE) << c.what;
         EXPECT_EQ(frames[0].payload, support::hashBytes(hashOf(c.hash))) << c.what;
-        std::string expected = c.debug ? c.debug : "File not found for upload: " + pathOf("shared/missing.bin") + "\n";
+        std::string expected = c.file ? "File not found for upload: " + pathOf(c.file) + "\n" : "";
         EXPECT_EQ(takeDebug(), expected) << c.what;
         EXPECT_EQ(slotOf(number - 1), nullptr) << c.what;
     }
