@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
@@ -42,10 +43,15 @@ bool shareDirectory(const char* path, OwnedString& absolute) {
 
 using DirectoryId = std::pair<dev_t, ino_t>;
 
-// Adds every sub-directory below top whose name does not begin with '.',
-// depth first in listing order. A directory reached again (through a link)
-// is added once: the walk keeps the device and inode of each.
+// Adds every sub-directory below top (an absolute path as shareDirectory
+// made it) whose name does not begin with '.', depth first in listing
+// order. A directory reached again (through a link) is added once: the
+// walk keeps the device and inode of each. Each directory is resolved at
+// most once: a child that is no link is its parent's path and its name,
+// which is absolute already; only a link is resolved to where it leads.
 void shareSubdirectories(const std::string& top) {
+    TransferGateway* hub = transferGateway();
+    if (!hub) return;
     std::set<DirectoryId> seen;
     struct stat status;
     if (fs_stat_raw(top.c_str(), &status) == 0) seen.insert({status.st_dev, status.st_ino});
@@ -55,8 +61,11 @@ void shareSubdirectories(const std::string& top) {
         std::string parent = std::move(pending.back());
         pending.pop_back();
         if (!first) {
-            OwnedString absolute;
-            shareDirectory(parent.c_str(), absolute);
+            if (!fs_is_listable(parent.c_str())) {
+                if (UIGateway* ui = out()) ui->printRaw(kDirectoryNotValidLine, parent.c_str());
+                continue;
+            }
+            hub->shareList()->addDirectory(parent.c_str(), true);
         }
         first = false;
         DirListing listing;
@@ -65,14 +74,22 @@ void shareSubdirectories(const std::string& top) {
         for (const OwnedString& name : listing.dirs) {
             const char* text = name.c_str();
             if (!text || text[0] == '.' || text[0] == 0) continue;
-            OwnedString joined;
-            joined.format("%s%c%s", parent.c_str(), '/', text);
+            std::string joined = parent;
+            if (joined.empty() || joined.back() != '/') joined += '/';
+            joined += text;
             if (fs_stat_raw(joined.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
             if (!seen.insert({status.st_dev, status.st_ino}).second) continue;
-            children.emplace_back(joined.c_str());
+            struct stat link;
+            if (fs_lstat_raw(joined.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+                OwnedString resolved;
+                fs_absolute_path(joined.c_str(), resolved);
+                if (resolved.c_str()) joined = resolved.c_str();
+            }
+            children.push_back(std::move(joined));
         }
         // The first child is taken next.
-        pending.insert(pending.end(), children.rbegin(), children.rend());
+        pending.insert(pending.end(), std::make_move_iterator(children.rbegin()),
+                       std::make_move_iterator(children.rend()));
     }
 }
 

@@ -3,6 +3,7 @@
 // exact texts, the door port, the shared directories and files, and the
 // master words that end the process, change the own identity, close the
 // door and reach a connected peer.
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
@@ -221,6 +222,46 @@ TEST_F(TandrelTransferCommands, SharedTreeListsAndFiles) {
     EXPECT_EQ(process_.out().find("song.mp3"), std::string::npos);
     ASSERT_TRUE(type("vf 1", "Meta Information:\n"));
     ASSERT_TRUE(type("vf 99", "None.\n"));
+    quit();
+}
+
+TEST_F(TandrelTransferCommands, DeepAndWideTreesAreSharedOnceEachDepthFirst) {
+    // A chain of 300 and a fan of 2,000 directories beside it.
+    const std::string top = path("big");
+    const int depth = 300, width = 2000;
+    std::vector<std::string> chain{top + "/deep"};
+    for (int i = 1; i < depth; i++) chain.push_back(chain.back() + "/d");
+    ASSERT_TRUE(support::write_file(chain.back() + "/f.txt", "end"));
+    std::vector<std::string> expected{top};
+    expected.insert(expected.end(), chain.begin(), chain.end());
+    expected.push_back(top + "/wide");
+    ASSERT_EQ(mkdir(expected.back().c_str(), 0700), 0);
+    for (int i = 0; i < width; i++) {
+        expected.push_back(top + "/wide/" + std::to_string(i));
+        ASSERT_EQ(mkdir(expected.back().c_str(), 0700), 0);
+    }
+
+    ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
+    ASSERT_TRUE(type("a+ " + top, "> "));
+    ASSERT_TRUE(type("echo added", "added"));
+    // share.dat: the incoming directory, then every directory once.
+    const std::string bytes = readFile("share.dat");
+    std::vector<std::string> shared;
+    for (size_t at = 0; at + 2 <= bytes.size();) {
+        size_t length = static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8;
+        shared.push_back(bytes.substr(at + 2, length));
+        at += 2 + length;
+    }
+    ASSERT_EQ(shared.size(), expected.size() + 1);
+    EXPECT_EQ(shared[0], path("incoming"));
+    EXPECT_EQ(shared[1], top);
+    // Depth first: the chain in one run, parent before child.
+    auto deep = std::find(shared.begin(), shared.end(), chain[0]);
+    ASSERT_GE(shared.end() - deep, depth);
+    EXPECT_TRUE(std::equal(chain.begin(), chain.end(), deep));
+    std::sort(shared.begin() + 1, shared.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), shared.begin() + 1));
     quit();
 }
 

@@ -1,5 +1,6 @@
 #include "transfer/sharing/share_list.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -29,6 +30,8 @@ ShareList::~ShareList() {
     freeRetiredLocked();
     while (void* element = directories_.removeAt(0)) delete static_cast<ShareDirectory*>(element);
     holders_.clear();
+    byPath_.clear();
+    places_.clear();
 }
 
 bool ShareList::samePath(const char* a, const char* b) {
@@ -45,12 +48,44 @@ bool ShareList::samePath(const char* a, const char* b) {
 }
 
 ShareDirectory* ShareList::findLocked(const char* path) {
-    LLNode* cursor = nullptr;
-    while (void* element = LL::walk(&directories_, &cursor)) {
-        auto* directory = static_cast<ShareDirectory*>(element);
-        if (samePath(directory->path.c_str(), path)) return directory;
+    // samePath(d, p) holds for d equal to p, to p with a '/' added, and
+    // to p without its last byte when that is a '/'.
+    std::string text = path ? path : "";
+    std::string candidates[3] = {text, text + '/', std::string()};
+    int count = 2;
+    if (!text.empty() && text.back() == '/') candidates[count++] = text.substr(0, text.size() - 1);
+    ShareDirectory* first = nullptr;
+    uint64_t firstPlace = 0;
+    for (int i = 0; i < count; i++) {
+        auto found = byPath_.find(candidates[i]);
+        if (found == byPath_.end() || found->second.empty()) continue;
+        ShareDirectory* directory = found->second.front();
+        uint64_t place = places_[directory];
+        if (!first || place < firstPlace) {
+            first = directory;
+            firstPlace = place;
+        }
     }
-    return nullptr;
+    return first;
+}
+
+void ShareList::appendLocked(ShareDirectory* directory) {
+    directories_.append(directory);
+    const char* path = directory->path.c_str();
+    byPath_[path ? path : ""].push_back(directory);
+    places_[directory] = nextPlace_++;
+}
+
+void ShareList::unlinkDirectoryLocked(ShareDirectory* directory) {
+    directories_.remove(directory);
+    const char* path = directory->path.c_str();
+    auto found = byPath_.find(path ? path : "");
+    if (found != byPath_.end()) {
+        std::vector<ShareDirectory*>& same = found->second;
+        same.erase(std::find(same.begin(), same.end(), directory));
+        if (same.empty()) byPath_.erase(found);
+    }
+    places_.erase(directory);
 }
 
 void ShareList::forgetFilesLocked(ShareDirectory* directory) {
@@ -141,7 +176,7 @@ bool ShareList::addDirectory(const char* path, bool check) {
         metaPrintRaw("%s", kDirectoryAlreadyAdded);
         return false;
     }
-    directories_.append(new ShareDirectory(path));
+    appendLocked(new ShareDirectory(path));
     return true;
 }
 
@@ -160,7 +195,7 @@ bool ShareList::removeDirectory(const char* path) {
     freeRetiredLocked();
     ShareDirectory* directory = findLocked(path);
     if (!directory) return false;
-    directories_.remove(directory);
+    unlinkDirectoryLocked(directory);
     deleteLocked(directory);
     return true;
 }
@@ -169,7 +204,7 @@ bool ShareList::dropDirectory(const char* path) {
     SysMutexGuard guard(&mutex_);
     ShareDirectory* directory = findLocked(path);
     if (!directory) return false;
-    directories_.remove(directory);
+    unlinkDirectoryLocked(directory);
     retired_.push_back(directory);
     return true;
 }
@@ -178,6 +213,8 @@ void ShareList::clear() {
     SysMutexGuard guard(&mutex_);
     freeRetiredLocked();
     while (void* element = directories_.removeAt(0)) deleteLocked(static_cast<ShareDirectory*>(element));
+    byPath_.clear();
+    places_.clear();
     incomplete_.files.unlinkAll();
     holders_.clear();
 }
@@ -234,7 +271,7 @@ void ShareList::addFile(const char* directory, FileMeta* record) {
             OwnedString text = uiText(kAddingDirsFromAddKey, kAddingDirsFromAddDefault);
             metaPrint("%s %s", text.c_str(), directory ? directory : "");
             target = new ShareDirectory(directory);
-            directories_.append(target);
+            appendLocked(target);
         }
     }
     auto held = holders_.find(record);

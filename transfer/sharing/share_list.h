@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -106,7 +107,11 @@ public:
     OwnedString holderOf(FileMeta* record);
 
 private:
+    // The first directory in list order that matches by samePath: a
+    // hashed lookup of the few texts that match.
     ShareDirectory* findLocked(const char* path);
+    void appendLocked(ShareDirectory* directory);
+    void unlinkDirectoryLocked(ShareDirectory* directory);
     // Unlinks the directory's records from the holder index.
     void forgetFilesLocked(ShareDirectory* directory);
     void deleteLocked(ShareDirectory* directory);
@@ -119,4 +124,9 @@ private:
     // Dropped by the hashing thread, freed by the next task-thread change.
     std::vector<ShareDirectory*> retired_;
     std::unordered_map<FileMeta*, ShareDirectory*> holders_;
+    // The listed directories by their exact path, each in list order, and
+    // the place of each in the list (a number that only grows).
+    std::unordered_map<std::string, std::vector<ShareDirectory*>> byPath_;
+    std::unordered_map<ShareDirectory*, uint64_t> places_;
+    uint64_t nextPlace_ = 0;
 };

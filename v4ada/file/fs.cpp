@@ -82,6 +82,11 @@ int fs_stat_raw(const char* path, struct stat* record) {
     return ::stat(path, record);
 }
 
+int fs_lstat_raw(const char* path, struct stat* record) {
+    if (path == nullptr || record == nullptr) return -1;
+    return ::lstat(path, record);
+}
+
 bool fs_truncate(const char* path, i4_pos length) {
     if (path == nullptr || length > static_cast<i4_pos>(INT64_MAX)) return false;
     return ::truncate(path, static_cast<off_t>(length)) == 0;

@@ -45,6 +45,8 @@ bool fs_current_dir(OwnedString& out);
 bool fs_change_dir(const char* path);
 // The platform stat call: 0 on success, -1 on failure.
 int fs_stat_raw(const char* path, struct stat* record);
+// The same without following a final symbolic link.
+int fs_lstat_raw(const char* path, struct stat* record);
 bool fs_truncate(const char* path, i4_pos length);
 
 // Fallback of fs_free_space when the file system cannot be asked.

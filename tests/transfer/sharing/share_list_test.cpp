@@ -197,6 +197,41 @@ TEST_F(ShareListTest, FileOfAnUnsharedDirectoryAddsThatDirectory) {
     EXPECT_EQ(output.text(), kNullSharedRecord);
 }
 
+TEST_F(ShareListTest, LookupsFindTheFirstListedDirectoryThatMatches) {
+    // Directories that match one another, listed without the check.
+    for (const char* path : {"/x/", "/x", "/x//", "/y"}) list.addDirectory(path, false);
+    struct Case {
+        const char* name;
+        const char* holder;  // null: none matches
+    } cases[] = {
+        {"/x", "/x/"}, {"/x/", "/x/"}, {"/x//", "/x/"}, {"/x///", "/x//"}, {"/y/", "/y"}, {"/y//", nullptr}, {"/z", nullptr},
+    };
+    for (const Case& c : cases) {
+        if (!c.holder) {
+            EXPECT_EQ(list.directoryFiles(c.name), nullptr) << c.name;
+            continue;
+        }
+        auto record = recordAt(std::string(c.name) + "f");
+        list.addFile(c.name, record.get());
+        EXPECT_EQ(std::string(list.holderOf(record.get()).c_str()), c.holder) << c.name;
+        list.removeFile(record.get());
+    }
+
+    // With the first gone, the next in list order answers; one added
+    // again comes last.
+    EXPECT_TRUE(list.removeDirectory("/x/"));
+    auto record = recordAt("/x/f");
+    list.addFile("/x/", record.get());
+    EXPECT_EQ(std::string(list.holderOf(record.get()).c_str()), "/x");
+    EXPECT_TRUE(list.removeDirectory("/x"));
+    EXPECT_TRUE(list.removeDirectory("/x/"));
+    EXPECT_EQ(pathsOf(list), (std::vector<std::string>{"/y"}));
+    list.addFile("/x", record.get());
+    EXPECT_EQ(pathsOf(list), (std::vector<std::string>{"/y", "/x"}));
+    EXPECT_EQ(std::string(list.holderOf(record.get()).c_str()), "/x");
+    EXPECT_EQ(output.text(), "adding sharedirector from add(): /x\n");
+}
+
 TEST_F(ShareListTest, RecordStaysListedInExactlyOneDirectory) {
     std::string a = dir / "a";
     std::string b = dir / "b";
