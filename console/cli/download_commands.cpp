@@ -21,6 +21,7 @@
 #include "overlay/download_sources.h"
 #include "v4ada/containers/bool_array.h"
 #include "v4ada/containers/unique_id.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ void vd_command(char*) {
             PartialFile* partial = download->partialFile();
             int64_t done = partial ? partial->bytesDone() : 0;
             OwnedString name = download->name();
-            ui->print("(%d) %s:", ++number, name.c_str() ? name.c_str() : "");
+            ui->print("(%d) %s:", ++number, printableText(name.c_str()).c_str());
             // Sizes stay below 4 GiB, so their KiB fit 32 bits.
             ui->print("\t\t%s\t%uk\t%uk\t%.2f\t%d%%\t%s", uiString(status),
                       static_cast<unsigned>(download->size() / kKiB),
@@ -174,7 +175,7 @@ void adds_command(char* line) {
     if (!download) return;
     OwnedString name = download->name();
     if (UIGateway* ui = out())
-        ui->print("%s: %s:%d to %s", uiText("adding", "Adding").c_str(), ip, port, name.c_str() ? name.c_str() : "");
+        ui->print("%s: %s:%d to %s", uiText("adding", "Adding").c_str(), ip, port, printableText(name.c_str()).c_str());
     UserMeta user;
     user.setIp(ipFromText(ip));
     user.setPort(static_cast<uint16_t>(port));
@@ -188,7 +189,7 @@ void reset_command(char* line) {
     if (!download) return;
     OwnedString name = download->name();
     if (UIGateway* ui = out())
-        ui->print("%s: %s", uiText("resetting", "Resetting").c_str(), name.c_str() ? name.c_str() : "");
+        ui->print("%s: %s", uiText("resetting", "Resetting").c_str(), printableText(name.c_str()).c_str());
     if (DownloadSources* search = download->sourceSearch()) search->reset();
     download->release();
 }

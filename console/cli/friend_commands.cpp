@@ -17,6 +17,7 @@
 #include "transfer/friends/friend_list.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ void listFriends(FriendList* friends) {
         if (user.friendState() == kFriendConnected) {
             Peer* peer = pool ? pool->findByUser(&user) : nullptr;
             const char* name = peer ? peer->name() : user.nickname();
-            ui->print("(%d)\t%s\t [%s]", number, name, uiText(kConnectedKey, kConnectedDefault).c_str());
+            ui->print("(%d)\t%s\t [%s]", number, printableText(name).c_str(), uiText(kConnectedKey, kConnectedDefault).c_str());
         } else {
             OwnedString ip;
             ipToText(user.ip(), ip);

@@ -13,6 +13,7 @@
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "v4ada/error/error.h"
+#include "v4ada/string/text_convert.h"
 
 std::atomic<Servant*> consoleServant{nullptr};
 
@@ -232,16 +233,18 @@ void Servant::printMetaTable(MetaList* list) {
         ui->print("%s", none_text());
         return;
     }
+    // Names and values come from disk or peers: shown with their control
+    // bytes escaped. The tags are walked once, however many there are.
     std::string header;
     std::vector<std::string> columns;
-    for (int i = 0; i < first->tagCount() && static_cast<int>(columns.size()) < kMaxColumns; ++i) {
-        MetaTag* tag = first->tagAt(i);
-        const char* shown = tag ? tag->displayName() : nullptr;
-        if (!shown || !*shown || !tag->name().c_str()) continue;
-        header += shown;
+    first->sweepTags([&](MetaTag* tag) {
+        const char* shown = tag->displayName();
+        if (static_cast<int>(columns.size()) >= kMaxColumns || !shown || !*shown || !tag->name().c_str()) return false;
+        header += printableText(shown);
         header += '\t';
         columns.emplace_back(tag->name().c_str());
-    }
+        return false;
+    });
     ui->print("%s", header.c_str());
 
     int k = 0;
@@ -252,7 +255,7 @@ void Servant::printMetaTable(MetaList* list) {
         for (const std::string& key : columns) {
             char value[kValueTextBuffer];
             record->valueText(key.c_str(), value, sizeof value);
-            row += value;
+            row += printableText(value);
             row += '\t';
         }
         ui->print("%s", row.c_str());
@@ -270,13 +273,11 @@ void Servant::printMeta(Meta* record) {
     OwnedString heading(kMetaInfoDefault);
     if (const XMLStringTable* table = XMLStringTable::instance()) table->lookup(kMetaInfoKey, heading);
     ui->print("%s", heading.c_str());
-    for (int i = 0; i < record->tagCount(); ++i) {
-        MetaTag* tag = record->tagAt(i);
-        if (!tag) continue;
+    record->sweepTags([ui](MetaTag* tag) {
         char value[kValueTextBuffer];
         value[0] = 0;
         const char* text = tag->valueText(value, sizeof value);
-        const char* shown = tag->displayName();
-        ui->print("%s:\t\t%s", shown ? shown : "", text ? text : "");
-    }
+        ui->print("%s:\t\t%s", printableText(tag->displayName()).c_str(), printableText(text).c_str());
+        return false;
+    });
 }

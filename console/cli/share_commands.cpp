@@ -20,6 +20,7 @@
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "v4ada/file/fs.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ void vs_command(char*) {
     std::vector<OwnedString> paths;
     hub->directoryPaths(paths);
     int number = 0;
-    for (const OwnedString& path : paths) ui->print("(%d) %s", ++number, path.c_str() ? path.c_str() : "");
+    for (const OwnedString& path : paths) ui->print("(%d) %s", ++number, printableText(path.c_str()).c_str());
 }
 
 void vf_command(char* line) {

@@ -18,6 +18,7 @@
 #include "transfer/peer/peer.h"
 #include "transfer/uploads/upload_pool.h"
 #include "transfer/uploads/upload_slot_interface.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -56,9 +57,10 @@ void vu_command(char*) {
             double speed = slot->speed();
             ++number;
             if (master) {
-                ui->print("(%d) %s\t%s\t%.1f (%d)", number, name ? name : "", who ? who : "", speed, slot->score());
+                ui->print("(%d) %s\t%s\t%.1f (%d)", number, printableText(name).c_str(), printableText(who).c_str(), speed,
+                          slot->score());
             } else {
-                ui->print("(%d) %s\t%s\t%.1f", number, name ? name : "", who ? who : "", speed);
+                ui->print("(%d) %s\t%s\t%.1f", number, printableText(name).c_str(), printableText(who).c_str(), speed);
             }
             slot->release();
         }
@@ -81,13 +83,13 @@ void vq_command(char*) {
         ++number;
         FileMeta* shared = hub ? hub->sharedFile(files->hash()) : nullptr;
         if (shared) {
-            ui->print("(%d) %s %d:", number, shared->name(), files->priority());
+            ui->print("(%d) %s %d:", number, printableText(shared->name()).c_str(), files->priority());
         } else {
             ui->print("(%d) %s %d:", number, kUnknownFileName, files->priority());
         }
         for (int j = 0; j < files->count(); j++) {
             const char* nick = files->at(j).nickname();
-            ui->print("\t%d) %s", j + 1, nick ? nick : "");
+            ui->print("\t%d) %s", j + 1, printableText(nick).c_str());
         }
     }
 }
@@ -114,7 +116,7 @@ void vp_command(char*) {
     int number = 0;
     pool->forEachPeer([&](Peer* peer) {
         const char* name = peer->name();
-        ui->print("(%d) %s", ++number, name ? name : "");
+        ui->print("(%d) %s", ++number, printableText(name).c_str());
     });
 }
 
@@ -124,7 +126,7 @@ void ping_command(char* line) {
     if (!peer) return;
     peer->sendPing();
     const char* name = peer->name();
-    if (UIGateway* ui = out()) ui->print("Ping %s ...", name ? name : "");
+    if (UIGateway* ui = out()) ui->print("Ping %s ...", printableText(name).c_str());
 }
 
 void kick_command(char* line) {
@@ -133,5 +135,5 @@ void kick_command(char* line) {
     if (!peer) return;
     peer->markForClose();
     const char* name = peer->name();
-    if (UIGateway* ui = out()) ui->print("%s: %s ...", uiText("kicking", "Kicking").c_str(), name ? name : "");
+    if (UIGateway* ui = out()) ui->print("%s: %s ...", uiText("kicking", "Kicking").c_str(), printableText(name).c_str());
 }

@@ -14,6 +14,7 @@
 #include "downloads/pool/download.h"
 #include "downloads/pool/download_state.h"
 #include "v4ada/time/time_value.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ void Download::showSources() {
     int count = sources_.count();
     if (count == 0) {
         OwnedString name = this->name();
-        ui->print("%s %s:", uiText(kNoSourcesKey, kNoSourcesDefault).c_str(), name.c_str());
+        ui->print("%s %s:", uiText(kNoSourcesKey, kNoSourcesDefault).c_str(), printableText(name.c_str()).c_str());
         ui->print(" %s %s\t\t%s %s", uiText(kStatusKey, kStatusDefault).c_str(), uiString(state_->code()),
                   uiText(kPriorityKey, kPriorityDefault).c_str(), priorityText(priority()));
         return;
@@ -92,8 +93,9 @@ void Download::showSources() {
         const char* user = source->userName();
         if (user == nullptr || user[0] == '\0') user = "???";
         const char* file = source->fileName();
-        entry.format("%d) user: %s\t\tstatus: %S speed: %.2f\n   file name: %s", ++number, user, &status,
-                     source->getSpeed(), file ? file : "");
+        // Names chosen by peers: shown with their control bytes escaped.
+        entry.format("%d) user: %s\t\tstatus: %S speed: %.2f\n   file name: %s", ++number,
+                     printableText(user).c_str(), &status, source->getSpeed(), printableText(file).c_str());
         if (entry.length() > kEntryMax) entry = OwnedString(entry.c_str(), kEntryMax);
         ui->print("%s", entry.c_str());
     }

@@ -7,6 +7,7 @@
 #include "downloads/pool/download.h"
 #include "downloads/source_peer.h"
 #include "downloads/storage/download_services.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 PartnerManager* gPartners = nullptr;
@@ -182,14 +183,14 @@ void PartnerManager::print() {
     OwnedString name;
     if (highest_ && highest_->partialFile()) name = highest_->partialFile()->name();
     if (highest_ && !name.isNull()) {
-        ui->print("Highest: %s", name.c_str());
+        ui->print("Highest: %s", printableText(name.c_str()).c_str());
     } else {
         ui->print("Highest: NULL");
     }
     for (int i = 0; i < kSlots; i++) {
         UserMeta* user = partners_[i] ? partners_[i]->userMeta() : nullptr;
         if (user) {
-            ui->print("%d) %s", i, user->nickname());
+            ui->print("%d) %s", i, printableText(user->nickname()).c_str());
         } else {
             ui->print("%d) NULL", i);
         }

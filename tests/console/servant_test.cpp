@@ -132,6 +132,22 @@ TEST_F(ServantTest, RecordTableAndDetail) {
     EXPECT_EQ(ui.text(), "Meta Information:\nName:\t\tsong.mp3\n:\t\tunnamed\nSize:\t\t1234\n");
     list.clear();
 
+    // Names from disk or peers cannot forge a row, shift a column or reach
+    // the terminal; what is stored stays as it is.
+    ui.clear();
+    const char* hostile = "a\n(9) forged\tcolumn\x1b[2J";
+    Meta* planted = new Meta();
+    planted->addTag(MetaTag::makeSpecial(ST_NAME, hostile));
+    planted->addTag(MetaTag::makeTag(kTagString, "Odd\rname", "v\x7f"));
+    list.add(planted);
+    Servant::printMetaTable(&list);
+    EXPECT_EQ(ui.text(), "Name\tOdd\\rname\t\n(1) a\\n(9) forged\\tcolumn\\x1b[2J\tv\\x7f\t\n");
+    ui.clear();
+    Servant::printMeta(planted);
+    EXPECT_EQ(ui.text(), "Meta Information:\nName:\t\ta\\n(9) forged\\tcolumn\\x1b[2J\nOdd\\rname:\t\tv\\x7f\n");
+    EXPECT_STREQ(planted->textOf(specialCodeName(ST_NAME)), hostile);
+    list.clear();
+
     // A first record without tags: an empty header, numbers only.
     ui.clear();
     list.add(new Meta());

@@ -83,3 +83,26 @@ void urlUnescape(char* text) {
     }
     *out = 0;
 }
+
+std::string printableText(const char* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    static const char kHex[] = "0123456789abcdef";
+    for (const char* c = text; *c != 0; ++c) {
+        auto byte = static_cast<unsigned char>(*c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += *c;
+        } else if (byte == '\n') {
+            out += "\\n";
+        } else if (byte == '\r') {
+            out += "\\r";
+        } else if (byte == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
+    }
+    return out;
+}

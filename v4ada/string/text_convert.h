@@ -1,8 +1,10 @@
 // Small text conversions: sizes with a unit letter, hours written as
-// minutes, sizes printed in binary units, and URL-escaped text.
+// minutes, sizes printed in binary units, URL-escaped text, and text made
+// safe to show on a terminal.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "v4ada/string/owned_string.h"
 
@@ -23,3 +25,11 @@ OwnedString formatSize(int64_t size);
 // becomes that byte. A '%' not followed by two hexadecimal digits stays
 // as it is. A null text is left alone.
 void urlUnescape(char* text);
+
+// The text as a listing shows it: each control byte (below 0x20, and 0x7F)
+// written as an escape, a backslash and n, r or t for those three, a
+// backslash, x and two lower-case hexadecimal digits for the others, so
+// that a name from disk or from a peer cannot start a row, shift a column
+// or reach the terminal as a command. Other bytes stay.
+// A null text gives an empty one.
+std::string printableText(const char* text);

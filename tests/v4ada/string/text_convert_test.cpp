@@ -79,4 +79,21 @@ TEST(TextConvertTest, UrlUnescapeDecodesWellFormedEscapesOnly) {
     urlUnescape(nullptr);
 }
 
+TEST(TextConvertTest, PrintableTextEscapesControlBytesOnly) {
+    struct Case {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"song.mp3", "song.mp3"},
+        {"row\n(2) forged", "row\\n(2) forged"},
+        {"a\tb\rc", "a\\tb\\rc"},
+        {"\x1b[2Jcleared", "\\x1b[2Jcleared"},
+        {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+        {"caf\xc3\xa9 \\ ~", "caf\xc3\xa9 \\ ~"},  // UTF-8, backslash and tilde stay
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(printableText(c.text), c.shown) << c.text;
+    EXPECT_EQ(printableText(nullptr), "");
+}
+
 }  // namespace
