@@ -43,8 +43,10 @@ int SearchRequester::gotReply(Node* node, int opcode, i4_ram_file_class* reader)
     i4_pos start = reader->tell();
     if (opcode == INODE_SEARCHRESULT) {
         Service result;
-        if (reader->remaining() >= kServiceMinWireSize && result.fromNetwork(reader) &&
+        int& taken = taken_[uint64_t(node->ip) << 16 | uint16_t(node->port)];
+        if (taken < search_->max && reader->remaining() >= kServiceMinWireSize && result.fromNetwork(reader) &&
             result.serviceId.equals(search_->key)) {
+            taken++;
             if (callback_ != nullptr) callback_->gotResult(&result);
             if (responded_.findById(node) == nullptr) responded_.addCopy(node);
             return 2;

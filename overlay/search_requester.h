@@ -1,9 +1,10 @@
 // SearchRequester: sends one search (INODE_SEARCH with its wire form,
 // 30000 ms time-out) to the two nodes nearest its key that a lookup finds,
 // or to one given node, hands every result to its callback and reports
-// each node's end of answer. A node that answers with results and then
-// falls silent counts as answered; one that claims to have stopped before
-// the end without sending any result is blacklisted. The requester owns
+// each node's end of answer; a node's results beyond the search's most are
+// not taken (nor do they keep its request open). A node that answers with
+// results and then falls silent counts as answered; one that claims to
+// have stopped before the end without sending any result is blacklisted. The requester owns
 // the search and the given node; the callback is not owned and must
 // outlive it (the gateway's stop ends every requester).
 //
@@ -12,7 +13,9 @@
 // INODE_SEARCHEND, received:    0 16 key | 16 2 next, u16 | 18 2 total, u16
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 #include "overlay/requester.h"
 
@@ -43,6 +46,10 @@ public:
 
 private:
     NodeList responded_;
+    // Results taken from each asked node (by its address): no more than
+    // the search asks for, so that a node cannot flood the user interface
+    // or keep the request alive by answering without end.
+    std::unordered_map<uint64_t, int> taken_;
     std::unique_ptr<Node> givenNode_;
     std::unique_ptr<ServiceSearch> search_;
     ResultCallback* callback_;

@@ -87,13 +87,35 @@ void FlockCLC::parseSearch(const char* line) {
         delete search;
 }
 
-void FlockCLC::addResult(Service* result) {
-    if (result == nullptr) return;
+std::string FlockCLC::resultKey(const Service& record) {
+    std::string key(reinterpret_cast<const char*>(record.serviceId.bytes()), kUniqueIdSize);
+    key.append(reinterpret_cast<const char*>(record.descId.bytes()), kUniqueIdSize);
+    return key;
+}
+
+bool FlockCLC::addResult(Service* result) {
+    if (result == nullptr) return false;
     SysMutexGuard guard(&resultLock_);
+    if (static_cast<int>(resultKeys_.size()) >= kMostResults || !resultKeys_.insert(resultKey(*result)).second) {
+        delete result;
+        return false;
+    }
     results_.add(result);
+    return true;
+}
+
+bool FlockCLC::holdsResult(const Service& record) {
+    SysMutexGuard guard(&resultLock_);
+    return resultKeys_.count(resultKey(record)) != 0;
+}
+
+int FlockCLC::resultCount() {
+    SysMutexGuard guard(&resultLock_);
+    return static_cast<int>(resultKeys_.size());
 }
 
 void FlockCLC::clearResults() {
     SysMutexGuard guard(&resultLock_);
     results_.clear();
+    resultKeys_.clear();
 }

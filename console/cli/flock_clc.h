@@ -8,9 +8,12 @@
 #pragma once
 
 #include <atomic>
+#include <string>
+#include <unordered_set>
 
 #include "console/cli/servant.h"
 #include "core/meta/meta_list.h"
+#include "overlay/service_search.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class Service;
@@ -33,15 +36,28 @@ public:
     // type wanted (the last one counts). Posts MSG_SEARCH; a keyword of two
     // characters or fewer prints "searchTooShort" instead.
     void parseSearch(const char* line);
-    // Appends the result (taken over) under the result mutex.
-    void addResult(Service* result);
+    // Appends the result (taken over) under the result mutex, unless the
+    // list holds one with both its identifiers already or is full
+    // (kMostResults, the most one search asks for); a refused result is
+    // deleted. False when refused.
+    bool addResult(Service* result);
     // Deletes every result under the result mutex.
     void clearResults();
     MetaList* results() { return &results_; }
+    // True when an entry of the list has both identifiers of the record.
+    bool holdsResult(const Service& record);
+    int resultCount();
+
+    static constexpr int kMostResults = kServiceSearchDefaultMax;
 
 private:
+    static std::string resultKey(const Service& record);
+
     SysMutex resultLock_;
     MetaList results_;
+    // The identifiers of every entry, so that a flood of answers is not
+    // checked against the whole list each.
+    std::unordered_set<std::string> resultKeys_;
 };
 
 // The same interpreter as consoleServant, typed for the client's own parts.

@@ -11,20 +11,17 @@
 #include "core/ui/transfer_ui.h"
 #include "core/ui/ui_gateway.h"
 
-class MetaList;
-
 class FclcUI : public UIGateway, public TransferUI, public FlockUI, public CoreUI {
 public:
     FclcUI() = default;
     ~FclcUI() override = default;
 
     // A result not yet in the interpreter's list (same ServiceID and
-    // DescID) joins it as a copy; nothing is printed. Task thread.
+    // DescID) joins it as a copy while the list has room (at most the
+    // results one search asks for); nothing is printed. Task thread.
     void searchResult(Service* result) override;
     // "Got results. (next,total)".
     void searchEnd(ServiceSearch* search, Node* node, int next, int total) override;
-    // False when an entry of the list has both identifiers of the record.
-    static bool isNewResult(Service* record, MetaList* results);
 
     void downloadAdded(Download* download) override { (void)download; }
     void downloadRemoved(Download* download) override { (void)download; }

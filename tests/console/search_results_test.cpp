@@ -99,6 +99,21 @@ TEST_F(SearchResults, SearchLinesBuildTheirTrees) {
     }
 }
 
+TEST_F(SearchResults, AFloodKeepsTheFirstResultsOnce) {
+    // Answers of every search are in the list until the next one: no more
+    // than one search asks for, each once.
+    for (int round = 0; round < 3; round++)
+        for (int i = 0; i < 250; i++) ui_.searchResult(result(static_cast<uint8_t>(i), 1, "flood").get());
+    ASSERT_EQ(client_.results()->count(), FlockCLC::kMostResults);
+    for (int i = 0; i < FlockCLC::kMostResults; i++)
+        EXPECT_EQ(static_cast<Service*>(client_.results()->at(i))->serviceId.bytes()[0], i);
+    EXPECT_FALSE(client_.holdsResult(*result(static_cast<uint8_t>(FlockCLC::kMostResults), 1, "late")));
+    EXPECT_NE(searchOf("s fresh"), nullptr);
+    EXPECT_EQ(client_.results()->count(), 0);
+    ui_.searchResult(result(200, 1, "after").get());
+    EXPECT_EQ(client_.results()->count(), 1);
+}
+
 TEST_F(SearchResults, ShortKeywordPostsNothingAndEmptiesTheList) {
     ui_.searchResult(result(1, 1, "a").get());
     ASSERT_EQ(client_.results()->count(), 1);
@@ -115,7 +130,7 @@ TEST_F(SearchResults, ResultsKeptOnceAndEndsPrinted) {
                     result(2, 1, "three.mp3")})
         ui_.searchResult(s.get());
     EXPECT_EQ(client_.results()->count(), 3);
-    EXPECT_FALSE(FclcUI::isNewResult(again.get(), client_.results()));
+    EXPECT_TRUE(client_.holdsResult(*again));
     ui_.searchEnd(nullptr, nullptr, 5, 5);
     ui_.searchEnd(nullptr, nullptr, 40, 120);
     EXPECT_EQ(ui_.text, "Got results. (5,5)\nGot results. (40,120)\n");

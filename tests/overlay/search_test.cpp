@@ -136,6 +136,24 @@ TEST_F(SearchTest, ResultsThenSilenceIsASuccessAndAGivenNodeIsNotRetried) {
     EXPECT_EQ(gateway_->requesterCount(), 0);
 }
 
+TEST_F(SearchTest, ANodeGivesNoMoreResultsThanTheSearchAsksFor) {
+    UniqueID key = idOf({0x45});
+    auto search = new ServiceSearch(key);
+    search->max = 30;
+    gateway_->searchNode(new Node(given_), search, &callback_);
+    sim_.settle();
+    for (int i = 0; i < 30; i++) answer(resultDatagram(key, static_cast<uint8_t>(i)));
+    EXPECT_EQ(callback_.results.size(), 30u);
+    // A flood past the most: not taken, and it keeps nothing open.
+    for (int step = 0; step < 3; step++) {
+        sim_.advance(6000);
+        for (int i = 0; i < 200; i++) answer(resultDatagram(key, static_cast<uint8_t>(100 + i % 100)));
+    }
+    EXPECT_EQ(callback_.results.size(), 30u);
+    sim_.advance(2100);
+    EXPECT_EQ(gateway_->requesterCount(), 0) << "20000 ms after the last result taken";
+}
+
 TEST_F(SearchTest, KeywordSearchReachesTheTwoNearestNodes) {
     ScriptedNodes nodes(sim_.network, 80, 21);
     UniqueID key;
