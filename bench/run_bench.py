@@ -5,7 +5,7 @@ Usage: run_bench.py --build build/release [--work DIR] [--only NAME,...]
                     [--size-mib N]
 
 Figures (names for --only): tcp, hash, download, startup, idle, sources,
-console, search, simulation, storage. One line per figure on
+console, search, simulation, storage, sharetree. One line per figure on
 stdout; the lines are also written to <build>/bench/last-run.txt.
 """
 
@@ -403,6 +403,64 @@ class Bench:
         for text in others:
             note(text)
 
+    def sharetree(self):
+        """a+ on 40,000 directories (200 of 199 sub-directories each), and
+        the next start with all of them in share.dat; the reference is
+        find walking the same tree."""
+        tops, subs = 200, 199
+        with Swarm(self.tandrel, seed=10, root=tempfile.mkdtemp(dir=self.work)) as swarm:
+            instance = self.lone(swarm, "tree")
+            top = instance.path("tree")
+            for i in range(tops):
+                for j in range(subs):
+                    os.makedirs(os.path.join(top, "d%03d" % i, "s%03d" % j))
+            deep = instance.path("deep")
+            level = deep
+            os.makedirs(level)
+            for _ in range(1500):
+                level = os.path.join(level, "d")
+                os.mkdir(level)
+
+            def reference():
+                start = time.monotonic()
+                subprocess.run(["find", top, "-type", "d"], capture_output=True, check=True)
+                return time.monotonic() - start
+            ref = min(reference() for _ in range(3))
+            instance.start()
+            instance.command("echo")
+
+            def timed(line):
+                start = time.monotonic()
+                instance.command(line, timeout=1200)
+                return time.monotonic() - start
+            wide = timed("a+ " + top)
+            with open(instance.path("share.dat"), "rb") as f:
+                data = f.read()
+            listed, at = 0, 0
+            while at + 2 <= len(data):
+                at += 2 + (data[at] | data[at + 1] << 8)
+                listed += 1
+            instance.quit()
+            instance.start()
+            instance.command("echo", timeout=1200)
+            restart = time.monotonic() - instance.started_at
+            instance.quit()
+            os.remove(instance.path("share.dat"))
+            instance.start()
+            instance.command("echo")
+            chain = timed("a+ " + deep)
+            instance.quit()
+            # Deeper than shutil.rmtree can recurse: taken down from below.
+            while level != deep:
+                os.rmdir(level)
+                level = os.path.dirname(level)
+        count = tops * subs + tops
+        emit("a+ on %s directories" % format(count, ","), "%.2f s" % wide, "find -type d %.2f s" % ref,
+             "%.1f" % (wide / max(ref, 1e-6)))
+        note("share.dat then lists %d directories (the top and the incoming one too); the next start answers"
+             " after %.2f s;"
+             " a chain 1,500 deep takes %.2f s" % (listed, restart, chain))
+
     def storage(self):
         for name in ("storage_bench", "download_path_bench"):
             out = subprocess.run([os.path.join(self.bin, name), os.path.join(self.work, name),
@@ -427,7 +485,8 @@ def main():
     args.work = args.work or tempfile.mkdtemp(prefix="tandrel-bench-")
     os.makedirs(args.work, exist_ok=True)
     bench = Bench(args)
-    order = ["tcp", "hash", "download", "startup", "idle", "sources", "console", "search", "simulation", "storage"]
+    order = ["tcp", "hash", "download", "startup", "idle", "sources", "console", "search", "simulation", "storage",
+             "sharetree"]
     chosen = args.only.split(",") if args.only else order
     print("machine: " + machine(), flush=True)
     LINES.append("machine: " + machine())
