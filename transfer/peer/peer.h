@@ -36,6 +36,9 @@ public:
     // for peers that speak crumb maps, one part for the others.
     static constexpr uint64_t kStatusMinCrumbPeer = 486400;
     static constexpr uint64_t kStatusMinPartPeer = 9728000;
+    // The longest frame taken before the hello is done; after it, the
+    // frame limit of every connection.
+    static constexpr uint32_t kHelloFrameMax = 64u * 1024u;
 
     // Outgoing, to ip:port; not yet connected.
     Peer(uint32_t ip, uint16_t port, bool persistent);
