@@ -127,6 +127,9 @@ public:
     void sendPortReachable();
 
 private:
+    // Whether the log line for sending this directory's files (null: the
+    // directory list) to this peer is due: once a minute at most.
+    bool directoryLogDue(const char* directory);
     bool handleHello(i4_ram_file_class* body);
     bool handleHelloAnswer(i4_ram_file_class* body);
     // The buddy address and the check code that end both hellos.
