@@ -7,10 +7,9 @@
 //
 // At most kMaxSessions sessions are kept: opening one more first removes
 // the session whose last message or opening is the oldest, giving back its
-// connection. The process-wide pool is made
-// and destroyed explicitly (createInstance / destroyInstance); while it
-// exists start-up registers it with the peer pool and installs it as the
-// peer protocol's messages.
+// connection. The process-wide pool is made and destroyed explicitly
+// (createInstance / destroyInstance); while it exists start-up registers
+// it with the peer pool and installs it as the peer protocol's messages.
 //
 // Threads: everything runs on the task thread; the session list is locked
 // and no lock is held across a call into a session.
