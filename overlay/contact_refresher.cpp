@@ -16,13 +16,21 @@ ContactRefresher::~ContactRefresher() {
 
 void ContactRefresher::offerNode(const Node* node) {
     if (node == nullptr || isUnderRecheck(node)) return;
-    if (ContactList* table = gateway_.contacts()) table->add(node);
+    ContactList* table = gateway_.contacts();
+    if (table == nullptr) return;
+    // The misses byte of a record is what its sender wrote: a node learnt
+    // from a datagram has missed nothing here yet.
+    Node fresh(*node);
+    fresh.misses = 0;
+    table->add(&fresh);
 }
 
 void ContactRefresher::nodeFailed(const Node* node) {
     if (node == nullptr || isUnderRecheck(node)) return;
     ContactList* table = gateway_.contacts();
     if (table == nullptr || !table->miss(node)) return;
+    // Dropped; with the recheck list full it is forgotten at once.
+    if (recheckIndex_.size() >= static_cast<size_t>(kRecheckMaxNodes)) return;
     Node* copy = recheck_.addCopy(node);
     copy->misses = 1;
     recheckIndex_[idKey(copy->id)] = copy;

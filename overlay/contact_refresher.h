@@ -7,6 +7,11 @@
 // a-th hello), each with a 35000 ms time-out; an answer brings it back into
 // the routing table with no misses, the fourth unanswered hello forgets
 // it. A node under recheck is not put back into the table by anyone else.
+// At most kRecheckMaxNodes are under recheck; a contact dropped while that
+// many are is forgotten at once.
+//
+// Nodes offered from datagrams enter the table with no misses, whatever
+// their record says.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +27,7 @@ class FlockGateway;
 // Hellos a dropped contact gets before it is forgotten.
 constexpr int kRecheckAttempts = 4;
 constexpr int kRecheckStepMs = 5000;
+constexpr int kRecheckMaxNodes = 512;
 constexpr int kNetworkSizeFirstMs = 5000;
 constexpr int kNetworkSizeStepMs = 6000;
 constexpr int kNetworkSizeMaxMs = 360000;

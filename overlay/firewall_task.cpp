@@ -133,13 +133,17 @@ bool FirewallTask::handle(uint8_t opcode, UDPAnnex*, i4_ram_file_class* reader, 
 void FirewallTask::yourIp(i4_ram_file_class* reader, uint32_t ip, int port) {
     if (reader->remaining() < kYourIpSize) return;
     uint32_t seen = reader->read_32();
+    // 0 is no address, and it is also what a tester that has not reported
+    // holds: a report of 0 is ignored, so it can neither agree with those
+    // nor become the own address.
+    if (seen == 0) return;
     Tester* tester = testerFor(ip, port, true);
     if (tester == nullptr) return;
     tester->reportedIp = seen;
     tester->heardIp = true;
     tester->timer = 0;
     for (Tester& other : testers_) {
-        if (&other != tester && other.reportedIp == seen) {
+        if (&other != tester && other.reportedIp != 0 && other.reportedIp == seen) {
             gateway_.self().setIp(seen);
             return;
         }

@@ -198,7 +198,7 @@ bool Meta::toDisk(i4_file* file) { return writeTags(file); }
 
 bool Meta::toNetwork(i4_file* file) { return writeTags(file); }
 
-bool Meta::readTags(i4_file* file, bool network) {
+bool Meta::readTags(i4_file* file, bool network, int32_t maxTags, i4_pos maxBytes) {
     auto fail = [network]() {
         if (network)
             metaDebug("ERROR: Meta::fromNetwork()\n");
@@ -211,11 +211,16 @@ bool Meta::readTags(i4_file* file, bool network) {
         auto count = static_cast<int32_t>(file->read_32());
         if (count <= 0) return true;
         // Every tag takes at least kTagMinEncoded bytes.
-        if (count > kMetaMaxTags || static_cast<i4_pos>(count) * kTagMinEncoded > bytesLeft(file)) return fail();
+        if (count > maxTags || static_cast<i4_pos>(count) * kTagMinEncoded > bytesLeft(file)) return fail();
+        i4_pos start = file->tell();
         for (int32_t i = 0; i < count; i++) {
             MetaTag* tag = MetaTag::makeTagFromBytes(file);
             if (!tag) return fail();
             addTag(tag);
+            if (file->tell() - start > maxBytes) {  // too big a record keeps nothing
+                clear();
+                return fail();
+            }
         }
         return true;
     } catch (const i4_err&) {
@@ -224,6 +229,10 @@ bool Meta::readTags(i4_file* file, bool network) {
     }
 }
 
-bool Meta::fromDisk(i4_file* file) { return readTags(file, false); }
+bool Meta::fromDisk(i4_file* file) { return readTags(file, false, kMetaMaxTags, UINT64_MAX); }
 
-bool Meta::fromNetwork(i4_file* file) { return readTags(file, true); }
+bool Meta::fromNetwork(i4_file* file) { return readTags(file, true, kMetaMaxTags, UINT64_MAX); }
+
+bool Meta::fromNetworkCapped(i4_file* file, int32_t maxTags, i4_pos maxBytes) {
+    return readTags(file, true, maxTags, maxBytes);
+}

@@ -73,12 +73,17 @@ public:
     // "<display name>: <value text>" for each tag.
     void print() const;
 
+protected:
+    // fromNetwork for a record whose sender is not trusted to keep it small:
+    // more than maxTags tags, or tags taking more than maxBytes, fail it.
+    bool fromNetworkCapped(i4_file* file, int32_t maxTags, i4_pos maxBytes);
+
 private:
     bool setOfKind(const char* name, const void* value, int type, int specialId);
     bool writeTags(i4_file* file);
     // Reads the count and the tags; `network` chooses the message and what
     // happens on a stream error.
-    bool readTags(i4_file* file, bool network);
+    bool readTags(i4_file* file, bool network, int32_t maxTags, i4_pos maxBytes);
 
     mutable LL tags_;
 };

@@ -14,6 +14,11 @@ constexpr uint32_t kTagMinEncoded = 4;        // type, u16 name length 0, 1 valu
 constexpr int32_t kMetaMaxTags = 1 << 20;
 constexpr uint32_t kMetaMinEncoded = 4;       // u32 tag count
 constexpr int32_t kMetaListMaxEntries = 1 << 22;
+// A user record sent by a peer (hellos): far above what any client sends,
+// low enough that a connection cannot make each copy of it a heap of tags.
+// Records read from our own files keep the caps above.
+constexpr int32_t kPeerUserMaxTags = 256;
+constexpr uint32_t kPeerUserMaxTagBytes = 32u * 1024u;
 
 // Bytes between the stream's position and its end (0 when past it).
 inline i4_pos bytesLeft(i4_file* file) {

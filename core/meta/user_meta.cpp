@@ -1,5 +1,6 @@
 #include "core/meta/user_meta.h"
 
+#include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/file.h"
@@ -73,7 +74,7 @@ bool UserMeta::fromNetwork(i4_file* file) {
     } catch (const i4_err&) {
         return false;
     }
-    return Meta::fromNetwork(file);
+    return fromNetworkCapped(file, kPeerUserMaxTags, kPeerUserMaxTagBytes);
 }
 
 int UserMeta::wireSize() { return kUserMetaWireFixed + Meta::wireSize(); }

@@ -24,6 +24,8 @@ public:
     UserMeta& operator=(const UserMeta& other);
 
     bool toNetwork(i4_file* file) override;
+    // A record sent by a peer: above kPeerUserMaxTags tags or
+    // kPeerUserMaxTagBytes of tags it fails.
     bool fromNetwork(i4_file* file) override;
     bool toDisk(i4_file* file) override;
     bool fromDisk(i4_file* file) override;

@@ -124,10 +124,14 @@ bool HttpSource::tick(int elapsedMs) {
             if (!sendRequest()) return finish(kStatusStopped);
             break;
         case kReadHeader:
+            stallMs_ = std::min(stallMs_ + ms, kStallLimitMs);
             readHeader();
+            watchStall();
             break;
         case kReadBody:
+            stallMs_ = std::min(stallMs_ + ms, kStallLimitMs);
             readBody();
+            watchStall();
             break;
         case kStopped:
             status_ = kStatusStopped;
@@ -224,6 +228,7 @@ bool HttpSource::sendRequest() {
     int written = socket_->write(buffer_, length);
     if (written == length) {
         received_ = 0;
+        stallMs_ = 0;
         status_ = kStatusAsked;
         state_ = kReadHeader;
     } else if (written < 0) {
@@ -341,6 +346,7 @@ void HttpSource::takeData(const HttpResponseHead& head) {
         }
     }
     state_ = kReadBody;
+    stallMs_ = 0;
     size_t body = received_ - head.bodyStart;
     received_ = 0;
     takeBody(buffer_ + head.bodyStart, body);
@@ -407,12 +413,22 @@ void HttpSource::readBody() {
     if (n > 0) takeBody(buffer_, n);
 }
 
+void HttpSource::watchStall() {
+    if ((state_ != kReadHeader && state_ != kReadBody) || stallMs_ < kStallLimitMs) return;
+    debug_printf("HTTP source %s: no data for %d s\n", url_.c_str() ? url_.c_str() : "", kStallLimitMs / 1000);
+    closeSocket();
+    received_ = 0;
+    giveBackRange();
+    connectFailed("no data");
+}
+
 void HttpSource::takeBody(const uint8_t* bytes, size_t count) {
     if (count > rangeEnd_ - position_) {
         fail("more data than the range");
         return;
     }
     if (count > 0) {
+        stallMs_ = 0;
         productive_ = true;
         redirects_ = 0;
         busyCount_ = busyWaitedMs_ = busyWaitMs_ = 0;

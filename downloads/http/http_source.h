@@ -14,6 +14,10 @@
 // any body byte arrived on it, count as failures in a row; the source then
 // waits 5, 10, 20 and 40 s before connecting again, and the fifth ends it.
 // Body data resets the count, as it resets the redirect and busy counts.
+//
+// Stalls: a header not complete 30 s after the request, or 30 s without a
+// body byte, close the connection and give the unread range back (other
+// sources may take it); this counts as a failed connection.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +67,9 @@ public:
     // after the ones before.
     static constexpr int kMaxConnectFailures = 5;
     static constexpr int kRetryWaitMs[kMaxConnectFailures - 1] = {5000, 10000, 20000, 40000};
+    // Milliseconds a connection may go without progress while reading an
+    // answer.
+    static constexpr int kStallLimitMs = 30000;
     // Speed samples: one per second or so, eight kept.
     static constexpr int kSampleMs = 1000;
     static constexpr int kSampleCount = 8;
@@ -111,6 +118,9 @@ private:
     bool sendRequest();
     void readHeader();
     void readBody();
+    // After a read of the answer: the range and the connection go back
+    // once the stall limit is reached.
+    void watchStall();
     void sampleSpeed(int elapsedMs);
 
     // What an answer asks for.
@@ -173,6 +183,9 @@ private:
     bool productive_ = false;
     // A relative redirect named the path: later connects keep it.
     bool keepPath_ = false;
+    // Time in the answer without progress: since the request while the
+    // header comes, since the last body byte after it.
+    int stallMs_ = 0;
     // Header bytes collected in the buffer so far.
     size_t received_ = 0;
     // Bytes of a redirect answer's page still to be read before the next

@@ -83,6 +83,32 @@ TEST_F(RefresherTest, NodeUnderRecheckIsNotPutBackByOthers) {
     EXPECT_EQ(gateway_->refresher().recheckCount(), 2);
 }
 
+TEST_F(RefresherTest, TheRecheckListIsBounded) {
+    // Twenty contacts at each distance from the own id fill one bucket
+    // each; dropping them all fills the recheck list and no more.
+    std::vector<Node> contacts;
+    for (unsigned depth = 0; contacts.size() < static_cast<size_t>(kRecheckMaxNodes) + 10; depth++) {
+        for (unsigned j = 0; j < static_cast<unsigned>(kBucketCapacity); j++) {
+            UniqueID id(ownId_);
+            id.setBit(depth, !ownId_.bit(depth));
+            for (unsigned b = 0; b < 8; b++) id.setBit(120 + b, (j >> b) & 1);
+            Node contact = makeNode(id, "10.9.0.1", static_cast<int>(5000 + j));
+            gateway_->contacts()->add(&contact);
+            // Only the contacts the table took count.
+            if (inTable(id)) contacts.push_back(contact);
+        }
+    }
+    for (const Node& contact : contacts)
+        for (int miss = 0; miss < 5; miss++) gateway_->refresher().nodeFailed(&contact);
+    EXPECT_EQ(gateway_->refresher().recheckCount(), 2 * kRecheckMaxNodes);
+    size_t rechecked = 0;
+    for (const Node& contact : contacts) {
+        EXPECT_FALSE(inTable(contact.id));
+        if (gateway_->refresher().isUnderRecheck(&contact)) rechecked++;
+    }
+    EXPECT_EQ(rechecked, static_cast<size_t>(kRecheckMaxNodes));
+}
+
 TEST_F(RefresherTest, NetworkSizeReportsAndHelloLookups) {
     // 12 contacts in the own leaf at depth 0: estimate 12; 50 services.
     for (int i = 0; i < 11; i++) {

@@ -87,12 +87,14 @@ struct VerdictCase {
     int status;
     const char* ownIp;
     size_t checksAfter;  // checks sent once the steps are done
+    const char* startIp = "";  // an own address known before the test
 };
 
 class Verdicts : public FirewallTest, public ::testing::WithParamInterface<VerdictCase> {};
 
 TEST_P(Verdicts, DecideAsTheTestersAnswer) {
     const VerdictCase& c = GetParam();
+    if (*c.startIp) gateway_->self().setIp(ipFromText(c.startIp));
     startTest();
     for (const std::string& step : c.steps) {
         size_t k = static_cast<size_t>(step[step.find(' ') + 1] - '0');
@@ -119,7 +121,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {"ip 0 203.0.113.5", "ip 1 198.51.100.2", "ip 2 192.0.2.1"}, 2, "0.0.0.0", 6},
         VerdictCase{"OpenWithoutAddressTestsAgain", {"open 0", "open 1"}, 2, "0.0.0.0", 6},
         VerdictCase{"FirewalledFirewalled", {"fw 0", "fw 2"}, 1, "0.0.0.0", 3},
-        VerdictCase{"OneAnswerEachWayWaits", {"fw 0", "open 1"}, 2, "0.0.0.0", 3}),
+        VerdictCase{"OneAnswerEachWayWaits", {"fw 0", "open 1"}, 2, "0.0.0.0", 3},
+        // 0 agrees with no tester that is yet to report.
+        VerdictCase{"ReportedZeroIsIgnored", {"ip 0 0.0.0.0", "ip 1 203.0.113.5"}, 2, "198.51.100.7", 3,
+                    "198.51.100.7"}),
     [](const ::testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FirewallTest, CheckCarriesTheDoorPortAndTestersRetry) {

@@ -3,6 +3,7 @@
 // short datagrams dropped whole, and the counting seam.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include "core/meta/meta_tag.h"
@@ -246,6 +247,32 @@ TEST_F(FlockServerTest, CheckWithGoodTrailerIsAnsweredAndBadIsNot) {
     sendFrom(asker_, answer);
     EXPECT_EQ(sent(INODE_CHECKREPLY).size(), 1u);
     EXPECT_EQ(sent(INODE_CHECK).size(), 0u);
+}
+
+TEST_F(FlockServerTest, NodesLearntFromDatagramsStartWithoutMisses) {
+    // Each record carries a misses byte of 200; the table counts only the
+    // misses it saw itself.
+    auto check = [](const Node& node) {
+        std::string d = datagram(INODE_CHECK, le32(2) + record(node) + le32(1) + le32(2) + le32(3) + le32(4) + le32(0));
+        messageCheckTrailer(reinterpret_cast<uint8_t*>(d.data()), d.size(), 15);
+        return d;
+    };
+    struct Case {
+        const char* what;
+        std::function<std::string(const Node&)> datagramOf;
+    } cases[] = {
+        {"connect", [](const Node& node) { return datagram(INODE_CONNECT, record(node)); }},
+        {"hello", [](const Node& node) { return datagram(INODE_HELLO, record(node)); }},
+        {"check", check},
+    };
+    uint8_t next = 0x71;
+    for (const Case& c : cases) {
+        Node claimed = makeNode(idOf({next++}), "10.0.0.5", 4672, 200);
+        sendFrom(asker_, c.datagramOf(claimed));
+        Node* taken = gateway_->contacts()->root()->leaf(claimed.id)->contacts.findById(claimed.id);
+        ASSERT_NE(taken, nullptr) << c.what;
+        EXPECT_EQ(taken->misses, 0) << c.what;
+    }
 }
 
 TEST_F(FlockServerTest, DeadNodeCountsAMiss) {

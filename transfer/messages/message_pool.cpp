@@ -55,15 +55,31 @@ MessageSession* MessagePool::findSession(const UserMeta* user) {
     return nullptr;
 }
 
+void MessagePool::makeRoom() {
+    std::unique_ptr<MessageSession> oldest;
+    {
+        SysMutexGuard guard(&lock_);
+        if (sessions_.size() < static_cast<size_t>(kMaxSessions)) return;
+        auto pick = sessions_.begin();
+        for (auto it = sessions_.begin(); it != sessions_.end(); ++it)
+            if ((*it)->lastUse() < (*pick)->lastUse()) pick = it;
+        oldest = std::move(*pick);
+        sessions_.erase(pick);
+    }
+    oldest->letGo();
+}
+
 MessageSession* MessagePool::openSession(const UserMeta* user) {
     if (!user) return nullptr;
     MessageSession* session = findSession(user);
     if (!session) {
+        makeRoom();
         auto made = std::make_unique<MessageSession>(user);
         session = made.get();
         SysMutexGuard guard(&lock_);
         sessions_.push_back(std::move(made));
     }
+    session->setLastUse(++lastUse_);
     session->startSession();
     return session;
 }

@@ -5,15 +5,17 @@
 // passes). Texts and session changes go to TransferUI::gotMessage and
 // sessionChanged; this client sends no texts.
 //
-// Sessions stay for the life of the pool. The process-wide pool is made
-// and destroyed explicitly (createInstance / destroyInstance); while it
-// exists start-up registers it with the peer pool and installs it as the
-// peer protocol's messages.
+// At most kMaxSessions sessions are kept: opening one more first removes
+// the session whose last message or opening is the oldest, giving back its
+// connection. The process-wide pool is made and destroyed explicitly
+// (createInstance / destroyInstance); while it exists start-up registers
+// it with the peer pool and installs it as the peer protocol's messages.
 //
 // Threads: everything runs on the task thread; the session list is locked
 // and no lock is held across a call into a session.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -31,6 +33,7 @@ public:
     static constexpr int kAllowEveryone = 0;
     static constexpr int kAllowFriends = 1;
     static constexpr int kAllowNobody = 2;
+    static constexpr int kMaxSessions = 100;
 
     MessagePool() = default;
     virtual ~MessagePool();
@@ -42,8 +45,9 @@ public:
     static void createInstance();
     static void destroyInstance();
 
-    // The user's session, or a new one appended; either way it is started
-    // (connected again when needed).
+    // The user's session, or a new one appended (the longest idle one
+    // removed when the pool is full); either way it is started (connected
+    // again when needed) and counts as just used.
     MessageSession* openSession(const UserMeta* user);
     // A user of unknown hash (all zero): the first session of the same IP
     // and port; otherwise the first session of the same user hash.
@@ -62,9 +66,12 @@ public:
 
 private:
     std::vector<MessageSession*> sessionsCopy();
+    // Removes the session used longest ago when the pool is full.
+    void makeRoom();
 
     SysMutex lock_;  // sessions_
     std::vector<std::unique_ptr<MessageSession>> sessions_;
+    uint64_t lastUse_ = 0;  // stamps the sessions' uses in order
 };
 
 inline MessagePool* messagePool() { return MessagePool::instance(); }

@@ -27,6 +27,16 @@ bool MessageSession::matches(const UserMeta* record) {
     return !user_.userHash().isZero() && user_.userHash().equals(record->userHash());
 }
 
+void MessageSession::letGo() {
+    Peer* peer = nullptr;
+    {
+        SysMutexGuard guard(&lock_);
+        peer = connection_;
+        connection_ = nullptr;
+    }
+    if (peer) peer->release(kStartTag);
+}
+
 void MessageSession::changeState(int state) {
     state_.store(state);
     if (TransferUI* ui = currentTransferUI()) ui->sessionChanged(this);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "core/meta/user_meta.h"
 #include "v4ada/threads/linux/sys_mutex.h"
@@ -50,6 +51,13 @@ public:
     // user hash when it is known (not all zero).
     bool matches(const UserMeta* record);
 
+    // Gives back the use of its connection, if it holds one; the session
+    // is about to be removed.
+    void letGo();
+    // The pool's stamp of the session's last use (larger is more recent).
+    uint64_t lastUse() const { return lastUse_; }
+    void setLastUse(uint64_t stamp) { lastUse_ = stamp; }
+
     int state() const { return state_.load(); }
     // A copy of the user record.
     UserMeta user();
@@ -60,4 +68,5 @@ private:
     Peer* connection_ = nullptr;
     std::atomic<int> state_{kConnecting};
     UserMeta user_;
+    uint64_t lastUse_ = 0;  // task thread only
 };

@@ -19,6 +19,7 @@
 #include <functional>
 #include <vector>
 
+#include "transfer/peer/log_rate.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class Peer;
@@ -102,6 +103,11 @@ public:
     void setDialer(PeerDialer* dialer) { dialer_.store(dialer); }
     int peerCount();
 
+    // The directory-list log lines: one per peer and directory a minute.
+    static constexpr int64_t kDirectoryLogWindowMs = 60000;
+    static constexpr size_t kDirectoryLogKeys = 1024;
+    LogRate& directoryLogRate() { return directoryLogRate_; }
+
 private:
     std::vector<PeerEventHandler*> handlersCopy();
     std::vector<Peer*> peersCopy();
@@ -113,6 +119,7 @@ private:
     // Unlisted peers whose peerClosed is being handed out.
     std::vector<Peer*> closing_;
     std::atomic<PeerDialer*> dialer_{nullptr};
+    LogRate directoryLogRate_{kDirectoryLogWindowMs, kDirectoryLogKeys};
 };
 
 inline ClientPool* clientPool() { return ClientPool::instance(); }

@@ -16,9 +16,12 @@ Peer::Peer(uint32_t ip, uint16_t port, bool persistent)
     : TCPConnection(ip, port, kFrameMarker), persistent_(persistent) {
     user_.setIp(ip);
     user_.setPort(port);
+    setFrameRule(kHelloFrameMax, TCPReadPacket::kAnyOpcode);
 }
 
-Peer::Peer(i4_socket* socket) : TCPConnection(socket, kFrameMarker), persistent_(true) {}
+Peer::Peer(i4_socket* socket) : TCPConnection(socket, kFrameMarker), persistent_(true) {
+    setFrameRule(kHelloFrameMax, TCPReadPacket::kAnyOpcode);
+}
 
 Peer::~Peer() {
     if (ClientPool* pool = ClientPool::instance()) pool->removePeer(this);
@@ -145,7 +148,11 @@ bool Peer::handleHelloAnswer(i4_ram_file_class* body) {
 
 bool Peer::onFirstMessage(uint8_t opcode, i4_ram_file_class* body) {
     idleMs_ = 1;
-    if (opcode == ICLT_HELLO) return handleHello(body);
-    if (opcode == ICLT_HELLO_ANSWER) return handleHelloAnswer(body);
-    return false;
+    bool done = false;
+    if (opcode == ICLT_HELLO)
+        done = handleHello(body);
+    else if (opcode == ICLT_HELLO_ANSWER)
+        done = handleHelloAnswer(body);
+    if (done) setFrameRule(kMaxFrameLength, TCPReadPacket::kAnyOpcode);
+    return done;
 }

@@ -36,6 +36,9 @@ public:
     // for peers that speak crumb maps, one part for the others.
     static constexpr uint64_t kStatusMinCrumbPeer = 486400;
     static constexpr uint64_t kStatusMinPartPeer = 9728000;
+    // The longest frame taken before the hello is done; after it, the
+    // frame limit of every connection.
+    static constexpr uint32_t kHelloFrameMax = 64u * 1024u;
 
     // Outgoing, to ip:port; not yet connected.
     Peer(uint32_t ip, uint16_t port, bool persistent);
@@ -124,6 +127,9 @@ public:
     void sendPortReachable();
 
 private:
+    // Whether the log line for sending this directory's files (null: the
+    // directory list) to this peer is due: once a minute at most.
+    bool directoryLogDue(const char* directory);
     bool handleHello(i4_ram_file_class* body);
     bool handleHelloAnswer(i4_ram_file_class* body);
     // The buddy address and the check code that end both hellos.

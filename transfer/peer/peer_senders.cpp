@@ -1,4 +1,7 @@
 // Peer: the senders. Each builds one frame and queues it.
+#include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/meta/file_list.h"
@@ -6,6 +9,7 @@
 #include "core/net/tcp_packet.h"
 #include "core/ui/ui_gateway.h"
 #include "downloads/peer_downloads.h"
+#include "transfer/peer/client_pool.h"
 #include "transfer/peer/iclt_opcodes.h"
 #include "transfer/peer/peer.h"
 #include "transfer/peer/peer_sides.h"
@@ -114,9 +118,22 @@ void Peer::sendDirectoryRequest(const char* directory) {
     queue(packet);
 }
 
+bool Peer::directoryLogDue(const char* directory) {
+    ClientPool* pool = clientPool();
+    if (!pool) return true;
+    // The peer by its user hash and address; the directory by a digest of
+    // its name, so that a table of keys stays small whatever peers ask.
+    std::string key(reinterpret_cast<const char*>(user_.userHash().bytes()), kUniqueIdSize);
+    uint32_t ip = user_.ip();
+    key.append(reinterpret_cast<const char*>(&ip), sizeof ip);
+    if (directory) key += "/" + std::to_string(std::hash<std::string_view>{}(directory));
+    return pool->directoryLogRate().allow(key);
+}
+
 void Peer::sendDirectoryList() {
     OwnedString nick(user_.nickname());
-    if (UIGateway* ui = currentUI()) ui->log("Sending Shared Directory List: %s", nick.c_str());
+    UIGateway* ui = currentUI();
+    if (ui && directoryLogDue(nullptr)) ui->log("Sending Shared Directory List: %s", nick.c_str());
     PeerShares* shares = peerShares();
     std::vector<OwnedString> kept;
     if (shares) {
@@ -141,7 +158,9 @@ void Peer::sendDirectoryList() {
 
 void Peer::sendDirectoryFiles(const char* directory) {
     OwnedString nick(user_.nickname());
-    if (UIGateway* ui = currentUI()) ui->log("Sending Shared File List (%s): %s", directory, nick.c_str());
+    UIGateway* ui = currentUI();
+    if (ui && directoryLogDue(directory ? directory : ""))
+        ui->log("Sending Shared File List (%s): %s", directory, nick.c_str());
     PeerShares* shares = peerShares();
     FileList* files = shares && directory ? shares->directoryFiles(directory) : nullptr;
     if (!files) return;

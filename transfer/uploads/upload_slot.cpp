@@ -252,8 +252,11 @@ void UploadSlot::retire() {
     if (!pool_) return;
     UploadPool* pool = pool_;
     if (invited_) {
+        // The queue marks a served user with a hash tag "w"; a partner's
+        // record is its own hello record, whose "w" may be anything.
         UniqueID wanted;
-        if (auto hash = static_cast<const uint8_t*>(invited_->valueOf(UploadQueue::kWantedTag))) wanted.copy(hash);
+        MetaTag* mark = invited_->findTag(UploadQueue::kWantedTag);
+        if (mark && mark->type() == kTagHash) wanted.copy(static_cast<const uint8_t*>(mark->value()));
         pool->queue().requeueFront(*invited_, wanted);
         Peer* connection;
         {

@@ -246,6 +246,48 @@ TEST_F(HttpSourceTest, BusyAnswersAreWaitedOut) {
     EXPECT_NE(debug_.text().find("busy"), std::string::npos) << debug_.text();
 }
 
+// A server that stops sending, before its header is complete or after the
+// first body bytes: 30 s on, the source has given its connection and the
+// unread range back and waits as after a failed connect; then it asks for
+// whatever range is free.
+TEST_F(HttpSourceTest, AStalledAnswerGivesItsRangeBack) {
+    struct Stall {
+        const char* name;
+        std::string sent;
+        Ranges written;
+        Ranges returned;
+    } stalls[] = {
+        {"in the header", "HTTP/1.1 206 Partial Content\r\n", {}, {{0, 400}}},
+        {"in the body", head206(0, 400) + body(0, 100), {{0, 100}}, {{100, 400}}},
+    };
+    for (const Stall& stall : stalls) {
+        SCOPED_TRACE(stall.name);
+        HttpTestServer server;
+        FakeLinkDownload download(kSize);
+        download.ranges = {{0, 400}, {400, 1000}};
+        auto source = std::make_unique<HttpSource>(&download, server.url("/f").c_str());
+        SourcePump pump(source.get());
+        ASSERT_TRUE(source->resume());
+        ASSERT_TRUE(server.accept(pump));
+        ASSERT_EQ(server.readRequest(pump), ask(0, 400));
+        server.send(pump, stall.sent);
+        pump.tick();
+        int reading = source->state();
+        pump.tick(HttpSource::kStallLimitMs - 1);
+        EXPECT_EQ(source->state(), reading);
+        EXPECT_TRUE(download.returned.empty());
+        pump.tick(1);
+        EXPECT_EQ(source->state(), HttpSource::kWait);
+        EXPECT_EQ(source->connectFailures(), 1);
+        EXPECT_EQ(download.writes, stall.written);
+        EXPECT_EQ(download.returned, stall.returned);
+        EXPECT_TRUE(server.sourceClosed(pump));
+        pump.tick(source->waitMs());
+        ASSERT_TRUE(server.accept(pump));
+        EXPECT_EQ(server.readRequest(pump), ask(400, 1000));
+    }
+}
+
 // A server that refuses, and a host that does not resolve: the source
 // waits 5, 10, 20 and 40 s between attempts, and the fifth failure ends it.
 TEST_F(HttpSourceTest, FailedConnectsBackOffThenEndTheSource) {

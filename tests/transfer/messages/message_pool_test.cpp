@@ -151,6 +151,38 @@ TEST_F(MessagePoolTest, OnlyTheSessionsUserCompletesIt) {
     EXPECT_EQ(session->connection(), nullptr);
 }
 
+TEST_F(MessagePoolTest, ManySendersKeepTheSessionsBoundedDroppingTheLongestIdle) {
+    transferOptions()->setPmAllow(MessagePool::kAllowEveryone);
+    auto sender = [](int n) { return highUser("s", static_cast<uint8_t>(n), 4662, static_cast<uint8_t>(n)); };
+    // The first sender is connected: its session holds a use of the peer.
+    UserMeta first = sender(1);
+    Peer* firstPeer = connectPeer(first);
+    ASSERT_TRUE(messages_->gotMessage(&first, "one"));
+    EXPECT_EQ(firstPeer->useCount(), 1);
+    for (int n = 2; n <= MessagePool::kMaxSessions; n++) {
+        UserMeta next = sender(n);
+        ASSERT_TRUE(messages_->gotMessage(&next, "hi"));
+    }
+    ASSERT_EQ(messages_->sessionCount(), MessagePool::kMaxSessions);
+    // The second speaks again: now the third is the longest idle after the first.
+    UserMeta second = sender(2);
+    ASSERT_TRUE(messages_->gotMessage(&second, "again"));
+
+    UserMeta newcomer = sender(MessagePool::kMaxSessions + 1);
+    ASSERT_TRUE(messages_->gotMessage(&newcomer, "new"));
+    EXPECT_EQ(messages_->sessionCount(), MessagePool::kMaxSessions);
+    EXPECT_EQ(messages_->findSession(&first), nullptr);
+    EXPECT_EQ(firstPeer->useCount(), 0);
+    EXPECT_NE(messages_->findSession(&newcomer), nullptr);
+
+    UserMeta later = sender(MessagePool::kMaxSessions + 2);
+    ASSERT_TRUE(messages_->gotMessage(&later, "later"));
+    UserMeta third = sender(3);
+    EXPECT_EQ(messages_->findSession(&third), nullptr);
+    EXPECT_NE(messages_->findSession(&second), nullptr);
+    EXPECT_EQ(messages_->sessionCount(), MessagePool::kMaxSessions);
+}
+
 TEST_F(MessagePoolTest, BusCodeOpensASession) {
     UserMeta amy = highUser("amy", 1, 4662, 0x21);
     Peer* peer = connectPeer(amy);

@@ -336,6 +336,37 @@ TEST_F(PeerDispatch, DirectoryRequestsFollowFrAllow) {
     EXPECT_EQ(sides_.shares.sharedFile(hashOf(2))->getFloat("# Sent"), 2.0f);
 }
 
+TEST_F(PeerDispatch, DirectoryLogLinesComeOncePerPeerAndDirectoryAMinute) {
+    transferOptions()->setFrAllow(0);
+    auto sendingLines = [&] {
+        std::vector<std::string> lines;
+        for (const std::string& line : capture_->logged())
+            if (line.rfind("Sending Shared", 0) == 0) lines.push_back(line);
+        return lines;
+    };
+    connect();
+    for (int i = 0; i < 3; i++) {
+        exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
+        exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/music"));
+        exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/nowhere"));
+    }
+    EXPECT_EQ(sendingLines(), (std::vector<std::string>{"Sending Shared Directory List: zed",
+                                                         "Sending Shared File List (/music): zed",
+                                                         "Sending Shared File List (/nowhere): zed"}));
+    // Every request is still answered.
+    EXPECT_EQ(exchange(ICLT_DIRECTORY_LIST_REQUEST, "").opcodes(), std::vector<uint8_t>{ICLT_DIRECTORY_LIST});
+    step(59000);
+    exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
+    EXPECT_EQ(sendingLines().size(), 3u);
+    step(1000);
+    exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
+    EXPECT_EQ(sendingLines().size(), 4u);
+    // Another peer has lines of its own.
+    connect();
+    exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/music"));
+    EXPECT_EQ(sendingLines().size(), 5u);
+}
+
 TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {
     FakeDialer dialer;
     clientPool()->setDialer(&dialer);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/net/check_trailer.h"
+#include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "core/net/ip_text.h"
 #include "core/options/core_options.h"
@@ -107,29 +108,68 @@ TEST_F(PeerHello, ClaimedHighIdOtherThanTheSocketDrawsAddressMismatch) {
     EXPECT_EQ(other->frames.size(), 1u);
 }
 
+// A user record with `count` small integer tags besides its name.
+UserMeta userWithTags(const char* nickname, uint8_t hashByte, int count) {
+    UserMeta user = makeUser(nickname, 0, 4100, hashByte);
+    for (int32_t i = 0; i < count; i++) user.set(("t" + std::to_string(i)).c_str(), &i, kTagInt);
+    return user;
+}
+
 TEST_F(PeerHello, RefusedFirstMessagesDropTheConnection) {
     UserMeta frank = makeUser("frank", 0, 4100, 11);
     std::string wrongSize = helloPayload(frank, 0, 0, true, true);
     wrongSize[0] = 17;
+    // Tag counts and sizes a peer may not send, each well inside a frame.
+    UserMeta manyTags = userWithTags("many", 31, kPeerUserMaxTags);  // the name makes one more
+    // One string tag "n" longer than the tag bytes allowed (a record of
+    // ours never holds one, so it is written out here).
+    using support::le16s;
+    using support::le32s;
+    std::string bulky = std::string("\x10", 1) + std::string(16, '\x20') + le32s(0) + le16s(4100) + le32s(1) +
+                        std::string("\x02", 1) + le16s(1) + "n" + le16s(kPeerUserMaxTagBytes) +
+                        std::string(kPeerUserMaxTagBytes, 'n') + le32s(0) + le16s(0);
     struct Case {
         const char* what;
         uint8_t opcode;
         std::string payload;
+        std::string raw;  // sent instead when not empty
     } cases[] = {
-        {"ping first", ICLT_PING, ""},
-        {"size byte 17", ICLT_HELLO, wrongSize},
-        {"record cut short", ICLT_HELLO, std::string("\x10", 1) + std::string(10, '\0')},
+        {"ping first", ICLT_PING, "", ""},
+        {"size byte 17", ICLT_HELLO, wrongSize, ""},
+        {"record cut short", ICLT_HELLO, std::string("\x10", 1) + std::string(10, '\0'), ""},
+        {"tags above the cap", ICLT_HELLO, helloPayload(manyTags, 0, 0, true, true), ""},
+        {"tag bytes above the cap", ICLT_HELLO, bulky, ""},
+        // Only the header of a frame longer than a hello may be: refused
+        // before any body is awaited.
+        {"long frame before the hello", ICLT_HELLO, "",
+         std::string("\xE3", 1) + support::le32s(Peer::kHelloFrameMax + 1)},
     };
     for (const Case& c : cases) {
         std::unique_ptr<FrameClient> client;
         Peer* peer = accept(&client);
         ASSERT_NE(peer, nullptr);
-        client->send(c.opcode, c.payload);
+        if (c.raw.empty())
+            client->send(c.opcode, c.payload);
+        else
+            client->sendRaw(c.raw);
         EXPECT_TRUE(awaitClose(*client)) << c.what;
         EXPECT_TRUE(client->frames.empty()) << c.what;
     }
     EXPECT_EQ(clientPool()->peerCount(), 0);
     EXPECT_TRUE(events_.empty());
+}
+
+TEST_F(PeerHello, HelloAtTheTagCapJoinsAndLongFramesFollowIt) {
+    std::unique_ptr<FrameClient> client;
+    UserMeta full = userWithTags("full", 33, kPeerUserMaxTags - 1);
+    Peer* peer = acceptHello(&client, full);
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(peer->user()->tagCount(), kPeerUserMaxTags);
+    // After the hello the frame limit is the usual one again.
+    client->send(ICLT_PING, std::string(Peer::kHelloFrameMax * 2, 'p'));
+    ASSERT_TRUE(awaitFrames(*client, 2));
+    EXPECT_EQ(client->frames[1].opcode, ICLT_PONG);
+    EXPECT_FALSE(client->closed);
 }
 
 TEST_F(PeerHello, SameUserTwiceDropsTheSecondConnection) {

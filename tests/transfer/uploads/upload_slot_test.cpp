@@ -243,6 +243,24 @@ TEST_F(UploadSlotTest, APartnerGetsANewSlotWhenEverySlotServesAPartner) {
     EXPECT_EQ(pool_->queue().priorityUserCount(), 0);
 }
 
+TEST_F(UploadSlotTest, AnInvitedPartnersOwnWTagIsNotTakenForAFileHash) {
+    // A partner's queued record is its hello record: here with a "w" of
+    // two letters, not the hash the queue writes for the users it serves.
+    UserMeta user = userOf(1);
+    user.set(UploadQueue::kWantedTag, "ab", kTagString);
+    Peer* partner = link_->open(user);
+    pool_->queue().addPriorityUser(partner);
+    tickPool(0);
+    ASSERT_NE(slotOf(1), nullptr);
+    ASSERT_EQ(slotOf(1)->upload(), nullptr);  // invited, not served yet
+    pool_->shutdown();
+    // Queued again, in front, for no file in particular: not for a hash
+    // made of "ab" and the bytes after it.
+    EXPECT_EQ(pool_->queue().queuedCount(), 1);
+    EXPECT_TRUE(pool_->queue().findUser(user, nullptr));
+    EXPECT_NE(pool_->queue().findFileQueue(UniqueID()), nullptr);
+}
+
 TEST_F(UploadSlotTest, AClosedPeerEndsItsUploadAndAReleasedSlotLetsTheUseGo) {
     Peer* first = connectPeer(1);
     Peer* second = connectPeer(2);
