@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "console/remote/admin_commands.h"
 #include "console/remote/handle_table.h"
@@ -12,15 +13,6 @@ namespace {
 
 class AdminSettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        CoreOptions::createInstance();
-        AdminSettings::createInstance();
-    }
-    void TearDown() override {
-        AdminSettings::destroyInstance();
-        CoreOptions::destroyInstance();
-    }
-
     // Runs a command handler on a copy of the line; returns what it printed.
     std::string run(void (*command)(char*), const char* line) {
         ui_.clear();
@@ -29,6 +21,7 @@ protected:
         return ui_.text();
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kCoreOptions | support::ProcessObjects::kAdminSettings};
     support::CaptureUI ui_;
 };
 
