@@ -287,31 +287,28 @@ void FlockGateway::updateLocation() {
     if (changed && firewall_.canPublishLocation()) publisher_.relocate(location_.c_str(), self_.id());
 }
 
-int FlockGateway::publish(Service* service, bool front, double factor) {
+void FlockGateway::publish(Service* service, bool front, double factor) {
     if (service != nullptr) publisher_.add(*service, front, factor);
-    return 1;
 }
 
 void FlockGateway::unpublish(Service* service) {
     if (service != nullptr) publisher_.remove(*service);
 }
 
-int FlockGateway::startSearch(ServiceSearch* search, ResultCallback* callback) {
-    if (search == nullptr) return 1;
+void FlockGateway::startSearch(ServiceSearch* search, ResultCallback* callback) {
+    if (search == nullptr) return;
     if (!running_ || stopping_) {
         delete search;
-        return 1;
+        return;
     }
     (new SearchRequester(*this, search, callback))->start();
-    return 1;
 }
 
-int FlockGateway::searchNode(Node* node, ServiceSearch* search, ResultCallback* callback) {
+void FlockGateway::searchNode(Node* node, ServiceSearch* search, ResultCallback* callback) {
     if (node == nullptr || search == nullptr || !running_ || stopping_) {
         delete node;
         delete search;
-        return 1;
+        return;
     }
     (new SearchRequester(*this, search, callback, node))->start();
-    return 1;
 }

@@ -70,7 +70,7 @@ void start_remote_mode() {
     CoreThread* core = coreThread();
     if (gRemoteUI || !gConsoleUI || !core) return;
     AdminSettings* admin = adminSettings();
-    int port = admin ? admin->doorPort() : kDefaultAdminDoorPort;
+    int port = admin ? admin->controlPort() : kDefaultAdminDoorPort;
     auto remote = new FlockTcpUI(currentUI(), core->ui(), gConsoleUI, gConsoleUI, core->socketPool(), port);
     gRemoteUI = remote;
     setCurrentUI(remote);

@@ -26,7 +26,7 @@ void vo_command(char*) {
     ui->print("Line Speed Down:\t%.2f", options->lineSpeedDown());
     ui->print("TCP Port:\t\t%d", transfer ? transfer->doorPort() : kDefaultDoorPort);
     ui->print("UDP Port:\t\t%d", overlay ? overlay->self().udpPort() : 0);
-    ui->print("Admin Port:\t\t%d", admin ? admin->doorPort() : kDefaultAdminDoorPort);
+    ui->print("Admin Port:\t\t%d", admin ? admin->controlPort() : kDefaultAdminDoorPort);
     ui->print("Admin Name:\t\t%s", adminName.c_str() ? adminName.c_str() : "");
     ui->print("Admin Pass:\t\t%s", adminPass.c_str() ? adminPass.c_str() : "");
     ui->print("Verbose:\t\t%d", ui->isVerbose() ? 1 : 0);

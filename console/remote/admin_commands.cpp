@@ -13,7 +13,7 @@ void aport_command(char* line) {
     if (!settings || !ui) return;
     CommandWords words(line);
     int port = 0;
-    if (words.at(1) && parse_whole_number(words.at(1), &port) && settings->setDoorPort(port)) {
+    if (words.at(1) && parse_whole_number(words.at(1), &port) && settings->setControlPort(port)) {
         // The options record follows at once, so a save of pref.met keeps it.
         settings->save(coreOptions());
         OwnedString text(kPortWillChangeDefault);
@@ -21,7 +21,7 @@ void aport_command(char* line) {
         ui->print("%s", text.c_str());
         return;
     }
-    ui->print("%d", settings->doorPort());
+    ui->print("%d", settings->controlPort());
 }
 
 void pass_command(char* line) {

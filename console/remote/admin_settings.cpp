@@ -26,7 +26,7 @@ void AdminSettings::load(CoreOptions* options) {
     OwnedString name = options->getStringOption(kOptAdminName);
     OwnedString pass = options->getStringOption(kOptAdminPass);
     SysMutexGuard guard(&lock_);
-    doorPort_ = port;
+    controlPort_ = port;
     name_ = name.c_str() ? name.c_str() : "";
     pass_ = pass.c_str() ? pass.c_str() : "";
 }
@@ -38,7 +38,7 @@ void AdminSettings::save(CoreOptions* options) {
     OwnedString pass;
     {
         SysMutexGuard guard(&lock_);
-        port = doorPort_;
+        port = controlPort_;
         name = name_;
         pass = pass_;
     }
@@ -47,15 +47,15 @@ void AdminSettings::save(CoreOptions* options) {
     options->setStringOption(kOptAdminPass, pass.c_str());
 }
 
-int AdminSettings::doorPort() {
+int AdminSettings::controlPort() {
     SysMutexGuard guard(&lock_);
-    return doorPort_;
+    return controlPort_;
 }
 
-bool AdminSettings::setDoorPort(int port) {
+bool AdminSettings::setControlPort(int port) {
     if (!isPort(port)) return false;
     SysMutexGuard guard(&lock_);
-    doorPort_ = port;
+    controlPort_ = port;
     return true;
 }
 

@@ -39,9 +39,9 @@ public:
     // Into the options record, replacing or adding the three tags.
     void save(CoreOptions* options);
 
-    int doorPort();
+    int controlPort();
     // 1 to 65535; false (nothing changes) for any other value.
-    bool setDoorPort(int port);
+    bool setControlPort(int port);
     OwnedString name();
     OwnedString pass();
     // Both texts at once; a null text counts as "".
@@ -57,7 +57,7 @@ private:
     SysMutex lock_;
     OwnedString name_{""};
     OwnedString pass_{""};
-    int32_t doorPort_ = kDefaultAdminDoorPort;
+    int32_t controlPort_ = kDefaultAdminDoorPort;
 };
 
 inline AdminSettings* adminSettings() { return AdminSettings::instance(); }

@@ -200,7 +200,7 @@ ControllerFrame* GUIController::newClientStatusFrame() {
         status.saveCor = static_cast<uint8_t>(transfer->saveCor());
         status.verifyCancel = static_cast<uint8_t>(transfer->verifyCancel());
     }
-    if (AdminSettings* admin = adminSettings()) status.adminDoorPort = static_cast<uint16_t>(admin->doorPort());
+    if (AdminSettings* admin = adminSettings()) status.adminDoorPort = static_cast<uint16_t>(admin->controlPort());
     status.buildDate = buildDateValue(__DATE__);
     status.processId = static_cast<uint32_t>(getpid());
     auto frame = new ControllerFrame(IGUI_CLIENT_STATUS, kClientStatusFixedSize);

@@ -13,6 +13,8 @@ struct SpecialTagTable {
 
 std::atomic<SpecialTagTable*> g_table{nullptr};
 
+bool isSpecialId(int id) { return id >= kSpecialTagFirst && id <= kSpecialTagLast; }
+
 struct Row {
     int id;
     uint8_t type;
@@ -64,8 +66,6 @@ void initSpecialTags() {
 }
 
 void resetSpecialTags() { delete g_table.exchange(nullptr); }
-
-bool specialTagsReady() { return g_table.load() != nullptr; }
 
 const SpecialTagInfo* specialTagInfo(int id) {
     SpecialTagTable* table = g_table.load();

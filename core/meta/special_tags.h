@@ -46,9 +46,6 @@ struct SpecialTagInfo {
 
 void initSpecialTags();
 void resetSpecialTags();
-bool specialTagsReady();
-
-inline bool isSpecialId(int id) { return id >= kSpecialTagFirst && id <= kSpecialTagLast; }
 
 // The entry of an id 1 to 24; null for any other id or before
 // initSpecialTags.

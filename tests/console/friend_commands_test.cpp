@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "support/bus_recorder.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "transfer/friends/friend_list.h"
@@ -33,9 +35,8 @@ using support::makeUser;
 class FriendCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        initSpecialTags();
-        ClientPool::createInstance();
-        FriendList::createInstance();
+        process_.emplace(support::ProcessObjects::kSpecialTags | support::ProcessObjects::kClientPool |
+                         support::ProcessObjects::kFriendList);
         clientPool()->setDialer(&dialer_);
         clientPool()->addHandler(friendList());
         consoleServant.store(&servant_);
@@ -46,9 +47,7 @@ protected:
         setRecordTablePrinter(nullptr);
         consoleServant.store(nullptr);
         clientPool()->setDialer(nullptr);
-        FriendList::destroyInstance();
-        ClientPool::destroyInstance();
-        resetSpecialTags();
+        process_.reset();
     }
     // Runs the word's handler on the line; the lines it printed.
     Lines run(void (*handler)(char*), std::string line) {
@@ -66,6 +65,7 @@ protected:
         return peer;
     }
 
+    std::optional<support::ProcessObjects> process_;
     support::CaptureUI ui_;
     support::BusRecorder bus_;
     support::FakeDialer dialer_;

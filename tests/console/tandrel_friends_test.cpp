@@ -17,6 +17,7 @@
 #include "support/loopback.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/iclt_opcodes.h"
 
@@ -26,15 +27,10 @@ constexpr int kWaitMs = 20000;
 constexpr int kPollMs = 200;
 constexpr int kPolls = kWaitMs / kPollMs;
 
-// The record names the scripted user's tags need.
-struct SpecialTags {
-    SpecialTags() { initSpecialTags(); }
-    ~SpecialTags() { resetSpecialTags(); }
-};
-
 // Sets integer options in the pref.met of dir.
 void setOptions(const std::string& dir, const std::map<const char*, int>& values) {
-    SpecialTags tags;
+    // The record names the scripted user's tags need.
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     {
         CoreOptions options;
         options.loadFrom(dir.c_str());
@@ -189,7 +185,7 @@ TEST_F(TandrelFriendsTest, PrivateMessagesMeetThePmAllowFilter) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.allow);
         setOptions(dir_, {{kOptMessagesAllowed, c.allow}});
-        SpecialTags tags;
+        support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
         TandrelProcess instance;
         ASSERT_TRUE(instance.start(dir_, {"echo ready"}, TandrelProcess::Mode::kPipes));
         ASSERT_TRUE(instance.waitFor("ready", kWaitMs)) << instance.out();

@@ -6,20 +6,16 @@
 #include "support/loopback.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "transfer/peer/iclt_opcodes.h"
 
 namespace {
 
 constexpr int kWaitMs = 20000;
 
-// The record names the scripted user's tags need.
-struct SpecialTags {
-    SpecialTags() { initSpecialTags(); }
-    ~SpecialTags() { resetSpecialTags(); }
-};
-
 TEST_F(TandrelTest, ScriptedPeerIsAnsweredOnTheDoorPort) {
-    SpecialTags tags;
+    // The record names the scripted user's tags need.
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     const int port = doorLease_.port();
     // The argument runs once start-up (and the door) is done.
     ASSERT_TRUE(process_.start(dir_, {"echo door open"}, TandrelProcess::Mode::kPipes));

@@ -14,6 +14,7 @@
 #include "support/loopback.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "transfer/peer/iclt_opcodes.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/digest/part_hash.h"
@@ -22,11 +23,6 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 constexpr time_t kTime = 1'200'000'000;
-
-struct SpecialTags {
-    SpecialTags() { initSpecialTags(); }
-    ~SpecialTags() { resetSpecialTags(); }
-};
 
 // The names and hashes known.met holds.
 std::vector<std::pair<std::string, std::string>> knownRecords(const std::string& path) {
@@ -44,7 +40,7 @@ std::vector<std::pair<std::string, std::string>> knownRecords(const std::string&
 }  // namespace
 
 TEST_F(TandrelTest, SharedDirectoryIsHashedServedKeptAndReusedAfterARestart) {
-    SpecialTags tags;
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     std::string shared = path("shared");
     std::string file = shared + "/movie.bin";
     ASSERT_TRUE(support::write_file(file, std::string(kCrumbSize + 1000, 'm')));

@@ -19,6 +19,7 @@
 #include "support/loopback.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "transfer/peer/iclt_opcodes.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/digest/md4.h"
@@ -26,11 +27,6 @@
 namespace {
 
 constexpr int kWaitMs = 20000;
-
-struct SpecialTags {
-    SpecialTags() { initSpecialTags(); }
-    ~SpecialTags() { resetSpecialTags(); }
-};
 
 // The output of each typed line: the text between its prompt and the next.
 std::vector<std::string> answers(const std::string& out) {
@@ -305,7 +301,7 @@ TEST_F(TandrelTransferCommands, KillportClosesTheDoor) {
 }
 
 TEST_F(TandrelTransferCommands, PingAndKickAConnectedPeer) {
-    SpecialTags tags;
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
     ASSERT_TRUE(type("echo ready", "ready"));
     support::FrameClient peer(support::raw_connect(doorLease_.port()));

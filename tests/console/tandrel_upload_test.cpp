@@ -15,6 +15,7 @@
 #include "support/loopback.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "transfer/peer/iclt_opcodes.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/digest/part_hash.h"
@@ -24,11 +25,6 @@ namespace {
 constexpr int kWaitMs = 20000;
 // Large enough that a peer that stops reading keeps its slot busy.
 constexpr uint32_t kFileSize = 8u << 20;
-
-struct SpecialTags {
-    SpecialTags() { initSpecialTags(); }
-    ~SpecialTags() { resetSpecialTags(); }
-};
 
 std::string ranges(uint32_t start, uint32_t end) {
     return support::le32s(start) + support::le32s(0) + support::le32s(0) + support::le32s(end) +
@@ -58,7 +54,7 @@ protected:
 };
 
 TEST_F(TandrelUploads, PeersQueueForAndFetchASharedFile) {
-    SpecialTags tags;
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     std::string shared = path("shared");
     std::string file = shared + "/big.bin";
     std::string bytes(kFileSize, '\0');

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "support/peer_fakes.h"
 #include "support/peer_link.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/peer/client_pool.h"
@@ -31,26 +33,21 @@ using support::makeUser;
 class UploadPeerCommands : public ::testing::Test {
 protected:
     void SetUp() override {
-        initSpecialTags();
-        CoreOptions::createInstance();
-        ClientPool::createInstance();
-        UploadPool::createInstance();
-        TransferGateway::createInstance();
+        using support::ProcessObjects;
+        process_.emplace(ProcessObjects::kSpecialTags | ProcessObjects::kCoreOptions | ProcessObjects::kClientPool |
+                         ProcessObjects::kUploadPool | ProcessObjects::kTransferGateway);
         consoleServant.store(&servant_);
     }
     void TearDown() override {
         consoleServant.store(nullptr);
         link_.reset();
-        TransferGateway::destroyInstance();
-        UploadPool::destroyInstance();
-        ClientPool::destroyInstance();
-        CoreOptions::destroyInstance();
-        resetSpecialTags();
+        process_.reset();
     }
     Lines run(void (*handler)(char*), std::string line) {
         return ui_.printedDuring([&] { handler(line.data()); });
     }
 
+    std::optional<support::ProcessObjects> process_;
     support::CaptureUI ui_;
     Servant servant_;
     std::unique_ptr<support::PeerLink> link_ = std::make_unique<support::PeerLink>();

@@ -5,11 +5,8 @@
 namespace support {
 
 BusRecorder::BusRecorder() {
-    message_bus_create();
     for (int code = 0; code < kMessageCodeCount; code++) messageQ->setHandler(this, code);
 }
-
-BusRecorder::~BusRecorder() { message_bus_destroy(); }
 
 void BusRecorder::handle(Message* message) { seen_.push_back(*message); }
 

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "core/bus/message.h"
+#include "support/process_objects.h"
 
 namespace support {
 
 class BusRecorder : public MessageHandler {
 public:
     BusRecorder();
-    ~BusRecorder();
     BusRecorder(const BusRecorder&) = delete;
     BusRecorder& operator=(const BusRecorder&) = delete;
 
@@ -30,6 +30,7 @@ public:
     std::vector<Message> take(int code);
 
 private:
+    ProcessObjects process_{ProcessObjects::kBus};
     std::vector<Message> seen_;
 };
 

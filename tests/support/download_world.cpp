@@ -3,8 +3,6 @@
 #include <filesystem>
 
 #include "core/bus/message_q.h"
-#include "core/meta/special_tags.h"
-#include "core/options/core_options.h"
 #include "downloads/pool/complete_file_thread.h"
 #include "downloads/sources/source_list.h"
 #include "downloads/storage/download_services.h"
@@ -26,12 +24,7 @@ void DownloadsUI::downloadRemoved(Download* download) {
 
 LLsafe* DownloadsUI::downloadList() { return DLPool::instance() ? DLPool::instance()->downloadList() : nullptr; }
 
-DownloadWorld::SpecialTags::SpecialTags() { initSpecialTags(); }
-
-DownloadWorld::SpecialTags::~SpecialTags() { resetSpecialTags(); }
-
 DownloadWorld::DownloadWorld(int storageThreads) {
-    CoreOptions::createInstance();
     temp = dir / "temp";
     incoming = dir / "incoming";
     std::filesystem::create_directories(temp);
@@ -47,7 +40,6 @@ DownloadWorld::DownloadWorld(int storageThreads) {
     peers.add(&peer);
     setSourcePeerPool(&peers);
     previousUI_ = setCurrentTransferUI(&transferUI);
-    message_bus_create();
     for (int code = 0; code < kMessageCodeCount; code++) messageQ->setHandler(this, code);
     PartnerManager::createInstance();
     SourceList::createInstance();
@@ -64,12 +56,10 @@ DownloadWorld::~DownloadWorld() {
     DLPool::destroyInstance();
     SourceList::destroyInstance();
     PartnerManager::destroyInstance();
-    message_bus_destroy();
     setCurrentTransferUI(previousUI_);
     setSourcePeerPool(nullptr);
     worker.reset();
     resetDownloadServices();
-    CoreOptions::destroyInstance();
 }
 
 void DownloadWorld::handle(Message* message) {

@@ -29,6 +29,7 @@
 #include "downloads/storage/temp_name_allocator.h"
 #include "support/bytes.h"
 #include "support/download_fakes.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 
@@ -89,11 +90,9 @@ public:
     // Keeps a reference until the world goes.
     void hold(Download* download);
 
-    // The special tags, set up before anything below and reset last.
-    struct SpecialTags {
-        SpecialTags();
-        ~SpecialTags();
-    } specialTags;
+    // The special tags, the bus and the options, made before anything
+    // below and destroyed last.
+    ProcessObjects process{ProcessObjects::kSpecialTags | ProcessObjects::kBus | ProcessObjects::kCoreOptions};
     TempDir dir;
     std::string temp;
     std::string incoming;

@@ -48,7 +48,6 @@ void TransferOptions::load() {
 
     int32_t port = kDefaultDoorPort;
     if (!options->getIntOption(kOptDoorPort, &port) || !validPort(port)) port = kDefaultDoorPort;
-    doorPort_.store(port);
     options->setTcpPort(static_cast<uint16_t>(port));
 
     OwnedString incoming = options->getStringOption(kOptIncoming);
@@ -81,7 +80,7 @@ void TransferOptions::load() {
 void TransferOptions::save() {
     CoreOptions* options = coreOptions();
     if (!options || !loaded_.load()) return;
-    options->setIntOption(kOptDoorPort, doorPort_.load());
+    options->setIntOption(kOptDoorPort, doorPort());
     options->setStringOption(kOptIncoming, incomingDir().c_str());
     options->setStringOption(kOptTemp, tempDir().c_str());
     options->setIntOption(kOptSaveCorrupted, saveCor_.load());
@@ -92,6 +91,12 @@ void TransferOptions::save() {
     if (kib > INT32_MAX) kib = INT32_MAX;
     if (kib < INT32_MIN) kib = INT32_MIN;
     options->setIntOption(kOptReserve, static_cast<int32_t>(kib));
+}
+
+int TransferOptions::doorPort() const {
+    CoreOptions* options = coreOptions();
+    uint16_t port = options ? options->tcpPort() : 0;
+    return port != 0 ? port : kDefaultDoorPort;
 }
 
 OwnedString TransferOptions::incomingDir() {
@@ -132,8 +137,7 @@ bool TransferOptions::setTemp(const char* path) {
 
 bool TransferOptions::setDoorPort(int port) {
     if (!validPort(port)) return false;
-    if (port == doorPort_.load()) return true;
-    doorPort_.store(port);
+    if (port == doorPort()) return true;
     CoreOptions* options = coreOptions();
     if (options) options->setTcpPort(static_cast<uint16_t>(port));
     closePeerDoor();

@@ -14,7 +14,8 @@
 // (createInstance / destroyInstance).
 //
 // Threads: the two directories are read by the task, hashing and
-// completion threads under the lock; everything else is an atomic word.
+// completion threads under the lock; the door port is read from the
+// options record (under its lock); everything else is an atomic word.
 #pragma once
 
 #include <atomic>
@@ -57,7 +58,10 @@ public:
 
     OwnedString incomingDir();
     OwnedString tempDir();
-    int doorPort() const { return doorPort_.load(); }
+    // The door port is the own record's TCP port (the one peers and
+    // pref.met see), kept nowhere else; 4662 while that port is unset
+    // (before load).
+    int doorPort() const;
 
     // Takes the directory once every missing directory along it exists;
     // false, with the old directory kept and "directory not valid: <path>"
@@ -99,7 +103,6 @@ private:
     SysMutex lock_;  // incoming_ and temp_
     OwnedString incoming_;
     OwnedString temp_;
-    std::atomic<int> doorPort_{kDefaultDoorPort};
     OwnedString knownMetPath_;
     OwnedString shareDatPath_;
     OwnedString friendMetPath_;

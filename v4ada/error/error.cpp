@@ -13,7 +13,6 @@ thread_local const char* t_errorFile = nullptr;
 thread_local int t_errorLine = 0;
 
 i4_error_handler g_errorHandler = default_error_handler;
-i4_error_handler g_warningHandler = default_warning_handler;
 i4_console_hook g_consoleHook = console_print_hook;
 
 }  // namespace
@@ -56,18 +55,12 @@ void report_warning(const char* format, ...) {
     va_start(args, format);
     i4_vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    g_warningHandler(message);
+    default_warning_handler(message);
 }
 
 void set_error_handler(i4_error_handler handler) {
     g_errorHandler = handler ? handler : default_error_handler;
 }
-
-void set_warning_handler(i4_error_handler handler) {
-    g_warningHandler = handler ? handler : default_warning_handler;
-}
-
-i4_error_handler get_warning_handler() { return g_warningHandler; }
 
 void default_error_handler(const char* message) { throw i4_err(OwnedString(message)); }
 

@@ -35,8 +35,6 @@ i4_reporter warning_at(const char* file, int line);
 void report_warning(const char* format, ...);
 
 void set_error_handler(i4_error_handler handler);
-void set_warning_handler(i4_error_handler handler);
-i4_error_handler get_warning_handler();
 void default_error_handler(const char* message);
 void default_warning_handler(const char* message);
 

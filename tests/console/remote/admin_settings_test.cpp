@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "console/remote/admin_commands.h"
 #include "console/remote/handle_table.h"
@@ -12,15 +13,6 @@ namespace {
 
 class AdminSettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        CoreOptions::createInstance();
-        AdminSettings::createInstance();
-    }
-    void TearDown() override {
-        AdminSettings::destroyInstance();
-        CoreOptions::destroyInstance();
-    }
-
     // Runs a command handler on a copy of the line; returns what it printed.
     std::string run(void (*command)(char*), const char* line) {
         ui_.clear();
@@ -29,6 +21,7 @@ protected:
         return ui_.text();
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kCoreOptions | support::ProcessObjects::kAdminSettings};
     support::CaptureUI ui_;
 };
 
@@ -38,12 +31,12 @@ TEST_F(AdminSettingsTest, DefaultsLoadAndSaveThroughTheOptions) {
     AdminSettings* admin = adminSettings();
     CoreOptions* options = coreOptions();
     admin->load(options);  // nothing stored yet
-    EXPECT_EQ(admin->doorPort(), 4663);
+    EXPECT_EQ(admin->controlPort(), 4663);
     EXPECT_STREQ(admin->name().c_str(), "");
     EXPECT_STREQ(admin->pass().c_str(), "");
 
     admin->setLogin("tam", "drisolv");
-    admin->setDoorPort(5000);
+    admin->setControlPort(5000);
     admin->save(options);
     int32_t port = 0;
     ASSERT_TRUE(options->getIntOption(kOptAdminDoorPort, &port));
@@ -53,7 +46,7 @@ TEST_F(AdminSettingsTest, DefaultsLoadAndSaveThroughTheOptions) {
 
     AdminSettings fresh;
     fresh.load(options);
-    EXPECT_EQ(fresh.doorPort(), 5000);
+    EXPECT_EQ(fresh.controlPort(), 5000);
     EXPECT_STREQ(fresh.name().c_str(), "tam");
     EXPECT_STREQ(fresh.pass().c_str(), "drisolv");
 
@@ -61,7 +54,7 @@ TEST_F(AdminSettingsTest, DefaultsLoadAndSaveThroughTheOptions) {
     for (int32_t stored : {0, -1, 65536}) {
         options->setIntOption(kOptAdminDoorPort, stored);
         fresh.load(options);
-        EXPECT_EQ(fresh.doorPort(), 4663) << stored;
+        EXPECT_EQ(fresh.controlPort(), 4663) << stored;
     }
 }
 
@@ -93,14 +86,14 @@ TEST_F(AdminSettingsTest, LoginNeedsBothTextsSetAndExact) {
 TEST_F(AdminSettingsTest, AportTakesPortsOnly) {
     AdminSettings* admin = adminSettings();
     EXPECT_EQ(run(aport_command, "aport 5000"), "Port will change when you restart.\n");
-    EXPECT_EQ(admin->doorPort(), 5000);
+    EXPECT_EQ(admin->controlPort(), 5000);
     int32_t stored = 0;
     EXPECT_TRUE(coreOptions()->getIntOption(kOptAdminDoorPort, &stored));
     EXPECT_EQ(stored, 5000);
     for (const char* line : {"aport", "aport x", "aport 0", "aport 65536", "aport -1", "aport 12ab"})
         EXPECT_EQ(run(aport_command, line), "5000\n") << line;
     EXPECT_EQ(run(aport_command, "aport 65535"), "Port will change when you restart.\n");
-    EXPECT_EQ(admin->doorPort(), 65535);
+    EXPECT_EQ(admin->controlPort(), 65535);
 }
 
 TEST_F(AdminSettingsTest, PassSetsBothOrClearsBoth) {

@@ -13,6 +13,7 @@
 #include "support/download_world.h"
 #include "support/memory_files.h"
 #include "support/part_digests.h"
+#include "support/process_objects.h"
 #include "transfer/uploads/upload_pool.h"
 #include "v4ada/error/error.h"
 
@@ -39,13 +40,11 @@ std::vector<int> opcodes(const std::vector<SentFrame>& frames) {
 class ControllerDownloadsTest : public ::testing::Test {
 protected:
     ControllerDownloadsTest() : remote_(&world_.ui, nullptr, &world_.transferUI), controller_(&remote_, &tasks_) {
-        AdminSettings::createInstance();
         adminSettings()->setLogin("u", "p");
         setCurrentTransferUI(&remote_);
     }
     ~ControllerDownloadsTest() override {
         setCurrentTransferUI(&world_.transferUI);
-        AdminSettings::destroyInstance();
     }
 
     void login() {
@@ -62,6 +61,7 @@ protected:
     TaskThread tasks_;
     TcpipUI remote_;
     RecordingController controller_;
+    support::ProcessObjects process_{support::ProcessObjects::kAdminSettings};
 };
 
 }  // namespace

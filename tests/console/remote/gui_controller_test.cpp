@@ -21,6 +21,7 @@
 #include "overlay/service_search.h"
 #include "support/bytes.h"
 #include "support/memory_files.h"
+#include "support/process_objects.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/memory/malloc4.h"
 #include "v4ada/error/error.h"
@@ -80,17 +81,13 @@ std::string both(const std::string& left, const std::string& right) { return std
 class ControllerTest : public ::testing::Test {
 protected:
     ControllerTest() : remote_(&console_, nullptr, nullptr) {
-        AdminSettings::createInstance();
         adminSettings()->setLogin("u", "p");
-        message_bus_create();
         for (int code : {MSG_COMMAND_LINE, MSG_SEARCH_VIA_NODE, MSG_SEARCH, MSG_START_DOWNLOAD})
             messageQ->setHandler(&bus_, code);
         consoleServant.store(&servant_);
     }
     ~ControllerTest() override {
         consoleServant.store(nullptr);
-        message_bus_destroy();
-        AdminSettings::destroyInstance();
     }
 
     // Hands every posted message to the recorder.
@@ -104,6 +101,7 @@ protected:
     TcpipUI remote_;
     BusRecorder bus_;
     Servant servant_;
+    support::ProcessObjects process_{support::ProcessObjects::kBus | support::ProcessObjects::kAdminSettings};
 };
 
 }  // namespace

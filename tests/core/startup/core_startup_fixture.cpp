@@ -1,7 +1,5 @@
 #include "core/startup/core_startup_fixture.h"
 
-#include "core/bus/message_q.h"
-#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/startup/network_setup.h"
@@ -12,19 +10,13 @@ namespace startuptest {
 
 void CoreStartupTest::SetUp() {
     ASSERT_FALSE(dir_.path().empty());
-    initSpecialTags();
     previousUI_ = setCurrentUI(&ui_);
-    message_bus_create();
-    CoreOptions::createInstance();
 }
 
 void CoreStartupTest::TearDown() {
     CoreThread::destroyInstance();
-    CoreOptions::destroyInstance();
-    message_bus_destroy();
     clearNetworkProtocol();
     setCurrentUI(previousUI_);
-    resetSpecialTags();
 }
 
 void CoreStartupTest::writePrefsWithProxy(const ProxySettings* proxy) {

@@ -10,6 +10,7 @@
 #include "core/net/connection.h"
 #include "core/ui/ui_gateway.h"
 #include "support/fake_net.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 
@@ -43,6 +44,8 @@ protected:
     // none), through an options record of its own.
     void writePrefsWithProxy(const ProxySettings* proxy);
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags | support::ProcessObjects::kBus |
+                                     support::ProcessObjects::kCoreOptions};
     support::TempDir dir_;
     support::CaptureUI ui_{support::CaptureUI::Install::kDetached};
     UIGateway* previousUI_ = nullptr;

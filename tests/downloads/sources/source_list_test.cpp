@@ -6,6 +6,7 @@
 #include "support/download_fakes.h"
 #include "support/download_world.h"
 #include "support/peer_fakes.h"
+#include "support/process_objects.h"
 #include "v4ada/time/clock_source.h"
 
 namespace {
@@ -27,7 +28,7 @@ protected:
         return peers_.back().get();
     }
 
-    support::DownloadWorld::SpecialTags tags_;
+    support::ProcessObjects tags_{support::ProcessObjects::kSpecialTags};
     ManualClock clock_;
     ScopedClockSource clockScope_;
     SharedLog log_;

@@ -1,21 +1,18 @@
 #include "transfer/hub/hub_fixture.h"
 
-#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/ui/transfer_ui.h"
 #include "overlay/network_gateway.h"
 #include "transfer/options/transfer_options.h"
-#include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer_door.h"
 #include "v4ada/threads/linux/threads.h"
 
 void HubTest::SetUp() {
     ASSERT_TRUE(dir_.ok());
-    initSpecialTags();
-    CoreOptions::createInstance();
+    using support::ProcessObjects;
+    process_.emplace(ProcessObjects::kSpecialTags | ProcessObjects::kCoreOptions | ProcessObjects::kClientPool |
+                     ProcessObjects::kTransferOptions);
     coreOptions()->loadFrom(dir_.path().c_str());
-    ClientPool::createInstance();
-    TransferOptions::createInstance();
     transferOptions()->load();
     setNetworkGateway(&overlay_);
     setCurrentTransferUI(&ui_);
@@ -33,10 +30,7 @@ void HubTest::TearDown() {
     closePeerDoor();
     setCurrentTransferUI(nullptr);
     setNetworkGateway(nullptr);
-    TransferOptions::destroyInstance();
-    ClientPool::destroyInstance();
-    CoreOptions::destroyInstance();
-    resetSpecialTags();
+    process_.reset();
 }
 
 FileMeta* HubTest::record(const char* name, uint32_t size, uint8_t hash, const std::string& path) {

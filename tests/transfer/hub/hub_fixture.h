@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/meta/file_meta.h"
 #include "support/bus_recorder.h"
 #include "support/peer_fakes.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/transfer_downloads_fake.h"
 #include "support/ui_capture.h"
@@ -28,6 +30,7 @@ protected:
     std::vector<std::string> namesIn(const char* directory);
 
     support::TempDir dir_;
+    std::optional<support::ProcessObjects> process_;
     support::CaptureUI output_;
     support::BusRecorder bus_;
     support::CallLog log_;

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -33,6 +34,7 @@
 #include "support/part_digests.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
@@ -157,9 +159,8 @@ protected:
     void SetUp() override {
         clockScope_ = std::make_unique<ScopedClockSource>(&clock_);
         world_ = std::make_unique<support::DownloadWorld>();
-        ClientPool::createInstance();
-        TransferOptions::createInstance();
-        CoreThread::createInstance();
+        using support::ProcessObjects;
+        process_.emplace(ProcessObjects::kClientPool | ProcessObjects::kTransferOptions | ProcessObjects::kCoreThread);
         core_ = coreThread();
         core_->setBaseDirectory(dir_.path().c_str());
         core_->build();
@@ -175,13 +176,11 @@ protected:
 
     void TearDown() override {
         threads_wait_all();
-        CoreThread::destroyInstance();
+        process_.reset();
         closePeerDoor();
         setPeerDownloads(nullptr);
         uninstallPeerSources();
         uninstallSourcePeerPool();
-        TransferOptions::destroyInstance();
-        ClientPool::destroyInstance();
         clearNetworkProtocol();
         world_.reset();
         clockScope_.reset();
@@ -203,6 +202,7 @@ protected:
     ManualClock clock_;
     std::unique_ptr<ScopedClockSource> clockScope_;
     std::unique_ptr<support::DownloadWorld> world_;
+    std::optional<support::ProcessObjects> process_;
     CoreThread* core_ = nullptr;
     Download* download_ = nullptr;
     FileSourceInterface* source_ = nullptr;

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "core/bus/message_q.h"
-#include "core/meta/special_tags.h"
 #include "core/net/check_trailer.h"
 #include "core/net/network_protocol.h"
 #include "core/net/socket_pool.h"
@@ -32,12 +31,9 @@ void PeerWorld::SetUp() {
     ASSERT_FALSE(dir_.path().empty());
     clockScope_ = std::make_unique<ScopedClockSource>(&clock_);
     capture_ = std::make_unique<support::CaptureUI>();
-    initSpecialTags();
-    message_bus_create();
-    CoreOptions::createInstance();
-    ClientPool::createInstance();
-    TransferOptions::createInstance();
-    CoreThread::createInstance();
+    using support::ProcessObjects;
+    process_.emplace(ProcessObjects::kSpecialTags | ProcessObjects::kBus | ProcessObjects::kCoreOptions |
+                     ProcessObjects::kClientPool | ProcessObjects::kTransferOptions | ProcessObjects::kCoreThread);
     core_ = coreThread();
     core_->setBaseDirectory(dir_.path().c_str());
     core_->build();
@@ -53,14 +49,9 @@ void PeerWorld::SetUp() {
 void PeerWorld::TearDown() {
     threads_wait_all();
     transferHandler_.unregisterAll(messageQ);
-    CoreThread::destroyInstance();
+    process_.reset();
     closePeerDoor();
-    TransferOptions::destroyInstance();
-    ClientPool::destroyInstance();
-    CoreOptions::destroyInstance();
-    message_bus_destroy();
     clearNetworkProtocol();
-    resetSpecialTags();
     capture_.reset();
     clockScope_.reset();
 }

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "support/fake_net.h"
 #include "support/peer_fakes.h"
 #include "support/peer_wire.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "v4ada/time/clock_source.h"
@@ -77,6 +79,7 @@ protected:
     ManualClock clock_;
     std::unique_ptr<ScopedClockSource> clockScope_;
     std::unique_ptr<support::CaptureUI> capture_;
+    std::optional<support::ProcessObjects> process_;
     RecordingSides sides_;
     // The pool's events, apart from the sides' calls.
     CallLog events_;

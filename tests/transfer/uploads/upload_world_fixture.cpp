@@ -35,12 +35,9 @@ void UploadWorld::SetUp() {
     clockScope_ = std::make_unique<ScopedClockSource>(&clock_);
     ui_ = std::make_unique<support::CaptureUI>();
     debug_ = std::make_unique<support::DebugCapture>();
-    initSpecialTags();
-    message_bus_create();
-    CoreOptions::createInstance();
-    ClientPool::createInstance();
-    TransferOptions::createInstance();
-    CoreThread::createInstance();
+    using support::ProcessObjects;
+    process_.emplace(ProcessObjects::kSpecialTags | ProcessObjects::kBus | ProcessObjects::kCoreOptions |
+                     ProcessObjects::kClientPool | ProcessObjects::kTransferOptions | ProcessObjects::kCoreThread);
     core_ = coreThread();
     core_->setBaseDirectory(dir_.path().c_str());
     core_->build();
@@ -56,15 +53,10 @@ void UploadWorld::TearDown() {
     link_.reset();
     clientPool()->setDialer(nullptr);
     threads_wait_all();
-    CoreThread::destroyInstance();
-    TransferOptions::destroyInstance();
-    ClientPool::destroyInstance();
-    CoreOptions::destroyInstance();
-    message_bus_destroy();
+    process_.reset();
     clearNetworkProtocol();
     hub_.reset();
     sides_.reset();
-    resetSpecialTags();
     debug_.reset();
     ui_.reset();
     clockScope_.reset();

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "support/debug_capture.h"
 #include "support/peer_fakes.h"
 #include "support/peer_link.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "support/upload_fakes.h"
@@ -64,6 +66,7 @@ protected:
     std::unique_ptr<ScopedClockSource> clockScope_;
     std::unique_ptr<support::CaptureUI> ui_;
     std::unique_ptr<support::DebugCapture> debug_;
+    std::optional<support::ProcessObjects> process_;
     std::unique_ptr<support::RecordingSides> sides_;
     std::unique_ptr<support::RecordingUploadHub> hub_;
     std::unique_ptr<support::PeerLink> link_;

@@ -1,0 +1,51 @@
+#include "support/process_objects.h"
+
+#include <iterator>
+
+#include "console/remote/admin_settings.h"
+#include "core/bus/message_q.h"
+#include "core/meta/special_tags.h"
+#include "core/options/core_options.h"
+#include "core/startup/core_thread.h"
+#include "transfer/friends/friend_list.h"
+#include "transfer/hub/transfer_gateway.h"
+#include "transfer/options/transfer_options.h"
+#include "transfer/peer/client_pool.h"
+#include "transfer/uploads/upload_pool.h"
+
+namespace support {
+
+namespace {
+
+struct Step {
+    unsigned object;
+    void (*make)();
+    void (*destroy)();
+};
+
+constexpr Step kSteps[] = {
+    {ProcessObjects::kSpecialTags, initSpecialTags, resetSpecialTags},
+    {ProcessObjects::kBus, message_bus_create, message_bus_destroy},
+    {ProcessObjects::kCoreOptions, CoreOptions::createInstance, CoreOptions::destroyInstance},
+    {ProcessObjects::kAdminSettings, AdminSettings::createInstance, AdminSettings::destroyInstance},
+    {ProcessObjects::kClientPool, ClientPool::createInstance, ClientPool::destroyInstance},
+    {ProcessObjects::kUploadPool, UploadPool::createInstance, UploadPool::destroyInstance},
+    {ProcessObjects::kFriendList, FriendList::createInstance, FriendList::destroyInstance},
+    {ProcessObjects::kTransferOptions, TransferOptions::createInstance, TransferOptions::destroyInstance},
+    {ProcessObjects::kTransferGateway, TransferGateway::createInstance, TransferGateway::destroyInstance},
+    {ProcessObjects::kCoreThread, CoreThread::createInstance, CoreThread::destroyInstance},
+};
+
+}  // namespace
+
+ProcessObjects::ProcessObjects(unsigned objects) : objects_(objects) {
+    for (const Step& step : kSteps)
+        if (objects_ & step.object) step.make();
+}
+
+ProcessObjects::~ProcessObjects() {
+    for (auto step = std::rbegin(kSteps); step != std::rend(kSteps); ++step)
+        if (objects_ & step->object) step->destroy();
+}
+
+}  // namespace support
