@@ -1,6 +1,7 @@
 """Runs real tandrel processes on 127.0.0.1, each in a directory of its own
 with its own identity, door port and overlay port, driven through its
-console over pipes. Used by the swarm test and by the benchmarks.
+console over pipes. Used by the tests of whole instances (the swarm, the
+two-instance download) and by the benchmarks.
 
     with Swarm(tandrel_path, seed=7) as swarm:
         seed = swarm.add("seed")
@@ -29,6 +30,8 @@ PORT_LOCK_FILE = "/tmp/tandrel-test-ports.lock"  # shared with the C++ tests
 # Above the ports a client without a saved "annexPort" picks at random
 # (3000-12999), as in the C++ tests.
 LOWEST_LEASED_PORT = 13000
+WELCOME = "Enter commands at any time"
+START_WAIT = 60  # s, start-up under sanitizers on a busy machine
 
 
 class SwarmError(Exception):
@@ -240,12 +243,13 @@ class Instance:
     def running(self):
         return self.process is not None and self.process.poll() is None
 
-    def wait_for(self, text, timeout, start=0):
-        """The position just after text in stdout (searched from start)."""
+    def wait_for(self, text, timeout, start=0, stream="_out"):
+        """The position just after text in stdout (or in the stream named,
+        "_err" for stderr), searched from start."""
         deadline = time.monotonic() + timeout
         with self._lock:
             while True:
-                at = self._out.find(text, start)
+                at = getattr(self, stream).find(text, start)
                 if at >= 0:
                     return at + len(text)
                 left = deadline - time.monotonic()
@@ -272,6 +276,12 @@ class Instance:
             t.start()
         return self
 
+    def wait_up(self, timeout=START_WAIT):
+        """Waits for the welcome line, printed on stderr once the overlay
+        port is bound, the arguments have run and the console reads."""
+        self.wait_for(WELCOME, timeout, stream="_err")
+        return self
+
     def write(self, text):
         try:
             self.process.stdin.write(text.encode())
@@ -291,6 +301,17 @@ class Instance:
             text = self._out[start:end - len(marker) - 1]
         return text
 
+    def ask(self, line, text, timeout=30):
+        """Types the line and waits for the text in what is printed after
+        it; that output up to and with the line holding the text."""
+        with self._lock:
+            start = len(self._out)
+        self.write(line + "\n")
+        end = self.wait_for(text, timeout, start)
+        with self._lock:
+            newline = self._out.find("\n", end)
+            return self._out[start:len(self._out) if newline < 0 else newline + 1]
+
     def poll(self, line, predicate, timeout, interval=0.5, what=None):
         """Runs line until predicate(its output) is true; returns that output."""
         deadline = time.monotonic() + timeout
@@ -308,11 +329,12 @@ class Instance:
             os.killpg(self.process.pid, signal.SIGKILL)
         self._reap(10)
 
-    def quit(self, timeout=60):
-        """Types q, ends the input and waits for the exit; the exit status."""
+    def quit(self, timeout=60, answer=None):
+        """Types q (and the answer to its question, when given), ends the
+        input and waits for the exit; the exit status."""
         if self.running():
             try:
-                self.write("q\n")
+                self.write("q\n" + (answer + "\n" if answer else ""))
                 self.process.stdin.close()
             except (SwarmError, OSError):
                 pass
