@@ -96,7 +96,8 @@ function(tandrel_script_tests)
     add_test(NAME script.${name}
       COMMAND ${TANDREL_PYTHON3} ${script} --tandrel $<TARGET_FILE:tandrel>)
     set_tests_properties(script.${name} PROPERTIES TIMEOUT 600)
-    # The swarm runs for minutes: started first, it ends with the rest.
+    # The scripts of tests/swarm run whole instances for minutes: started
+    # first, they end with the rest.
     if(name MATCHES "^swarm\\.")
       set_tests_properties(script.${name} PROPERTIES COST 10000)
     endif()

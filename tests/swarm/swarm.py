@@ -1,6 +1,8 @@
 """Runs real tandrel processes on 127.0.0.1, each in a directory of its own
 with its own identity, door port and overlay port, driven through its
-console over pipes. Used by the swarm test and by the benchmarks.
+console over pipes. Used by the tests of whole instances (the swarm, the
+two-instance download), by the benchmarks, and for its port leases and
+pref.met by the remote controller's tests.
 
     with Swarm(tandrel_path, seed=7) as swarm:
         seed = swarm.add("seed")
@@ -29,6 +31,8 @@ PORT_LOCK_FILE = "/tmp/tandrel-test-ports.lock"  # shared with the C++ tests
 # Above the ports a client without a saved "annexPort" picks at random
 # (3000-12999), as in the C++ tests.
 LOWEST_LEASED_PORT = 13000
+WELCOME = "Enter commands at any time"
+START_WAIT = 60  # s, start-up under sanitizers on a busy machine
 
 
 class SwarmError(Exception):
@@ -142,54 +146,79 @@ def random_file(path, size, seed):
 
 # --- ports ------------------------------------------------------------------
 
-class PortLeases:
-    """Ports free for TCP and UDP, each locked machine-wide (a byte of the
-    lock file, as the C++ tests lease theirs) until the swarm ends."""
+# Ports are leased as the C++ tests lease theirs (tests/support/daemon.h):
+# one byte of the lock file per port, locked while the lease is held, by any
+# process; ports come from below the range the OS picks from, so no
+# OS-chosen port takes them meanwhile. The locks are the process's own
+# record locks on one descriptor, opened once and never closed (closing any
+# descriptor of the file would drop them all), so the leases of this process
+# are told apart in a set.
+_lease_guard = threading.Lock()
+_lease_fd = None
+_leased = set()
 
-    def __init__(self, generator):
-        self._fd = os.open(PORT_LOCK_FILE, os.O_RDWR | os.O_CREAT, 0o666)
-        self._random = generator
-        self._taken = set()
-        low, _ = 32768, 60999
-        try:
-            with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
-                low = int(f.read().split()[0])
-        except (OSError, ValueError, IndexError):
-            pass
-        self._first, self._last = LOWEST_LEASED_PORT, low - 1
-        if self._last - self._first < 1000:
-            self._first, self._last = 61000, 65535
 
-    @staticmethod
-    def _bindable(kind, port):
-        s = socket.socket(socket.AF_INET, kind)
-        try:
-            s.bind(("127.0.0.1", port))
-            return True
-        except OSError:
-            return False
-        finally:
-            s.close()
+def _lease_range():
+    low, high = 32768, 60999
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            a, b = (int(v) for v in f.read().split()[:2])
+        if 0 < a <= b:
+            low, high = a, b
+    except (OSError, ValueError):
+        pass
+    if low - 1 - LOWEST_LEASED_PORT < 1000:
+        return high + 1, 65535
+    return LOWEST_LEASED_PORT, low - 1
 
-    def lease(self):
-        span = self._last - self._first + 1
-        start = self._random.randrange(span)
-        for i in range(span):
-            port = self._first + (start + i) % span
-            if port in self._taken:
-                continue
+
+def _bindable(port):
+    """Whether the port can be bound for TCP and UDP on every local address
+    (which also fails while anything is bound to 127.0.0.1:port or lingers
+    on it)."""
+    for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
+        with socket.socket(socket.AF_INET, kind) as s:
             try:
-                fcntl.lockf(self._fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, port, os.SEEK_SET)
+                s.bind(("", port))
             except OSError:
-                continue
-            if self._bindable(socket.SOCK_STREAM, port) and self._bindable(socket.SOCK_DGRAM, port):
-                self._taken.add(port)
-                return port
-            fcntl.lockf(self._fd, fcntl.LOCK_UN, 1, port, os.SEEK_SET)
+                return False
+    return True
+
+
+class PortLease:
+    """A port free for TCP and UDP that no other lease, in any process, hands
+    out until release(). Hold it until the program told the port listens."""
+
+    def __init__(self, generator=random):
+        global _lease_fd
+        first, last = _lease_range()
+        span = last - first + 1
+        start = generator.randrange(span)
+        self.port = 0
+        with _lease_guard:
+            if _lease_fd is None:
+                _lease_fd = os.open(PORT_LOCK_FILE, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
+            for i in range(span):
+                port = first + (start + i) % span
+                if port in _leased:
+                    continue
+                try:
+                    fcntl.lockf(_lease_fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, port, os.SEEK_SET)
+                except OSError:
+                    continue
+                if _bindable(port):
+                    _leased.add(port)
+                    self.port = port
+                    return
+                fcntl.lockf(_lease_fd, fcntl.LOCK_UN, 1, port, os.SEEK_SET)
         raise SwarmError("no free port")
 
-    def close(self):
-        os.close(self._fd)
+    def release(self):
+        with _lease_guard:
+            if self.port in _leased:
+                fcntl.lockf(_lease_fd, fcntl.LOCK_UN, 1, self.port, os.SEEK_SET)
+                _leased.discard(self.port)
+        self.port = 0
 
 
 # --- one instance -------------------------------------------------------------
@@ -240,12 +269,13 @@ class Instance:
     def running(self):
         return self.process is not None and self.process.poll() is None
 
-    def wait_for(self, text, timeout, start=0):
-        """The position just after text in stdout (searched from start)."""
+    def wait_for(self, text, timeout, start=0, stream="_out"):
+        """The position just after text in stdout (or in the stream named,
+        "_err" for stderr), searched from start."""
         deadline = time.monotonic() + timeout
         with self._lock:
             while True:
-                at = self._out.find(text, start)
+                at = getattr(self, stream).find(text, start)
                 if at >= 0:
                     return at + len(text)
                 left = deadline - time.monotonic()
@@ -272,6 +302,12 @@ class Instance:
             t.start()
         return self
 
+    def wait_up(self, timeout=START_WAIT):
+        """Waits for the welcome line, printed on stderr once the overlay
+        port is bound, the arguments have run and the console reads."""
+        self.wait_for(WELCOME, timeout, stream="_err")
+        return self
+
     def write(self, text):
         try:
             self.process.stdin.write(text.encode())
@@ -291,6 +327,17 @@ class Instance:
             text = self._out[start:end - len(marker) - 1]
         return text
 
+    def ask(self, line, text, timeout=30):
+        """Types the line and waits for the text in what is printed after
+        it; that output up to and with the line holding the text."""
+        with self._lock:
+            start = len(self._out)
+        self.write(line + "\n")
+        end = self.wait_for(text, timeout, start)
+        with self._lock:
+            newline = self._out.find("\n", end)
+            return self._out[start:len(self._out) if newline < 0 else newline + 1]
+
     def poll(self, line, predicate, timeout, interval=0.5, what=None):
         """Runs line until predicate(its output) is true; returns that output."""
         deadline = time.monotonic() + timeout
@@ -308,11 +355,12 @@ class Instance:
             os.killpg(self.process.pid, signal.SIGKILL)
         self._reap(10)
 
-    def quit(self, timeout=60):
-        """Types q, ends the input and waits for the exit; the exit status."""
+    def quit(self, timeout=60, answer=None):
+        """Types q (and the answer to its question, when given), ends the
+        input and waits for the exit; the exit status."""
         if self.running():
             try:
-                self.write("q\n")
+                self.write("q\n" + (answer + "\n" if answer else ""))
                 self.process.stdin.close()
             except (SwarmError, OSError):
                 pass
@@ -378,14 +426,18 @@ class Swarm:
         self.own_root = root is None
         self.root = root or tempfile.mkdtemp(prefix="tandrel-swarm-")
         self.keep = keep
-        self.ports = PortLeases(random.Random(os.getpid() ^ seed))
+        self._port_random = random.Random(os.getpid() ^ seed)
+        self.leases = []
         self.instances = []
         self.env = dict(os.environ)
         # The sanitizer build's leak report would only slow every exit down.
         self.env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
 
     def add(self, name, port=None):
-        instance = Instance(self, name, port or self.ports.lease(),
+        if port is None:
+            self.leases.append(PortLease(self._port_random))
+            port = self.leases[-1].port
+        instance = Instance(self, name, port,
                             bytes(self.random.getrandbits(8) for _ in range(16)))
         self.instances.append(instance)
         return instance
@@ -399,7 +451,8 @@ class Swarm:
                 i.kill()
             except SwarmError:
                 pass
-        self.ports.close()
+        for lease in self.leases:
+            lease.release()
         if self.own_root and not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
 

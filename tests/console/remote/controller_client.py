@@ -7,7 +7,6 @@ the client's own code. Each test script sets TANDREL (the program's path)
 through main().
 """
 import argparse
-import fcntl
 import os
 import random
 import socket
@@ -17,6 +16,10 @@ import sys
 import tempfile
 import time
 import unittest
+
+# Port leases and pref.met come from the harness of the multi-instance tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "swarm"))
+from swarm import PortLease, pref_met  # noqa: E402
 
 TANDREL = None
 MARKER = 0xE3
@@ -161,72 +164,6 @@ def read_download_status(payload):
     return entries
 
 
-# Ports are leased as the C++ tests lease theirs (tests/support/daemon.h):
-# one locked byte per port in this file, by any process, while a program
-# is told the port and until it listens; ports come from below the range
-# the OS picks from, so no OS-chosen port takes them meanwhile, and above
-# the ports 3000 to 12999 a client picks for its overlay when none is saved.
-LEASE_FILE = "/tmp/tandrel-test-ports.lock"
-LOWEST_LEASED_PORT = 13000
-
-
-def ephemeral_low():
-    try:
-        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
-            return int(f.read().split()[0])
-    except (OSError, ValueError, IndexError):
-        return 32768
-
-
-def bindable(port):
-    for kind in (socket.SOCK_STREAM, socket.SOCK_DGRAM):
-        with socket.socket(socket.AF_INET, kind) as s:
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            try:
-                s.bind(("", port))
-            except OSError:
-                return False
-    return True
-
-
-class PortLease:
-    """A port free for TCP and UDP, locked for this process until released."""
-
-    def __init__(self):
-        self.fd = os.open(LEASE_FILE, os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o666)
-        self.port = 0
-        first, last = LOWEST_LEASED_PORT, ephemeral_low() - 1
-        span = last - first + 1
-        start = random.randrange(span)
-        for i in range(span):
-            candidate = first + (start + i) % span
-            try:
-                fcntl.lockf(self.fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, candidate, os.SEEK_SET)
-            except OSError:
-                continue
-            if bindable(candidate):
-                self.port = candidate
-                return
-            fcntl.lockf(self.fd, fcntl.LOCK_UN, 1, candidate, os.SEEK_SET)
-        raise RuntimeError("no port could be leased")
-
-    def release(self):
-        if self.fd >= 0:
-            os.close(self.fd)
-            self.fd = -1
-
-
-def write_prefs(path, peer_port):
-    """A pref.met naming the peer door's TCP port and the overlay's UDP port:
-    the own record (address 0, port 0, a random user hash, a name), then the
-    options."""
-    user_hash = bytes(random.randrange(1, 256) for _ in range(16))
-    own = struct.pack("<IH", 0, 0) + user_hash + meta([tag(TAG_STRING, ST_NAME, "remote%d" % peer_port)])
-    options = meta([tag(TAG_INT, "doorPort", peer_port), tag(TAG_INT, "annexPort", peer_port)])
-    with open(path, "wb") as f:
-        f.write(own + options)
-
-
 def client_status(payload):
     """The fields of a client status payload, read one by one."""
     fields = {}
@@ -360,7 +297,10 @@ class Tandrel:
         if peer_ports:
             self.peer_lease = PortLease()
             self.peer_port = self.peer_lease.port
-            write_prefs(self.path("pref.met"), self.peer_port)
+            user_hash = bytes(random.randrange(1, 256) for _ in range(16))
+            with open(self.path("pref.met"), "wb") as f:
+                f.write(pref_met(user_hash, "remote%d" % self.peer_port,
+                                 {"doorPort": self.peer_port, "annexPort": self.peer_port}))
         if files:
             os.makedirs(self.path("incoming"), exist_ok=True)
             for name, data in files.items():
