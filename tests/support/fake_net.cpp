@@ -53,6 +53,8 @@ int FakeSocket::receiveFrom(void* buffer, int n, i4_address** from) {
 }
 
 int FakeSocket::sendTo(const void* buffer, int n, const i4_address*) {
+    if (datagramRoom == 0) return 0;
+    if (datagramRoom > 0) datagramRoom--;
     sentDatagrams.emplace_back(static_cast<const char*>(buffer), static_cast<size_t>(n));
     return sendToResult != 0 ? sendToResult : n;
 }

@@ -56,6 +56,7 @@ public:
     int datagramPort = 4000;
     std::vector<std::string> sentDatagrams;
     int sendToResult = 0;              // used when not 0
+    int datagramRoom = -1;             // datagrams sendTo takes before it would block (0); -1: no end
     std::function<int(int flags, int timeoutMs)> onWait;
     int ready = 0;                     // what checkInSet reports
     int setFlags = 0;
