@@ -36,6 +36,13 @@ void usage(const char* word) {
 
 }  // namespace
 
+bool option_text_fits(const char* what, const char* text, size_t max) {
+    if (!text || std::strlen(text) <= max) return true;
+    if (UIGateway* ui = currentUI())
+        ui->print("Too long: %s takes at most %d characters; nothing changed.", what, static_cast<int>(max));
+    return false;
+}
+
 bool parse_whole_number(const char* text, int* out) {
     if (!text || !*text) return false;
     char* end = nullptr;
@@ -87,8 +94,10 @@ void name_command(char* line) {
         ui->print("%s", nickname.c_str() ? nickname.c_str() : "");
         return;
     }
-    std::string name(space + 1, strnlen(space + 1, kNameCommandMax));
-    options->setNickname(name.c_str());
+    // The nickname keeps kNicknameMax characters: a longer one is refused
+    // rather than cut.
+    if (!option_text_fits("the name", space + 1, kNicknameMax)) return;
+    options->setNickname(space + 1);
     say("ok", "ok.");
 }
 

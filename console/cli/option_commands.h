@@ -4,9 +4,11 @@
 // prints the command's usage text.
 #pragma once
 
-// Longest nickname text the name command takes from its line; the options
-// keep at most their own limit of it.
-constexpr int kNameCommandMax = 128;
+#include <cstddef>
+
+// The longest text a string option keeps in pref.met: a longer one would
+// come back cut at the next start, so the commands refuse it.
+constexpr size_t kOptionTextMax = 128;
 // Offset of echo's text: the word "echo" and one delimiter.
 constexpr int kEchoTextOffset = 5;
 
@@ -17,6 +19,11 @@ void verbose_command(char* line);
 void line_command(char* line);
 void lines_command(char* line);
 void echo_command(char* line);
+
+// Whether the text has at most max characters. When it has more, prints
+// "Too long: <what> takes at most <max> characters; nothing changed." and
+// returns false; the caller then changes nothing.
+bool option_text_fits(const char* what, const char* text, size_t max);
 
 // A whole decimal integer with nothing after it, within int; false for
 // anything else.

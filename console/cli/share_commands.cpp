@@ -12,6 +12,7 @@
 
 #include "console/cli/command_output.h"
 #include "console/cli/command_words.h"
+#include "console/cli/option_commands.h"
 #include "console/cli/servant.h"
 #include "core/bus/message_q.h"
 #include "core/meta/file_list.h"
@@ -208,7 +209,9 @@ void temp_command(char* line) {
         ui->print("%s", temp.c_str() ? temp.c_str() : "");
         return;
     }
-    if (!options->setTemp(directoryArgument(dir).c_str())) return;
+    OwnedString path = directoryArgument(dir);
+    if (!option_text_fits("the directory", path.c_str(), kOptionTextMax)) return;
+    if (!options->setTemp(path.c_str())) return;
     keepSettings();
     OwnedString temp = options->tempDir();
     ui->print("%s %s", uiText("tempDirNow", "Temp directory is now:").c_str(), temp.c_str());
@@ -225,7 +228,9 @@ void in_command(char* line) {
         ui->print("%s", incoming.c_str() ? incoming.c_str() : "");
         return;
     }
-    if (!options->setIncoming(directoryArgument(dir).c_str())) return;
+    OwnedString path = directoryArgument(dir);
+    if (!option_text_fits("the directory", path.c_str(), kOptionTextMax)) return;
+    if (!options->setIncoming(path.c_str())) return;
     keepSettings();
     OwnedString incoming = options->incomingDir();
     ui->print("%s %s", uiText("incomingDirNow", "Incoming directory is now:").c_str(), incoming.c_str());

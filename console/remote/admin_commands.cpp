@@ -29,6 +29,11 @@ void pass_command(char* line) {
     if (!settings) return;
     CommandWords words(line);
     if (words.at(1) && words.at(2)) {
+        // pref.met keeps kOptionTextMax characters of each: a longer text
+        // would lock the controller out after the next start.
+        if (!option_text_fits("the admin name", words.at(1), kOptionTextMax) ||
+            !option_text_fits("the password", words.at(2), kOptionTextMax))
+            return;
         settings->setLogin(words.at(1), words.at(2));
     } else {
         settings->setLogin("", "");

@@ -20,8 +20,14 @@ public:
     // How long a listen through a proxy may take.
     static constexpr int kListenTimeoutMs = 10000;
 
+    // Controllers that have not logged in, waiting at once at most: a
+    // newcomer beyond it displaces the oldest (besides the per-address
+    // cap every door keeps).
+    static constexpr int kMaxWaitingControllers = 32;
+
     FlockControllerDoor(int port, TcpipUI* ui) : TCPDoor(port), ui_(ui) {}
 
+    int waitingLimit() override { return kMaxWaitingControllers; }
     Connection* makeConnection(i4_socket* socket) override { return new FlockController(socket, ui_); }
 
 private:

@@ -153,6 +153,8 @@ bool GUIController::onFirstMessage(uint8_t opcode, i4_ram_file_class* body) {
         sayLoginText(kAnotherControlKey, kAnotherControlDefault);
         return false;
     }
+    // Logged in: the door no longer counts it as waiting.
+    lobbySeat().leave();
     return true;
 }
 

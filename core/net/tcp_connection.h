@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/net/clocked_connection.h"
+#include "core/net/door_lobby.h"
 #include "core/net/tcp_read_packet.h"
 #include "v4ada/containers/ll_safe.h"
 #include "v4ada/file/ram_file.h"
@@ -60,6 +61,9 @@ public:
     void markCloseNow() { closeNow_ = true; }
     // The connect time-out (tests shorten it).
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    // The place of an accepted connection in its door's lobby until the
+    // subclass admits it (leave) or the connection goes.
+    LobbySeat& lobbySeat() { return lobbySeat_; }
 
 protected:
     // The rule for the frames to come (TCPReadPacket::setRule); it holds
@@ -86,4 +90,5 @@ private:
     int32_t remotePort_ = 0;
     OwnedString ipText_;
     int connectTimeoutMs_ = kConnectTimeoutMs;
+    LobbySeat lobbySeat_;
 };

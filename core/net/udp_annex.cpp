@@ -28,14 +28,129 @@ UDPAnnex::UDPAnnex(i4_socket* socket, uint8_t marker) : marker_(marker) {
     receiveBuffer_ = static_cast<uint8_t*>(i4_malloc(kReceiveBufferSize + 1));
 }
 
+namespace {
+// The endpoint whose received datagram this thread is handling, if any.
+thread_local const UDPAnnex* tHandling = nullptr;
+
+class HandlingScope {
+public:
+    explicit HandlingScope(const UDPAnnex* annex) : saved_(tHandling) { tHandling = annex; }
+    ~HandlingScope() { tHandling = saved_; }
+    HandlingScope(const HandlingScope&) = delete;
+    HandlingScope& operator=(const HandlingScope&) = delete;
+
+private:
+    const UDPAnnex* saved_;
+};
+}  // namespace
+
 UDPAnnex::~UDPAnnex() {
     i4_free(receiveBuffer_);
-    while (outQueue_.count() > 0) delete static_cast<UDPPacket*>(outQueue_.removeAt(0));
+    {
+        SysMutexGuard guard(&queueLock_);
+        deleteAll(answers_);
+        deleteAll(requests_);
+    }
     clearSender();
 }
 
+void UDPAnnex::deleteAll(std::deque<Queued>& queue) {
+    for (Queued& entry : queue) delete entry.packet;
+    queue.clear();
+}
+
+bool UDPAnnex::isAnswer(const UDPPacket* packet) const {
+    // lastSender_ belongs to the task thread: only the thread handling a
+    // datagram of this endpoint looks at it.
+    if (tHandling != this || lastSender_ == nullptr) return false;
+    const i4_address* to = packet->destination();
+    return to != nullptr && to->equals(lastSender_) && to->port() == lastSender_->port();
+}
+
 void UDPAnnex::send(UDPPacket* packet) {
-    if (packet != nullptr) outQueue_.append(packet);
+    if (packet == nullptr) return;
+    const bool answer = isAnswer(packet);
+    const int64_t cost = static_cast<int64_t>(packet->buffer()->written()) + kQueuedPacketCost;
+    UDPPacket* dropped = nullptr;
+    {
+        SysMutexGuard guard(&queueLock_);
+        if (answer) {
+            if (answerBytes_ + cost > kMaxAnswerBytes || queuedBytes_ + cost > kMaxQueuedBytes) {
+                droppedAnswers_++;
+                dropped = packet;
+            } else {
+                answers_.push_back({packet, nextOrder_++, cost, true});
+                answerBytes_ += cost;
+                queuedBytes_ += cost;
+            }
+        } else {
+            // The node's own datagram: the oldest answers make room first.
+            while (queuedBytes_ + cost > kMaxQueuedBytes && !answers_.empty()) {
+                Queued old = answers_.front();
+                answers_.pop_front();
+                answerBytes_ -= old.cost;
+                queuedBytes_ -= old.cost;
+                droppedAnswers_++;
+                delete old.packet;
+            }
+            if (queuedBytes_ + cost > kMaxQueuedBytes) {
+                droppedRequests_++;
+                dropped = packet;
+            } else {
+                requests_.push_back({packet, nextOrder_++, cost, false});
+                queuedBytes_ += cost;
+            }
+        }
+    }
+    delete dropped;
+}
+
+int UDPAnnex::queuedPackets() {
+    SysMutexGuard guard(&queueLock_);
+    return static_cast<int>(answers_.size() + requests_.size());
+}
+
+int64_t UDPAnnex::queuedBytes() {
+    SysMutexGuard guard(&queueLock_);
+    return queuedBytes_;
+}
+
+int64_t UDPAnnex::queuedAnswerBytes() {
+    SysMutexGuard guard(&queueLock_);
+    return answerBytes_;
+}
+
+uint64_t UDPAnnex::droppedAnswers() {
+    SysMutexGuard guard(&queueLock_);
+    return droppedAnswers_;
+}
+
+uint64_t UDPAnnex::droppedRequests() {
+    SysMutexGuard guard(&queueLock_);
+    return droppedRequests_;
+}
+
+bool UDPAnnex::takeHead(Queued* out) {
+    SysMutexGuard guard(&queueLock_);
+    std::deque<Queued>* from = nullptr;
+    if (!answers_.empty() && (requests_.empty() || answers_.front().order < requests_.front().order))
+        from = &answers_;
+    else if (!requests_.empty())
+        from = &requests_;
+    if (from == nullptr) return false;
+    *out = from->front();
+    from->pop_front();
+    queuedBytes_ -= out->cost;
+    if (out->answer) answerBytes_ -= out->cost;
+    return true;
+}
+
+void UDPAnnex::putBack(const Queued& entry) {
+    SysMutexGuard guard(&queueLock_);
+    // Its order is below everything queued since: it is the head again.
+    (entry.answer ? answers_ : requests_).push_front(entry);
+    queuedBytes_ += entry.cost;
+    if (entry.answer) answerBytes_ += entry.cost;
 }
 
 const char* UDPAnnex::status(OwnedString& out) {
@@ -58,9 +173,9 @@ bool UDPAnnex::doTask() {
             worked = true;
             receive();
         }
-        if ((flags & kWritable) && outQueue_.count() > 0) {
+        if ((flags & kWritable) && queuedPackets() > 0) {
             worked = true;
-            writeOne();
+            writeQueued();
         }
     } catch (i4_err&) {
     }
@@ -82,6 +197,7 @@ void UDPAnnex::receive() {
             i4_ram_file_class view(receiveBuffer_, n, 0);
             view.seek(1);
             try {
+                HandlingScope handling(this);
                 handleDatagram(&view);
             } catch (i4_err&) {
                 // A malformed datagram fails alone.
@@ -91,23 +207,34 @@ void UDPAnnex::receive() {
     }
 }
 
-void UDPAnnex::writeOne() {
-    outQueue_.lock();
-    auto head = static_cast<UDPPacket*>(outQueue_.first());
-    outQueue_.unlock();
-    if (head == nullptr) return;
-    try {
-        int count = 0;
-        head->send(socket_, &count);
-        countSent(count);
-        chargeWriteBudget(count);
-    } catch (i4_err&) {
-        debug_printf("UDPAnnex::writeToSocket i4_err\n");
+void UDPAnnex::writeQueued() {
+    sendBlocked_ = false;
+    for (int sends = 0; sends < kMaxSendsPerService; sends++) {
+        // The first datagram of a service goes out whatever the budget, as
+        // one always did; more only while the budget lasts.
+        if (sends > 0 && writeBudget() <= 0) break;
+        Queued head{};
+        if (!takeHead(&head)) break;
+        int result = Packet::kFailed;
+        try {
+            int count = 0;
+            result = head.packet->send(socket_, &count);
+            countSent(count);
+            chargeWriteBudget(count);
+        } catch (i4_err&) {
+            debug_printf("UDPAnnex::writeToSocket i4_err\n");
+        }
+        if (result == Packet::kPartial) {
+            // The socket is full: the datagram was not tried and waits at
+            // the head until the socket is writable again.
+            putBack(head);
+            sendBlocked_ = true;
+            break;
+        }
+        // Tried once, never resent.
+        head.packet->sent();
+        delete head.packet;
     }
-    // Tried once, never resent.
-    outQueue_.remove(head);
-    head->sent();
-    delete head;
 }
 
 void UDPDynamicAnnex::handleDatagram(i4_ram_file_class* datagram) {

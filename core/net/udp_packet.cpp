@@ -35,6 +35,9 @@ int UDPPacket::send(i4_socket* socket, int* sent) {
     int length = static_cast<int>(buffer_->written());
     if (destination_ == nullptr || length <= 0) return kFailed;
     int count = socket->sendTo(buffer_->data(), length, destination_);
+    // Nothing taken: the socket would block, and the datagram may be tried
+    // again.
+    if (count == 0) return kPartial;
     if (count > 0) *sent = count;
     return count == length ? kComplete : kFailed;
 }

@@ -18,7 +18,8 @@ public:
     UDPPacket(int payloadLength, uint32_t ip, int port, uint8_t marker);
     ~UDPPacket() override;
 
-    // One sendTo of the bytes written; complete only when all went out.
+    // One sendTo of the bytes written; complete only when all went out,
+    // partial when the socket took nothing (it would block).
     int send(i4_socket* socket, int* sent) override;
 
     const i4_address* destination() const { return destination_; }

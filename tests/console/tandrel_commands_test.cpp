@@ -89,9 +89,9 @@ TEST_F(TandrelTest, UploadLimitBoundsTheDownloadLimit) {
 }
 
 TEST_F(TandrelTest, OptionsPersistThroughRestart) {
-    std::string longName(200, 'n');
-    longName[63] = 'L';
-    longName[64] = 'X';
+    // The longest name the options keep.
+    std::string longName(kNicknameMax, 'n');
+    longName[kNicknameMax - 1] = 'L';
     EXPECT_EQ(runWith({}, "name " + longName + "\nmcon 50x\nmcon 0\nmcon 60\nline 12.5\nline x\nlines 0\n"
                           "lines -3\nlines 30\nverbose x\nverbose -\nq\ny\n"),
               0);
@@ -105,8 +105,33 @@ TEST_F(TandrelTest, OptionsPersistThroughRestart) {
     second.closeInput();
     ASSERT_TRUE(second.waitExit(20000));
     EXPECT_EQ(second.status(), 0);
-    EXPECT_TRUE(in_order(second.out(), {"> " + longName.substr(0, 64) + "\n", "> 60\n", "> 12\n", "> 30\n"}));
-    EXPECT_EQ(second.out().find("LX"), std::string::npos);
+    EXPECT_TRUE(in_order(second.out(), {"> " + longName + "\n", "> 60\n", "> 12\n", "> 30\n"}));
+}
+
+TEST_F(TandrelTest, TextsLongerThanPrefsKeepAreRefusedAndPrefsStayUnchanged) {
+    const std::string name64(kNicknameMax, 'n');
+    const std::string text128(128, 'p');
+    EXPECT_EQ(runWith({}, "name " + name64 + "\npass tam " + text128 + "\nq\ny\n"), 0);
+    const std::string before = readFile("pref.met");
+    ASSERT_NE(before.find(text128), std::string::npos);
+
+    const std::string longDir = dir_ + "/" + std::string(130, 'd');
+    TandrelProcess second;
+    ASSERT_TRUE(second.start(dir_, {}, TandrelProcess::Mode::kPipes));
+    second.write("name " + name64 + "x\npass tam " + text128 + "x\npass " + text128 + "x pw\nin " + longDir +
+                 "\ntemp " + longDir + "\nname\nq\ny\n");
+    second.closeInput();
+    ASSERT_TRUE(second.waitExit(20000));
+    EXPECT_EQ(second.status(), 0);
+    EXPECT_TRUE(in_order(second.out(), {"Too long: the name takes at most 64 characters; nothing changed.\n",
+                                          "Too long: the password takes at most 128 characters; nothing changed.\n",
+                                          "Too long: the admin name takes at most 128 characters; nothing changed.\n",
+                                          "Too long: the directory takes at most 128 characters; nothing changed.\n",
+                                          "Too long: the directory takes at most 128 characters; nothing changed.\n",
+                                          "> " + name64 + "\n"}));
+    EXPECT_EQ(second.out().find("ok."), std::string::npos);
+    EXPECT_FALSE(exists(std::string(130, 'd')));
+    EXPECT_EQ(readFile("pref.met"), before);
 }
 
 TEST_F(TandrelTest, AmountsBeyondSinglePrecisionAreRefused) {

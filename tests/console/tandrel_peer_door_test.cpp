@@ -1,5 +1,14 @@
 // A scripted peer talks to a running tandrel on its door port.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "console/tandrel_process_fixture.h"
 #include "core/meta/special_tags.h"
@@ -46,6 +55,53 @@ TEST_F(TandrelTest, ScriptedPeerIsAnsweredOnTheDoorPort) {
     std::string pref = readFile("pref.met");
     EXPECT_NE(pref.find("doorPort"), std::string::npos);
     EXPECT_NE(pref.find("resHD"), std::string::npos);
+}
+
+// Starts a connection to 127.0.0.1:port without waiting for it; -1 when
+// no socket could be had.
+int start_connect(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    return fd;
+}
+
+TEST_F(TandrelTest, HelloIsAnsweredAfterAFloodOfSilentConnectionsFromItsAddress) {
+    SpecialTags tags;
+    const int port = doorLease_.port();
+    ASSERT_TRUE(process_.start(dir_, {"echo door open"}, TandrelProcess::Mode::kPipes));
+    ASSERT_TRUE(process_.waitFor("door open", kWaitMs)) << process_.out();
+
+    // 2,000 connections that never say a word (fewer only when this
+    // process may not open that many descriptors).
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    files.rlim_cur = std::max(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 4096));
+    setrlimit(RLIMIT_NOFILE, &files);
+    const int flood = static_cast<int>(std::min<rlim_t>(2000, files.rlim_cur - 200));
+    std::vector<int> silent;
+    for (int i = 0; i < flood; i++) {
+        int fd = start_connect(port);
+        if (fd >= 0) silent.push_back(fd);
+    }
+    EXPECT_GE(silent.size(), 1000u);
+
+    // The time-out only guards against a hang.
+    support::FrameClient peer(support::raw_connect(port));
+    UserMeta user = support::makeUser("late", 0, 40000, 78);
+    peer.send(ICLT_HELLO, support::helloPayload(user, 0, 0, true, true));
+    ASSERT_TRUE(peer.awaitFrames(1, 120000)) << "closed: " << peer.closed;
+    EXPECT_EQ(peer.frames[0].opcode, ICLT_HELLO_ANSWER);
+    for (int fd : silent) ::close(fd);
+
+    process_.write("q\ny\n");
+    process_.closeInput();
+    ASSERT_TRUE(process_.waitExit(kWaitMs));
+    EXPECT_EQ(process_.status(), 0);
 }
 
 }  // namespace

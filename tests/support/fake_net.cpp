@@ -10,7 +10,15 @@
 namespace support {
 
 FakeSocket::~FakeSocket() {
+    for (i4_socket* socket : acceptable) delete socket;
     if (destroyed != nullptr) *destroyed = true;
+}
+
+i4_tcpip_address* FakeSocket::peerAddress() {
+    if (peerIp == 0) return nullptr;
+    const uint8_t ip[4] = {static_cast<uint8_t>(peerIp >> 24), static_cast<uint8_t>(peerIp >> 16),
+                           static_cast<uint8_t>(peerIp >> 8), static_cast<uint8_t>(peerIp)};
+    return new i4_tcpip_address(ip, 0);
 }
 
 void FakeSocket::queueReads(const std::string& stream, size_t piece) {
@@ -37,7 +45,10 @@ int FakeSocket::write(const void* buffer, int n) {
 
 bool FakeSocket::accept(i4_socket** out) {
     *out = nullptr;
-    return false;
+    if (acceptable.empty()) return false;
+    *out = acceptable.front();
+    acceptable.pop_front();
+    return true;
 }
 
 int FakeSocket::receiveFrom(void* buffer, int n, i4_address** from) {
@@ -53,6 +64,8 @@ int FakeSocket::receiveFrom(void* buffer, int n, i4_address** from) {
 }
 
 int FakeSocket::sendTo(const void* buffer, int n, const i4_address*) {
+    if (datagramRoom == 0) return 0;
+    if (datagramRoom > 0) datagramRoom--;
     sentDatagrams.emplace_back(static_cast<const char*>(buffer), static_cast<size_t>(n));
     return sendToResult != 0 ? sendToResult : n;
 }

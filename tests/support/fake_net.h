@@ -42,7 +42,8 @@ public:
     }
     void setBlocking(bool blocking) override { this->blocking = blocking; }
     i4_tcpip_address* localAddress() override { return nullptr; }
-    i4_tcpip_address* peerAddress() override { return nullptr; }
+    // peerIp as an address (port 0); null while peerIp is 0.
+    i4_tcpip_address* peerAddress() override;
 
     // Splits the stream into reads of at most `piece` bytes each.
     void queueReads(const std::string& stream, size_t piece);
@@ -56,6 +57,7 @@ public:
     int datagramPort = 4000;
     std::vector<std::string> sentDatagrams;
     int sendToResult = 0;              // used when not 0
+    int datagramRoom = -1;             // datagrams sendTo takes before it would block (0); -1: no end
     std::function<int(int flags, int timeoutMs)> onWait;
     int ready = 0;                     // what checkInSet reports
     int setFlags = 0;
@@ -63,6 +65,8 @@ public:
     bool closed = false;
     bool blocking = true;
     bool* destroyed = nullptr;         // set to true by the destructor
+    uint32_t peerIp = 0;               // remote address a.b.c.d as 0xaabbccdd; 0: none
+    std::deque<i4_socket*> acceptable; // what accept hands out, oldest first; owned until then
 };
 
 // A socket set whose waits answer from a script (1 when it is empty).

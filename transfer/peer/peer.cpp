@@ -19,7 +19,7 @@ Peer::Peer(uint32_t ip, uint16_t port, bool persistent)
     setFrameRule(kHelloFrameMax, TCPReadPacket::kAnyOpcode);
 }
 
-Peer::Peer(i4_socket* socket) : TCPConnection(socket, kFrameMarker), persistent_(true) {
+Peer::Peer(i4_socket* socket) : TCPConnection(socket, kFrameMarker), persistent_(true), incoming_(true) {
     setFrameRule(kHelloFrameMax, TCPReadPacket::kAnyOpcode);
 }
 
@@ -46,6 +46,10 @@ void Peer::setKeep(bool keep) {
 }
 
 void Peer::tick(int elapsedMs) {
+    if (incoming_ && !helloDone_ && elapsedMs > 0) {
+        helloWaitMs_ = elapsedMs > kHelloLimitMs ? kHelloLimitMs + 1 : helloWaitMs_ + elapsedMs;
+        if (helloWaitMs_ > kHelloLimitMs) markForClose();
+    }
     if (!keep_) {
         int64_t idle = static_cast<int64_t>(idleMs_) + elapsedMs;
         idleMs_ = idle > INT32_MAX ? INT32_MAX : static_cast<int32_t>(idle);
@@ -132,6 +136,7 @@ bool Peer::handleHello(i4_ram_file_class* body) {
     readHelloTail(body);
     sendHelloAnswer();
     checkAddress();
+    helloCompleted();
     if (pool) pool->addPeer(this);
     return true;
 }
@@ -142,6 +147,7 @@ bool Peer::handleHelloAnswer(i4_ram_file_class* body) {
     readHelloTail(body);
     setAddress(user_.ip());
     checkAddress();
+    helloCompleted();
     if (ClientPool* pool = ClientPool::instance()) pool->addPeer(this);
     return true;
 }
@@ -155,4 +161,10 @@ bool Peer::onFirstMessage(uint8_t opcode, i4_ram_file_class* body) {
         done = handleHelloAnswer(body);
     if (done) setFrameRule(kMaxFrameLength, TCPReadPacket::kAnyOpcode);
     return done;
+}
+
+void Peer::helloCompleted() {
+    helloDone_ = true;
+    // Admitted: the door no longer counts it as waiting.
+    lobbySeat().leave();
 }

@@ -32,6 +32,9 @@ public:
     // little more than 60000 ms, an active one after 120000 ms of silence.
     static constexpr int kIdleStartMs = 60000;
     static constexpr int kIdleLimitMs = 120000;
+    // An accepted connection whose hello is not done after this long is
+    // closed (outgoing ones keep their connect and idle time-outs).
+    static constexpr int kHelloLimitMs = 10000;
     // The smallest partial files worth a file-status request: one crumb
     // for peers that speak crumb maps, one part for the others.
     static constexpr uint64_t kStatusMinCrumbPeer = 486400;
@@ -92,6 +95,7 @@ public:
     int32_t idleMs() const { return idleMs_; }
     bool keep() const { return keep_; }
     bool persistent() const { return persistent_; }
+    bool helloDone() const { return helloDone_; }
 
     // Senders: each queues one message.
     void sendHelloAnswer();
@@ -132,6 +136,9 @@ private:
     bool directoryLogDue(const char* directory);
     bool handleHello(i4_ram_file_class* body);
     bool handleHelloAnswer(i4_ram_file_class* body);
+    // The hello is done: the hello time-out ends and the door's lobby
+    // lets the connection go.
+    void helloCompleted();
     // The buddy address and the check code that end both hellos.
     void readHelloTail(i4_ram_file_class* body);
     // Queues a hello message: opcode, [size byte], own record, buddy
@@ -154,6 +161,9 @@ private:
 
     int32_t useCount_ = 0;
     bool persistent_;
+    bool incoming_ = false;
+    bool helloDone_ = false;
+    int32_t helloWaitMs_ = 0;
     bool keep_ = false;
     int32_t idleMs_ = kIdleStartMs;
     UserMeta user_;

@@ -5,6 +5,7 @@
 
 #include "support/process_objects.h"
 #include "support/ui_capture.h"
+#include "console/cli/option_commands.h"
 #include "console/remote/admin_commands.h"
 #include "console/remote/handle_table.h"
 #include "core/options/core_options.h"
@@ -107,6 +108,30 @@ TEST_F(AdminSettingsTest, PassSetsBothOrClearsBoth) {
         EXPECT_EQ(run(pass_command, line), "") << line;
         EXPECT_STREQ(admin->name().c_str(), "") << line;
         EXPECT_STREQ(admin->pass().c_str(), "") << line;
+    }
+}
+
+TEST_F(AdminSettingsTest, PassRefusesTextsLongerThanPrefsKeep) {
+    AdminSettings* admin = adminSettings();
+    const std::string longest(kOptionTextMax, 'p');
+    EXPECT_EQ(run(pass_command, ("pass " + longest + " " + longest).c_str()), "");
+    EXPECT_EQ(std::string(admin->pass().c_str()), longest);
+    admin->setLogin("tam", "drisolv");
+    admin->save(coreOptions());
+    struct Case {
+        std::string line;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"pass tam " + longest + "x", "Too long: the password takes at most 128 characters; nothing changed.\n"},
+        {"pass " + longest + "x drisolv", "Too long: the admin name takes at most 128 characters; nothing changed.\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(pass_command, c.line.c_str()), c.shown) << c.line;
+        EXPECT_STREQ(admin->name().c_str(), "tam") << c.line;
+        EXPECT_STREQ(admin->pass().c_str(), "drisolv") << c.line;
+        EXPECT_STREQ(coreOptions()->getStringOption(kOptAdminName).c_str(), "tam") << c.line;
+        EXPECT_STREQ(coreOptions()->getStringOption(kOptAdminPass).c_str(), "drisolv") << c.line;
     }
 }
 

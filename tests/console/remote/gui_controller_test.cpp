@@ -15,6 +15,7 @@
 #include "console/remote/tcpip_ui.h"
 #include "core/bus/message_q.h"
 #include "core/net/budgets.h"
+#include "core/net/door_lobby.h"
 #include "core/task/task_thread.h"
 #include "overlay/service.h"
 #include "core/search/search_node.h"
@@ -124,8 +125,12 @@ TEST_F(ControllerTest, LoginTable) {
     for (const Case& c : cases) {
         console_.clear();
         RecordingController controller(&remote_, &tasks_);
+        // Accepted by a door: it waits in the door's lobby until logged in.
+        auto lobby = std::make_shared<DoorLobby>();
+        controller.lobbySeat().take(lobby, &controller, 1);
         EXPECT_EQ(controller.feed(c.opcode, c.payload), c.accepted) << c.name;
         EXPECT_EQ(controller.loggedIn(), c.accepted) << c.name;
+        EXPECT_EQ(lobby->waiting(), c.accepted ? 0 : 1) << c.name;
         EXPECT_EQ(remote_.hasController(), c.accepted) << c.name;
         EXPECT_EQ(console_.text(), c.console) << c.name;
         // A login is answered with the client status first; a refusal with

@@ -168,6 +168,8 @@ TEST_F(TcpFrames, DoorAcceptsOrTurnsAway) {
     ASSERT_TRUE(serveUntil([&] { return accepted.events.size() == 2; }));
     EXPECT_EQ(accepted.events[1], "msg:77:in");
     ::close(client);
+    // Gone: nobody waits in the door's lobby to make room.
+    ASSERT_TRUE(serveUntil([&] { return pool_->count() == 2; }));
 
     door->allowed = false;
     int refused = raw_connect(port);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "support/bytes.h"
 #include "v4ada/error/error.h"
 #include "v4ada/net/address.h"
+#include "v4ada/net/ready_flags.h"
 
 using namespace support;
 
@@ -118,25 +120,34 @@ TEST_F(UdpAnnexTest, ReadBudgetOfZeroReceivesNothing) {
     EXPECT_EQ(handler_.got, (std::vector<std::string>{"1:x"}));
 }
 
-TEST_F(UdpAnnexTest, OnePacketGoesOutPerService) {
+TEST_F(UdpAnnexTest, QueuedPacketsGoOutTogetherInQueueOrderWithinTheBudget) {
     for (char c : std::string("123")) annex_->send(packetTo(peerPort_, std::string(1, c) + "z"));
-    for (int i = 1; i <= 3; i++) {
-        pool_->tick(10);
-        EXPECT_EQ(annex_->queuedPackets(), 3 - i);
+    pool_->tick(10);
+    EXPECT_EQ(annex_->queuedPackets(), 0);
+    for (char c : std::string("123")) {
         // Only the written bytes travel, not the rest of the allocation.
-        EXPECT_EQ(raw_read(peer_, 1000, nullptr), std::string("\xE3") + std::to_string(i) + "z");
-        EXPECT_EQ(raw_read(peer_, 0, nullptr), "");
+        EXPECT_EQ(raw_read(peer_, 1000, nullptr), std::string("\xE3") + c + "z");
     }
+    EXPECT_EQ(raw_read(peer_, 0, nullptr), "");
+
+    // With the write budget spent, one datagram per service still goes.
+    bandwidth_.up = 1e-9;
+    for (char c : std::string("45")) annex_->send(packetTo(peerPort_, std::string(1, c)));
+    pool_->tick(10);
+    EXPECT_EQ(annex_->queuedPackets(), 1);
+    EXPECT_EQ(raw_read(peer_, 1000, nullptr), "\xE3" "4");
+    pool_->tick(10);
+    EXPECT_EQ(annex_->queuedPackets(), 0);
+    EXPECT_EQ(raw_read(peer_, 1000, nullptr), "\xE3" "5");
 }
 
 TEST_F(UdpAnnexTest, PacketWithoutDestinationIsDroppedInItsTurn) {
     annex_->send(new UDPPacket(4, static_cast<const i4_address*>(nullptr), 0xE3));
     annex_->send(packetTo(peerPort_, "\x01"));
     pool_->tick(10);
-    EXPECT_EQ(annex_->queuedPackets(), 1);
-    EXPECT_EQ(raw_read(peer_, 20, nullptr), "");
-    pool_->tick(10);
+    EXPECT_EQ(annex_->queuedPackets(), 0);
     EXPECT_EQ(raw_read(peer_, 1000, nullptr), "\xE3\x01");
+    EXPECT_EQ(raw_read(peer_, 0, nullptr), "");
 
     // Resolved from an IPv4 value through the protocol.
     uint8_t ip[4] = {127, 0, 0, 1};
@@ -162,6 +173,108 @@ TEST_F(UdpAnnexTest, ClosedPortErrorKeepsTheEndpointServing) {
 TEST_F(UdpAnnexTest, StatusShowsTheRates) {
     OwnedString status;
     EXPECT_STREQ(annex_->status(status), "UDPAnnex (0.00,0.00)");
+}
+
+// Answers every datagram to its sender with a payload of answerBytes.
+class AnsweringHandler : public UDPMessageHandler {
+public:
+    bool handle(uint8_t opcode, UDPAnnex* annex, i4_ram_file_class*, const i4_address* sender) override {
+        auto answer = new UDPPacket(answerBytes, sender, 0xE3);
+        answer->buffer()->write_8(static_cast<uint8_t>(opcode + 1));
+        answer->buffer()->write(std::string(static_cast<size_t>(answerBytes - 1), 'a').data(), answerBytes - 1);
+        annex->send(answer);
+        handled++;
+        return true;
+    }
+    int answerBytes = 100;
+    int handled = 0;
+};
+
+// The endpoint over a fake socket that is readable and writable; the
+// socket takes datagrams only while it has room.
+class UdpAnnexFloodTest : public ::testing::Test {
+protected:
+    UdpAnnexFloodTest() : protocol_(std::make_shared<FakeProtocol>()), scope_(protocol_) {
+        pool_ = new STSocketPool(&bandwidth_);
+        socket_ = new FakeSocket();
+        socket_->ready = kReadable | kWritable;
+        socket_->datagramRoom = 0;  // full until the test makes room
+        annex_ = new UDPDynamicAnnex(socket_, 0xE3);
+        annex_->setHandler(&answering_, 12);
+        pool_->add(annex_);
+        pool_->applyPending();
+    }
+    ~UdpAnnexFloodTest() override { delete pool_; }
+
+    // A datagram of the node's own, to a node that is not the flooder.
+    UDPPacket* ownRequest(int bytes, char tag) {
+        uint8_t ip[4] = {10, 0, 0, 9};
+        i4_tcpip_address address(ip, 5000);
+        auto packet = new UDPPacket(bytes, &address, 0xE3);
+        packet->buffer()->write(std::string(static_cast<size_t>(bytes), tag).data(), bytes);
+        return packet;
+    }
+    void flood(int datagrams) {
+        for (int i = 0; i < datagrams; i++) socket_->datagrams.push_back("\xE3\x0C" "hello");
+        while (!socket_->datagrams.empty()) pool_->tick(10);
+    }
+
+    std::shared_ptr<FakeProtocol> protocol_;
+    ProtocolScope scope_;
+    FakeBandwidth bandwidth_;
+    STSocketPool* pool_;
+    FakeSocket* socket_;
+    UDPDynamicAnnex* annex_;
+    AnsweringHandler answering_;
+};
+
+TEST_F(UdpAnnexFloodTest, AnswersToAFloodStayBoundedOwnRequestGoesOutAndQueueDrains) {
+    flood(1000);
+    annex_->send(ownRequest(20, 'R'));
+    flood(1000);
+    EXPECT_EQ(answering_.handled, 2000);
+    EXPECT_LE(annex_->queuedAnswerBytes(), UDPAnnex::kMaxAnswerBytes);
+    EXPECT_GT(annex_->queuedAnswerBytes(), UDPAnnex::kMaxAnswerBytes - 2 * (100 + UDPAnnex::kQueuedPacketCost));
+    EXPECT_GT(annex_->droppedAnswers(), 1000u);
+    EXPECT_EQ(annex_->droppedRequests(), 0u);
+    EXPECT_TRUE(socket_->sentDatagrams.empty());
+    EXPECT_TRUE(annex_->sendBlocked());
+
+    // Room on the socket: everything goes within a few services, in the
+    // order it was queued.
+    const int queued = annex_->queuedPackets();
+    socket_->datagramRoom = -1;
+    const int services = queued / UDPAnnex::kMaxSendsPerService + 1;
+    for (int i = 0; i < services; i++) pool_->tick(10);
+    EXPECT_EQ(annex_->queuedPackets(), 0);
+    EXPECT_EQ(annex_->queuedBytes(), 0);
+    ASSERT_EQ(socket_->sentDatagrams.size(), static_cast<size_t>(queued));
+    const auto own = std::find(socket_->sentDatagrams.begin(), socket_->sentDatagrams.end(),
+                               "\xE3" + std::string(20, 'R'));
+    ASSERT_NE(own, socket_->sentDatagrams.end());
+    EXPECT_EQ(std::count_if(socket_->sentDatagrams.begin(), own,
+                            [](const std::string& sent) { return sent[1] == '\x0D'; }),
+              static_cast<long>(queued - 1));  // queued before the flood's second half, all answers
+}
+
+TEST_F(UdpAnnexFloodTest, OwnRequestsPushOutAnswersBeforeAnyRequestIsDropped) {
+    flood(1000);
+    ASSERT_GT(annex_->queuedAnswerBytes(), 0);
+    // Requests that fill the queue exactly (the marker is one more byte).
+    const int64_t fitting = 256;
+    const int bytes = static_cast<int>(UDPAnnex::kMaxQueuedBytes / fitting - UDPAnnex::kQueuedPacketCost - 1);
+    for (int64_t i = 0; i < fitting; i++) annex_->send(ownRequest(bytes, 'S'));
+    EXPECT_EQ(annex_->droppedRequests(), 0u);
+    EXPECT_EQ(annex_->queuedAnswerBytes(), 0);  // every answer made room
+    EXPECT_EQ(annex_->queuedPackets(), static_cast<int>(fitting));
+    annex_->send(ownRequest(1, 'T'));
+    EXPECT_EQ(annex_->droppedRequests(), 1u);
+    // An answer finds no room either.
+    socket_->datagrams.push_back("\xE3\x0C" "late");
+    const uint64_t dropped = annex_->droppedAnswers();
+    pool_->tick(10);
+    EXPECT_EQ(annex_->droppedAnswers(), dropped + 1);
+    EXPECT_EQ(annex_->queuedBytes(), UDPAnnex::kMaxQueuedBytes);
 }
 
 TEST(UdpAnnexSetup, FailsWithoutProtocolOrSocket) {

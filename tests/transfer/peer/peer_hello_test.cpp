@@ -1,17 +1,21 @@
 // The hello exchange, refusals, idle time-out and keep, over loopback
 // sockets with the core's pool stepped on a manual clock.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "core/net/check_trailer.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "core/net/ip_text.h"
+#include "core/net/socket_pool.h"
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/iclt_opcodes.h"
 #include "transfer/peer/peer_world_fixture.h"
+#include "support/loopback.h"
 
 namespace transfertest {
 namespace {
@@ -203,16 +207,32 @@ TEST_F(PeerHello, LaterHelloIsOnlyLoggedAndPingIsAnswered) {
 }
 
 TEST_F(PeerHello, IdleConnectionsCloseAndKeptOnesStay) {
-    // Nothing ever received: 60000 ms and a little more.
+    // Accepted, and no hello within 10000 ms: closed.
     std::unique_ptr<FrameClient> silent;
     Peer* quiet = accept(&silent);
     ASSERT_NE(quiet, nullptr);
     EXPECT_EQ(quiet->idleMs(), Peer::kIdleStartMs);
-    step(60000);
+    step(Peer::kHelloLimitMs);
     silent->poll();
     EXPECT_FALSE(silent->closed);
     step(1);
     EXPECT_TRUE(awaitClose(*silent));
+
+    // Outgoing, and nothing ever received: 60000 ms and a little more.
+    int listenPort = 0;
+    int listening = support::raw_listen(&listenPort);
+    ASSERT_GE(listening, 0);
+    auto outgoing = new Peer(ipFromText("127.0.0.1"), static_cast<uint16_t>(listenPort), false);
+    ASSERT_TRUE(outgoing->open());
+    FrameClient far(::accept(listening, nullptr, nullptr));
+    ::close(listening);
+    core_->socketPool()->add(outgoing);
+    step();  // joins the pool
+    step(60000);
+    far.poll();
+    EXPECT_FALSE(far.closed);
+    step(1);
+    EXPECT_TRUE(awaitClose(far));
 
     // After a hello: 120000 ms of silence.
     std::unique_ptr<FrameClient> talker;
