@@ -72,8 +72,12 @@ TEST_F(LoadPartialsTest, BothLayoutsResumeWithRepeatedBytesAndCompleteByteExact)
         const char* name = single ? "one.bin" : "dir.bin";
         leaveBehind(data, name, 6000000);
         world.pool->shutdown();
+        world.ui.clear();
         Download* d = reload(data);
         ASSERT_NE(d, nullptr);
+        EXPECT_EQ(world.pool->downloadCount(), 1);
+        EXPECT_EQ(world.ui.printed(), std::vector<std::string>()) << "each record is read once";
+        EXPECT_EQ(world.ui.logged(), (std::vector<std::string>{std::string("Start Old Download: ") + name}));
         EXPECT_EQ(d->statusCode(), kDlsHashing);
         EXPECT_EQ(d->priority(), Download::kHighest) << "saved as the Highest download";
         world.step(0);
