@@ -81,6 +81,7 @@ bool CompPartialFile::create(FileMeta* record) {
 }
 
 bool CompPartialFile::load(FileMeta* record, uint32_t number) {
+    if (record != nullptr) loadedFrom_ = record->path();
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     const char* recordPath = record->path().c_str();
     const char* slash = recordPath ? std::strrchr(recordPath, '/') : nullptr;
@@ -122,6 +123,10 @@ void CompPartialFile::createParts() {
 void CompPartialFile::cancel() {
     setState(kFailed);
     stopSaves();
+    if (loadFailedEarly()) {
+        removeRecordAt(loadedFrom_);
+        return;
+    }
     for (auto& part : parts_) part->remove();
     removeRecord();
     fs_remove_dir(directory_.c_str());

@@ -145,6 +145,7 @@ bool PartialFile::create(FileMeta* record) {
 }
 
 bool PartialFile::load(FileMeta* record, uint32_t) {
+    if (record != nullptr) loadedFrom_ = record->path();
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     version_ = kPartMetSingleFile;
     takeGapTags(*record, record->size(), *this);
@@ -846,8 +847,10 @@ void PartialFile::stopSaves() {
     pendingSave_.reset();
 }
 
-void PartialFile::removeRecord() {
-    OwnedString record = metPath();
+void PartialFile::removeRecord() { removeRecordAt(metPath()); }
+
+void PartialFile::removeRecordAt(const OwnedString& record) {
+    if (record.length() == 0) return;
     OwnedString other;
     fs_remove(record.c_str());
     other.format("%S.bak", &record);
@@ -886,6 +889,10 @@ void PartialFile::close() {
 void PartialFile::cancel() {
     setState(kFailed);
     stopSaves();
+    if (loadFailedEarly()) {
+        removeRecordAt(loadedFrom_);
+        return;
+    }
     {
         SysMutexGuard guard(&mutex_);
         dataFile_.reset();

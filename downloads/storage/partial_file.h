@@ -193,6 +193,11 @@ protected:
     void stopSaves();
     // Removes "<metPath>" with its backup and temporary.
     void removeRecord();
+    // Removes "<path>" with its backup and temporary.
+    static void removeRecordAt(const OwnedString& path);
+    // A load that failed before the layout's paths were known: cancel
+    // then touches the record it was read from and nothing else.
+    bool loadFailedEarly() const { return directory_.length() == 0; }
     // A part found bad or missing by the final check: it is no longer
     // verified, and a result queued for the owner's tick puts its bytes
     // back into the gaps and the range chooser.
@@ -206,6 +211,8 @@ protected:
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
     std::shared_ptr<DescriptorCache> descriptors();
+    // The record's path as given to load (empty for a new download).
+    OwnedString loadedFrom_;
 
     mutable SysMutex mutex_;
     std::vector<std::unique_ptr<FilePart>> parts_;
