@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "core/bus/message_q.h"
+#include "core/ui/ui_gateway.h"
 #include "downloads/pool/download.h"
 #include "downloads/pool/download_states.h"
 #include "v4ada/error/error.h"
@@ -51,10 +52,15 @@ void CompleteFileThread::settle(Download* download, CompleteResult result) {
             download->setState(new DLS_Queued(download));
             download->completionReturned();
             break;
-        case CompleteResult::kAssemblyFailed:
-            download->setState(new DLS_DiskFull(download));
+        case CompleteResult::kAssemblyFailed: {
+            // The data is kept as it is (the reason was printed); the
+            // download waits for the user to resume it.
+            OwnedString name = download->name();
+            if (UIGateway* ui = currentUI()) ui->print("%s: not completed, the download is paused", name.c_str());
+            download->setState(new DLS_Paused(download));
             download->completionReturned();
             break;
+        }
     }
 }
 

@@ -194,7 +194,19 @@ void DLPool::endDownload(Download* download) {
         if (!downloads_.LL::contains(download)) return;
     }
     OwnedString name = download->name();
-    if (UIGateway* ui = currentUI()) ui->log("End Download: %s", name.c_str());
+    if (UIGateway* ui = currentUI()) {
+        // Only a download that ended well is logged as ended.
+        download->lock(0);
+        int code = download->state()->code();
+        download->unlock();
+        if (code == kDlsCorrupted) {
+            ui->log("%s: %s", uiString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
+        } else if (code == kDlsErrorHashing) {
+            ui->log("%s %s", name.c_str(), uiString(STRINGS_DL_STATUS_ERROR_HASHING));
+        } else {
+            ui->log("End Download: %s", name.c_str());
+        }
+    }
     if (UploadSide* uploads = downloadServices().uploads) uploads->pauseFile(download->fileHash(), false);
     downloads_.remove(download);
     PartnerManager* partners = PartnerManager::instance();

@@ -116,12 +116,14 @@ void DLPool::loadPartials(const char* directory) {
     }
     for (const std::string& name : recordNames(listing)) loadRecord(directory, name.c_str(), false);
 
-    // Listed again: the first pass may have made directories.
-    if (fs_list_directory(directory, listing, false)) {
-        for (size_t i = 0; i < listing.dirs.size(); i++) {
-            const char* sub = listing.dirs[i].c_str();
+    // Listed again, into a fresh listing (a listing is appended to): the
+    // first pass may have made directories.
+    DirListing again;
+    if (fs_list_directory(directory, again, false)) {
+        for (size_t i = 0; i < again.dirs.size(); i++) {
+            const char* sub = again.dirs[i].c_str();
             if (std::strcmp(sub, ".") == 0 || std::strcmp(sub, "..") == 0) continue;
-            if (i < listing.dirIsLink.size() && listing.dirIsLink[i]) continue;
+            if (i < again.dirIsLink.size() && again.dirIsLink[i]) continue;
             OwnedString path;
             path.format("%s%c%s", directory, '/', sub);
             DirListing inner;

@@ -11,8 +11,10 @@
 #include "core/ui/ui_gateway.h"
 #include "downloads/storage/comp_file_part.h"
 #include "downloads/storage/download_services.h"
+#include "downloads/storage/move_to_incoming.h"
 #include "downloads/storage/part_met.h"
 #include "downloads/storage/storage_text.h"
+#include "downloads/storage/temp_name_allocator.h"
 #include "v4ada/file/file_copy.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/fs_listing.h"
@@ -81,6 +83,7 @@ bool CompPartialFile::create(FileMeta* record) {
 }
 
 bool CompPartialFile::load(FileMeta* record, uint32_t number) {
+    if (record != nullptr) loadedFrom_ = record->path();
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     const char* recordPath = record->path().c_str();
     const char* slash = recordPath ? std::strrchr(recordPath, '/') : nullptr;
@@ -122,15 +125,30 @@ void CompPartialFile::createParts() {
 void CompPartialFile::cancel() {
     setState(kFailed);
     stopSaves();
+    if (loadFailedEarly()) {
+        removeRecordAt(loadedFrom_);
+        return;
+    }
     for (auto& part : parts_) part->remove();
     removeRecord();
     fs_remove_dir(directory_.c_str());
     unshare();
 }
 
-std::vector<std::pair<uint32_t, uint64_t>> CompPartialFile::shortParts() {
+uint32_t CompPartialFile::joinedParts() {
+    FileStatus status;
+    if (!fs_status(partPath(0).c_str(), status)) return 0;
+    uint64_t length = static_cast<uint64_t>(status.size);
+    for (uint32_t p = 1; p < partCount_ && length > parts_[0]->length(); p++) {
+        if (length == parts_[p]->end()) return p;
+    }
+    return 0;
+}
+
+std::vector<std::pair<uint32_t, uint64_t>> CompPartialFile::shortParts(uint32_t joined) {
     std::vector<std::pair<uint32_t, uint64_t>> found;
     for (uint32_t p = 0; p < partCount_; p++) {
+        if (p >= 1 && p <= joined) continue;
         FileStatus status;
         uint64_t have = fs_status(partPath(p).c_str(), status) ? static_cast<uint64_t>(status.size) : 0;
         if (have < parts_[p]->length()) found.emplace_back(p, parts_[p]->start() + have);
@@ -138,30 +156,67 @@ std::vector<std::pair<uint32_t, uint64_t>> CompPartialFile::shortParts() {
     return found;
 }
 
-bool CompPartialFile::assemble(const std::string& first) {
-    if (!fs_truncate(first.c_str(), parts_[0]->length())) return false;
-    for (uint32_t p = 1; p < partCount_; p++) {
+bool CompPartialFile::assemble(const std::string& first, uint32_t joined) {
+    if (joined == 0 && !fs_truncate(first.c_str(), parts_[0]->length())) {
+        if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be cut to its part\n", first.c_str());
+        return false;
+    }
+    for (uint32_t p = joined + 1; p < partCount_; p++) {
         std::string path = partPath(p);
         bool appended = fs_truncate(path.c_str(), parts_[p]->length()) && fs_append_file(first.c_str(), path.c_str());
         if (!appended) {
             if (UIGateway* out = ui()) out->printRaw("Error assembling complete file\n");
-            // Only the parts already appended go back, last first.
+            // Only the parts already appended go back, last first. When
+            // that fails too, the rest stays joined in the first part's
+            // file, and the next try goes on from there.
             splitBack(first, p - 1);
             return false;
         }
         fs_remove(path.c_str());
     }
+    // Part files of an earlier try whose bytes were already joined.
+    for (uint32_t p = 1; p <= joined; p++) fs_remove(partPath(p).c_str());
     return true;
 }
 
 bool CompPartialFile::splitBack(const std::string& first, uint32_t from) {
     for (uint32_t r = from; r >= 1; r--) {
         if (!fs_move_tail(first.c_str(), partPath(r).c_str(), parts_[r]->length())) {
-            if (UIGateway* out = ui()) out->printRaw("ERROR: %s could not be cut back into parts\n", first.c_str());
+            if (UIGateway* out = ui()) {
+                out->printRaw("ERROR: %s could not be cut back into parts; parts 1 to %u stay joined in it\n",
+                              first.c_str(), r + 1);
+            }
             return false;
         }
     }
     return true;
+}
+
+void CompPartialFile::endCorrupted(const std::string& first) {
+    OwnedString name = this->name();
+    DownloadSettings* settings = downloadServices().settings;
+    OwnedString temp = settings->tempDir();
+    // Kept under its own name in the temporary directory, where the
+    // download's directory (often of that name) is gone by then.
+    OwnedString aside;
+    bool inPlace = false;
+    if (settings->saveCorrupt()) {
+        TempNameAllocator* names = downloadServices().tempNames;
+        OwnedString free = names ? names->allocate(temp.c_str()) : OwnedString(static_cast<const char*>(nullptr));
+        if (!free.isNull()) aside.format("%S%c%S", &temp, '/', &free);
+        inPlace = aside.length() == 0 || fs_move(first.c_str(), aside.c_str()) != 0;
+        if (inPlace) aside = first.c_str();
+    }
+    for (uint32_t p = inPlace ? 1 : 0; p < partCount_; p++) parts_[p]->remove();
+    removeRecord();
+    if (!inPlace) fs_remove_dir(directory_.c_str());
+    if (aside.length() > 0) {
+        OwnedString kept;
+        moveToIncoming(aside.c_str(), name.c_str(), temp.c_str(), kept);
+        if (inPlace) fs_remove_dir(directory_.c_str());
+    }
+    unshare();
+    setState(kFailed);
 }
 
 CompleteResult CompPartialFile::complete() {
@@ -172,52 +227,49 @@ CompleteResult CompPartialFile::complete() {
     }
     stopSaves();
     close();
+    // An earlier try may have left parts joined in the first part's file.
+    const uint32_t joined = joinedParts();
     // A part file that is missing or short is missing data, not bad data.
     // The state is active before the results are queued: the owner's tick
     // applies them only to an active file.
-    auto missing = shortParts();
+    auto missing = shortParts(joined);
     if (!missing.empty()) {
         setState(kActive);
         for (const auto& [part, readableEnd] : missing) reopenPart(part, CheckOutcome::kMissing, readableEnd);
         return CompleteResult::kRefetch;
     }
-    if (!assemble(first)) {
+    // Anything that stops the check from here keeps the data as it is, in
+    // its parts where it could be cut back; the download waits to be
+    // resumed.
+    auto keep = [&](bool cutBack) {
+        if (cutBack) splitBack(first, partCount_ - 1);
         setState(kActive);
         return CompleteResult::kAssemblyFailed;
-    }
+    };
+    if (!assemble(first, joined)) return keep(false);
     std::vector<Md4Hash> digests;
     if (!digestsOf(first.c_str(), digests)) {
-        // Unreadable now: back into parts, judged later.
-        if (!splitBack(first, partCount_ - 1)) {
-            setState(kFailed);
-            return CompleteResult::kCorrupted;
-        }
-        setState(kActive);
-        return CompleteResult::kAssemblyFailed;
+        if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be read\n", first.c_str());
+        return keep(true);
     }
     bool placed = false;
     if (finish(first.c_str(), digests, &placed)) {
-        if (placed) fs_remove_dir(directory_.c_str());
+        if (!placed) return keep(true);
+        fs_remove_dir(directory_.c_str());
         return CompleteResult::kComplete;
     }
 
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
-    setState(kFailed);
-    if (!splitBack(first, partCount_ - 1)) return CompleteResult::kCorrupted;
     std::vector<uint32_t> bad;
-    bool judged = true;
-    withMeta([&](FileMeta& meta) {
-        for (uint32_t p = 0; p < partCount_; p++) {
-            const uint8_t* expected = meta.partHash(p);
-            if (expected == nullptr) {
-                judged = false;
-            } else if (!digests[p].equals(expected)) {
-                bad.push_back(p);
-            }
-        }
-    });
-    if (!judged) return CompleteResult::kCorrupted;
+    bool waiting = waitForHashSet();
+    if (!waiting && (!badParts(digests, bad) || bad.empty())) {
+        // The part hashes name no part: the download ends, and nothing of
+        // it is found again at the next start.
+        endCorrupted(first);
+        return CompleteResult::kCorrupted;
+    }
+    if (!splitBack(first, partCount_ - 1)) return keep(false);
     setState(kActive);
     for (uint32_t p : bad) reopenPart(p, CheckOutcome::kMismatch);
     return CompleteResult::kRefetch;
@@ -281,7 +333,13 @@ bool migrateFlatRecord(const char* tempDir, const char* recordName, OwnedString*
         from.format("%s%c%S", tempDir, '/', &part);
         to.format("%S%c%S", &directory, '/', &part);
         FileStatus there;
-        if (fs_status(from.c_str(), there)) fs_move(from.c_str(), to.c_str());
+        if (!fs_status(from.c_str(), there) || fs_move(from.c_str(), to.c_str()) == 0) continue;
+        // The record stays where it is, so the next start finishes the move.
+        if (UIGateway* out = ui()) {
+            out->printRaw("ERROR: %s not migrated: %s cannot move to %s\n", recordPath.c_str(), from.c_str(),
+                          to.c_str());
+        }
+        return false;
     }
     to.format("%S%c%s", &directory, '/', recordName);
     if (fs_move(recordPath.c_str(), to.c_str()) != 0) {

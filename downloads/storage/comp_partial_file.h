@@ -6,10 +6,11 @@
 // trusted part file's modification time ("%dmod"), so an unchanged part
 // is not hashed again after a restart.
 //
-// The final check joins the parts into the first part's file, hashes it
-// (reusing the digests of parts verified in this run) and moves it to the
-// incoming directory. When the file hash differs, the file is cut back into
-// its parts and only the parts whose digests differ are fetched again.
+// The final check joins the parts into the first part's file, hashes all
+// of it and moves it to the incoming directory. When the file hash differs,
+// the file is cut back into its parts and only the parts whose digests
+// differ are fetched again. A step that fails keeps the data (joined where
+// it could not be cut back; the next try goes on from there).
 #pragma once
 
 #include <utility>
@@ -40,15 +41,22 @@ protected:
     void createParts() override;
 
 private:
-    // Joins parts 2.. onto part 1's file. On a failed append the parts
-    // already appended are cut back, last first, and false is returned.
-    bool assemble(const std::string& first);
+    // Parts after the first whose bytes are already joined in the first
+    // part's file (an earlier try whose cut-back failed): 0 when none.
+    uint32_t joinedParts();
+    // Joins the parts after `joined` onto part 1's file. On a failed append
+    // the parts appended are cut back, last first, and false is returned.
+    bool assemble(const std::string& first, uint32_t joined);
     // Cuts the joined file back into its parts, last first; false when a
-    // cut fails.
+    // cut fails (the parts not yet cut stay joined).
     bool splitBack(const std::string& first, uint32_t from);
-    // Part files that are missing or shorter than their part: the part and
-    // the first byte not there.
-    std::vector<std::pair<uint32_t, uint64_t>> shortParts();
+    // Part files that are missing or shorter than their part, other than
+    // the joined ones: the part and the first byte not there.
+    std::vector<std::pair<uint32_t, uint64_t>> shortParts(uint32_t joined);
+    // A download whose data is wrong and no part can be named: the joined
+    // file is set aside (or removed), the parts, the record and the
+    // directory go, state 3.
+    void endCorrupted(const std::string& first);
     std::string partPath(uint32_t index) const;
 };
 

@@ -118,8 +118,6 @@ void PartialFile::setSizeFields(uint64_t size) {
     pendingPart_.assign(partCount_, 0);
     crumbFailures_.assign(crumbCount_, 0);
     partGeneration_.assign(partCount_, 0);
-    partDigests_.assign(partCount_, Md4Hash());
-    partDigestKnown_.assign(partCount_, 0);
     dirtyParts_.assign(partCount_, 0);
     pendingChecks_ = 0;
 }
@@ -145,6 +143,7 @@ bool PartialFile::create(FileMeta* record) {
 }
 
 bool PartialFile::load(FileMeta* record, uint32_t) {
+    if (record != nullptr) loadedFrom_ = record->path();
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     version_ = kPartMetSingleFile;
     takeGapTags(*record, record->size(), *this);
@@ -325,7 +324,22 @@ void PartialFile::withMeta(const std::function<void(FileMeta&)>& fn) {
 
 bool PartialFile::nothingMissing() const {
     SysMutexGuard guard(&mutex_);
-    return GapList::isEmpty() && pendingChecks_ == 0;
+    return allPresentLocked();
+}
+
+bool PartialFile::allPresentLocked() const {
+    return GapList::isEmpty() && pendingChecks_ == 0 && (hashSetKnown_ || !awaitingHashSet_);
+}
+
+bool PartialFile::waitForHashSet() {
+    {
+        SysMutexGuard guard(&mutex_);
+        if (hashSetKnown_) return false;
+        awaitingHashSet_ = true;
+    }
+    OwnedString name = this->name();
+    if (UIGateway* out = ui()) out->print("%s: its hash set is asked for, to find the wrong parts", name.c_str());
+    return true;
 }
 
 bool PartialFile::needsFrom(const BoolArray* map) const {
@@ -403,7 +417,7 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
                               static_cast<uint32_t>((std::min(end, part.end()) - 1) / kCrumbSize), jobs);
             }
         }
-        result = GapList::isEmpty() && pendingChecks_ == 0 ? WriteResult::kComplete : WriteResult::kMissing;
+        result = allPresentLocked() ? WriteResult::kComplete : WriteResult::kMissing;
     }
     submitChecks(jobs);
     return failed ? WriteResult::kWriteFailed : result;
@@ -547,8 +561,6 @@ void PartialFile::applyPart(const PartCheck& check, Events& events) {
     switch (check.outcome) {
         case CheckOutcome::kMatch:
             verifiedParts_.set(p, true);
-            partDigests_[p].copy(check.digest);
-            partDigestKnown_[p] = 1;
             for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
                 if (!verifiedCrumbs_.get(c)) events.notices.push_back(c);
                 verifiedCrumbs_.set(c, true);
@@ -617,7 +629,6 @@ void PartialFile::markCorruptLocked(uint64_t a, uint64_t b) {
     addGap(a, b);
     for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
         verifiedParts_.set(p, false);
-        partDigestKnown_[p] = 0;
         partGeneration_[p]++;
     }
 }
@@ -641,7 +652,6 @@ void PartialFile::markMissingLocked(uint64_t a, uint64_t b, Events& events) {
     }
     for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
         verifiedParts_.set(p, false);
-        partDigestKnown_[p] = 0;
         partGeneration_[p]++;
     }
 }
@@ -846,8 +856,10 @@ void PartialFile::stopSaves() {
     pendingSave_.reset();
 }
 
-void PartialFile::removeRecord() {
-    OwnedString record = metPath();
+void PartialFile::removeRecord() { removeRecordAt(metPath()); }
+
+void PartialFile::removeRecordAt(const OwnedString& record) {
+    if (record.length() == 0) return;
     OwnedString other;
     fs_remove(record.c_str());
     other.format("%S.bak", &record);
@@ -886,6 +898,10 @@ void PartialFile::close() {
 void PartialFile::cancel() {
     setState(kFailed);
     stopSaves();
+    if (loadFailedEarly()) {
+        removeRecordAt(loadedFrom_);
+        return;
+    }
     {
         SysMutexGuard guard(&mutex_);
         dataFile_.reset();
@@ -924,13 +940,6 @@ bool PartialFile::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests)
     whole.attach(file);
     digests.assign(partCount_, Md4Hash());
     for (uint32_t p = 0; p < partCount_; p++) {
-        {
-            SysMutexGuard guard(&mutex_);
-            if (partDigestKnown_[p]) {
-                digests[p] = partDigests_[p];
-                continue;
-            }
-        }
         uint64_t start = static_cast<uint64_t>(p) * kPartSize;
         uint64_t end = std::min(start + kPartSize, size_);
         uint64_t readable = 0;
@@ -957,6 +966,10 @@ bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& diges
             if (UIGateway* out = ui()) out->print("%s: kept at %s", name.c_str(), finalPath.c_str());
         }
     }
+    *placedOut = placed;
+    // A file that is nowhere but in the download's own place is neither
+    // shared nor complete: the caller keeps the download.
+    if (!placed) return true;
     share();
     FileStatus status;
     uint32_t time = fs_status(finalPath.c_str(), status) ? static_cast<uint32_t>(status.modified) : 0;
@@ -965,10 +978,18 @@ bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& diges
         if (UIGateway* out = ui()) out->printRaw("ERROR: File not added to shared?\n");
     }
     setState(kCompleted);
-    // The record goes only once the file is in place; a file that could
-    // not be moved anywhere keeps it, and is completed again next time.
-    if (placed) removeRecord();
-    *placedOut = placed;
+    removeRecord();
+    return true;
+}
+
+bool PartialFile::badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad) {
+    SysMutexGuard guard(&mutex_);
+    if (!hashSetKnown_) return false;
+    for (uint32_t p = 0; p < partCount_ && p < digests.size(); p++) {
+        const uint8_t* expected = meta_.partHash(p);
+        if (expected == nullptr) return false;
+        if (!digests[p].equals(expected)) bad.push_back(p);
+    }
     return true;
 }
 
@@ -983,21 +1004,41 @@ CompleteResult PartialFile::complete() {
     }
     stopSaves();
     close();
-    std::vector<Md4Hash> digests;
-    if (!digestsOf(data.c_str(), digests)) {
-        // Unreadable now: nothing is judged or removed; try again later.
+    // The data file is opened again for a download that goes on.
+    auto keep = [&] {
         FileHandle file(fs_open_unix(data.c_str(), kFsRead | kFsWrite));
         SysMutexGuard guard(&mutex_);
         dataFile_ = file;
         for (auto& part : parts_) part->attach(file);
         setState(kActive);
+    };
+    std::vector<Md4Hash> digests;
+    if (!digestsOf(data.c_str(), digests)) {
+        // Unreadable now: nothing is judged or removed; try again later.
+        if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be read\n", data.c_str());
+        keep();
         return CompleteResult::kAssemblyFailed;
     }
     bool placed = false;
-    if (finish(data.c_str(), digests, &placed)) return CompleteResult::kComplete;
+    if (finish(data.c_str(), digests, &placed)) {
+        if (placed) return CompleteResult::kComplete;
+        keep();
+        return CompleteResult::kAssemblyFailed;
+    }
 
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
+    if (waitForHashSet()) {
+        keep();
+        return CompleteResult::kRefetch;
+    }
+    std::vector<uint32_t> bad;
+    if (badParts(digests, bad) && !bad.empty()) {
+        // The parts that differ are fetched again; the rest stays.
+        keep();
+        for (uint32_t p : bad) reopenPart(p, CheckOutcome::kMismatch);
+        return CompleteResult::kRefetch;
+    }
     unshare();
     DownloadSettings* settings = downloadServices().settings;
     if (settings->saveCorrupt()) {
@@ -1017,7 +1058,6 @@ void PartialFile::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd)
         SysMutexGuard guard(&mutex_);
         verifiedParts_.set(p, false);
         for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) verifiedCrumbs_.set(c, false);
-        partDigestKnown_[p] = 0;
         if (!pendingPart_[p]) {
             pendingPart_[p] = 1;
             pendingChecks_++;

@@ -45,7 +45,7 @@ class i4_file;
 // What a write did.
 enum class WriteResult {
     kMissing,      // bytes are still missing or a check is pending
-    kComplete,     // no gap left and no check pending
+    kComplete,     // nothing missing (see nothingMissing)
     kBadInput,     // range outside the file or the reader short: nothing written
     kWriteFailed,  // a piece could not be written; its bytes stay missing
 };
@@ -55,7 +55,9 @@ enum class CompleteResult {
     kComplete,        // the file is in place and shared (state 2)
     kCorrupted,       // the data is wrong and was set aside or removed (state 3)
     kRefetch,         // bad or missing parts are gaps again (state 0)
-    kAssemblyFailed,  // the parts could not be joined, nothing lost (state 0)
+    kAssemblyFailed,  // the data could not be joined, read, cut back or
+                      // moved: it is kept as it is (state 0), the reason
+                      // printed
 };
 
 class PartialFile : public RefCounter, public GapList, public GapView {
@@ -105,7 +107,8 @@ public:
     bool applyResults();
     // True once after applyResults verified a whole part (task thread).
     bool takePartVerified() { return std::exchange(partVerified_, false); }
-    // No gap left and no check pending.
+    // No gap left, no check pending, and no final check waiting for the
+    // part hashes.
     bool nothingMissing() const;
 
     // Syncs and closes the data files (a later write reopens part files).
@@ -178,21 +181,34 @@ protected:
     // verified where they have no gap (no hashing).
     void checkLoadedParts();
     // The layout's final check once the data is in one file at dataPath.
-    // True when the file hash matched: the file is then moved to incoming
+    // True when the file hash matched. The file is then moved to incoming
     // (or kept in the temporary directory under its own name), shared and
-    // the record removed; *placed is false when it could not be moved at
-    // all (the record then stays).
+    // the record removed; when it can be moved nowhere *placed is false
+    // and nothing else happens: the file, its record and the state stay
+    // for the caller to keep.
     bool finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placed);
-    // Part digests of the assembled or single file at path: those verified
-    // this run are taken as they are, the others read. False when the file
-    // cannot be read.
+    // Part digests of the assembled or single file at path, every part
+    // read from the disk: bytes verified earlier may have changed since.
+    // False when the file cannot be read.
     bool digestsOf(const char* path, std::vector<Md4Hash>& digests);
+    // Parts whose digest differs from their part hash. False when a part
+    // hash is missing, so nothing can be named.
+    bool badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad);
+    // After a failed final check without the part hashes: true when they
+    // are unknown, and then nothing counts as done until they arrive (the
+    // owner asks its sources for them; their checks name the bad parts).
+    bool waitForHashSet();
     // File hash of the digests in part order.
     static void fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out);
     // Waits for a save being written and drops one not yet written.
     void stopSaves();
     // Removes "<metPath>" with its backup and temporary.
     void removeRecord();
+    // Removes "<path>" with its backup and temporary.
+    static void removeRecordAt(const OwnedString& path);
+    // A load that failed before the layout's paths were known: cancel
+    // then touches the record it was read from and nothing else.
+    bool loadFailedEarly() const { return directory_.length() == 0; }
     // A part found bad or missing by the final check: it is no longer
     // verified, and a result queued for the owner's tick puts its bytes
     // back into the gaps and the range chooser.
@@ -206,6 +222,8 @@ protected:
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
     std::shared_ptr<DescriptorCache> descriptors();
+    // The record's path as given to load (empty for a new download).
+    OwnedString loadedFrom_;
 
     mutable SysMutex mutex_;
     std::vector<std::unique_ptr<FilePart>> parts_;
@@ -234,6 +252,7 @@ private:
     void markMissingLocked(uint64_t a, uint64_t b, Events& events);
     void dropCrumbHashesLocked(uint32_t crumb, Events& events);
     bool crumbHashesUsable() const;
+    bool allPresentLocked() const;
     bool partTrusted(uint32_t part) const;
     uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
     uint64_t crumbEnd(uint32_t crumb) const;
@@ -252,6 +271,7 @@ private:
     bool partVerified_ = false;  // task thread: see takePartVerified
     int64_t bytesDone_ = 0;
     bool hashSetKnown_ = false;
+    bool awaitingHashSet_ = false;  // see waitForHashSet
     bool crumbHashesDropped_ = false;
     uint32_t crumbGeneration_ = 0;
     std::vector<uint8_t> pendingCrumb_;
@@ -259,9 +279,6 @@ private:
     std::vector<uint8_t> crumbFailures_;
     std::vector<uint32_t> partGeneration_;
     int pendingChecks_ = 0;
-    // Part digests verified in this run, for the final check.
-    std::vector<Md4Hash> partDigests_;
-    std::vector<uint8_t> partDigestKnown_;
     // Parts written since their file was last synced.
     std::vector<uint8_t> dirtyParts_;
 

@@ -1,6 +1,6 @@
-// The end of a download on real files: complete in both layouts, a wrong
-// single file ends corrupted, a part damaged on disk is fetched again
-// alone, data that cannot be verified again ends the download with its
+// The end of a download on real files: complete in both layouts, a part
+// changed after its check or damaged on disk is fetched again alone, a
+// wrong file without its hash set waits for it, data that cannot be verified again ends the download with its
 // files kept, and every verdict of the final check leads to its state.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "downloads/pool/download_states.h"
 #include "support/download_world.h"
 #include "support/files.h"
+#include "support/memory_files.h"
 #include "support/part_digests.h"
 
 namespace {
@@ -55,7 +56,7 @@ TEST_F(CompletionTest, EveryVerdictLeadsToItsState) {
         {CompleteResult::kComplete, kDlsComplete, {MSG_END_DOWNLOAD}, false},
         {CompleteResult::kCorrupted, kDlsCorrupted, {MSG_END_DOWNLOAD}, false},
         {CompleteResult::kRefetch, kDlsQueued, {}, true},
-        {CompleteResult::kAssemblyFailed, kDlsDiskFull, {}, true},
+        {CompleteResult::kAssemblyFailed, kDlsPaused, {}, true},
     };
     world.route = false;
     uint32_t seed = 1;
@@ -100,18 +101,75 @@ TEST_F(CompletionTest, BothLayoutsCompleteByteExact) {
     }
 }
 
-TEST_F(CompletionTest, AWrongSingleFileEndsCorrupted) {
-    coreOptions()->setPartStyle(true);
-    Bytes data = pattern_bytes(kPart + 1000, 3);
-    // Without hash sets nothing is checked before the final check.
-    Download* d = fetching(data, "wrong.bin", false);
-    Bytes bad = data;
-    bad[kPart + 10] ^= 1;
-    deliver(d, bad, 0, bad.size());
-    EXPECT_EQ(d->statusCode(), kDlsCorrupted);
-    EXPECT_EQ(world.pool->downloadCount(), 0);
-    EXPECT_FALSE(file_exists(world.incoming + "/wrong.bin"));
-    EXPECT_TRUE(fs::is_empty(world.temp)) << "not kept unless asked to";
+// A part verified in this run and changed on disk before the final check:
+// the check reads every byte again, and only that part is fetched again.
+TEST_F(CompletionTest, APartChangedAfterItsCheckIsFetchedAgainInBothLayouts) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        coreOptions()->setPartStyle(single);
+        Bytes data = pattern_bytes(kPart + 486401, single ? 6 : 7);
+        const char* name = single ? "flip.bin" : "flipdir.bin";
+        Download* d = fetching(data, name);
+        world.feed(d, data, 0, data.size() - 1000);
+        world.settle();
+        BoolArray parts;
+        d->partialFile()->partMap(parts);
+        ASSERT_TRUE(parts.get(0));
+        std::string held = single ? std::string(d->partialFile()->path().c_str())
+                                  : world.temp + "/" + name + "/1.1.part";
+        Bytes bytes = read_bytes(held);
+        bytes[4321] ^= 0x40;
+        write_file(held, bytes);
+
+        deliver(d, data, data.size() - 1000, data.size());
+        EXPECT_NE(d->statusCode(), kDlsComplete);
+        EXPECT_FALSE(file_exists(world.incoming + "/" + name));
+        EXPECT_EQ(world.pool->downloadCount(), 1);
+        EXPECT_EQ(d->partialFile()->gaps(), (std::vector<Gap>{{0, kPart}}));
+        deliver(d, data, 0, kPart);
+        EXPECT_EQ(d->statusCode(), kDlsComplete);
+        EXPECT_EQ(read_bytes(world.incoming + "/" + name), data);
+    }
+}
+
+// A source that withholds the hash set and sends one part wrong: the
+// final check fails, and the download keeps its data and asks for the hash
+// set instead of ending; once it arrives, only the wrong part is fetched
+// again. Nothing is logged as ended before the download really is.
+TEST_F(CompletionTest, WithoutItsHashSetAWrongFileWaitsAndOnlyTheWrongPartIsFetchedAgain) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        coreOptions()->setPartStyle(single);
+        Bytes data = pattern_bytes(kPart + 1000, single ? 3 : 8);
+        const char* name = single ? "wrong.bin" : "wrongdir.bin";
+        Download* d = fetching(data, name, false);
+        Bytes bad = data;
+        bad[kPart + 10] ^= 1;
+        world.log.take();
+        world.ui.clear();
+        deliver(d, bad, 0, bad.size());
+        world.step(DLPool::kGateMs);
+        EXPECT_EQ(d->statusCode(), kDlsLooking);
+        EXPECT_EQ(world.pool->downloadCount(), 1);
+        EXPECT_GE(world.log.count("feeder requestHashSet"), 1);
+        EXPECT_FALSE(file_exists(world.incoming + "/" + name));
+        EXPECT_TRUE(world.ui.logged().empty());
+        // Asked again, not completed again, until the set arrives.
+        world.log.take();
+        world.step(70000);
+        EXPECT_EQ(world.log.count("feeder requestHashSet"), 1);
+        EXPECT_TRUE(world.log.starting("pauseFile").empty());
+
+        PartDigests digests(data);
+        ByteReader sets(digests.hashSets());
+        EXPECT_TRUE(d->setHashSetWithCrumbs(sets.file()));
+        world.settle();
+        EXPECT_EQ(d->partialFile()->gaps(), (std::vector<Gap>{{kPart, kPart + 1000}}));
+        deliver(d, data, kPart, data.size());
+        EXPECT_EQ(d->statusCode(), kDlsComplete);
+        EXPECT_EQ(read_bytes(world.incoming + "/" + name), data);
+        EXPECT_EQ(world.ui.logged(), (std::vector<std::string>{std::string("End Download: ") + name}));
+    }
 }
 
 TEST_F(CompletionTest, APartDamagedOnDiskIsFetchedAgainAlone) {

@@ -72,8 +72,12 @@ TEST_F(LoadPartialsTest, BothLayoutsResumeWithRepeatedBytesAndCompleteByteExact)
         const char* name = single ? "one.bin" : "dir.bin";
         leaveBehind(data, name, 6000000);
         world.pool->shutdown();
+        world.ui.clear();
         Download* d = reload(data);
         ASSERT_NE(d, nullptr);
+        EXPECT_EQ(world.pool->downloadCount(), 1);
+        EXPECT_EQ(world.ui.printed(), std::vector<std::string>()) << "each record is read once";
+        EXPECT_EQ(world.ui.logged(), (std::vector<std::string>{std::string("Start Old Download: ") + name}));
         EXPECT_EQ(d->statusCode(), kDlsHashing);
         EXPECT_EQ(d->priority(), Download::kHighest) << "saved as the Highest download";
         world.step(0);
@@ -186,26 +190,66 @@ TEST_F(LoadPartialsTest, TheFlatFormMovesPastAClashAndResumes) {
     EXPECT_EQ(finish(d, data, 9800000, "x.bin"), data);
 }
 
-TEST_F(LoadPartialsTest, AMissingDataFileLoadsAsErrorLoadingUntilCancelled) {
-    coreOptions()->setPartStyle(true);
-    Bytes data = pattern_bytes(5000, 61);
-    leaveBehind(data, "lost.bin", 1000);
-    world.pool->shutdown();
-    fs::remove(world.temp + "/1.part");
-    Bytes record = read_bytes(world.temp + "/1.part.met");
-    Download* d = reload(data);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->statusCode(), kDlsErrorLoading);
-    world.step(0);
-    EXPECT_EQ(d->statusCode(), kDlsErrorLoading);
-    // Saves never write over a record that did not load.
-    world.step(DLPool::kSaveMs);
-    d->shutdown();
-    EXPECT_EQ(read_bytes(world.temp + "/1.part.met"), record);
-    d->cancel();
-    world.step(0);
-    EXPECT_EQ(world.pool->downloadCount(), 0);
-    EXPECT_FALSE(file_exists(world.temp + "/1.part.met"));
+// A record that does not load stays in "Error loading." until cancelled;
+// the cancel removes that record and nothing else, also when the record
+// failed before its download knew where its files are.
+TEST_F(LoadPartialsTest, ARecordThatDidNotLoadIsRemovedAloneByItsCancel) {
+    enum Fault { kDataGone, kSizeZero };
+    struct Case {
+        bool single;
+        Fault fault;
+    };
+    const Case cases[] = {{true, kDataGone}, {true, kSizeZero}, {false, kSizeZero}};
+    // Names a cancel that lost its paths would reach in the working
+    // directory.
+    const std::vector<std::string> bystanders = {".met", ".met.bak", "1.part.met", "1.part.met.bak"};
+    fs::path before = fs::current_path();
+    fs::current_path(world.dir.path());
+    for (const std::string& name : bystanders) write_file(name, Bytes{7});
+    uint32_t seed = 61;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.single) + " " + std::to_string(c.fault));
+        coreOptions()->setPartStyle(c.single);
+        Bytes data = pattern_bytes(5000, seed++);
+        Download* left = leaveBehind(data, "lost.bin", 1000);
+        std::string met = left->partialFile()->metPath().c_str();
+        std::string held = left->partialFile()->path().c_str();
+        world.pool->shutdown();
+        if (c.fault == kDataGone) fs::remove(held);
+        if (c.fault == kSizeZero) {
+            ByteReader in(read_bytes(met));
+            FileMeta record;
+            uint8_t version = 0;
+            OwnedString reason;
+            ASSERT_TRUE(decodePartMet(in.file(), &version, record, reason));
+            record.setSize(0);
+            ByteWriter out;
+            ASSERT_TRUE(encodePartMet(version, record, out.file()));
+            write_file(met, out.bytes());
+        }
+        Bytes stored = read_bytes(met);
+        world.pool->loadPartials(world.temp.c_str());
+        ASSERT_EQ(world.pool->downloadCount(), 1);
+        Download* d = world.pool->findDownload(record_of(data, "x", false)->fileHash());
+        ASSERT_NE(d, nullptr);
+        world.hold(d);
+        d->release();
+        EXPECT_EQ(d->statusCode(), kDlsErrorLoading);
+        world.step(0);
+        EXPECT_EQ(d->statusCode(), kDlsErrorLoading);
+        // Saves never write over a record that did not load.
+        world.step(DLPool::kSaveMs);
+        d->shutdown();
+        EXPECT_EQ(read_bytes(met), stored);
+        d->cancel();
+        world.step(0);
+        EXPECT_EQ(world.pool->downloadCount(), 0);
+        EXPECT_FALSE(file_exists(met));
+        for (const std::string& name : bystanders) EXPECT_TRUE(file_exists(name)) << name;
+        fs::remove_all(world.temp);
+        fs::create_directories(world.temp);
+    }
+    fs::current_path(before);
 }
 
 TEST_F(LoadPartialsTest, ADirectoryThatCannotBeListed) {

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <utime.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/meta/special_tags.h"
 #include "downloads/storage/part_met.h"
@@ -240,6 +244,123 @@ TEST_F(PartDirectory, AFailedAppendLosesNothingAndTheNextTryCompletes) {
     EXPECT_EQ(read_bytes(incoming("full.bin")), data);
 }
 
+// Prints through it run a step once the text shows up, so a test can
+// change the disk between two steps of the final check.
+class StepUI final : public CaptureUI {
+public:
+    StepUI(std::string text, std::function<void()> step) : text_(std::move(text)), step_(std::move(step)) {}
+    void vprintRaw(const char* format, va_list args) override {
+        va_list copy;
+        va_copy(copy, args);
+        char line[512];
+        std::vsnprintf(line, sizeof line, format, copy);
+        va_end(copy);
+        CaptureUI::vprintRaw(format, args);
+        if (step_ && std::string(line).find(text_) != std::string::npos) std::exchange(step_, nullptr)();
+    }
+
+private:
+    std::string text_;
+    std::function<void()> step_;
+};
+
+// The append of the last part fails, and so does cutting back the part
+// already appended: nothing is lost, the joined bytes stay in the first
+// part's file, and the next try goes on from there.
+TEST_F(PartDirectory, AFailedAppendWhoseCutBackFailsKeepsTheJoinedBytes) {
+    Bytes data = pattern_bytes(3 * kPart - 10, 12);
+    Held<CompPartialFile> file(new CompPartialFile(&owner));
+    fetch(file.get(), data, "stuck.bin", false);
+    std::string dir = file->partDirectory().c_str();
+    file->setState(PartialFile::kFinishing);
+    {
+        // The cut-back's target name is taken by a directory.
+        StepUI ui("Error assembling", [&] { fs::create_directory(dir + "1.2.part"); });
+        FileSizeLimit disk(2 * kPart + kPart / 2);
+        EXPECT_EQ(file->complete(), CompleteResult::kAssemblyFailed);
+        EXPECT_NE(ui.text().find("could not be cut back into parts"), std::string::npos) << ui.text();
+    }
+    EXPECT_EQ(file->state(), PartialFile::kActive);
+    EXPECT_EQ(read_bytes(dir + "1.1.part"), Bytes(data.begin(), data.begin() + long(2 * kPart)));
+    EXPECT_EQ(read_bytes(dir + "1.3.part"), Bytes(data.begin() + long(2 * kPart), data.end()));
+    fs::remove(dir + "1.2.part");
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("stuck.bin")), data);
+    EXPECT_FALSE(file_exists(dir));
+}
+
+// A final check whose part hashes name no part (they disagree with the
+// file hash): the download ends, its record and parts go (the joined file
+// set aside when asked), so nothing of it is loaded again at the next start.
+TEST_F(PartDirectory, DataNoPartCanBeBlamedForEndsWithoutARecord) {
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep);
+        settings.saveCor = keep;
+        Bytes data = pattern_bytes(2 * kPart, 13);
+        auto meta = record(data, "cor.bin");
+        meta->setFileHash(UniqueID());
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        ASSERT_TRUE(file->create(meta.get()));
+        putAll(file.get(), data, 1300000, 13);
+        ASSERT_TRUE(file->nothingMissing());
+        ASSERT_TRUE(file->save(true));
+        std::string dir = file->partDirectory().c_str();
+        file->setState(PartialFile::kFinishing);
+        output.takeText();
+        EXPECT_EQ(file->complete(), CompleteResult::kCorrupted);
+        EXPECT_EQ(output.takeText(), "Corrupted Download: cor.bin\n");
+        EXPECT_EQ(file->state(), PartialFile::kFailed);
+        EXPECT_FALSE(file_exists(dir)) << "record and parts gone";
+        EXPECT_FALSE(file_exists(incoming("cor.bin")));
+        EXPECT_EQ(file_exists(temp("cor.bin")), keep);
+        if (keep) {
+            EXPECT_EQ(read_bytes(temp("cor.bin")), data);
+        }
+        fs::remove(temp("cor.bin"));
+    }
+}
+
+// A right file that can be moved neither to incoming nor into the
+// temporary directory is not shared or completed: the download keeps its
+// data (in its parts again) and its record, and a later try completes.
+TEST_F(PartDirectory, AFileThatCanBeMovedNowhereStaysADownloadInBothLayouts) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        Bytes data = pattern_bytes(kPart + 1000, single ? 14 : 15);
+        const char* name = single ? "nowhere.bin" : "nowheredir.bin";
+        Held<PartialFile> file(single ? new PartialFile(&owner) : new CompPartialFile(&owner));
+        ASSERT_TRUE(file->create(record(data, name).get()));
+        putAll(file.get(), data, 1300000, 14);
+        ASSERT_TRUE(file->nothingMissing());
+        ASSERT_TRUE(file->save(true));
+        std::string met = file->metPath().c_str();
+        std::string realTemp = settings.temp, realIncoming = settings.incoming;
+        settings.temp = dir / "gone/temp";
+        settings.incoming = dir / "gone/incoming";
+        file->setState(PartialFile::kFinishing);
+        output.takeText();
+        EXPECT_EQ(file->complete(), CompleteResult::kAssemblyFailed);
+        EXPECT_NE(output.takeText().find("could not be moved to"), std::string::npos);
+        EXPECT_EQ(file->state(), PartialFile::kActive);
+        EXPECT_EQ(sink.finalPath().find(name), std::string::npos) << "not placed";
+        EXPECT_TRUE(file_exists(met));
+        if (single) {
+            EXPECT_EQ(read_bytes(file->path().c_str()), data);
+        } else {
+            std::string parts = file->partDirectory().c_str();
+            EXPECT_EQ(read_bytes(parts + "1.1.part"), Bytes(data.begin(), data.begin() + long(kPart)));
+            EXPECT_EQ(read_bytes(parts + "1.2.part"), Bytes(data.begin() + long(kPart), data.end()));
+        }
+        settings.temp = realTemp;
+        settings.incoming = realIncoming;
+        file->setState(PartialFile::kFinishing);
+        EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+        EXPECT_EQ(read_bytes(incoming(name)), data);
+        EXPECT_FALSE(file_exists(met));
+    }
+}
+
 TEST_F(PartDirectory, AMissingPartFileIsMissingDataAnUnreadableOneNoVerdict) {
     Bytes data = pattern_bytes(2 * kPart, 7);
     Held<CompPartialFile> file(new CompPartialFile(&owner));
@@ -351,6 +472,14 @@ TEST_F(PartDirectory, AFlatRecordWhoseDirectoryCannotBeMadeStaysAsItIs) {
     EXPECT_FALSE(migrateFlatRecord((flat).c_str(), "2.part.met", &moved));
     EXPECT_FALSE(migrateFlatRecord(dir.path().c_str(), "nothing.met", &moved));
     EXPECT_TRUE(file_exists(dir / "2.part.met"));
+
+    // A part file that cannot move: the record stays too, and says why.
+    std::filesystem::create_directories(dir / "y.bin/2.1.part/inside");
+    output.takeText();
+    EXPECT_FALSE(migrateFlatRecord(dir.path().c_str(), "2.part.met", &moved));
+    EXPECT_NE(output.takeText().find("2.1.part cannot move"), std::string::npos);
+    EXPECT_TRUE(file_exists(dir / "2.part.met"));
+    EXPECT_EQ(read_bytes(dir / "2.1.part"), data);
 }
 
 }  // namespace

@@ -313,16 +313,45 @@ TEST_F(SingleFile, LoadReportsAMissingOrUnopenableDataFile) {
     EXPECT_EQ(output.takeText(), temp("5.part") + " Couldn't be opened.\n");
 }
 
-TEST_F(SingleFile, WrongDataWithoutHashSetEndsCorruptedAndIsKeptOrRemoved) {
-    for (bool keep : {true, false}) {
-        settings.saveCor = keep;
+// Wrong data without the hash set is kept, and waits for the hash set to
+// name the wrong part; a check whose part hashes name no part (they
+// disagree with the file hash) ends the download, its data kept aside or
+// removed.
+TEST_F(SingleFile, WrongDataWaitsForItsHashSetOrEndsCorruptedWhenNoPartIsToBlame) {
+    {
         Bytes data = pattern_bytes(2 * kPart, 10);
         Bytes wrong = data;
         wrong[7] ^= 1;
         Held<PartialFile> file(make());
-        ASSERT_TRUE(file->create(record(data, "c.bin", false).get()));
-        std::string dataPath = file->path().c_str();
+        ASSERT_TRUE(file->create(record(data, "w.bin", false).get()));
         putAll(file.get(), wrong, kPart, 10);
+        ASSERT_TRUE(file->nothingMissing());
+        file->setState(PartialFile::kFinishing);
+        EXPECT_EQ(file->complete(), CompleteResult::kRefetch);
+        EXPECT_EQ(file->state(), PartialFile::kActive);
+        EXPECT_FALSE(file->nothingMissing()) << "until the hash set arrives";
+        EXPECT_EQ(read_bytes(file->path().c_str()), wrong);
+        ByteReader sets(PartDigests(data).hashSets());
+        EXPECT_TRUE(file->setHashSetWithCrumbs(sets.file()));
+        settle(file.get());
+        EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, kPart}}));
+        put(file.get(), data, 0, kPart);
+        settle(file.get());
+        ASSERT_TRUE(file->nothingMissing());
+        file->setState(PartialFile::kFinishing);
+        EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+        EXPECT_EQ(read_bytes(incoming("w.bin")), data);
+    }
+    for (bool keep : {true, false}) {
+        settings.saveCor = keep;
+        Bytes data = pattern_bytes(2 * kPart, 10);
+        auto meta = record(data, "c.bin");
+        meta->setFileHash(UniqueID());
+        Held<PartialFile> file(make());
+        ASSERT_TRUE(file->create(meta.get()));
+        std::string dataPath = file->path().c_str();
+        putAll(file.get(), data, kPart, 10);
+        ASSERT_TRUE(file->nothingMissing());
         ASSERT_TRUE(file->save(true));
         file->setState(PartialFile::kFinishing);
         output.takeText();
