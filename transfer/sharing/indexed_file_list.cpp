@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/meta/read_limits.h"
 #include "transfer/sharing/file_reports.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/error/error.h"
@@ -89,7 +90,10 @@ FileMeta* IndexedFileList::copyBySizeTimeName(uint32_t size, uint32_t time, cons
     std::string key;
     putU32(key, size);
     putU32(key, time);
-    key.append(name ? name : "");
+    // A record keeps its name cut as the name tag cuts it (known.met holds
+    // no more): a longer name is compared by that much, or the file would
+    // never be known again and be read in full at every start.
+    if (name) key.append(name, strnlen(name, kTagStringReadMax));
     LLsafeGuard hold(files_.list());
     auto found = byStamp_.find(key);
     if (found == byStamp_.end()) return nullptr;
