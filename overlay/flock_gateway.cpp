@@ -281,10 +281,15 @@ void FlockGateway::updateLocation() {
     OwnedString link = firewall_.status() == kFirewalled
                            ? buddyLocationLink(self_.id(), firewall_.buddyIp(), firewall_.buddyPort())
                            : openLocationLink(self_.ip(), host_.doorPort());
-    bool changed = location_.isNull() || std::strcmp(location_.c_str(), link.c_str()) != 0;
     location_ = link;
-    // The index must not keep an old port or buddy for hours.
-    if (changed && firewall_.canPublishLocation()) publisher_.relocate(location_.c_str(), self_.id());
+    // The index must not keep an old port or buddy for hours. A link built
+    // while nothing may be published (a retest learning a new address) is
+    // pushed once publishing may go on: the comparison is with the link the
+    // records were last given, not with the last one built.
+    if (!firewall_.canPublishLocation()) return;
+    if (!pushedLocation_.isNull() && std::strcmp(pushedLocation_.c_str(), link.c_str()) == 0) return;
+    pushedLocation_ = link;
+    publisher_.relocate(location_.c_str(), self_.id());
 }
 
 void FlockGateway::publish(Service* service, bool front, double factor) {

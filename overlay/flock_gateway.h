@@ -200,6 +200,8 @@ private:
     NodeList blacklist_;
     std::unordered_set<uint64_t> blacklisted_;  // blacklist addresses
     OwnedString location_;
+    // The link last given to the published location services.
+    OwnedString pushedLocation_;
     BlackUDPAnnex* endpoint_ = nullptr;
     ContactList* contacts_ = nullptr;
     ExplorerList explorers_;

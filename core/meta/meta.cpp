@@ -1,5 +1,7 @@
 #include "core/meta/meta.h"
 
+#include <cstdio>
+
 #include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
@@ -159,6 +161,13 @@ void Meta::print() const {
         char buffer[kPrintBuffer];
         buffer[0] = 0;
         const char* text = tag->valueText(buffer, sizeof buffer);
+        // A size is unsigned 32-bit, kept in the signed tag bit for bit:
+        // 2^31 and more read back as themselves.
+        if (tag->specialId() == ST_SIZE && tag->type() == kTagInt) {
+            uint32_t size = static_cast<uint32_t>(static_cast<const MetaTagInt*>(tag)->intValue());
+            snprintf(buffer, sizeof buffer, "%u", size);
+            text = buffer;
+        }
         metaPrintFlush("%s: %s\n", tag->displayName(), text ? text : "");
     }
 }

@@ -4,6 +4,7 @@
 #include "core/options/core_options.h"
 #include "downloads/pool/dl_pool.h"
 #include "downloads/pool/download.h"
+#include "downloads/pool/partner_manager.h"
 #include "downloads/source_peer.h"
 #include "downloads/sources/file_source.h"
 #include "downloads/sources/partner_states.h"
@@ -180,8 +181,20 @@ void FSS_WaitForChunks::cancel() {
 
 // --- FSS_NoNeededParts ---------------------------------------------------------------------
 
+FSS_NoNeededParts::~FSS_NoNeededParts() { leavePartnerTable(); }
+
+void FSS_NoNeededParts::leavePartnerTable() {
+    if (!inPartnerTable_) return;
+    inPartnerTable_ = false;
+    source_->setPartnerCooldown(1);
+    if (PartnerManager* partners = PartnerManager::instance()) partners->removePartner(source_);
+}
+
 bool FSS_NoNeededParts::tick(int elapsedMs) {
-    (void)elapsedMs;
+    if (inPartnerTable_) {
+        askedMs_ += elapsedMs;
+        if (askedMs_ > kAnswerMs) leavePartnerTable();
+    }
     if (!source_->mapFresh()) source_->setState(new FSS_Unasked(source_));
     return true;
 }
@@ -192,7 +205,15 @@ void FSS_NoNeededParts::partMapChanged() {
 
 bool FSS_NoNeededParts::partnerAccepted(SourcePeer* connection) {
     if (!own(connection)) return false;
+    // The test takes the place in the table over.
+    inPartnerTable_ = false;
     source_->setState(new FSS_TestPartner(source_));
+    return true;
+}
+
+bool FSS_NoNeededParts::partnerRefused(SourcePeer* connection) {
+    if (!own(connection) || !inPartnerTable_) return false;
+    leavePartnerTable();
     return true;
 }
 

@@ -272,9 +272,10 @@ bool FSS_TransferingAskingPartner::uploadEnded(SourcePeer* connection) {
 void FSS_TransferingAskingPartner::noNeededParts() {
     FileSource* source = source_;
     if (source->mapFresh()) {
+        // The open partner request and its place in the table go along.
         inPartnerTable_ = false;
         SourcePeer* slot = takeSlot(source);
-        source->setState(new FSS_NoNeededParts(source));
+        source->setState(new FSS_NoNeededParts(source, true));
         passSlot(slot);
         return;
     }

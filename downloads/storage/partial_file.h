@@ -136,6 +136,9 @@ public:
     // share list a fresh copy after it was rebuilt.
     void share();
     void reshare();
+    // Stops sharing the partial file (cancel, failed check, data that
+    // cannot be read again).
+    void unshare();
     // The upload priority (special tag 19) of the record, and of the
     // shared record when shared; saved with the next record save.
     void setUploadPriority(int32_t priority);
@@ -213,8 +216,6 @@ protected:
     // verified, and a result queued for the owner's tick puts its bytes
     // back into the gaps and the range chooser.
     void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd = 0);
-    // Stops sharing the partial file (cancel, failed check).
-    void unshare();
     void setBytesDoneLocked(int64_t done) { bytesDone_ = done; }
     bool storageReady();
     FileMeta* metaLocked() { return &meta_; }

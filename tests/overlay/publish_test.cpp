@@ -202,6 +202,27 @@ TEST_F(PublishTest, NewLocationLinkGoesIntoEveryLocationService) {
     EXPECT_EQ(publishesOf(idOf({0xF1})), 8u) << "unchanged: nothing";
 }
 
+// A retest learns a new own address while the test runs, when nothing may
+// be published: once it ends open, the published location takes the new
+// link instead of keeping the old one at every republish.
+TEST_F(PublishTest, ARetestThatLearnsANewAddressRelocatesThePublishedLocation) {
+    settleOpen();
+    FileMeta file;
+    file.setFileHash(idOf({0xF1}));
+    file.setSpecial(ST_NAME, "a.bin");
+    gateway_->publishFile(&file);
+    sim_.advance(5000);
+    ASSERT_EQ(publishesOf(idOf({0xF1})), 4u);
+
+    gateway_->republishAll();
+    ASSERT_EQ(gateway_->firewallStatus(), NetworkGateway::kUnknown);
+    gateway_->self().setIp(ipFromText("203.0.113.9"));
+    gateway_->setFirewalled(NetworkGateway::kOpen);
+    sim_.advance(1200);
+    EXPECT_STREQ(gateway_->publisher().findPublished(idOf({0xF1}), ownId_)->textOf("loc"), "bcp://203.0.113.9:4662");
+    EXPECT_EQ(publishesOf(idOf({0xF1})), 8u);
+}
+
 TEST(FileKeywords, FromTheNames) {
     struct Case {
         const char* name;

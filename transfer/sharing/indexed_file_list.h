@@ -46,7 +46,8 @@ public:
     FileMeta* findByHash(const UniqueID& hash);
     bool contains(const UniqueID& hash) { return findByHash(hash) != nullptr; }
     // A new copy of the first record with that size, time and name (the
-    // name compared byte for byte); null when none.
+    // name compared byte for byte, as far as a record keeps it: its first
+    // kTagStringReadMax bytes); null when none.
     FileMeta* copyBySizeTimeName(uint32_t size, uint32_t time, const char* name);
     // Runs the edit on the first record of that hash under the lock and
     // indexes it again afterwards; false when none.
