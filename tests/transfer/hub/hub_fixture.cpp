@@ -3,7 +3,7 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/ui/transfer_ui.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer_door.h"
