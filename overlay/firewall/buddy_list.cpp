@@ -12,7 +12,7 @@
 #include "v4ada/net/address.h"
 
 bool BuddyList::tick(int elapsedMs) {
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     for (auto it = entries_.begin(); it != entries_.end();) {
         if (it->connection != nullptr) {
             if (link != nullptr) link->keepAlive(it->connection);
@@ -62,7 +62,7 @@ void BuddyList::buddyRequest(i4_ram_file_class* reader, uint32_t ip, int port) {
     if (reader->remaining() < kNodeRecordSize) return;
     Node asker;
     asker.read(reader);
-    if (gateway_.host().peers() == nullptr) return;
+    if (host_.peers() == nullptr) return;
     Entry* entry = nullptr;
     for (Entry& e : entries_)
         if (e.node.sameId(&asker)) entry = &e;
@@ -77,7 +77,7 @@ void BuddyList::buddyRequest(i4_ram_file_class* reader, uint32_t ip, int port) {
     entry->node = asker;
     entry->waitedMs = 0;
     UDPPacket* packet = gateway_.newPacket(ip, port, INODE_BUDDYACCEPT, 2);
-    packet->buffer()->write_16(static_cast<uint16_t>(gateway_.host().doorPort()));
+    packet->buffer()->write_16(static_cast<uint16_t>(host_.doorPort()));
     gateway_.send(packet);
 }
 
@@ -86,7 +86,7 @@ void BuddyList::callRequest(i4_ram_file_class* reader, uint32_t ip, int port) {
     UniqueID user;
     user.read(reader);
     uint16_t askerPort = reader->read_16();
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     TCPConnection* connection = link != nullptr ? link->findByUserHash(user) : nullptr;
     if (connection != nullptr) link->sendCallbackRequest(connection, ip, askerPort);
     UDPPacket* packet = gateway_.newPacket(ip, port, connection != nullptr ? INODE_CALLRELAYED : INODE_CALLFAILED, 16);
@@ -100,7 +100,7 @@ void BuddyList::firewallCheck(i4_ram_file_class* reader, uint32_t ip, int port) 
     UDPPacket* seen = gateway_.newPacket(ip, port, INODE_YOURIP, 4);
     seen->buffer()->write_32(ip);
     gateway_.send(seen);
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     if (link == nullptr) return;
     for (Check& check : checks_) {
         if (check.ip == ip && check.tcpPort == tcpPort) {
@@ -127,7 +127,7 @@ void BuddyList::firewallCheck(i4_ram_file_class* reader, uint32_t ip, int port) 
 }
 
 void BuddyList::newPeer(TCPConnection* connection) {
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     if (link == nullptr || connection == nullptr || !gateway_.running()) return;
     PeerFacts facts = link->facts(connection);
     for (auto it = checks_.begin(); it != checks_.end(); ++it) {

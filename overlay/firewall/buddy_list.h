@@ -34,6 +34,7 @@
 #include "overlay/routing/node.h"
 
 class FlockGateway;
+class FlockHost;
 
 constexpr int kBuddyEntriesMax = 64;
 constexpr int kBuddyEntryWaitMs = 120000;
@@ -57,7 +58,7 @@ public:
         int32_t waitedMs = 0;
     };
 
-    explicit BuddyList(FlockGateway& gateway) : gateway_(gateway) {}
+    BuddyList(FlockGateway& gateway, FlockHost& host) : gateway_(gateway), host_(host) {}
     BuddyList(const BuddyList&) = delete;
     BuddyList& operator=(const BuddyList&) = delete;
 
@@ -85,6 +86,7 @@ private:
     void sendEmpty(uint32_t ip, int port, uint8_t opcode, int times = 1);
 
     FlockGateway& gateway_;
+    FlockHost& host_;
     std::list<Entry> entries_;
     std::list<Check> checks_;
 };

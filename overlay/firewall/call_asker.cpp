@@ -52,7 +52,7 @@ void CallAsker::ask(AskedNode* node) {
     asked_.append(node);
     UDPPacket* packet = gateway_.newPacket(node->ip, node->port, INODE_CALLREQUEST, 16 + 2);
     node->userId.write(packet->buffer());
-    packet->buffer()->write_16(static_cast<uint16_t>(gateway_.host().doorPort()));
+    packet->buffer()->write_16(static_cast<uint16_t>(host_.doorPort()));
     server->sendRequest(packet, kCallRequestTimeoutMs, node, this);
 }
 

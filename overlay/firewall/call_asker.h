@@ -19,6 +19,7 @@
 #include "overlay/routing/node_list.h"
 
 class FlockGateway;
+class FlockHost;
 class UserMeta;
 
 constexpr int kCallRequestTimeoutMs = 15000;
@@ -35,7 +36,7 @@ public:
 
 class CallAsker : public ResultCallback, public ReplyListener {
 public:
-    explicit CallAsker(FlockGateway& gateway) : gateway_(gateway) {}
+    CallAsker(FlockGateway& gateway, FlockHost& host) : gateway_(gateway), host_(host) {}
     ~CallAsker() override;
     CallAsker(const CallAsker&) = delete;
     CallAsker& operator=(const CallAsker&) = delete;
@@ -60,5 +61,6 @@ private:
     void searchBuddyRecord(const UniqueID& user);
 
     FlockGateway& gateway_;
+    FlockHost& host_;
     NodeList asked_;
 };

@@ -35,7 +35,7 @@ bool FirewallTask::tick(int elapsedMs) {
         }
     }
     if (state_ == kSettled && buddy_ == nullptr) {
-        gateway_.host().removeTask(this);
+        host_.removeTask(this);
         return false;
     }
     // The buddy hears a ping every minute, and only while there is one.
@@ -43,7 +43,7 @@ bool FirewallTask::tick(int elapsedMs) {
         timer_ += elapsedMs;
         if (timer_ > kBuddyPingMs) {
             timer_ = 0;
-            if (PeerLink* link = gateway_.host().peers()) link->sendPing(buddy_);
+            if (PeerLink* link = host_.peers()) link->sendPing(buddy_);
         }
     }
     return false;
@@ -54,14 +54,14 @@ void FirewallTask::tickTester(Tester& tester, int elapsedMs) {
         case 0: {
             ContactList* table = gateway_.contacts();
             Node* contact = table != nullptr ? table->randomContact() : nullptr;
-            const Node& own = gateway_.ownNode();
+            const Node& own = self_.node();
             if (contact == nullptr || contact->hasAddress(own.ip, own.port) || contact->sameId(&own)) return;
             tester.node = *contact;
             tester.state = 2;
             tester.timer = kTesterCheckStartMs;
             tester.heardIp = false;
             UDPPacket* packet = gateway_.newPacket(contact->ip, contact->port, INODE_FIREWALLCHECK, kFirewallCheckSize);
-            packet->buffer()->write_16(static_cast<uint16_t>(gateway_.host().doorPort()));
+            packet->buffer()->write_16(static_cast<uint16_t>(host_.doorPort()));
             gateway_.send(packet);
             break;
         }
@@ -89,7 +89,7 @@ void FirewallTask::settleTesters() {
 
 void FirewallTask::restartTest() {
     if (state_ == kTesting) return;
-    gateway_.host().addTask(this);
+    host_.addTask(this);
     state_ = kTesting;
     timer_ = 0;
     resetTesters();
@@ -144,7 +144,7 @@ void FirewallTask::yourIp(i4_ram_file_class* reader, uint32_t ip, int port) {
     tester->timer = 0;
     for (Tester& other : testers_) {
         if (&other != tester && other.reportedIp != 0 && other.reportedIp == seen) {
-            gateway_.self().setIp(seen);
+            self_.setIp(seen);
             return;
         }
     }
@@ -189,7 +189,7 @@ void FirewallTask::decide(bool firewalled, const Node* node) {
     // Open counts only with an own address others can reach. Testers that
     // agreed without one start over; a verdict from elsewhere restarts a
     // test that is not running.
-    if (gateway_.self().ip() <= kLastLowIdAddress) {
+    if (self_.ip() <= kLastLowIdAddress) {
         if (node != nullptr && state_ == kTesting)
             resetTesters();
         else
@@ -197,10 +197,10 @@ void FirewallTask::decide(bool firewalled, const Node* node) {
         return;
     }
     settleTesters();
-    if (ContactList* table = gateway_.contacts()) table->add(&gateway_.ownNode());
+    if (ContactList* table = gateway_.contacts()) table->add(&self_.node());
     verdict_ = false;
     state_ = kSettled;
-    gateway_.host().addTask(this);
+    host_.addTask(this);
     gateway_.updateLocation();
     publishPending();
 }
@@ -211,7 +211,7 @@ void FirewallTask::requestBuddy(const Node* node) {
         state_ = kSettled;
         return;
     }
-    const Node& own = gateway_.ownNode();
+    const Node& own = self_.node();
     auto isOwn = [&](const Node* n) { return n->sameId(&own) || n->hasAddress(own.ip, own.port); };
     if (node == nullptr || isOwn(node)) {
         ContactList* table = gateway_.contacts();
@@ -234,7 +234,7 @@ void FirewallTask::buddyAccept(i4_ram_file_class* reader, uint32_t ip, int port)
     if (!fromCandidate(ip, port) || reader->remaining() < kBuddyAcceptSize) return;
     buddyUserIp_ = ip;
     buddyUserPort_ = reader->read_16();
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     TCPConnection* connection = nullptr;
     int result = link != nullptr ? link->connect(buddyUserIp_, buddyUserPort_, &connection) : PeerLink::kNotCalled;
     if (result == PeerLink::kConnected && connection != nullptr) {
@@ -249,7 +249,7 @@ void FirewallTask::buddyAccept(i4_ram_file_class* reader, uint32_t ip, int port)
 }
 
 void FirewallTask::newPeer(TCPConnection* connection) {
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     if (buddy_ != nullptr || link == nullptr || !gateway_.running() || buddyUserIp_ == 0) return;
     PeerFacts facts = link->facts(connection);
     if (facts.socketIp != buddyUserIp_ || facts.port != buddyUserPort_) return;
@@ -272,23 +272,23 @@ void FirewallTask::peerClosed(TCPConnection* connection) {
 void FirewallTask::buddyLost() {
     state_ = kSeekingBuddy;
     timer_ = kBuddyLostTimerMs;
-    gateway_.host().addTask(this);
+    host_.addTask(this);
 }
 
 void FirewallTask::buddyConnected(TCPConnection* connection) {
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     if (link == nullptr) return;
     buddy_ = connection;
     state_ = kSettled;
     timer_ = 0;
-    gateway_.host().addTask(this);
+    host_.addTask(this);
     PeerFacts facts = link->facts(connection);
     gateway_.setBuddy(facts.helloIp, buddyCandidate_.port, 1);
-    gateway_.self().setIp(1);
-    if (ContactList* table = gateway_.contacts()) table->remove(&gateway_.ownNode());
+    self_.setIp(1);
+    if (ContactList* table = gateway_.contacts()) table->remove(&self_.node());
 
     Service record;
-    record.serviceId.copy(gateway_.ownNode().id);
+    record.serviceId.copy(self_.node().id);
     record.descId.bytes()[0] = kBuddyRecordMark;
     int32_t buddyIp = static_cast<int32_t>(facts.socketIp);
     int32_t buddyPort = buddyCandidate_.port;
@@ -302,7 +302,7 @@ void FirewallTask::buddyConnected(TCPConnection* connection) {
 }
 
 uint32_t FirewallTask::buddyIp() {
-    PeerLink* link = gateway_.host().peers();
+    PeerLink* link = host_.peers();
     if (buddy_ == nullptr || link == nullptr) return 0;
     return link->facts(buddy_).socketIp;
 }
@@ -312,7 +312,7 @@ bool FirewallTask::canPublishLocation() {
     if (now == NetworkGateway::kUnknown) return false;
     if (now == NetworkGateway::kFirewalled) return buddy_ != nullptr;
     // The open form names the own address: never a low one.
-    return gateway_.self().ip() > kLastLowIdAddress;
+    return self_.ip() > kLastLowIdAddress;
 }
 
 void FirewallTask::publishLocation(const UniqueID& hash) {
@@ -327,7 +327,7 @@ void FirewallTask::publishLocationNow(const UniqueID& hash) {
     Service location;
     location.set("loc", gateway_.location().c_str(), kTagString);
     location.serviceId.copy(hash);
-    location.descId.copy(gateway_.ownNode().id);
+    location.descId.copy(self_.node().id);
     gateway_.publish(&location, true, kLocationFactor);
 }
 

@@ -36,6 +36,8 @@
 #include "overlay/routing/node.h"
 
 class FlockGateway;
+class FlockHost;
+class FlockSelf;
 
 constexpr int kFirewallStartMs = 10000;
 // A tester's timer starts here when its check goes out, so it gives up
@@ -75,7 +77,8 @@ public:
         int answer = 2;        // 2 none, 0 open, 1 firewalled
     };
 
-    explicit FirewallTask(FlockGateway& gateway) : gateway_(gateway) {}
+    FirewallTask(FlockGateway& gateway, FlockHost& host, FlockSelf& self)
+        : gateway_(gateway), host_(host), self_(self) {}
     ~FirewallTask() = default;
     FirewallTask(const FirewallTask&) = delete;
     FirewallTask& operator=(const FirewallTask&) = delete;
@@ -128,6 +131,8 @@ private:
     void publishPending();
 
     FlockGateway& gateway_;
+    FlockHost& host_;
+    FlockSelf& self_;
     int state_ = kWaiting;
     int32_t timer_ = 0;
     bool verdict_ = false;

@@ -42,19 +42,19 @@ FlockGateway* setFlockGateway(FlockGateway* gateway) { return gFlockGateway.exch
 
 FlockGateway::FlockGateway(FlockHost& host)
     : host_(host),
-      self_(*this),
-      handler_(*this),
+      self_(*this, host_),
+      handler_(*this, host_),
       dispatcher_(*this),
-      statLogger_(*this),
-      callAsker_(*this),
-      server_(*this),
-      cleaner_(*this),
-      booter_(*this),
-      buddies_(*this),
+      statLogger_(*this, host_, directory_),
+      callAsker_(*this, host_),
+      server_(*this, self_, directory_, refresher_),
+      cleaner_(directory_),
+      booter_(*this, host_, self_),
+      buddies_(*this, host_),
       explorers_(*this),
-      firewall_(*this),
+      firewall_(*this, host_, self_),
       publisher_(*this),
-      refresher_(*this) {}
+      refresher_(*this, self_) {}
 
 FlockGateway::~FlockGateway() {
     release();
@@ -69,7 +69,7 @@ void FlockGateway::start() {
     if (running_) return;
     self_.load();
     contacts_ = new ContactList(self_.id(), kBucketCapacity);
-    replyServer_ = new FlockReplyServer(*this);
+    replyServer_ = new FlockReplyServer(*this, refresher_);
     running_ = true;
     createUdpSocket(kUdpSocketTimeoutMs, kFlockMarker);
     if (links_ == nullptr && (links_ = host_.peers()) != nullptr) {

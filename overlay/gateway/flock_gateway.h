@@ -191,6 +191,8 @@ private:
     PeerLink* links_ = nullptr;  // where the handlers were added
     MessageQ* bus_ = nullptr;    // where the handler subscribed
 
+    // Before the parts that are handed it.
+    ServiceDirectory directory_;
     StatLogger statLogger_;
     CallAsker callAsker_;
     FlockServer server_;
@@ -203,7 +205,6 @@ private:
     BlackUDPAnnex* endpoint_ = nullptr;
     ContactList* contacts_ = nullptr;
     ExplorerList explorers_;
-    ServiceDirectory directory_;
     FirewallTask firewall_;
     ServicePublisher publisher_;
     ContactRefresher refresher_;

@@ -79,7 +79,7 @@ void FlockHandler::handle(Message* message) {
 
 void FlockHandler::gotResult(Service* result) {
     if (result == nullptr) return;
-    if (FilterMaster* filter = gateway_.host().resultFilter())
+    if (FilterMaster* filter = host_.resultFilter())
         if (filter->isFiltered(MetaFilterRecord(*result))) return;
     gateway_.ui().searchResult(result);
 }

@@ -11,6 +11,7 @@
 #include "overlay/requests/result_callback.h"
 
 class FlockGateway;
+class FlockHost;
 class MessageQ;
 class Node;
 class ServiceSearch;
@@ -23,7 +24,7 @@ struct SearchViaNode {
 
 class FlockHandler : public MessageHandler, public ResultCallback {
 public:
-    explicit FlockHandler(FlockGateway& gateway) : gateway_(gateway) {}
+    FlockHandler(FlockGateway& gateway, FlockHost& host) : gateway_(gateway), host_(host) {}
 
     // Takes codes 5, 7, 30 and 31 of the bus.
     void subscribe(MessageQ* bus);
@@ -35,4 +36,5 @@ public:
 
 private:
     FlockGateway& gateway_;
+    FlockHost& host_;
 };

@@ -8,7 +8,7 @@
 #include "v4ada/time/random.h"
 
 void FlockSelf::load() {
-    FlockHost& host = gateway_.host();
+    FlockHost& host = host_;
     OwnedString base = host.baseDirectory();
     contactPath_.format("%s/%s", base.c_str(), kContactFileName);
     int32_t port = 0;
@@ -19,7 +19,7 @@ void FlockSelf::load() {
     node_.misses = 0;
 }
 
-void FlockSelf::save() { gateway_.host().saveUdpPort(node_.port); }
+void FlockSelf::save() { host_.saveUdpPort(node_.port); }
 
 void FlockSelf::setUdpPort(int port) {
     if (port == node_.port) return;
@@ -30,7 +30,7 @@ void FlockSelf::setUdpPort(int port) {
 
 void FlockSelf::setIp(uint32_t ip) {
     node_.ip = ip;
-    FlockHost& host = gateway_.host();
+    FlockHost& host = host_;
     if (host.recordedIp() == 0 || ip > kLastLowIdAddress) host.setRecordedIp(ip);
     gateway_.updateLocation();
 }

@@ -8,6 +8,7 @@
 #include "v4ada/string/owned_string.h"
 
 class FlockGateway;
+class FlockHost;
 
 // The UDP port drawn when none is saved: 3000 to 12999.
 constexpr int kRandomPortBase = 3000;
@@ -16,7 +17,7 @@ constexpr const char* kOptAnnexPort = "annexPort";
 
 class FlockSelf {
 public:
-    explicit FlockSelf(FlockGateway& gateway) : gateway_(gateway) {}
+    FlockSelf(FlockGateway& gateway, FlockHost& host) : gateway_(gateway), host_(host) {}
 
     // path := base directory + "/contact.dat"; port := the saved one, else
     // a random one; id := the host's own id; address := 0.
@@ -39,6 +40,7 @@ public:
 
 private:
     FlockGateway& gateway_;
+    FlockHost& host_;
     OwnedString contactPath_;
     Node node_;
 };

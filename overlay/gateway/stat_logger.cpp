@@ -9,10 +9,10 @@ bool StatLogger::tick(int elapsedMs) {
     if (elapsed_ <= kStatLogEveryMs) return false;
     elapsed_ = 0;
     flock_log("Users: %u, Indexing: %u", gateway_.estimatedUsers(),
-              static_cast<uint32_t>(gateway_.directory().count()));
+              static_cast<uint32_t>(directory_.count()));
     double down = 0.0;
     double up = 0.0;
-    gateway_.host().rates(&down, &up);
+    host_.rates(&down, &up);
     flock_log("Down: %f, Up: %f", down, up);
     return false;
 }

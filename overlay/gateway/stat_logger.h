@@ -8,16 +8,21 @@
 #include "core/task/time_slice_task.h"
 
 class FlockGateway;
+class FlockHost;
+class ServiceDirectory;
 
 constexpr int kStatLogEveryMs = 3600000;
 
 class StatLogger : public TimeSliceTask {
 public:
-    explicit StatLogger(FlockGateway& gateway) : gateway_(gateway) {}
+    StatLogger(FlockGateway& gateway, FlockHost& host, const ServiceDirectory& directory)
+        : gateway_(gateway), host_(host), directory_(directory) {}
 
     bool tick(int elapsedMs) override;
 
 private:
     FlockGateway& gateway_;
+    FlockHost& host_;
+    const ServiceDirectory& directory_;
     int32_t elapsed_ = 0;
 };

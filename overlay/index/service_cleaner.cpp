@@ -1,13 +1,12 @@
 #include "overlay/index/service_cleaner.h"
 
-#include "overlay/gateway/flock_gateway.h"
 #include "overlay/index/service_directory.h"
 
 bool ServiceCleaner::tick(int elapsedMs) {
     elapsed_ += elapsedMs;
     if (elapsed_ > kServiceCleanEveryMs) {
         elapsed_ = 0;
-        gateway_.directory().expire(kServiceMaxAgeSeconds);
+        directory_.expire(kServiceMaxAgeSeconds);
     }
     return false;
 }

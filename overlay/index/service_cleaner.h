@@ -6,16 +6,16 @@
 
 #include "core/task/time_slice_task.h"
 
-class FlockGateway;
+class ServiceDirectory;
 
 constexpr int kServiceCleanEveryMs = 1200000;
 
 class ServiceCleaner : public TimeSliceTask {
 public:
-    explicit ServiceCleaner(FlockGateway& gateway) : gateway_(gateway) {}
+    explicit ServiceCleaner(ServiceDirectory& directory) : directory_(directory) {}
     bool tick(int elapsedMs) override;
 
 private:
-    FlockGateway& gateway_;
+    ServiceDirectory& directory_;
     int32_t elapsed_ = 0;
 };

@@ -72,7 +72,7 @@ bool FlockReplyServer::tick(int elapsedMs) {
         if (entry->expiry < 0) {
             Node node = entry->node;
             entry = entries_.erase(entry);
-            gateway_.refresher().nodeFailed(&node);
+            refresher_.nodeFailed(&node);
             continue;
         }
         ++entry;

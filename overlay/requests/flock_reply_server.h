@@ -15,6 +15,7 @@
 #include "core/task/time_slice_task.h"
 #include "overlay/routing/node.h"
 
+class ContactRefresher;
 class FlockGateway;
 class ReplyListener;
 class UDPPacket;
@@ -24,7 +25,7 @@ constexpr int kRequestExpiryMs = 60000;
 
 class FlockReplyServer : public UDPMessageHandler, public TimeSliceTask {
 public:
-    explicit FlockReplyServer(FlockGateway& gateway) : gateway_(gateway) {}
+    FlockReplyServer(FlockGateway& gateway, ContactRefresher& refresher) : gateway_(gateway), refresher_(refresher) {}
     ~FlockReplyServer() override = default;
     FlockReplyServer(const FlockReplyServer&) = delete;
     FlockReplyServer& operator=(const FlockReplyServer&) = delete;
@@ -51,5 +52,6 @@ private:
     };
 
     FlockGateway& gateway_;
+    ContactRefresher& refresher_;
     std::list<Pending> entries_;
 };

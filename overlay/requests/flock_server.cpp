@@ -88,14 +88,14 @@ void FlockServer::connect(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t i
             if (!seen) drawn.push_back(*contact);
         }
     }
-    gateway_.refresher().offerNode(&asker);
+    refresher_.offerNode(&asker);
     int count = static_cast<int>(drawn.size()) + 1;
     UDPPacket* packet =
         gateway_.newPacket(ip, port, INODE_CONNECTREPLY, kConnectReplyHeaderSize + count * kNodeRecordSize);
     PacketBuffer* out = packet->buffer();
     out->write_16(static_cast<uint16_t>(count));
     for (const Node& node : drawn) node.write(out);
-    gateway_.ownNode().write(out);
+    self_.node().write(out);
     annex->send(packet);
 }
 
@@ -133,7 +133,7 @@ void FlockServer::search(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t ip
     if (!query.read(reader)) return;
     LL found;
     int next = 0;
-    int total = gateway_.directory().lookup(&query, &next, &found);
+    int total = directory_.lookup(&query, &next, &found);
     LLNode* cursor = nullptr;
     while (void* element = LL::walk(&found, &cursor)) {
         auto service = static_cast<Service*>(element);
@@ -163,7 +163,7 @@ void FlockServer::publish(UDPAnnex* annex, i4_ram_file_class* reader, uint32_t i
     UDPPacket* ack = gateway_.newPacket(ip, port, INODE_PUBLISHACK, kPublishAckSize);
     service->serviceId.write(ack->buffer());
     annex->send(ack);
-    gateway_.directory().add(service);
+    directory_.add(service);
 }
 
 void FlockServer::check(uint8_t opcode, i4_ram_file_class* reader, uint32_t ip, int port) {
@@ -177,14 +177,14 @@ void FlockServer::check(uint8_t opcode, i4_ram_file_class* reader, uint32_t ip, 
     if (!messageCheckTrailer(datagram, kCheckDatagramSize, kCheckTrailerSeed)) return;
     if (opcode != INODE_CHECK) return;
     gateway_.sendCheck(ip, port, INODE_CHECKREPLY);
-    gateway_.refresher().offerNode(&node);
+    refresher_.offerNode(&node);
 }
 
 void FlockServer::deadNode(i4_ram_file_class* reader) {
     if (!holds(reader, kDeadNodeSize)) return;
     Node node;
     node.read(reader);
-    gateway_.refresher().nodeFailed(&node);
+    refresher_.nodeFailed(&node);
 }
 
 void FlockServer::numBuddies(UDPAnnex* annex, uint32_t ip, int port) {

@@ -12,12 +12,16 @@
 
 #include "core/net/udp_annex.h"
 
+class ContactRefresher;
 class FlockGateway;
+class FlockSelf;
+class ServiceDirectory;
 class Node;
 
 class FlockServer : public UDPMessageHandler {
 public:
-    explicit FlockServer(FlockGateway& gateway) : gateway_(gateway) {}
+    FlockServer(FlockGateway& gateway, const FlockSelf& self, ServiceDirectory& directory, ContactRefresher& refresher)
+        : gateway_(gateway), self_(self), directory_(directory), refresher_(refresher) {}
 
     bool handle(uint8_t opcode, UDPAnnex* annex, i4_ram_file_class* datagram, const i4_address* sender) override;
 
@@ -32,6 +36,9 @@ private:
     void numBuddies(UDPAnnex* annex, uint32_t ip, int port);
 
     FlockGateway& gateway_;
+    const FlockSelf& self_;
+    ServiceDirectory& directory_;
+    ContactRefresher& refresher_;
 };
 
 // Reads a node record, offers the node to the routing table through the

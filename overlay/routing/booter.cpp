@@ -17,7 +17,7 @@
 #include "v4ada/net/address.h"
 
 void Booter::loadContacts() {
-    const char* path = gateway_.self().contactPath().c_str();
+    const char* path = self_.contactPath().c_str();
     bootList_.deleteAll();
     if (!bootList_.load(path)) {
         flock_print_raw("Error loading contact list\n");
@@ -31,7 +31,7 @@ void Booter::loadContacts() {
     }
     bootList_.shuffle();
     bootList_.sortByMisses();
-    gateway_.host().addTask(this);
+    host_.addTask(this);
     startBooting();
 }
 
@@ -119,7 +119,7 @@ void Booter::saveContacts(ContactList* table) {
     }
     bootList_.sortByMisses();
     bootList_.keepFirst(kContactFileKeep);
-    if (!bootList_.save(gateway_.self().contactPath().c_str(), kContactFileKeep))
+    if (!bootList_.save(self_.contactPath().c_str(), kContactFileKeep))
         flock_print_raw("Error saving contact list\n");
 }
 
@@ -129,7 +129,7 @@ void Booter::sendConnect(uint32_t ip, int port) {
         return;
     }
     UDPPacket* packet = gateway_.newPacket(ip, port, INODE_CONNECT, kConnectSize);
-    gateway_.ownNode().write(packet->buffer());
+    self_.node().write(packet->buffer());
     gateway_.send(packet);
 }
 

@@ -17,6 +17,8 @@
 
 class ContactList;
 class FlockGateway;
+class FlockHost;
+class FlockSelf;
 
 constexpr int kBootStepMs = 6000;
 constexpr int kBootBatch = 3;
@@ -27,7 +29,7 @@ constexpr int kBootedEstimate = 4;
 
 class Booter : public UDPMessageHandler, public TimeSliceTask {
 public:
-    explicit Booter(FlockGateway& gateway) : gateway_(gateway) {}
+    Booter(FlockGateway& gateway, FlockHost& host, FlockSelf& self) : gateway_(gateway), host_(host), self_(self) {}
 
     // Loads contact.dat and starts booting; the booter joins the task list.
     void loadContacts();
@@ -51,6 +53,8 @@ private:
     void bootStep();
 
     FlockGateway& gateway_;
+    FlockHost& host_;
+    FlockSelf& self_;
     NodeList bootList_;
     int nextIndex_ = 0;
     int32_t elapsed_ = 0;

@@ -101,7 +101,7 @@ void ContactRefresher::sendHello(const Node* node) {
     FlockReplyServer* server = gateway_.replyServer();
     if (server == nullptr) return;
     UDPPacket* packet = gateway_.newPacket(node->ip, node->port, INODE_HELLO, kHelloSize);
-    gateway_.ownNode().write(packet->buffer());
+    self_.node().write(packet->buffer());
     server->sendRequest(packet, kRefreshHelloTimeoutMs, node, this);
 }
 

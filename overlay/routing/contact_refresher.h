@@ -23,6 +23,7 @@
 #include "overlay/routing/node_list.h"
 
 class FlockGateway;
+class FlockSelf;
 
 // Hellos a dropped contact gets before it is forgotten.
 constexpr int kRecheckAttempts = 4;
@@ -37,7 +38,7 @@ constexpr int kHelloLookupFirstMs = 600000;
 
 class ContactRefresher : public TimeSliceTask, public ReplyListener {
 public:
-    explicit ContactRefresher(FlockGateway& gateway) : gateway_(gateway) {}
+    ContactRefresher(FlockGateway& gateway, FlockSelf& self) : gateway_(gateway), self_(self) {}
     ~ContactRefresher();
     ContactRefresher(const ContactRefresher&) = delete;
     ContactRefresher& operator=(const ContactRefresher&) = delete;
@@ -61,6 +62,7 @@ private:
     void sendHello(const Node* node);
 
     FlockGateway& gateway_;
+    FlockSelf& self_;
     // Copies of nodes to be asked again; misses holds the milliseconds left.
     NodeList schedule_;
     // Nodes under recheck; misses holds the attempt number.
