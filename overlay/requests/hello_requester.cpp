@@ -5,11 +5,14 @@
 #include "overlay/opcodes.h"
 #include "overlay/requests/flock_reply_server.h"
 
+HelloRequester::HelloRequester(FlockGateway& gateway, const UniqueID& target, int wanted)
+    : Requester(gateway, target, wanted), self_(gateway.self()) {}
+
 void HelloRequester::send(Node* node) {
     FlockReplyServer* server = gateway_.replyServer();
     if (server == nullptr) return;
     UDPPacket* packet = gateway_.newPacket(node->ip, node->port, INODE_HELLO, kHelloSize);
-    gateway_.ownNode().write(packet->buffer());
+    self_.node().write(packet->buffer());
     server->sendRequest(packet, kHelloTimeoutMs, node, this);
 }
 

@@ -7,12 +7,12 @@
 #include "v4ada/file/ram_file.h"
 
 PublishRequester::PublishRequester(FlockGateway& gateway, const Service& service, int wanted)
-    : Requester(gateway, service.serviceId, wanted) {
+    : Requester(gateway, service.serviceId, wanted), publisher_(gateway.publisher()) {
     service_.assign(service);
 }
 
 PublishRequester::~PublishRequester() {
-    if (successes() + 1 < wanted()) gateway_.publisher().markForRepublish(service_);
+    if (successes() + 1 < wanted()) publisher_.markForRepublish(service_);
 }
 
 void PublishRequester::send(Node* node) {

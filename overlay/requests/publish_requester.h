@@ -11,6 +11,8 @@
 #include "overlay/index/service.h"
 #include "overlay/requests/requester.h"
 
+class ServicePublisher;
+
 class PublishRequester : public Requester {
 public:
     PublishRequester(FlockGateway& gateway, const Service& service, int wanted);
@@ -23,5 +25,6 @@ public:
     const Service& service() const { return service_; }
 
 private:
+    ServicePublisher& publisher_;
     Service service_;
 };

@@ -6,18 +6,18 @@
 #include "overlay/requests/flock_reply_server.h"
 
 Requester::Requester(FlockGateway& gateway, const UniqueID& target, int wanted)
-    : gateway_(gateway), wanted_(wanted) {
+    : gateway_(gateway), explorers_(gateway.explorers()), wanted_(wanted) {
     target_.copy(target);
     serial_ = gateway_.trackRequester(this);
 }
 
 Requester::~Requester() {
-    if (explorer_ != nullptr) gateway_.explorers().remove(this);
+    if (explorer_ != nullptr) explorers_.remove(this);
     if (FlockReplyServer* server = gateway_.replyServer()) server->cancelListener(this);
     gateway_.untrackRequester(serial_);
 }
 
-void Requester::start() { gateway_.explorers().add(this); }
+void Requester::start() { explorers_.add(this); }
 
 void Requester::offer(Node* node) {
     if (node == nullptr || successes_ + pendingCount_ >= wanted_) return;
@@ -41,7 +41,7 @@ void Requester::timedOut(Node* node) {
     if (!pending_.removeById(node)) return;
     pendingCount_--;
     if (explorer_ != nullptr)
-        gateway_.explorers().nodeFailed(node, this);  // may end this requester
+        explorers_.nodeFailed(node, this);  // may end this requester
     else
         endIfStalled();
 }

@@ -19,6 +19,7 @@
 #include "overlay/routing/node_list.h"
 
 class Explorer;
+class ExplorerList;
 class FlockGateway;
 
 class Requester : public DestCallback, public ReplyListener {
@@ -65,6 +66,7 @@ protected:
     FlockGateway& gateway_;
 
 private:
+    ExplorerList& explorers_;
     NodeList pending_;
     int wanted_;
     int pendingCount_ = 0;
