@@ -13,7 +13,7 @@
 
 #include "console/cli/servant.h"
 #include "core/meta/meta_list.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service_search.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class Service;

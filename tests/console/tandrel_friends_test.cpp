@@ -7,7 +7,7 @@
 #include <string>
 
 #include "console/tandrel_process_fixture.h"
-#include "overlay/flock_self.h"
+#include "overlay/gateway/flock_self.h"
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/priority_names.h"
