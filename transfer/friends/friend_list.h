@@ -133,11 +133,11 @@ private:
         OwnedString directory;   // null: the directory list
     };
 
-    FriendCache* findLocked(const UserMeta* user);
+    FriendCache* findLocked(const UserMeta* user) TS_REQUIRES(lock_);
 
     SysMutex lock_;  // friends_ and pending_
-    std::vector<std::unique_ptr<FriendCache>> friends_;
-    std::optional<PendingRequest> pending_;
+    std::vector<std::unique_ptr<FriendCache>> friends_ TS_GUARDED_BY(lock_);
+    std::optional<PendingRequest> pending_ TS_GUARDED_BY(lock_);
 };
 
 inline FriendList* friendList() { return FriendList::instance(); }

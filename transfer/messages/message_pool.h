@@ -64,7 +64,7 @@ private:
     std::vector<MessageSession*> sessionsCopy();
 
     SysMutex lock_;  // sessions_
-    std::vector<std::unique_ptr<MessageSession>> sessions_;
+    std::vector<std::unique_ptr<MessageSession>> sessions_ TS_GUARDED_BY(lock_);
 };
 
 inline MessagePool* messagePool() { return MessagePool::instance(); }

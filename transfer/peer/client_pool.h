@@ -108,8 +108,8 @@ private:
     bool dial(Peer* peer);
 
     SysMutex lock_;  // handlers_ and peers_
-    std::vector<PeerEventHandler*> handlers_;
-    std::vector<Peer*> peers_;
+    std::vector<PeerEventHandler*> handlers_ TS_GUARDED_BY(lock_);
+    std::vector<Peer*> peers_ TS_GUARDED_BY(lock_);
     // Unlisted peers whose peerClosed is being handed out.
     std::vector<Peer*> closing_;
     std::atomic<PeerDialer*> dialer_{nullptr};
