@@ -108,7 +108,7 @@ private:
     TransferUI* consoleTransfer_;
     HandleTable handles_;
     SysMutex controllerLock_;  // guards controller_ and every send to it
-    GUIController* controller_ = nullptr;
+    GUIController* controller_ TS_GUARDED_BY(controllerLock_) = nullptr;
     // Download records of the results sent (own lock, taken inside
     // controllerLock_).
     FileList results_;
