@@ -107,7 +107,7 @@ private:
     CoreUI* consoleCore_;
     TransferUI* consoleTransfer_;
     HandleTable handles_;
-    SysMutex controllerLock_;  // guards controller_ and every send to it
+    SysMutex controllerLock_ TS_ACQUIRED_BEFORE(results_.list());  // guards controller_ and every send to it
     GUIController* controller_ TS_GUARDED_BY(controllerLock_) = nullptr;
     // Download records of the results sent (own lock, taken inside
     // controllerLock_).
