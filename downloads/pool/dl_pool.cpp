@@ -100,7 +100,7 @@ void DLPool::saveAll() {
     while (void* element = LL::walk(&downloads_, &cursor)) {
         Download* download = downloadOf(element);
         // The record is built now; the storage worker writes it.
-        download->lock(0);
+        download->lock();
         download->saveRecord();
         download->unlock();
     }
@@ -285,7 +285,7 @@ void DLPool::reschedule() {
     while (void* element = LL::walk(&downloads_, &cursor)) {
         Download* download = downloadOf(element);
         if (download == highest) continue;
-        download->lock(0);
+        download->lock();
         if (dynamic_cast<DLS_Highest*>(download->state()) != nullptr) {
             download->setState(new DLS_Downloading(download));
         } else if (download->priority() == Download::kHighest) {

@@ -60,7 +60,7 @@ constexpr const char* kStatusDefault = "status:";
 constexpr const char* kPriorityKey = "priority";
 constexpr const char* kPriorityDefault = "priority:";
 
-class Download : public DownloadInterface, public PeerDownload, public PartialFileOwner, public RefCounter {
+class TS_CAPABILITY("download") Download : public DownloadInterface, public PeerDownload, public PartialFileOwner, public RefCounter {
 public:
     // Priorities (DownloadPriority).
     static constexpr int kLow = 0;
@@ -80,8 +80,10 @@ public:
     // --- the lock ---------------------------------------------------------
     // Takes the lock: ms 0 waits without limit, otherwise false once ms
     // milliseconds passed without it.
-    bool lock(int ms);
-    void unlock();
+    bool lock(int ms) TS_TRY_ACQUIRE(true);
+    // Takes the lock, waiting without limit (lock(0)).
+    void lock() TS_ACQUIRE() { lock_.wait(0); }
+    void unlock() TS_RELEASE();
     // Deletes the current state and installs the given one (already
     // built). The caller holds the lock or is the current state.
     void setState(DownloadState* state);
@@ -222,10 +224,10 @@ public:
 
 private:
     // Holds the lock for a scope.
-    class LockGuard {
+    class TS_SCOPED_CAPABILITY LockGuard {
     public:
-        explicit LockGuard(Download* download) : download_(download) { download_->lock(0); }
-        ~LockGuard() { download_->unlock(); }
+        explicit LockGuard(Download* download) TS_ACQUIRE(download) : download_(download) { download_->lock(); }
+        ~LockGuard() TS_RELEASE() { download_->unlock(); }
         LockGuard(const LockGuard&) = delete;
         LockGuard& operator=(const LockGuard&) = delete;
 
@@ -236,8 +238,8 @@ private:
     SourcePeer* peerOf(TCPConnection* connection);
     PartialFile* makePartialFile(bool partDirectories);
     void addNewSource(FileSourceInterface* source);
-    void addSourceLocked(UserMeta* user, SourcePeer* connection);
-    void detachSourcesLocked();
+    void addSourceLocked(UserMeta* user, SourcePeer* connection) TS_REQUIRES(this);
+    void detachSourcesLocked() TS_REQUIRES(this);
     // Posts one disk-space check until the next check answers.
     void askDiskCheck();
     // hashDone's verdict, applied on the task thread.

@@ -216,10 +216,10 @@ protected:
     // verified, and a result queued for the owner's tick puts its bytes
     // back into the gaps and the range chooser.
     void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd = 0);
-    void setBytesDoneLocked(int64_t done) { bytesDone_ = done; }
+    void setBytesDoneLocked(int64_t done) TS_REQUIRES(mutex_) { bytesDone_ = done; }
     bool storageReady();
-    FileMeta* metaLocked() { return &meta_; }
-    void setSizeFields(uint64_t size);
+    FileMeta* metaLocked() TS_REQUIRES(mutex_) { return &meta_; }
+    void setSizeFields(uint64_t size) TS_REQUIRES(mutex_);
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
     std::shared_ptr<DescriptorCache> descriptors();
@@ -243,18 +243,18 @@ private:
     struct Events;
 
     void collectChecks(uint32_t part, uint32_t firstCrumb, uint32_t lastCrumb,
-                       std::vector<std::unique_ptr<PartCheck>>& jobs);
-    void collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
+                       std::vector<std::unique_ptr<PartCheck>>& jobs) TS_REQUIRES(mutex_);
+    void collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs) TS_REQUIRES(mutex_);
     void submitChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
     void postResult(std::unique_ptr<PartCheck> check);
-    void applyPart(const PartCheck& check, Events& events);
-    void applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events);
-    void markCorruptLocked(uint64_t a, uint64_t b);
-    void markMissingLocked(uint64_t a, uint64_t b, Events& events);
-    void dropCrumbHashesLocked(uint32_t crumb, Events& events);
-    bool crumbHashesUsable() const;
-    bool allPresentLocked() const;
-    bool partTrusted(uint32_t part) const;
+    void applyPart(const PartCheck& check, Events& events) TS_REQUIRES(mutex_);
+    void applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events) TS_REQUIRES(mutex_);
+    void markCorruptLocked(uint64_t a, uint64_t b) TS_REQUIRES(mutex_);
+    void markMissingLocked(uint64_t a, uint64_t b, Events& events) TS_REQUIRES(mutex_);
+    void dropCrumbHashesLocked(uint32_t crumb, Events& events) TS_REQUIRES(mutex_);
+    bool crumbHashesUsable() const TS_REQUIRES(mutex_);
+    bool allPresentLocked() const TS_REQUIRES(mutex_);
+    bool partTrusted(uint32_t part) const TS_REQUIRES(mutex_);
     uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
     uint64_t crumbEnd(uint32_t crumb) const;
     uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
@@ -264,30 +264,30 @@ private:
     bool writePendingSave();
     void syncDirty(std::vector<FilePart*>& files);
 
-    FileMeta meta_;
+    FileMeta meta_ TS_GUARDED_BY(mutex_);
     std::unique_ptr<FileMeta> sharedRecord_;
     std::atomic<int> state_{kActive};
-    BoolArray verifiedCrumbs_;
-    BoolArray verifiedParts_;
+    BoolArray verifiedCrumbs_ TS_GUARDED_BY(mutex_);
+    BoolArray verifiedParts_ TS_GUARDED_BY(mutex_);
     bool partVerified_ = false;  // task thread: see takePartVerified
-    int64_t bytesDone_ = 0;
-    bool hashSetKnown_ = false;
-    bool awaitingHashSet_ = false;  // see waitForHashSet
-    bool crumbHashesDropped_ = false;
-    uint32_t crumbGeneration_ = 0;
-    std::vector<uint8_t> pendingCrumb_;
-    std::vector<uint8_t> pendingPart_;
-    std::vector<uint8_t> crumbFailures_;
-    std::vector<uint32_t> partGeneration_;
-    int pendingChecks_ = 0;
+    int64_t bytesDone_ TS_GUARDED_BY(mutex_) = 0;
+    bool hashSetKnown_ TS_GUARDED_BY(mutex_) = false;
+    bool awaitingHashSet_ TS_GUARDED_BY(mutex_) = false;  // see waitForHashSet
+    bool crumbHashesDropped_ TS_GUARDED_BY(mutex_) = false;
+    uint32_t crumbGeneration_ TS_GUARDED_BY(mutex_) = 0;
+    std::vector<uint8_t> pendingCrumb_ TS_GUARDED_BY(mutex_);
+    std::vector<uint8_t> pendingPart_ TS_GUARDED_BY(mutex_);
+    std::vector<uint8_t> crumbFailures_ TS_GUARDED_BY(mutex_);
+    std::vector<uint32_t> partGeneration_ TS_GUARDED_BY(mutex_);
+    int pendingChecks_ TS_GUARDED_BY(mutex_) = 0;
     // Parts written since their file was last synced.
-    std::vector<uint8_t> dirtyParts_;
+    std::vector<uint8_t> dirtyParts_ TS_GUARDED_BY(mutex_);
 
     SysMutex resultsMutex_;
-    std::vector<std::unique_ptr<PartCheck>> results_;
+    std::vector<std::unique_ptr<PartCheck>> results_ TS_GUARDED_BY(resultsMutex_);
 
     // Held while a record is written, so saves reach the disk in order.
     SysMutex saveWriteMutex_;
     SysMutex pendingSaveMutex_;
-    std::unique_ptr<SaveSnapshot> pendingSave_;
+    std::unique_ptr<SaveSnapshot> pendingSave_ TS_GUARDED_BY(pendingSaveMutex_);
 };

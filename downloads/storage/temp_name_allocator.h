@@ -26,5 +26,5 @@ public:
 
 private:
     SysMutex mutex_;
-    uint32_t counter_ = 0;
+    uint32_t counter_ TS_GUARDED_BY(mutex_) = 0;
 };

@@ -134,18 +134,18 @@ private:
         OwnedString directory;   // null: the directory list
     };
 
-    FriendCache* findLocked(const UserMeta* user);
+    FriendCache* findLocked(const UserMeta* user) TS_REQUIRES(lock_);
     // The answer to a request sent on a connection that arrived for it
     // (list, files or refusal) came from that user: the use taken to keep
     // the connection open for it is given back.
     void answered(const UserMeta* user);
 
     SysMutex lock_;  // friends_, pending_ and waiting_
-    std::vector<std::unique_ptr<FriendCache>> friends_;
-    std::optional<PendingRequest> pending_;
+    std::vector<std::unique_ptr<FriendCache>> friends_ TS_GUARDED_BY(lock_);
+    std::optional<PendingRequest> pending_ TS_GUARDED_BY(lock_);
     // The connection that holds a use of ours until its answer comes;
     // forgotten, without a release, when it closes first.
-    Peer* waiting_ = nullptr;
+    Peer* waiting_ TS_GUARDED_BY(lock_) = nullptr;
 };
 
 inline FriendList* friendList() { return FriendList::instance(); }

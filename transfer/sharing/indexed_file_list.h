@@ -77,13 +77,13 @@ private:
     static std::string stampKey(FileMeta* record);
     static void insert(Index& index, const std::string& key, FileMeta* record);
     static void erase(Index& index, const std::string& key, FileMeta* record);
-    void indexLocked(FileMeta* record);
-    void unindexLocked(FileMeta* record);
-    FileMeta* firstLocked(const UniqueID& hash);
+    void indexLocked(FileMeta* record) TS_REQUIRES(files_.list());
+    void unindexLocked(FileMeta* record) TS_REQUIRES(files_.list());
+    FileMeta* firstLocked(const UniqueID& hash) TS_REQUIRES(files_.list());
     // Moves every record of the scratch list here.
     void adopt(FileList& read);
 
     FileList files_;
-    Index byHash_;
-    Index byStamp_;
+    Index byHash_ TS_GUARDED_BY(files_.list());
+    Index byStamp_ TS_GUARDED_BY(files_.list());
 };
