@@ -196,7 +196,7 @@ void DLPool::endDownload(Download* download) {
     OwnedString name = download->name();
     if (UIGateway* ui = currentUI()) {
         // Only a download that ended well is logged as ended.
-        download->lock(0);
+        download->lock();
         int code = download->state()->code();
         download->unlock();
         if (code == kDlsCorrupted) {
