@@ -5,9 +5,9 @@
 // completion of the finished file.
 //
 // The download pool owns every download and ticks it; the peer protocol
-// reaches it through PeerDownload (connections as TCPConnection, turned
-// into SourcePeer faces by the source peer pool); link sources through
-// DownloadInterface.
+// reaches it through PeerDownload (SourcePeerDownload turns each
+// connection into its SourcePeer face once, and the download handles the
+// events on faces only); link sources through DownloadInterface.
 //
 // References: the pool holds one; findDownload hands out more; a loaded
 // download's re-verification and a running completion each hold one. The
@@ -32,7 +32,7 @@
 
 #include "core/meta/ref_counter.h"
 #include "downloads/download_interface.h"
-#include "downloads/peer_downloads.h"
+#include "downloads/source_peer_download.h"
 #include "downloads/storage/dl_progress.h"
 #include "downloads/storage/gap_list.h"
 #include "downloads/storage/partial_file.h"
@@ -60,7 +60,7 @@ constexpr const char* kStatusDefault = "status:";
 constexpr const char* kPriorityKey = "priority";
 constexpr const char* kPriorityDefault = "priority:";
 
-class TS_CAPABILITY("download") Download : public DownloadInterface, public PeerDownload, public PartialFileOwner, public RefCounter {
+class TS_CAPABILITY("download") Download : public DownloadInterface, public SourcePeerDownload, public PartialFileOwner, public RefCounter {
 public:
     // Priorities (DownloadPriority).
     static constexpr int kLow = 0;
@@ -121,29 +121,20 @@ public:
     bool hasPartialFile() override { return partial_ != nullptr; }
     bool copyPartMap(BoolArray& out) override;
     bool copyCrumbMap(BoolArray& out) override;
-    // A malformed message (empty range, past the end, payload not exactly
-    // end - start bytes) raises i4_err, which drops the connection.
-    void dataReceived(i4_file* reader, TCPConnection* connection) override;
-    void noFile(TCPConnection* connection) override;
-    void fileStatus(TCPConnection* connection, BoolArray* crumbs) override;
-    void fileNameAnswer(const char* name, TCPConnection* connection) override;
-    void partnerAccepted(TCPConnection* connection) override;
-    void partnerRefused(TCPConnection* connection) override;
-    void haveNotice(TCPConnection* connection, uint32_t crumb) override;
     bool setHashSet(i4_file* reader) override;
     bool setHashSetWithCrumbs(i4_file* reader) override;
     // Drops one reference (the last destroys the download).
     void release() override { RefCounter::release(); }
 
-    // --- the same events on connection faces -----------------------------------
+    // --- SourcePeerDownload: the peer events on connection faces ----------------
     // False for a malformed data message (nothing written).
-    bool dataReceived(i4_file* reader, SourcePeer* connection);
-    void noFile(SourcePeer* connection);
-    void fileStatus(SourcePeer* connection, BoolArray* crumbs);
-    void fileNameAnswer(const char* name, SourcePeer* connection);
-    void partnerAccepted(SourcePeer* connection);
-    void partnerRefused(SourcePeer* connection);
-    void haveNotice(SourcePeer* connection, uint32_t crumb);
+    bool dataReceived(i4_file* reader, SourcePeer* connection) override;
+    void noFile(SourcePeer* connection) override;
+    void fileStatus(SourcePeer* connection, BoolArray* crumbs) override;
+    void fileNameAnswer(const char* name, SourcePeer* connection) override;
+    void partnerAccepted(SourcePeer* connection) override;
+    void partnerRefused(SourcePeer* connection) override;
+    void haveNotice(SourcePeer* connection, uint32_t crumb) override;
 
     // --- pool events and commands (each under the lock) ------------------------
     // Storage results first, then a pending end of re-verification, every
@@ -235,7 +226,6 @@ private:
         Download* download_;
     };
 
-    SourcePeer* peerOf(TCPConnection* connection);
     PartialFile* makePartialFile(bool partDirectories);
     void addNewSource(FileSourceInterface* source);
     void addSourceLocked(UserMeta* user, SourcePeer* connection) TS_REQUIRES(this);
