@@ -6,9 +6,12 @@
 #include "core/bus/message_q.h"
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
+#include "core/strings/string_table.h"
 #include "core/startup/core_thread.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_gateway.h"
+#include "transfer/media/import_master.h"
+#include "transfer/messages/message_pool.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/uploads/upload_pool.h"
@@ -24,6 +27,7 @@ struct Step {
 };
 
 constexpr Step kSteps[] = {
+    {ProcessObjects::kStringTable, XMLStringTable::createInstance, XMLStringTable::destroyInstance},
     {ProcessObjects::kSpecialTags, initSpecialTags, resetSpecialTags},
     {ProcessObjects::kBus, message_bus_create, message_bus_destroy},
     {ProcessObjects::kCoreOptions, CoreOptions::createInstance, CoreOptions::destroyInstance},
@@ -31,7 +35,9 @@ constexpr Step kSteps[] = {
     {ProcessObjects::kClientPool, ClientPool::createInstance, ClientPool::destroyInstance},
     {ProcessObjects::kUploadPool, UploadPool::createInstance, UploadPool::destroyInstance},
     {ProcessObjects::kFriendList, FriendList::createInstance, FriendList::destroyInstance},
+    {ProcessObjects::kMessagePool, MessagePool::createInstance, MessagePool::destroyInstance},
     {ProcessObjects::kTransferOptions, TransferOptions::createInstance, TransferOptions::destroyInstance},
+    {ProcessObjects::kImportMaster, ImportMaster::createInstance, ImportMaster::destroyInstance},
     {ProcessObjects::kTransferGateway, TransferGateway::createInstance, TransferGateway::destroyInstance},
     {ProcessObjects::kCoreThread, CoreThread::createInstance, CoreThread::destroyInstance},
 };
