@@ -8,6 +8,9 @@
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/startup/core_thread.h"
+#include "downloads/pool/dl_pool.h"
+#include "downloads/pool/partner_manager.h"
+#include "downloads/sources/source_list.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/media/import_master.h"
@@ -33,9 +36,12 @@ constexpr Step kSteps[] = {
     {ProcessObjects::kCoreOptions, CoreOptions::createInstance, CoreOptions::destroyInstance},
     {ProcessObjects::kAdminSettings, AdminSettings::createInstance, AdminSettings::destroyInstance},
     {ProcessObjects::kClientPool, ClientPool::createInstance, ClientPool::destroyInstance},
+    {ProcessObjects::kSourceList, SourceList::createInstance, SourceList::destroyInstance},
     {ProcessObjects::kUploadPool, UploadPool::createInstance, UploadPool::destroyInstance},
     {ProcessObjects::kFriendList, FriendList::createInstance, FriendList::destroyInstance},
     {ProcessObjects::kMessagePool, MessagePool::createInstance, MessagePool::destroyInstance},
+    {ProcessObjects::kPartnerManager, PartnerManager::createInstance, PartnerManager::destroyInstance},
+    {ProcessObjects::kDownloadPool, DLPool::createInstance, DLPool::destroyInstance},
     {ProcessObjects::kTransferOptions, TransferOptions::createInstance, TransferOptions::destroyInstance},
     {ProcessObjects::kImportMaster, ImportMaster::createInstance, ImportMaster::destroyInstance},
     {ProcessObjects::kTransferGateway, TransferGateway::createInstance, TransferGateway::destroyInstance},

@@ -23,13 +23,16 @@ public:
         kCoreOptions = 1u << 3,
         kAdminSettings = 1u << 4,
         kClientPool = 1u << 5,
-        kUploadPool = 1u << 6,
-        kFriendList = 1u << 7,
-        kMessagePool = 1u << 8,
-        kTransferOptions = 1u << 9,
-        kImportMaster = 1u << 10,  // the hub makes it; media tests alone
-        kTransferGateway = 1u << 11,
-        kCoreThread = 1u << 12,
+        kSourceList = 1u << 6,  // users asked for a slot (peer sources)
+        kUploadPool = 1u << 7,
+        kFriendList = 1u << 8,
+        kMessagePool = 1u << 9,
+        kPartnerManager = 1u << 10,  // with the download pool
+        kDownloadPool = 1u << 11,
+        kTransferOptions = 1u << 12,
+        kImportMaster = 1u << 13,  // the hub makes it; media tests alone
+        kTransferGateway = 1u << 14,
+        kCoreThread = 1u << 15,
     };
 
     explicit ProcessObjects(unsigned objects);
