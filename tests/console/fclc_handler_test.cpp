@@ -5,6 +5,7 @@
 #include "core/bus/message_q.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
+#include "support/process_objects.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ public:
 }  // namespace
 
 TEST(FclcHandler, StartUpLoadEndsWithTheStartUpNotice) {
-    CoreThread::createInstance();
+    support::ProcessObjects core{support::ProcessObjects::kCoreThread};
     CountingCoreUI ui;
     coreThread()->setUI(&ui);
     MessageQ bus;
@@ -33,5 +34,4 @@ TEST(FclcHandler, StartUpLoadEndsWithTheStartUpNotice) {
     EXPECT_FALSE(bus.tick(0));
 
     coreThread()->setUI(nullptr);
-    CoreThread::destroyInstance();
 }

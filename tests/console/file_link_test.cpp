@@ -17,6 +17,7 @@
 #include "support/bus_recorder.h"
 #include "support/bytes.h"
 #include "support/loopback_peers.h"
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/digest/part_hash.h"
@@ -30,10 +31,8 @@ constexpr const char* kHash = "0123456789abcdef0123456789abcdef";
 
 class FileLinks : public ::testing::Test {
 protected:
-    void SetUp() override { initSpecialTags(); }
     void TearDown() override {
         for (Message& m : bus_.take()) freeData(m);
-        resetSpecialTags();
     }
     // Runs the command on the line: what it printed and the codes it
     // posted (the messages are kept in posted_).
@@ -66,6 +65,7 @@ protected:
         posted_.clear();
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     support::CaptureUI ui_;
     support::BusRecorder bus_;
     std::vector<Message> posted_;

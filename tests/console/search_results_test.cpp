@@ -14,6 +14,7 @@
 #include "overlay/index/service.h"
 #include "overlay/index/service_search.h"
 #include "support/bus_recorder.h"
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "v4ada/digest/md4.h"
 
@@ -31,14 +32,12 @@ protected:
 class SearchResults : public ::testing::Test {
 protected:
     void SetUp() override {
-        initSpecialTags();
         consoleClient.store(&client_);
         consoleServant.store(&client_);
     }
     void TearDown() override {
         consoleServant.store(nullptr);
         consoleClient.store(nullptr);
-        resetSpecialTags();
     }
     // The search the line posts, or null.
     std::unique_ptr<ServiceSearch> searchOf(const char* line) {
@@ -56,6 +55,7 @@ protected:
         return s;
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     support::BusRecorder bus_;
     support::CaptureUI output_;
     FlockCLC client_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "console/cli/command_words.h"
 #include "console/cli/option_commands.h"
@@ -106,7 +107,7 @@ TEST_F(ServantTest, HelpListsPublicTextsInOrder) {
 }
 
 TEST_F(ServantTest, RecordTableAndDetail) {
-    initSpecialTags();
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     MetaList list;
     Servant::printMetaTable(&list);
     Servant::printMetaTable(nullptr);
@@ -155,5 +156,4 @@ TEST_F(ServantTest, RecordTableAndDetail) {
     Servant::printMetaTable(&list);
     EXPECT_EQ(ui.text(), "\n(1) \n(2) \n");
     list.clear();
-    resetSpecialTags();
 }

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "console/tandrel_process_fixture.h"
-#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
+#include "support/process_objects.h"
 
 namespace {
 
@@ -44,14 +44,13 @@ TEST_F(TandrelTest, SkinLabelsReplaceHelpTexts) {
 TEST_F(TandrelTest, SkinNamedByUiPathGivesTheHelpTexts) {
     ASSERT_EQ(mkdir(path("mine").c_str(), 0755), 0);
     std::ofstream(path("mine/ui.xml")) << "<ui><STRINGS><helpQ label=\"q - leave\"/></STRINGS></ui>";
-    initSpecialTags();
     {
+        support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
         CoreOptions options;
         options.loadFrom(dir_.c_str());
         options.setStringOption(kOptUiPath, path("mine/").c_str());
         ASSERT_TRUE(options.save());
     }
-    resetSpecialTags();
     EXPECT_EQ(runWith({}, "?\n"), 0);
     EXPECT_TRUE(in_order(process_.out(), {"name [desired name]", "q - leave\n", "verbose (-)"}));
     EXPECT_EQ(process_.out().find("q\n\tQuit"), std::string::npos);

@@ -15,11 +15,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/priority_names.h"
 #include "overlay/gateway/flock_self.h"
 #include "support/files.h"
+#include "support/process_objects.h"
 #include "transfer/options/transfer_options.h"
 
 namespace {
@@ -226,7 +226,7 @@ void TandrelTest::SetUp() {
     ASSERT_TRUE(scratch_.ok());
     dir_ = scratch_.path();
     ASSERT_NE(doorLease_.port(), 0);
-    initSpecialTags();
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     {
         CoreOptions options;
         options.loadFrom(dir_.c_str());
@@ -236,7 +236,6 @@ void TandrelTest::SetUp() {
         EXPECT_TRUE(options.save());
     }
     freePriorityNames();
-    resetSpecialTags();
 }
 
 void TandrelTest::TearDown() {}

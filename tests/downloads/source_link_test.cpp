@@ -4,18 +4,17 @@
 
 #include <string>
 
-#include "core/meta/special_tags.h"
 #include "core/meta/user_meta.h"
 #include "core/net/ip_text.h"
 #include "downloads/source_link.h"
+#include "support/process_objects.h"
 #include "v4ada/memory/malloc4.h"
 
 namespace {
 
 class SourceLinkTest : public ::testing::Test {
 protected:
-    void SetUp() override { initSpecialTags(); }
-    void TearDown() override { resetSpecialTags(); }
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
 };
 
 TEST_F(SourceLinkTest, MatchScheme) {

@@ -1,6 +1,5 @@
 #include "overlay_fixture.h"
 
-#include "core/meta/special_tags.h"
 #include "core/net/ip_text.h"
 #include "overlay/routing/contact_list.h"
 #include "overlay/routing/node_list.h"
@@ -79,7 +78,6 @@ int RecordingUI::count(const std::string& event) const {
 }
 
 GatewayTest::GatewayTest() : ownId_(idOf({0x80, 0x01})) {
-    initSpecialTags();
     host_ = &sim_.addHost(ownId_, "10.0.0.1", kOwnPort, dir_.path());
     gateway_ = std::make_unique<FlockGateway>(*host_);
     gateway_->setUI(&ui_);
@@ -87,7 +85,6 @@ GatewayTest::GatewayTest() : ownId_(idOf({0x80, 0x01})) {
 
 GatewayTest::~GatewayTest() {
     gateway_.reset();
-    resetSpecialTags();
 }
 
 void GatewayTest::startGateway() {

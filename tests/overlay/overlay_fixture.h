@@ -17,6 +17,7 @@
 #include "overlay/gateway/flock_gateway.h"
 #include "overlay/routing/node.h"
 #include "support/overlay_sim.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 
@@ -93,6 +94,7 @@ protected:
     int tableSize();
     bool inTable(const UniqueID& id);
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     UniqueID ownId_;
     support::TempDir dir_;
     support::CaptureUI output_;

@@ -20,7 +20,6 @@
 #include <memory>
 #include <set>
 
-#include "core/meta/special_tags.h"
 #include "overlay/gateway/flock_gateway.h"
 #include "overlay/index/service.h"
 #include "overlay/index/service_search.h"
@@ -32,6 +31,7 @@
 #include "overlay/requests/search_requester.h"
 #include "overlay/routing/contact_list.h"
 #include "support/overlay_swarm.h"
+#include "support/process_objects.h"
 
 namespace {
 
@@ -219,7 +219,7 @@ private:
 };
 
 TEST(OverlaySwarm, BootsFindsPublishesAndSurvivesAStoppedTenth) {
-    initSpecialTags();
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     support::SwarmOptions options;
     options.nodes = support::swarmNodesFromEnvironment(kDefaultNodes);
     options.seed = static_cast<unsigned>(setting("TANDREL_SWARM_SEED", 7));
@@ -275,7 +275,6 @@ TEST(OverlaySwarm, BootsFindsPublishesAndSurvivesAStoppedTenth) {
                     "datagrams\n",
                     median(searchHops), median(searchDatagrams), stopped, median(churnHops), median(churnDatagrams));
     }
-    resetSpecialTags();
 }
 
 }  // namespace

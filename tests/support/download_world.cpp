@@ -4,7 +4,6 @@
 
 #include "core/bus/message_q.h"
 #include "downloads/pool/complete_file_thread.h"
-#include "downloads/sources/source_list.h"
 #include "downloads/storage/download_services.h"
 #include "support/memory_files.h"
 #include "support/part_digests.h"
@@ -41,9 +40,8 @@ DownloadWorld::DownloadWorld(int storageThreads) {
     setSourcePeerPool(&peers);
     previousUI_ = setCurrentTransferUI(&transferUI);
     for (int code = 0; code < kMessageCodeCount; code++) messageQ->setHandler(this, code);
-    PartnerManager::createInstance();
-    SourceList::createInstance();
-    DLPool::createInstance();
+    downloadObjects.emplace(ProcessObjects::kPartnerManager | ProcessObjects::kSourceList |
+                            ProcessObjects::kDownloadPool);
     pool = DLPool::instance();
     partners = PartnerManager::instance();
 }
@@ -53,9 +51,7 @@ DownloadWorld::~DownloadWorld() {
     while (CompleteFileThread::running() > 0) thread_yield();
     for (Download* download : held_) download->release();
     held_.clear();
-    DLPool::destroyInstance();
-    SourceList::destroyInstance();
-    PartnerManager::destroyInstance();
+    downloadObjects.reset();
     setCurrentTransferUI(previousUI_);
     setSourcePeerPool(nullptr);
     worker.reset();

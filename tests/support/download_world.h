@@ -16,6 +16,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,9 @@ public:
     SourcesGateway gateway{&log};
     DownloadsUI transferUI{&log};
     FakeSourcePeer peer{&log, "peer", kPeerIp, kPeerPort};
+    // The partners, the asked sources and the download pool, made last and
+    // destroyed first.
+    std::optional<ProcessObjects> downloadObjects;
     DLPool* pool = nullptr;
     PartnerManager* partners = nullptr;
     // False: bus messages are only kept, not handled.

@@ -1,6 +1,7 @@
-// ProcessObjects: the process-wide objects a test needs (the special tag
-// table, the message bus, the options and the pools start-up makes), made
-// in start-up order and destroyed in reverse when it goes.
+// ProcessObjects: the process-wide objects a test needs (the string and
+// special tag tables, the message bus, the options, the pools and the media
+// importers start-up makes), made in start-up order and destroyed in
+// reverse when it goes.
 //
 //   support::ProcessObjects process_{support::ProcessObjects::kBus |
 //                                    support::ProcessObjects::kCoreOptions};
@@ -16,16 +17,22 @@ class ProcessObjects {
 public:
     // In the order start-up makes them.
     enum Object : unsigned {
-        kSpecialTags = 1u << 0,
-        kBus = 1u << 1,  // messageQ
-        kCoreOptions = 1u << 2,
-        kAdminSettings = 1u << 3,
-        kClientPool = 1u << 4,
-        kUploadPool = 1u << 5,
-        kFriendList = 1u << 6,
-        kTransferOptions = 1u << 7,
-        kTransferGateway = 1u << 8,
-        kCoreThread = 1u << 9,
+        kStringTable = 1u << 0,  // the skin's texts
+        kSpecialTags = 1u << 1,
+        kBus = 1u << 2,  // messageQ
+        kCoreOptions = 1u << 3,
+        kAdminSettings = 1u << 4,
+        kClientPool = 1u << 5,
+        kSourceList = 1u << 6,  // users asked for a slot (peer sources)
+        kUploadPool = 1u << 7,
+        kFriendList = 1u << 8,
+        kMessagePool = 1u << 9,
+        kPartnerManager = 1u << 10,  // with the download pool
+        kDownloadPool = 1u << 11,
+        kTransferOptions = 1u << 12,
+        kImportMaster = 1u << 13,  // the hub makes it; media tests alone
+        kTransferGateway = 1u << 14,
+        kCoreThread = 1u << 15,
     };
 
     explicit ProcessObjects(unsigned objects);

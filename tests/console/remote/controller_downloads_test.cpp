@@ -70,7 +70,7 @@ TEST_F(ControllerDownloadsTest, LoginListsTheDownloadsThenTheUploadSlots) {
     Download* a = world_.start(support::pattern_bytes(3000, 1), "a.bin");
     Download* b = world_.start(support::pattern_bytes(4000, 2), "b.bin");
     ASSERT_TRUE(a && b);
-    UploadPool::createInstance();
+    support::ProcessObjects uploads{support::ProcessObjects::kUploadPool};
     ASSERT_TRUE(controller_.feed(IGUI_LOGIN, str("u") + str("p")));
     const std::vector<SentFrame> frames = controller_.frames;
     ASSERT_EQ(opcodes(frames), (std::vector<int>{IGUI_CLIENT_STATUS, IGUI_DOWNLOAD_ADDED, IGUI_DOWNLOAD_ADDED,
@@ -85,7 +85,6 @@ TEST_F(ControllerDownloadsTest, LoginListsTheDownloadsThenTheUploadSlots) {
     EXPECT_EQ(lastId(frames[2]), remote_.handles()->find(second));
     EXPECT_NE(lastId(frames[1]), lastId(frames[2]));
     EXPECT_NE(frames[3].payload.substr(0, 4), frames[4].payload.substr(0, 4));
-    UploadPool::destroyInstance();
 }
 
 TEST_F(ControllerDownloadsTest, DownloadsByHashKeepTheirIds) {

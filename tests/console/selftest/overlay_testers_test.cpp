@@ -31,6 +31,7 @@ constexpr const char* kAbcKey = "a448017aaf21d8525fc10ae87aa6729d";
 // on the manual clock) and no overlay gateway.
 class SelftestCommandsTest : public ::testing::Test {
 protected:
+    // Made by hand: the holder runs over this test's own task thread, not a process-wide core.
     SelftestCommandsTest() { OverlayTesters::createInstance(tasks_); }
     ~SelftestCommandsTest() override {
         OverlayTesters::destroyInstance();

@@ -232,6 +232,7 @@ TEST(MessageQTest, PendingMessagesOfAHandlerAreDiscardedInOrderAndTheRestStay) {
     EXPECT_EQ(log, (Log{{'o', MSG_CHECK_DISK_SPACE}, {'o', MSG_CHECK_DISK_SPACE}}));
 }
 
+// Makes and destroys the bus by hand: those calls are what it tests.
 TEST(MessageQTest, ProcessBusIsMadeAndDestroyedExplicitly) {
     ASSERT_EQ(messageQ, nullptr);
     message_bus_create();

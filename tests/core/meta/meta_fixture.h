@@ -9,6 +9,7 @@
 #include "support/bytes.h"
 #include "support/files.h"
 #include "support/memory_files.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 
@@ -22,6 +23,7 @@ protected:
     std::string debug() { return ui_.takeDebugged(); }
 
 private:
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     support::CaptureUI ui_{support::CaptureUI::Install::kDetached};
     UIGateway* previous_ = nullptr;
 };

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <thread>
 
-#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
+#include "support/process_objects.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
 
@@ -13,7 +13,7 @@ namespace {
 // Hello builders read the own record while the task thread changes its
 // addresses and name; the pools read limits the console sets.
 TEST(CoreOptionsThreads, OwnRecordAndLimitsAreSharedSafely) {
-    initSpecialTags();
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     CoreOptions options;
     options.setNickname("start");
     std::atomic<bool> stop{false};
@@ -51,7 +51,6 @@ TEST(CoreOptionsThreads, OwnRecordAndLimitsAreSharedSafely) {
     }
     writer.join();
     EXPECT_EQ(options.tcpPort(), 2000);
-    resetSpecialTags();
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "core/ui/ui_gateway.h"
 #include "support/bytes.h"
 #include "support/files.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "v4ada/error/error.h"
@@ -36,14 +37,10 @@ namespace {
 
 class CoreOptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        initSpecialTags();
-        previous_ = setCurrentUI(&ui_);
-    }
+    void SetUp() override { previous_ = setCurrentUI(&ui_); }
     void TearDown() override {
         setCurrentUI(previous_);
         freePriorityNames();
-        resetSpecialTags();
     }
 
     std::string prefs() const { return dir_ / "pref.met"; }
@@ -68,6 +65,7 @@ protected:
     static void setFloat(Meta& m, const char* key, float value) { m.set(key, &value, kTagFloat); }
     static void setInt(Meta& m, const char* key, int32_t value) { m.set(key, &value, kTagInt); }
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     support::TempDir dir_;
     CaptureUI ui_{CaptureUI::Install::kDetached};
     UIGateway* previous_ = nullptr;
@@ -320,7 +318,7 @@ TEST_F(CoreOptionsTest, SaveIfChangedWritesOnlyAfterAChange) {
 
 // The skin named by "uiPath" replaces the default one once pref.met is read.
 TEST_F(CoreOptionsTest, UiPathNamesTheSkin) {
-    XMLStringTable::createInstance();
+    support::ProcessObjects strings{support::ProcessObjects::kStringTable};
     ASSERT_TRUE(write_file(dir_ / "skins/default/ui.xml",
                            "<ui><STRINGS><STRINGS_NONE label=\"default skin\"/></STRINGS></ui>"));
     ASSERT_TRUE(write_file(dir_ / "mine/ui.xml", "<ui><STRINGS><STRINGS_NONE label=\"my skin\"/></STRINGS></ui>"));
@@ -335,7 +333,6 @@ TEST_F(CoreOptionsTest, UiPathNamesTheSkin) {
     CoreOptions options;
     options.loadFrom(dir_.path().c_str());
     EXPECT_STREQ(XMLStringTable::instance()->get(STRINGS_NONE), "my skin");
-    XMLStringTable::destroyInstance();
 }
 
 TEST_F(CoreOptionsTest, LoneBackupIsRecovered) {
@@ -521,6 +518,7 @@ TEST_F(CoreOptionsTest, ProxyChangesPersistAndLeaveTheProtocolAlone) {
     EXPECT_EQ(networkProtocol(), nullptr);
 }
 
+// Makes and destroys the instance by hand: those calls are what it tests.
 TEST_F(CoreOptionsTest, ProcessWideInstanceIsCreatedAndDestroyedExplicitly) {
     EXPECT_EQ(coreOptions(), nullptr);
     CoreOptions::createInstance();

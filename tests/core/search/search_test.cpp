@@ -9,6 +9,7 @@
 #include "core/meta/meta.h"
 #include "core/meta/special_tags.h"
 #include "core/search/search_node.h"
+#include "support/process_objects.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
 
@@ -16,15 +17,14 @@ namespace {
 
 class SearchTest : public ::testing::Test {
 protected:
-    void SetUp() override { initSpecialTags(); }
-    void TearDown() override { resetSpecialTags(); }
-
     static void addString(Meta& record, const char* name, const char* text) {
         record.addTag(MetaTag::makeTag(kTagString, name, text));
     }
     static void addInt(Meta& record, const char* name, int32_t value) {
         record.addTag(MetaTag::makeTag(kTagInt, name, &value));
     }
+
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
 };
 
 // Wire bytes of a node, or "" when it could not be written.

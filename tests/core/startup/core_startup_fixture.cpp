@@ -14,6 +14,7 @@ void CoreStartupTest::SetUp() {
 }
 
 void CoreStartupTest::TearDown() {
+    // The core thread tests make the core themselves: making it is what they test.
     CoreThread::destroyInstance();
     clearNetworkProtocol();
     setCurrentUI(previousUI_);

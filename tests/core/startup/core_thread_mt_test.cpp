@@ -51,6 +51,7 @@ private:
     Connection* watched_;
 };
 
+// Each test makes the process-wide core by hand: its life is what they test.
 using CoreThreadMtTest = CoreStartupTest;
 
 TEST_F(CoreThreadMtTest, StartRunsThePoolThenTheBusAndStopSaves) {

@@ -50,6 +50,8 @@ void makeSocks5(ProxySettings& proxy) {
     proxy.port = 1080;
 }
 
+// The tests make (and some destroy) the process-wide core and options by
+// hand: those calls are what they test.
 class CoreThreadTest : public CoreStartupTest {
 protected:
     CoreThread* makeCore() {

@@ -145,6 +145,7 @@ TEST_F(StringTableTest, ABufferWithoutTerminatorOrWithZerosIsSafe) {
     EXPECT_STREQ(other.get(STRINGS_PORT), "Port");  // the text ends at the zero byte
 }
 
+// Makes and destroys the table by hand: those calls are what it tests.
 TEST_F(StringTableTest, ProcessWideTableAndPriorityNames) {
     XMLStringTable::createInstance();
     XMLStringTable* first = XMLStringTable::instance();
@@ -178,6 +179,7 @@ TEST_F(StringTableTest, ProcessWideTableAndPriorityNames) {
 
 }  // namespace
 
+// Makes the table by hand midway: the texts before and after are what it tests.
 TEST(StringTableTexts, ProcessWideTextsFallBackToDefaults) {
     ASSERT_EQ(XMLStringTable::instance(), nullptr);
     EXPECT_STREQ(uiString(STRINGS_NONE), "None.");

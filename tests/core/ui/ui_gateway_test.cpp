@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/files.h"
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "support/temp_dir.h"
 #include "core/strings/string_table.h"
@@ -148,14 +149,15 @@ TEST(NotificationDefaultsTest, DoorFailedPrintsAndOthersDoNothing) {
               "ERROR: can't listen on port 4662.\n"
               "Port is probably in use.\nChange port by typing: 'port ####' at the prompt.\n");
 
-    XMLStringTable::createInstance();
-    const char doc[] = "<ui><STRINGS><cantListenOnPort label=\"%s%d%n busy\"/>"
-                       "<errorCantStartDoor label=\"Pick another %s\"/></STRINGS></ui>";
-    ASSERT_TRUE(XMLStringTable::instance()->loadBuffer(doc, sizeof doc - 1));
-    ui.clear();
-    transfer.doorFailed(80);
-    EXPECT_EQ(ui.text(), "%s%d%n busy 80.\nPick another %s\n");
-    XMLStringTable::destroyInstance();
+    {
+        support::ProcessObjects strings{support::ProcessObjects::kStringTable};
+        const char doc[] = "<ui><STRINGS><cantListenOnPort label=\"%s%d%n busy\"/>"
+                           "<errorCantStartDoor label=\"Pick another %s\"/></STRINGS></ui>";
+        ASSERT_TRUE(XMLStringTable::instance()->loadBuffer(doc, sizeof doc - 1));
+        ui.clear();
+        transfer.doorFailed(80);
+        EXPECT_EQ(ui.text(), "%s%d%n busy 80.\nPick another %s\n");
+    }
 
     ui.clear();
     EXPECT_EQ(transfer.downloadList(), nullptr);

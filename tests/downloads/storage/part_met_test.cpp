@@ -167,7 +167,7 @@ namespace {
 
 // The fuzz target's seeds stay records of both versions that read whole.
 TEST(PartMetSeeds, BothVersionsDecode) {
-    initSpecialTags();
+    ProcessObjects tags{ProcessObjects::kSpecialTags};
     struct Seed {
         const char* name;
         uint8_t version;
@@ -186,7 +186,6 @@ TEST(PartMetSeeds, BothVersionsDecode) {
         EXPECT_EQ(takeGapTags(meta, meta.size(), gaps), seed.gaps);
         EXPECT_EQ(meta.partHashesComplete() && meta.crumbHashesComplete(), true) << seed.name;
     }
-    resetSpecialTags();
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <random>
 
-#include "core/meta/special_tags.h"
 
 namespace storage_test {
 
@@ -54,7 +53,6 @@ std::vector<uint32_t> RecordingUploads::notices() {
 }
 
 void PartialFileTest::SetUp() {
-    initSpecialTags();
     settings.temp = dir / "temp";
     settings.incoming = dir / "incoming";
     std::filesystem::create_directories(settings.temp);
@@ -71,7 +69,6 @@ void PartialFileTest::SetUp() {
 void PartialFileTest::TearDown() {
     resetDownloadServices();
     worker.reset();
-    resetSpecialTags();
 }
 
 std::unique_ptr<FileMeta> PartialFileTest::record(const Bytes& data, const char* name, bool withHashes) {

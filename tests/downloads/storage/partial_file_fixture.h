@@ -21,6 +21,7 @@
 #include "support/files.h"
 #include "support/memory_files.h"
 #include "support/part_digests.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "v4ada/threads/linux/sys_mutex.h"
@@ -105,6 +106,7 @@ protected:
     // now and then.
     void putAll(PartialFile* file, const Bytes& data, uint64_t piece, uint32_t seed);
 
+    ProcessObjects process{ProcessObjects::kSpecialTags};
     TempDir dir;
     CaptureUI output;
     FakeSettings settings;

@@ -4,13 +4,13 @@
 
 #include <memory>
 
-#include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "overlay/gateway/black_udp_annex.h"
 #include "overlay/gateway/core_flock_host.h"
 #include "overlay/gateway/flock_self.h"
 #include "support/fake_net.h"
 #include "support/loopback.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "v4ada/net/socket.h"
@@ -18,9 +18,10 @@
 namespace {
 
 TEST(CoreFlockHost, SettingsSocketsAndNoPoolBeforeTheCore) {
-    initSpecialTags();
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     support::TempDir dir;
     support::CaptureUI ui;
+    // The options are made and destroyed by hand: the host without them is checked last.
     CoreOptions::createInstance();
     coreOptions()->loadFrom(dir.path().c_str());
     CoreFlockHost host;
@@ -47,7 +48,6 @@ TEST(CoreFlockHost, SettingsSocketsAndNoPoolBeforeTheCore) {
     CoreOptions::destroyInstance();
     EXPECT_TRUE(host.ownId().isZero());
     EXPECT_FALSE(host.savedUdpPort(&port));
-    resetSpecialTags();
 }
 
 }  // namespace

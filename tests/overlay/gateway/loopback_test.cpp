@@ -5,7 +5,6 @@
 
 #include <memory>
 
-#include "core/meta/special_tags.h"
 #include "core/net/check_trailer.h"
 #include "core/net/ip_text.h"
 #include "core/net/socket_pool.h"
@@ -22,6 +21,7 @@
 #include "support/files.h"
 #include "support/loopback.h"
 #include "support/memory_files.h"
+#include "support/process_objects.h"
 
 using namespace overlaytest;
 
@@ -88,14 +88,10 @@ struct RawPeer {
 
 class LoopbackTest : public ::testing::Test {
 protected:
-    LoopbackTest() {
-        initSpecialTags();
-        makeGateway();
-    }
+    LoopbackTest() { makeGateway(); }
     ~LoopbackTest() override {
         gateway_.reset();
         host_.reset();
-        resetSpecialTags();
     }
     void makeGateway() {
         gateway_.reset();
@@ -117,6 +113,7 @@ protected:
         return awaitAnswer(peer);
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     support::TempDir dir_;
     support::CaptureUI output_;
     std::unique_ptr<LoopbackHost> host_;

@@ -14,6 +14,7 @@
 #include "overlay/index/service_search.h"
 #include "overlay/overlay_fixture.h"
 #include "support/memory_files.h"
+#include "support/process_objects.h"
 #include "support/ui_capture.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/time/clock_source.h"
@@ -30,9 +31,6 @@ std::string bytesOf(const std::function<void(i4_file*)>& write) {
 
 class ServiceTest : public ::testing::Test {
 protected:
-    ServiceTest() { initSpecialTags(); }
-    ~ServiceTest() override { resetSpecialTags(); }
-
     TimedService* entry(const UniqueID& key, const UniqueID& desc, const char* name = "x") {
         auto service = new TimedService();
         service->serviceId = key;
@@ -49,6 +47,7 @@ protected:
         return found;
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     ManualClock clock_{1000000};
     ScopedClockSource scope_{&clock_};
     ServiceDirectory directory_;

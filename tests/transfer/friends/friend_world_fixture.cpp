@@ -33,8 +33,7 @@ UserMeta highUser(const char* nickname, uint8_t host, uint16_t port, uint8_t has
 
 void FriendWorld::SetUp() {
     PeerWorld::SetUp();
-    FriendList::createInstance();
-    MessagePool::createInstance();
+    friendObjects_.emplace(support::ProcessObjects::kFriendList | support::ProcessObjects::kMessagePool);
     friends_ = friendList();
     messages_ = messagePool();
     clientPool()->addHandler(friends_);
@@ -53,8 +52,7 @@ void FriendWorld::TearDown() {
     setPeerFriends(nullptr);
     setPeerMessages(nullptr);
     PeerWorld::TearDown();
-    MessagePool::destroyInstance();
-    FriendList::destroyInstance();
+    friendObjects_.reset();
 }
 
 Peer* FriendWorld::connectPeer(const UserMeta& user, bool persistent) {

@@ -6,9 +6,11 @@
 // that prints one line per record name.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "support/process_objects.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/messages/message_pool.h"
 #include "transfer/peer/peer_world_fixture.h"
@@ -32,6 +34,8 @@ protected:
     // dropped too).
     CallLog takeLog();
 
+    // After the peer world's objects: made after them, destroyed after them.
+    std::optional<support::ProcessObjects> friendObjects_;
     FakeDialer dialer_;
     std::vector<Peer*> listed_;
     FriendList* friends_ = nullptr;

@@ -313,7 +313,7 @@ TEST_F(HubTest, SettingsForDownloadStorageComeFromTheTransferOptions) {
 }
 
 TEST_F(HubTest, TheUploadPoolJoinsInitLoadAndShutdown) {
-    UploadPool::createInstance();
+    support::ProcessObjects pool{support::ProcessObjects::kUploadPool};
     UploadPool* uploads = uploadPool();
     hub_->init();
     EXPECT_EQ(peerUploads(), uploads);
@@ -344,7 +344,6 @@ TEST_F(HubTest, TheUploadPoolJoinsInitLoadAndShutdown) {
     EXPECT_EQ(peerUploads(), nullptr);
     EXPECT_EQ(downloadServices().uploads, nullptr);
     EXPECT_EQ(uploadHub(), nullptr);
-    UploadPool::destroyInstance();
 }
 
 // Start-up gives the downloads the link protocols: the one HTTP protocol

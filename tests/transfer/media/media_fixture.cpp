@@ -55,17 +55,7 @@ std::vector<std::string> splitReference(const std::string& value, char separator
     return out;
 }
 
-void ImportTest::SetUp() {
-    resetSpecialTags();
-    initSpecialTags();
-    ImportMaster::createInstance();
-    ImportMaster::instance()->init();
-}
-
-void ImportTest::TearDown() {
-    ImportMaster::destroyInstance();
-    resetSpecialTags();
-}
+void ImportTest::SetUp() { ImportMaster::instance()->init(); }
 
 bool ImportTest::importAs(const std::string& path, const std::string& name, Tags* tags) {
     FileMeta meta;

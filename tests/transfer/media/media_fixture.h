@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
+#include "support/process_objects.h"
 
 using support::Bytes;
 using support::cat;
@@ -52,9 +53,10 @@ public:
 
 protected:
     void SetUp() override;
-    void TearDown() override;
     // Imports the file at the path as a record of that name: whether the
     // import succeeded, and the tags it added (display name, value text).
     bool importAs(const std::string& path, const std::string& name, Tags* tags);
     Tags tagsOf(const std::string& path, const std::string& name);
+
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags | support::ProcessObjects::kImportMaster};
 };

@@ -88,6 +88,7 @@ TEST_F(TransferOptionsTest, KeysLoadAndSaveBack) {
     EXPECT_EQ(transferOptions()->doorPort(), 4662);
 }
 
+// Remakes the options by hand: a fresh, never loaded instance is what it checks.
 TEST_F(TransferOptionsTest, NothingIsSavedBeforeLoad) {
     TransferOptions::destroyInstance();
     TransferOptions::createInstance();

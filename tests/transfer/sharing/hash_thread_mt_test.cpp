@@ -11,9 +11,9 @@
 #include "core/bus/message_codes.h"
 #include "core/meta/file_meta.h"
 #include "core/meta/meta_tag.h"
-#include "core/meta/special_tags.h"
 #include "support/bus_recorder.h"
 #include "support/files.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "transfer/sharing/hash_thread.h"
@@ -49,7 +49,7 @@ private:
 }  // namespace
 
 TEST(HashThreadThreads, RunsWhileTheTaskThreadChangesSharesAndKnownFiles) {
-    initSpecialTags();
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     support::TempDir dir;
     ASSERT_TRUE(dir.ok());
     support::CaptureUI output;
@@ -120,5 +120,4 @@ TEST(HashThreadThreads, RunsWhileTheTaskThreadChangesSharesAndKnownFiles) {
     EXPECT_EQ(reloaded.load(knownMet.c_str()), MetaListLoad::kLoaded);
     EXPECT_EQ(reloaded.count(), 2 * kFiles);
     threads_wait_all();
-    resetSpecialTags();
 }

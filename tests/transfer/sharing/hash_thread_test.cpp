@@ -16,6 +16,7 @@
 #include "core/ui/transfer_ui.h"
 #include "support/bus_recorder.h"
 #include "support/files.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "transfer/sharing/file_importer.h"
@@ -110,7 +111,6 @@ FileMeta* knownRecord(const char* name, uint32_t size, uint32_t time, const Uniq
 class HashThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        initSpecialTags();
         ASSERT_TRUE(dir.ok());
         shared = dir / "shared";
         ASSERT_TRUE(fs_make_dir(shared.c_str()));
@@ -120,8 +120,6 @@ protected:
         thread.setImporter(&importer);
         shares.addDirectory(shared.c_str(), true);
     }
-    void TearDown() override { resetSpecialTags(); }
-
     std::string file(const std::string& name, const std::string& bytes) {
         std::string path = shared + "/" + name;
         EXPECT_TRUE(support::write_file(path, bytes));
@@ -146,6 +144,7 @@ protected:
     }
 
     // Time stands still: batches are cut by count only.
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     ManualClock clock;
     ScopedClockSource clockScope{&clock};
     support::TempDir dir;

@@ -9,6 +9,7 @@
 #include "core/meta/special_tags.h"
 #include "support/files.h"
 #include "support/memory_files.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "v4ada/digest/md4.h"
@@ -32,8 +33,7 @@ FileMeta* record(const std::string& name, uint32_t size, uint32_t time, const st
 
 class IndexedFileListTest : public ::testing::Test {
 protected:
-    void SetUp() override { initSpecialTags(); }
-    void TearDown() override { resetSpecialTags(); }
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     IndexedFileList list;
 };
 

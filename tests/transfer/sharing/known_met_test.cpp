@@ -9,6 +9,7 @@
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
 #include "support/files.h"
+#include "support/process_objects.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"
 #include "transfer/sharing/indexed_file_list.h"
@@ -34,7 +35,6 @@ FileMeta* bare(const std::string& name, uint32_t size) {
 class KnownMetTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        initSpecialTags();
         ASSERT_TRUE(dir.ok());
         // A record above one crumb with its crumb hashes, from a real file.
         std::string path = dir / "two-crumbs";
@@ -45,10 +45,7 @@ protected:
         }
         ASSERT_TRUE(hashed->crumbHashesComplete());
     }
-    void TearDown() override {
-        delete hashed;
-        resetSpecialTags();
-    }
+    void TearDown() override { delete hashed; }
 
     FileMeta* withCrumbs() {
         auto* copy = new FileMeta();
@@ -56,6 +53,7 @@ protected:
         return copy;
     }
 
+    support::ProcessObjects process_{support::ProcessObjects::kSpecialTags};
     support::TempDir dir;
     support::CaptureUI output;
     FileMeta* hashed = nullptr;
