@@ -1,6 +1,7 @@
 #include "core/meta/file_meta.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
@@ -221,11 +222,16 @@ TEST_F(FileRecord, LocalFilesAreNamedByTheLastSlashAndCheckedBeforeHashing) {
     }
 
     HashContext context;
-    try {
-        FileMeta missing((dir / "absent").c_str(), context);
-        FAIL() << "no error";
-    } catch (const i4_err& e) {
-        EXPECT_STREQ("couldn't open", e.message());
+    // A FIFO without a writer (put where a checked file was) must not hold
+    // the open; a directory is no file either.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    for (const char* name : {"absent", "pipe", "sub"}) {
+        try {
+            FileMeta missing((dir / name).c_str(), context);
+            FAIL() << "no error: " << name;
+        } catch (const i4_err& e) {
+            EXPECT_STREQ("couldn't open", e.message()) << name;
+        }
     }
 
     std::string big = dir / "big";
