@@ -277,6 +277,19 @@ TEST_F(FileRecord, CopiesAndLocalTags) {
     EXPECT_EQ(1, unnamed.tagCount());
 }
 
+TEST_F(FileRecord, PrintShowsControlBytesOfNamesAndPathsEscaped) {
+    // A name from a peer or a path from disk cannot forge a line.
+    FileMeta record;
+    record.setName("a\nPath: forged");
+    record.setPath("/x\ty\x1b[2J");
+    console();
+    record.print(false);
+    std::string shown = console();
+    EXPECT_NE(std::string::npos, shown.find("Name: a\\nPath: forged\n")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("Path: /x\\ty\\x1b[2J\n")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("\nPath: forged")) << shown;
+}
+
 TEST_F(FileRecord, SetPartHashesNeedsExactlyThePartCount) {
     FileMeta meta;
     meta.setSize(2 * kPart);
