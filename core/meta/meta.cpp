@@ -68,6 +68,13 @@ void Meta::sweepTags(const std::function<bool(MetaTag*)>& visit) {
     }
 }
 
+bool Meta::anyTag(const std::function<bool(MetaTag*)>& holds) const {
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&tags_, &cursor))
+        if (holds(static_cast<MetaTag*>(element))) return true;
+    return false;
+}
+
 bool Meta::setValue(const char* name, const void* value) {
     MetaTag* tag = findTag(name);
     if (!tag) return false;
