@@ -15,6 +15,7 @@
 #include "v4ada/file/fs.h"
 #include "v4ada/memory/malloc4.h"
 #include "v4ada/string/cstring.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -58,7 +59,9 @@ FileMeta::FileMeta(const char* path, HashContext& context) {
     path_ = OwnedString(path);
     const char* slash = strrchr(path ? path : "", '/');
     setName(slash ? slash + 1 : (path ? path : ""));
-    i4_file* file = fs_open(path, kFsRead);
+    // Only a regular file is hashed, and its open never waits (a FIFO may
+    // have taken the checked file's place).
+    i4_file* file = fs_open_regular(path);
     if (!file) error_at(__FILE__, __LINE__)("couldn't open");
     i4_pos size = file->size();
     if (size > kLargestHashableSize) {
@@ -390,7 +393,7 @@ void FileMeta::copyFrom(const Meta* other) {
 void FileMeta::print(bool withHashes) {
     Meta::print();
     char* hex = fileHash_.toHex();
-    metaPrint("Path: %s", path_.c_str());
+    metaPrint("Path: %s", printableText(path_.c_str()).c_str());
     metaPrint("Hash: %s", hex);
     i4_free(hex);
     if (!withHashes) return;

@@ -7,6 +7,7 @@
 #include "core/meta/special_tags.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/file.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 constexpr int kPrintBuffer = 255;
@@ -65,6 +66,13 @@ void Meta::sweepTags(const std::function<bool(MetaTag*)>& visit) {
             previous = cursor;
         }
     }
+}
+
+bool Meta::anyTag(const std::function<bool(MetaTag*)>& holds) const {
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&tags_, &cursor))
+        if (holds(static_cast<MetaTag*>(element))) return true;
+    return false;
 }
 
 bool Meta::setValue(const char* name, const void* value) {
@@ -171,7 +179,8 @@ void Meta::print() const {
             snprintf(buffer, sizeof buffer, "%u", size);
             text = buffer;
         }
-        metaPrintFlush("%s: %s\n", tag->displayName(), text ? text : "");
+        // Names and values come from disk or peers: control bytes escaped.
+        metaPrintFlush("%s: %s\n", printableText(tag->displayName()).c_str(), printableText(text).c_str());
     }
 }
 

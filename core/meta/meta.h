@@ -45,6 +45,8 @@ public:
     // Visits every tag in order in one pass; a tag for which visit answers
     // true is removed and deleted. visit must not change the record.
     void sweepTags(const std::function<bool(MetaTag*)>& visit);
+    // True when `holds` is true of a tag; one walk, ending at the first.
+    bool anyTag(const std::function<bool(MetaTag*)>& holds) const;
 
     // MetaTag::setValue on the first tag of that name: the value must be
     // of that tag's kind. Prefer set() for tags that may come from input.

@@ -148,9 +148,8 @@ SN_FindStr::SN_FindStr(const char* text) : SearchNode(kSearchFindStr), text_(low
 SearchNode* SN_FindStr::clone() const { return new SN_FindStr(text_.c_str()); }
 
 bool SN_FindStr::match(Meta* record) {
-    for (int i = 0; MetaTag* tag = record->tagAt(i); i++)
-        if (tag->type() == kTagString && textContains(tag, text_)) return true;
-    return false;
+    // One walk over the tags: a record from a peer may carry very many.
+    return record->anyTag([this](MetaTag* tag) { return tag->type() == kTagString && textContains(tag, text_); });
 }
 
 SearchNode* SN_FindStr::extractKeyword(OwnedString& keyword) {
@@ -198,10 +197,9 @@ SearchNode* SN_StrTagCompare::clone() const {
 }
 
 bool SN_StrTagCompare::match(Meta* record) {
-    for (int i = 0; MetaTag* tag = record->tagAt(i); i++)
-        if (tag->type() == kTagString && tag->hasName(tagName_.c_str()) && textContains(tag, text_))
-            return true;
-    return false;
+    return record->anyTag([this](MetaTag* tag) {
+        return tag->type() == kTagString && tag->hasName(tagName_.c_str()) && textContains(tag, text_);
+    });
 }
 
 bool SN_StrTagCompare::writeFields(i4_file* file) const {
@@ -225,8 +223,8 @@ SearchNode* SN_IntTagCompare::clone() const {
 }
 
 bool SN_IntTagCompare::match(Meta* record) {
-    for (int i = 0; MetaTag* tag = record->tagAt(i); i++) {
-        if (tag->type() != kTagInt || !tag->hasName(tagName_.c_str())) continue;
+    return record->anyTag([this](MetaTag* tag) {
+        if (tag->type() != kTagInt || !tag->hasName(tagName_.c_str())) return false;
         int32_t v = static_cast<const MetaTagInt*>(tag)->intValue();
         bool holds = false;
         switch (op_) {
@@ -238,9 +236,8 @@ bool SN_IntTagCompare::match(Meta* record) {
             case kIntNotEqual: holds = v != value_; break;
             default: printRaw("Unknown Operation in SN_IntTagCompare"); break;
         }
-        if (holds) return true;
-    }
-    return false;
+        return holds;
+    });
 }
 
 bool SN_IntTagCompare::writeFields(i4_file* file) const {

@@ -230,6 +230,7 @@ bool HttpSource::sendRequest() {
     if (written == length) {
         received_ = 0;
         stallMs_ = 0;
+        stallBytes_ = 0;
         status_ = kStatusAsked;
         state_ = kReadHeader;
     } else if (written < 0) {
@@ -353,6 +354,7 @@ void HttpSource::takeData(const HttpResponseHead& head) {
     }
     state_ = kReadBody;
     stallMs_ = 0;
+    stallBytes_ = 0;
     size_t body = received_ - head.bodyStart;
     received_ = 0;
     takeBody(buffer_ + head.bodyStart, body);
@@ -421,7 +423,8 @@ void HttpSource::readBody() {
 
 void HttpSource::watchStall() {
     if ((state_ != kReadHeader && state_ != kReadBody) || stallMs_ < kStallLimitMs) return;
-    debug_printf("HTTP source %s: no data for %d s\n", url_.c_str() ? url_.c_str() : "", kStallLimitMs / 1000);
+    debug_printf("HTTP source %s: %s for %d s\n", url_.c_str() ? url_.c_str() : "",
+                 stallBytes_ == 0 ? "no data" : "almost no data", kStallLimitMs / 1000);
     closeSocket();
     received_ = 0;
     giveBackRange();
@@ -434,7 +437,13 @@ void HttpSource::takeBody(const uint8_t* bytes, size_t count) {
         return;
     }
     if (count > 0) {
-        stallMs_ = 0;
+        // A trickle is no progress: the stall clock restarts only once
+        // kStallProgressBytes came since it last did.
+        stallBytes_ += count;
+        if (stallBytes_ >= kStallProgressBytes) {
+            stallMs_ = 0;
+            stallBytes_ = 0;
+        }
         productive_ = true;
         redirects_ = 0;
         busyCount_ = busyWaitedMs_ = busyWaitMs_ = 0;

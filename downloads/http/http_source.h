@@ -15,9 +15,10 @@
 // waits 5, 10, 20 and 40 s before connecting again, and the fifth ends it.
 // Body data resets the count, as it resets the redirect and busy counts.
 //
-// Stalls: a header not complete 30 s after the request, or 30 s without a
-// body byte, close the connection and give the unread range back (other
-// sources may take it); this counts as a failed connection.
+// Stalls: a header not complete 30 s after the request, or 30 s in which
+// the body brought less than 1 KiB (nothing, or a byte now and then),
+// close the connection and give the unread range back (other sources may
+// take it); this counts as a failed connection.
 #pragma once
 
 #include <cstdint>
@@ -70,6 +71,8 @@ public:
     // Milliseconds a connection may go without progress while reading an
     // answer.
     static constexpr int kStallLimitMs = 30000;
+    // Body bytes that count as progress within kStallLimitMs.
+    static constexpr size_t kStallProgressBytes = 1024;
     // Speed samples: one per second or so, eight kept.
     static constexpr int kSampleMs = 1000;
     static constexpr int kSampleCount = 8;
@@ -185,8 +188,10 @@ private:
     // A relative redirect named the path: later connects keep it.
     bool keepPath_ = false;
     // Time in the answer without progress: since the request while the
-    // header comes, since the last body byte after it.
+    // header comes, since the body last brought kStallProgressBytes after it.
     int stallMs_ = 0;
+    // Body bytes since the stall clock last restarted.
+    size_t stallBytes_ = 0;
     // Header bytes collected in the buffer so far.
     size_t received_ = 0;
     // Bytes of a redirect answer's page still to be read before the next

@@ -10,6 +10,7 @@
 #include "overlay/opcodes.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/net/address.h"
+#include "v4ada/string/text_convert.h"
 
 bool BuddyList::tick(int elapsedMs) {
     PeerLink* link = host_.peers();
@@ -170,7 +171,7 @@ void BuddyList::list() {
     int number = 0;
     for (const Entry& entry : entries_) {
         if (entry.connection != nullptr)
-            flock_print("%d) %s", number, entry.connection->name());
+            flock_print("%d) %s", number, printableText(entry.connection->name()).c_str());
         else
             flock_print("%d) (null)", number);
         number++;

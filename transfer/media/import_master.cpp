@@ -41,7 +41,7 @@ void ImportMaster::init() {
 
 bool ImportMaster::import(FileMeta* meta) {
     if (meta == nullptr) return false;
-    std::unique_ptr<i4_file> file(fs_open(meta->path().c_str(), kFsRead));
+    std::unique_ptr<i4_file> file(fs_open_regular(meta->path().c_str()));
     if (!file) return false;
 
     const char* name = static_cast<const char*>(meta->specialValueOf(ST_NAME));

@@ -1,7 +1,11 @@
 #include "transfer/media/media_stream.h"
 
+#include <cstring>
 #include <limits>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include "v4ada/file/fs.h"
 
 bool media_stream_size(FILE* stream, uint64_t* size) {
     if (stream == nullptr || fseeko(stream, 0, SEEK_END) != 0) return false;
@@ -22,8 +26,15 @@ bool media_read_at(FILE* stream, uint64_t offset, void* buffer, size_t n) {
     return media_read_some_at(stream, offset, buffer, n) == n;
 }
 
-MediaStream::MediaStream(const char* path, const char* mode)
-    : stream_(path != nullptr ? fopen(path, mode) : nullptr) {}
+MediaStream::MediaStream(const char* path, const char* mode) : stream_(nullptr) {
+    // Only a regular file, opened without waiting: a FIFO named like a
+    // media file must not hold the reader.
+    if (mode == nullptr) return;
+    int fd = fs_open_regular_fd(path, std::strchr(mode, '+') != nullptr);
+    if (fd < 0) return;
+    stream_ = fdopen(fd, mode);
+    if (stream_ == nullptr) ::close(fd);
+}
 
 MediaStream::~MediaStream() { close(); }
 

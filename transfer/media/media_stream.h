@@ -24,7 +24,9 @@ bool media_read_at(FILE* stream, uint64_t offset, void* buffer, size_t n);
 // Reads up to n bytes at the offset; the count read (0 on a seek error).
 size_t media_read_some_at(FILE* stream, uint64_t offset, void* buffer, size_t n);
 
-// A stream opened for reading raw bytes, closed when it goes out of scope.
+// An existing regular file opened for raw bytes ("rb", or "r+b" to write
+// too), closed when it goes out of scope; anything else (a FIFO, a
+// directory, a missing file) leaves it null.
 class MediaStream {
 public:
     explicit MediaStream(const char* path, const char* mode = "rb");

@@ -15,6 +15,7 @@
 #include "transfer/peer/peer_sides.h"
 #include "v4ada/containers/bool_array.h"
 #include "v4ada/containers/unique_id.h"
+#include "v4ada/string/text_convert.h"
 
 namespace {
 
@@ -133,7 +134,10 @@ bool Peer::directoryLogDue(const char* directory) {
 void Peer::sendDirectoryList() {
     OwnedString nick(user_.nickname());
     UIGateway* ui = currentUI();
-    if (ui && directoryLogDue(nullptr)) ui->log("Sending Shared Directory List: %s", nick.c_str());
+    // Names from the peer go to the log with their control bytes escaped,
+    // so that they cannot forge a line.
+    if (ui && directoryLogDue(nullptr))
+        ui->log("Sending Shared Directory List: %s", printableText(nick.c_str()).c_str());
     PeerShares* shares = peerShares();
     std::vector<OwnedString> kept;
     if (shares) {
@@ -160,7 +164,8 @@ void Peer::sendDirectoryFiles(const char* directory) {
     OwnedString nick(user_.nickname());
     UIGateway* ui = currentUI();
     if (ui && directoryLogDue(directory ? directory : ""))
-        ui->log("Sending Shared File List (%s): %s", directory, nick.c_str());
+        ui->log("Sending Shared File List (%s): %s", printableText(directory).c_str(),
+                printableText(nick.c_str()).c_str());
     PeerShares* shares = peerShares();
     FileList* files = shares && directory ? shares->directoryFiles(directory) : nullptr;
     if (!files) return;

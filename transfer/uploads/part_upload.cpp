@@ -25,7 +25,8 @@ bool PartUpload::openFinished() {
     PeerShares* shares = peerShares();
     FileMeta* shared = shares ? shares->sharedFile(fileHash()) : nullptr;
     if (shared == nullptr || shared->path().isEmpty()) return false;
-    i4_file* file = fs_open(shared->path().c_str(), kFsRead);
+    // Only a regular file is served, and the open never waits.
+    i4_file* file = fs_open_regular(shared->path().c_str());
     if (file == nullptr) return false;
     setFile(file);
     switched_ = true;

@@ -1,15 +1,13 @@
 #include "v4ada/digest/hash_input.h"
 
-#include <sys/stat.h>
-
 #include "v4ada/file/fs.h"
 
 i4_file* openHashInput(const char* path) {
     if (path == nullptr) return nullptr;
     // Only regular files are hashed: a directory or device is "cannot open".
-    struct stat record;
-    if (fs_stat_raw(path, &record) != 0 || !S_ISREG(record.st_mode)) return nullptr;
-    return fs_open(path, kFsRead);
+    // The kind is taken from the opened file, so that a FIFO put in the
+    // file's place after a check cannot hold the open.
+    return fs_open_regular(path);
 }
 
 bool readFully(i4_file* file, void* buffer, int n) {

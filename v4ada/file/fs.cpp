@@ -40,22 +40,27 @@ i4_unix_file_class* fs_open_unix(const char* path, int flags) {
 
 i4_file* fs_open(const char* path, int flags) { return fs_open_unix(path, flags); }
 
-i4_file* fs_open_regular(const char* path) {
-    if (path == nullptr) return nullptr;
+int fs_open_regular_fd(const char* path, bool readWrite) {
+    if (path == nullptr) return -1;
     int fd;
     do {
         // Non-blocking, so that the open of a FIFO without a writer returns.
-        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        fd = ::open(path, (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return -1;
     struct stat record;
     int flags = ::fcntl(fd, F_GETFL);
     if (::fstat(fd, &record) != 0 || !S_ISREG(record.st_mode) || flags < 0 ||
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
-        return nullptr;
+        return -1;
     }
-    return new i4_unix_file_class(fd);
+    return fd;
+}
+
+i4_file* fs_open_regular(const char* path) {
+    int fd = fs_open_regular_fd(path, false);
+    return fd < 0 ? nullptr : new i4_unix_file_class(fd);
 }
 
 bool fs_remove(const char* path) { return path != nullptr && ::unlink(path) == 0; }

@@ -37,6 +37,9 @@ i4_unix_file_class* fs_open_unix(const char* path, int flags);
 // FIFO, a device, a directory or any other kind gives null, as a missing
 // file does.
 i4_file* fs_open_regular(const char* path);
+// The same open as a blocking descriptor owned by the caller, or -1; for
+// reading and writing when readWrite holds. Never creates the file.
+int fs_open_regular_fd(const char* path, bool readWrite);
 
 bool fs_remove(const char* path);
 bool fs_make_dir(const char* path);

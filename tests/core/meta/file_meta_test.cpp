@@ -1,6 +1,7 @@
 #include "core/meta/file_meta.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
@@ -221,11 +222,16 @@ TEST_F(FileRecord, LocalFilesAreNamedByTheLastSlashAndCheckedBeforeHashing) {
     }
 
     HashContext context;
-    try {
-        FileMeta missing((dir / "absent").c_str(), context);
-        FAIL() << "no error";
-    } catch (const i4_err& e) {
-        EXPECT_STREQ("couldn't open", e.message());
+    // A FIFO without a writer (put where a checked file was) must not hold
+    // the open; a directory is no file either.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    for (const char* name : {"absent", "pipe", "sub"}) {
+        try {
+            FileMeta missing((dir / name).c_str(), context);
+            FAIL() << "no error: " << name;
+        } catch (const i4_err& e) {
+            EXPECT_STREQ("couldn't open", e.message()) << name;
+        }
     }
 
     std::string big = dir / "big";
@@ -269,6 +275,19 @@ TEST_F(FileRecord, CopiesAndLocalTags) {
     FileMeta unnamed;
     EXPECT_STREQ("????", unnamed.name());
     EXPECT_EQ(1, unnamed.tagCount());
+}
+
+TEST_F(FileRecord, PrintShowsControlBytesOfNamesAndPathsEscaped) {
+    // A name from a peer or a path from disk cannot forge a line.
+    FileMeta record;
+    record.setName("a\nPath: forged");
+    record.setPath("/x\ty\x1b[2J");
+    console();
+    record.print(false);
+    std::string shown = console();
+    EXPECT_NE(std::string::npos, shown.find("Name: a\\nPath: forged\n")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("Path: /x\\ty\\x1b[2J\n")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("\nPath: forged")) << shown;
 }
 
 TEST_F(FileRecord, SetPartHashesNeedsExactlyThePartCount) {

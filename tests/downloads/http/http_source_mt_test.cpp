@@ -288,6 +288,35 @@ TEST_F(HttpSourceTest, AStalledAnswerGivesItsRangeBack) {
     }
 }
 
+// A server that sends one body byte a second holds its range no longer
+// than one that sends nothing.
+TEST_F(HttpSourceTest, ATrickleOfBodyBytesIsAStallToo) {
+    HttpTestServer server;
+    FakeLinkDownload download(kSize);
+    download.ranges = {{0, 400}, {400, 1000}};
+    auto source = std::make_unique<HttpSource>(&download, server.url("/f").c_str());
+    SourcePump pump(source.get());
+    ASSERT_TRUE(source->resume());
+    ASSERT_TRUE(server.accept(pump));
+    ASSERT_EQ(server.readRequest(pump), server.withPort(ask(0, 400)));
+    ASSERT_TRUE(server.send(pump, head206(0, 400) + body(0, 100)));
+    uint64_t sent = 100;
+    ASSERT_TRUE(pump.until([&] { return !download.writes.empty() && download.writes.back().second == sent; }));
+    int seconds = 0;
+    while (source->state() == HttpSource::kReadBody && seconds <= HttpSource::kStallLimitMs / 1000) {
+        ASSERT_TRUE(server.send(pump, body(sent, sent + 1)));
+        sent++;
+        ASSERT_TRUE(pump.until([&] { return !download.writes.empty() && download.writes.back().second == sent; }));
+        pump.tick(1000);
+        seconds++;
+    }
+    EXPECT_EQ(seconds, HttpSource::kStallLimitMs / 1000);
+    EXPECT_EQ(source->state(), HttpSource::kWait);
+    EXPECT_EQ(source->connectFailures(), 1);
+    EXPECT_EQ(download.returned, (Ranges{{sent, 400}}));
+    EXPECT_TRUE(server.sourceClosed(pump));
+}
+
 // A server that refuses, and a host that does not resolve: the source
 // waits 5, 10, 20 and 40 s between attempts, and the fifth failure ends it.
 TEST_F(HttpSourceTest, FailedConnectsBackOffThenEndTheSource) {

@@ -179,8 +179,9 @@ TEST_F(BuddyListTest, ListingNumbersEntriesFromZero) {
     askBuddy(peer("10.0.2.2"), idOf({0x72}));
     askBuddy(peer("10.0.2.3"), idOf({0x73}));
     link().open(connection("10.0.2.1", 4662, idOf({0x71}), "first"));
-    link().open(connection("10.0.2.3", 4662, idOf({0x73}), "third"));
-    EXPECT_EQ(listing(), (std::vector<std::string>{"Buddies:", "0) first", "1) (null)", "2) third"}));
+    // A peer's name cannot forge a row of its own.
+    link().open(connection("10.0.2.3", 4662, idOf({0x73}), "third\n3) forged"));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"Buddies:", "0) first", "1) (null)", "2) third\\n3) forged"}));
 }
 
 class CallAskerTest : public GatewayTest {

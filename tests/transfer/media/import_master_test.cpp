@@ -1,11 +1,14 @@
 #include "transfer/media/import_master.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/meta/file_meta.h"
 #include "media_fixture.h"
 #include "support/files.h"
 #include "support/temp_dir.h"
+#include "transfer/media/flac_importer.h"
+#include "transfer/media/media_stream.h"
 #include "transfer/media/mp3_importer.h"
 #include "transfer/media/mpeg_audio_info.h"
 
@@ -122,6 +125,30 @@ TEST_F(ImportMasterTest, UnreadableFileAddsNothing) {
     EXPECT_FALSE(importAs(scratch_ / "missing.mp3", "missing.mp3", &tags));
     EXPECT_TRUE(tags.empty());
     EXPECT_FALSE(ImportMaster::instance()->import(nullptr));
+}
+
+TEST_F(ImportMasterTest, AFifoNamedLikeMediaIsNeverOpened) {
+    // A FIFO planted in a share under a media name: opening it for reading
+    // would wait for a writer for good. Neither the import nor a reader
+    // called on the path directly waits.
+    for (const char* name : {"song.flac", "song.mp3", "song.shn", "clip.avi"}) {
+        std::string path = scratch_ / name;
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << name;
+        Tags tags;
+        EXPECT_FALSE(importAs(path, name, &tags)) << name;
+        EXPECT_TRUE(tags.empty()) << name;
+        FileMeta meta;
+        meta.setPath(path.c_str());
+        FlacImporter flac;
+        EXPECT_TRUE(flac.import(&meta, nullptr, "flac")) << name;
+        MP3Importer mp3;
+        EXPECT_TRUE(mp3.import(&meta, nullptr, "shn")) << name;
+        EXPECT_FALSE(mp3.import(&meta, nullptr, "mp3")) << name;
+        MediaStream stream(path.c_str());
+        EXPECT_EQ(stream.get(), nullptr) << name;
+        MediaStream writable(path.c_str(), "r+b");
+        EXPECT_EQ(writable.get(), nullptr) << name;
+    }
 }
 
 TEST_F(ImportMasterTest, ShortenDigestOfAnUnreadableFileIsEmpty) {

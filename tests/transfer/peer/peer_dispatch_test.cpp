@@ -365,6 +365,10 @@ TEST_F(PeerDispatch, DirectoryLogLinesComeOncePerPeerAndDirectoryAMinute) {
     connect();
     exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/music"));
     EXPECT_EQ(sendingLines().size(), 5u);
+    // A name the peer chose cannot forge a line of the log.
+    exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/a\nSending Shared Directory List: forged"));
+    ASSERT_EQ(sendingLines().size(), 6u);
+    EXPECT_EQ(sendingLines().back(), "Sending Shared File List (/a\\nSending Shared Directory List: forged): zed");
 }
 
 TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {

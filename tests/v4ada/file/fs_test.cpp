@@ -135,6 +135,32 @@ TEST(FsStatus, FillsRecordAndReportsMissing) {
     EXPECT_FALSE(fs_truncate((dir / "none").c_str(), 0));
 }
 
+TEST(FsOpenRegular, OpensRegularFilesOnlyAndNeverWaits) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    write_file(dir / "f", "12345");
+    // A FIFO without a writer: a blocking open would wait for good.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::unique_ptr<i4_file> file(fs_open_regular((dir / "f").c_str()));
+    ASSERT_TRUE(file);
+    char bytes[5];
+    EXPECT_EQ(file->read(bytes, 5), 5);
+    for (const char* name : {"fifo", "none"}) {
+        EXPECT_EQ(fs_open_regular((dir / name).c_str()), nullptr) << name;
+        EXPECT_EQ(fs_open_regular_fd((dir / name).c_str(), true), -1) << name;
+    }
+    EXPECT_EQ(fs_open_regular(dir.path().c_str()), nullptr);
+    EXPECT_EQ(fs_open_regular(nullptr), nullptr);
+
+    // For writing too, blocking again once open.
+    int fd = fs_open_regular_fd((dir / "f").c_str(), true);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::fcntl(fd, F_GETFL) & (O_NONBLOCK | O_ACCMODE), O_RDWR);
+    EXPECT_EQ(::pwrite(fd, "ab", 2, 0), 2);
+    ::close(fd);
+    EXPECT_EQ(read_file(dir / "f"), "ab345");
+}
+
 TEST(FsDirs, CurrentAndChange) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
