@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/net/clocked_connection.h"
+#include "v4ada/net/ready_flags.h"
 
 class TCPDoor : public ClockedConnection {
 public:
@@ -16,6 +17,8 @@ public:
 
     bool doTask() override;
     const char* status(OwnedString& out) override;
+    // A listening socket only ever becomes readable.
+    int wantedFlags() override { return kReadable | kReadyError; }
 
     virtual bool acceptAllowed() { return true; }
     // The connection for an accepted (non-blocking) socket, which it owns.

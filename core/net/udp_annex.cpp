@@ -43,6 +43,8 @@ const char* UDPAnnex::status(OwnedString& out) {
     return out.c_str();
 }
 
+int UDPAnnex::wantedFlags() { return kReadable | kReadyError | (outQueue_.count() > 0 ? kWritable : 0); }
+
 void UDPAnnex::clearSender() {
     delete lastSender_;
     lastSender_ = nullptr;

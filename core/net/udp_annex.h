@@ -39,6 +39,8 @@ public:
 
     bool doTask() override;
     const char* status(OwnedString& out) override;
+    // Writable only while datagrams wait to be sent.
+    int wantedFlags() override;
 
     // Any thread: the annex owns the packet from here on.
     void send(UDPPacket* packet);
