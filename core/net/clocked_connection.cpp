@@ -3,6 +3,7 @@
 #include "core/net/net_output.h"
 
 void ClockedConnection::tick(int elapsedMs) {
+    if (sinceLargeLogMs_ >= 0 && elapsedMs > 0) sinceLargeLogMs_ += elapsedMs;
     windowMs_ += elapsedMs;
     if (windowMs_ <= kWindowMs) return;
 
@@ -19,7 +20,9 @@ void ClockedConnection::tick(int elapsedMs) {
     sendAverage_ = sendSum / 8.0;
     receiveAverage_ = receiveSum / 8.0;
 
-    if (receiveAverage_ > kLargeSpeed || receiveAverage_ < -kLargeSpeed) {
+    const bool large = receiveAverage_ > kLargeSpeed || receiveAverage_ < -kLargeSpeed;
+    if (large && (sinceLargeLogMs_ < 0 || sinceLargeLogMs_ >= kLargeSpeedLogMs)) {
+        sinceLargeLogMs_ = 0;
         net_log("Large Download Speed in ClockedConnection! (last 8 values / 8.0)");
         net_log("Bytes Sent: %d, Bytes Got: %d, Timepassed: %d", sent_, received_, windowMs_);
         const double* r = receiveRing_;

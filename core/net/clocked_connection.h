@@ -13,8 +13,11 @@ public:
     // A window closes once more than this many milliseconds are gathered.
     static constexpr int kWindowMs = 1000;
     static constexpr int kRingSize = 8;
-    // Received bytes per ms above which the window is logged.
+    // Received bytes per ms above which the window is logged, at most once
+    // per kLargeSpeedLogMs of the connection's clock (a long fast transfer
+    // would otherwise log every second).
     static constexpr double kLargeSpeed = 100.0;
+    static constexpr int kLargeSpeedLogMs = 60000;
 
     void tick(int elapsedMs) override;
 
@@ -28,6 +31,7 @@ public:
 
 private:
     int32_t windowMs_ = 0;
+    int64_t sinceLargeLogMs_ = -1;  // -1: never logged
     double sendRing_[kRingSize] = {};
     double receiveRing_[kRingSize] = {};
     int32_t ringIndex_ = 0;

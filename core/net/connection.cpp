@@ -17,8 +17,17 @@ bool Connection::attach(SocketPool* pool) {
     if (socket_ == nullptr || !attachable_ || pool == nullptr) return false;
     attachable_ = false;
     socket_->addToSet(pool->socketSet(), kServeFlags);
+    watched_ = kServeFlags;
     pool_ = pool;
     return true;
+}
+
+void Connection::refreshWatch() {
+    if (socket_ == nullptr || pool_ == nullptr) return;
+    int wanted = wantedFlags();
+    if (wanted == watched_) return;
+    socket_->watchInSet(pool_->socketSet(), wanted);
+    watched_ = wanted;
 }
 
 void Connection::detach() {

@@ -29,6 +29,13 @@ public:
     // Takes the socket out of the pool's set, then deletes this object.
     virtual void detach();
     virtual const char* status(OwnedString& out);
+    // The readiness the pool's wait looks for on this socket: all by
+    // default; a connection with nothing to send leaves writable out, so
+    // that an idle socket does not end every wait.
+    virtual int wantedFlags() { return kServeFlags; }
+    // Task thread, before the pool's wait: hands a change of wantedFlags
+    // to the socket set.
+    void refreshWatch();
 
     i4_socket* socket() const { return socket_; }
     SocketPool* pool() const { return pool_; }
@@ -49,4 +56,5 @@ protected:
     i4_socket* socket_ = nullptr;
     int32_t sent_ = 0;      // since the last clock step
     int32_t received_ = 0;  // since the last clock step
+    int watched_ = kServeFlags;  // what the set waits for
 };

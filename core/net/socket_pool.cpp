@@ -8,6 +8,7 @@
 #include "core/task/task_wakeup.h"
 #include "v4ada/error/error.h"
 #include "v4ada/net/protocol.h"
+#include "v4ada/net/ready_flags.h"
 #include "v4ada/net/socket.h"
 #include "v4ada/net/socket_set.h"
 #include "v4ada/string/owned_string.h"
@@ -124,7 +125,13 @@ bool STSocketPool::tick(int elapsedMs) {
     bool worked = false;
     try {
         msSinceService_ += elapsedMs;
-        int ready = socketSet_->wait(kWaitMs);
+        int ready;
+        if (waited_) {
+            ready = waitResult_;
+            waited_ = false;
+        } else {
+            ready = socketSet_->wait(kWaitMs);
+        }
         if (ready > 0) {
             waitFailing_ = false;
             setReadBudget(budgetForService(settings_->downloadLimit(), msSinceService_, &readCarry_));
@@ -148,6 +155,24 @@ bool STSocketPool::tick(int elapsedMs) {
         debug_printf("*** Exception in stsocketpool::run()\n");
     }
     return worked;
+}
+
+void STSocketPool::waitForWork(int ms) {
+    LLNode* cursor = nullptr;
+    while (void* element = LL::walk(&active_, &cursor)) static_cast<Connection*>(element)->refreshWatch();
+    // After a service that spent a limited budget, the socket waits for the
+    // time that brings the next one; readiness on that side cannot help.
+    int mask = kReadable | kWritable | kReadyError;
+    if (settings_->downloadLimit() != 0.0 && readBudget() <= 0) mask &= ~kReadable;
+    if (settings_->uploadLimit() != 0.0 && writeBudget() <= 0) mask &= ~kWritable;
+    socketSet_->setMask(mask);
+    waitResult_ = socketSet_->wait(ms);
+    if (mask != (kReadable | kWritable | kReadyError)) {
+        // The time has brought a new budget: what is ready now is served.
+        socketSet_->setMask(kReadable | kWritable | kReadyError);
+        if (waitResult_ >= 0) waitResult_ = socketSet_->wait(0);
+    }
+    waited_ = true;
 }
 
 void STSocketPool::reportWaitFailure() {

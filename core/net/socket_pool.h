@@ -3,6 +3,7 @@
 // the task thread applies them between ticks. STSocketPool is the pool the
 // core runs: it waits for ready sockets, hands out the byte budgets, serves
 // the connections in rotating order and keeps the rates and byte totals.
+// Its wait doubles as the task thread's pause between steps (waitForWork).
 #pragma once
 
 #include <atomic>
@@ -91,6 +92,14 @@ public:
 
     void setTextLookup(TextLookup lookup) { lookup_ = lookup; }
 
+    // The task thread's pause between steps: waits at most ms for a
+    // socket to become ready (or the wake-up), so that data is served the
+    // moment it arrives. The next tick serves what this wait found instead
+    // of waiting again. A side whose byte budget the last service spent is
+    // left out of the wait, so a limit cannot turn it into a busy loop.
+    // Task thread.
+    void waitForWork(int ms);
+
     double currentUpRate() const { return currentUpRate_; }
     double currentDownRate() const { return currentDownRate_; }
     uint64_t totalSent() const { return totalSent_; }
@@ -124,6 +133,9 @@ private:
     // Fractions of a byte carried to the next service.
     double readCarry_ = 0.0;
     double writeCarry_ = 0.0;
+    // The result of waitForWork, for the tick that follows it.
+    bool waited_ = false;
+    int waitResult_ = 0;
     // A failing wait is reported once per distinct error code.
     bool waitFailing_ = false;
     int lastWaitError_ = 0;

@@ -84,8 +84,24 @@ bool TCPConnection::doTask() {
             return false;
         }
         bool worked = false;
-        if ((flags & kReadable) && readStep() && readStep()) worked = true;
-        if ((flags & kWritable) && sendQueue_.count() > 0 && sendStep() && sendStep()) worked = true;
+        if (flags & kReadable) {
+            int total = 0;
+            int got = 0;
+            while (total < kServiceByteCap && !closeNow_ && readStep(&got) && got > 0) total += got;
+            if (total > 0) worked = true;
+        }
+        if (flags & kWritable) {
+            int total = 0;
+            int wrote = 0;
+            // A packet that goes out whole may queue the next (uploads).
+            while (total < kServiceByteCap && !closeNow_ && sendQueue_.count() > 0) {
+                bool whole = sendStep(&wrote);
+                total += wrote;
+                if (!whole) break;
+                worked = true;
+            }
+            if (total > 0) worked = true;
+        }
         return worked;
     } catch (i4_err&) {
         OwnedString text;
@@ -95,9 +111,16 @@ bool TCPConnection::doTask() {
     }
 }
 
-bool TCPConnection::readStep() {
+int TCPConnection::wantedFlags() {
+    int flags = kReadable | kReadyError;
+    if (closeNow_ || sendQueue_.count() > 0) flags |= kWritable;
+    return flags;
+}
+
+bool TCPConnection::readStep(int* gotOut) {
     int got = 0;
     int result = readPacket_.read(socket_, &got);
+    *gotOut = got;
     countReceived(got);
     if (result == Packet::kFailed) {
         readPacket_.reset();
@@ -105,6 +128,8 @@ bool TCPConnection::readStep() {
         return false;
     }
     if (result == Packet::kPartial) return true;
+    // The frame is handed on below, and the next read starts afresh.
+    if (got == 0) *gotOut = 1;
     // A whole frame: a view over exactly its body.
     i4_ram_file_class body(const_cast<uint8_t*>(readPacket_.body()), readPacket_.bodyLength(), 0);
     uint8_t opcode = body.read_8();
@@ -115,14 +140,16 @@ bool TCPConnection::readStep() {
     } else {
         keep = onMessage(opcode, &body);
     }
-    if (keep)
+    if (keep) {
         readPacket_.reset();
-    else
-        drop();
-    return true;
+        return true;
+    }
+    drop();
+    return false;
 }
 
-bool TCPConnection::sendStep() {
+bool TCPConnection::sendStep(int* wroteOut) {
+    *wroteOut = 0;
     sendQueue_.lock();
     auto head = static_cast<TCPPacket*>(sendQueue_.first());
     sendQueue_.unlock();
@@ -133,6 +160,7 @@ bool TCPConnection::sendStep() {
     }
     int written = 0;
     int result = head->send(socket_, &written);
+    *wroteOut = written;
     countSent(written);
     if (result == Packet::kFailed) {
         sendQueue_.remove(head);

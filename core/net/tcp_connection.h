@@ -1,7 +1,9 @@
 // TCPConnection: a connection that speaks in frames. Incoming frames are
 // assembled and handed to the subclass (the first message separately);
-// outgoing frames wait in a locked send queue. Reads and sends stay within
-// the pool's byte budgets, at most two of each per service.
+// outgoing frames wait in a locked send queue. Each service reads, then
+// sends, until the socket would block, the pool's byte budget is spent or
+// kServiceByteCap bytes have gone that way, so one fast connection moves
+// what the link takes without holding the task thread from the others.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +21,8 @@ class TCPConnection : public ClockedConnection {
 public:
     // Time an outgoing connect may take to become writable.
     static constexpr int kConnectTimeoutMs = 8000;
+    // Bytes one service reads at most, and sends at most.
+    static constexpr int kServiceByteCap = 256 * 1024;
 
     // An outgoing connection, without a socket until connect.
     TCPConnection(uint32_t remoteIp, int remotePort, uint8_t marker);
@@ -31,6 +35,9 @@ public:
     // Attaches; an outgoing connection then hears connected().
     bool attach(SocketPool* pool) override;
     const char* status(OwnedString& out) override;
+    // Writable only while something waits to be sent (or the connection
+    // is to be dropped at its next service).
+    int wantedFlags() override;
 
     // The message handlers get the body positioned after the opcode; the
     // view ends with the frame. False drops the connection.
@@ -78,8 +85,12 @@ protected:
     uint32_t socketPeerIp();
 
 private:
-    bool readStep();
-    bool sendStep();
+    // One read; *got takes the bytes it took off the socket. False once
+    // the connection is being dropped.
+    bool readStep(int* got);
+    // One send of the head packet; *wrote takes the bytes written. True
+    // when the packet went out whole.
+    bool sendStep(int* wrote);
 
     bool outgoing_ = false;
     bool firstSeen_ = false;

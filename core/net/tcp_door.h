@@ -14,6 +14,7 @@
 
 #include "core/net/clocked_connection.h"
 #include "core/net/door_lobby.h"
+#include "v4ada/net/ready_flags.h"
 
 class TCPDoor : public ClockedConnection {
 public:
@@ -32,6 +33,8 @@ public:
 
     bool doTask() override;
     const char* status(OwnedString& out) override;
+    // A listening socket only ever becomes readable.
+    int wantedFlags() override { return kReadable | kReadyError; }
 
     virtual bool acceptAllowed() { return true; }
     // How many accepted connections may wait in the lobby at once (no cap

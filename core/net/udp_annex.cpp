@@ -158,6 +158,8 @@ const char* UDPAnnex::status(OwnedString& out) {
     return out.c_str();
 }
 
+int UDPAnnex::wantedFlags() { return kReadable | kReadyError | (sendPending() ? kWritable : 0); }
+
 void UDPAnnex::clearSender() {
     delete lastSender_;
     lastSender_ = nullptr;

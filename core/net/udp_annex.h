@@ -58,6 +58,8 @@ public:
 
     bool doTask() override;
     const char* status(OwnedString& out) override;
+    // Writable only while datagrams wait to be sent.
+    int wantedFlags() override;
 
     // Any thread: the annex owns the packet from here on (it may delete it
     // at once when the queue has no room for it).

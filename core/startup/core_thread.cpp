@@ -96,6 +96,16 @@ void CoreThread::build() {
     bus_ = bus;
 }
 
+void CoreThread::pause(int ms) {
+    STSocketPool* pool = socketPool();
+    if (pool == nullptr) {
+        TaskThread::pause(ms);
+        return;
+    }
+    // The wait ends early on the wake-up too (the pool watches it).
+    pool->waitForWork(ms);
+}
+
 bool CoreThread::stop() {
     finishBody();
     bool saved = false;

@@ -94,6 +94,11 @@ public:
     void setUI(CoreUI* ui) { ui_.store(ui); }
     CoreUI* ui() const { return ui_.load(); }
 
+protected:
+    // The pause between steps is the socket pool's wait on its sockets
+    // (with the same time-out), so data that arrives is served at once.
+    void pause(int ms) override;
+
 private:
     void release();
 

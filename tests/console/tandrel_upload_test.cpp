@@ -98,6 +98,10 @@ TEST_F(TandrelUploads, PeersQueueForAndFetchASharedFile) {
     ASSERT_TRUE(awaitOpcode(*first, ICLT_NO_SUCH_FILE));
     EXPECT_EQ(first->frames.back().payload, unknown);
     EXPECT_GT(first->frames.size(), before);
+    // The first peer goes, and its upload with it: a served upload would
+    // otherwise hold its slot a moment longer, waiting for a further
+    // request.
+    first.reset();
 
     // Peers that stop reading keep their slots busy. The slot tuner may
     // add one test slot meanwhile (not another for 30 s): a peer a new slot

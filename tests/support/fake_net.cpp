@@ -76,6 +76,7 @@ int FakeSocket::waitUntil(int flags, int timeoutMs, i4_progress*) {
 
 int FakeSocketSet::wait(int timeoutMs) {
     timeouts.push_back(timeoutMs);
+    masks.push_back(mask);
     if (results.empty()) return 1;
     int result = results.front();
     results.pop_front();

@@ -36,6 +36,7 @@ public:
     }
     void removeFromSet(i4_socket_set*) override { inSet = false; }
     int checkInSet(i4_socket_set*, int flags) override { return ready & flags; }
+    void watchInSet(i4_socket_set*, int flags) override { setFlags = flags; }
     bool close() override {
         closed = true;
         return true;
@@ -60,7 +61,7 @@ public:
     int datagramRoom = -1;             // datagrams sendTo takes before it would block (0); -1: no end
     std::function<int(int flags, int timeoutMs)> onWait;
     int ready = 0;                     // what checkInSet reports
-    int setFlags = 0;
+    int setFlags = 0;                  // what the set waits for
     bool inSet = false;
     bool closed = false;
     bool blocking = true;
@@ -73,8 +74,11 @@ public:
 class FakeSocketSet : public i4_socket_set {
 public:
     int wait(int timeoutMs) override;
+    void setMask(int flags) override { mask = flags; }
     std::deque<int> results;
     std::vector<int> timeouts;
+    std::vector<int> masks;  // the mask of each wait
+    int mask = 7;
 };
 
 // A protocol over fakes; resolve reads dotted text only. Its socket sets

@@ -84,6 +84,15 @@ public:
     // ICLT_ADDRESS_MISMATCH.
     void checkAddress();
 
+    // The pace of the last upload to this peer (bytes per ms and data
+    // bytes per packet; chunk 0: none yet). Task thread.
+    double uploadSpeed() const { return uploadSpeed_; }
+    uint32_t uploadChunk() const { return uploadChunk_; }
+    void setUploadPace(double speed, uint32_t chunk) {
+        uploadSpeed_ = speed;
+        uploadChunk_ = chunk;
+    }
+
     UserMeta* user() { return &user_; }
     // The address the socket is connected to, whatever the user claims;
     // the remote address when the socket does not tell.
@@ -168,5 +177,7 @@ private:
     int32_t idleMs_ = kIdleStartMs;
     UserMeta user_;
     int32_t prValue_ = 0;
+    double uploadSpeed_ = 0.0;
+    uint32_t uploadChunk_ = 0;
     PeerSource face_{this};
 };

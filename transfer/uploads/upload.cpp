@@ -49,6 +49,14 @@ Upload::Upload(i4_file* file, Peer* connection, const char* name, UploadOwner* o
 Upload::Upload(Peer* connection, const char* name, UploadOwner* owner, const char* useTag)
     : owner_(owner), name_(name), connection_(connection), helloVerified_(connection->user()->helloVerified() != 0) {
     connection_->addRef(useTag);
+    // The pace of this connection's previous upload, if any.
+    if (connection_->uploadChunk() != 0) {
+        chunkSize_ = connection_->uploadChunk();
+        const double speed = connection_->uploadSpeed();
+        for (double& sample : samples_) sample = speed;
+        sampleCount_ = kSampleCount;
+        averageSpeed_.store(speed, std::memory_order_relaxed);
+    }
     peer_.assign(connection_->user());
     // The nickname tag is made here, on the task thread, so that the
     // readers never change the copy.
@@ -108,10 +116,16 @@ void Upload::nextRange() {
 
 bool Upload::sendNext() {
     if (paused_) return true;
-    if (aborted_ || position_ >= ends_[0]) {
+    if (aborted_) {
         end();
         return false;
     }
+    if (position_ >= ends_[0]) {
+        // Every range is sent: the next request may be on its way.
+        if (drainedMs_ < 0) drainedMs_ = 0;
+        return true;
+    }
+    drainedMs_ = -1;
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSize_, ends_[0] - position_));
     auto packet = new UploadPacket(kDataHeaderLength + static_cast<int>(n), this);
     PacketBuffer* out = packet->buffer();
@@ -128,10 +142,25 @@ bool Upload::sendNext() {
     }
     out->write(data, static_cast<int>(n));
     position_ += n;
+    inFlight_++;
     connection_->queue(packet);
     connection_->resetIdle();
     if (position_ >= ends_[0]) nextRange();
     return true;
+}
+
+void Upload::resumeDrained() {
+    if (drainedMs_ < 0 || paused_ || position_ >= ends_[0]) return;
+    // A reference of our own: a send may end the upload.
+    addRef();
+    for (int i = 0; i < 2 && inFlight_ < 2; i++)
+        if (!sendNext() || drained()) break;
+    release();
+}
+
+void Upload::packetSent() {
+    if (inFlight_ > 0) inFlight_--;
+    sendNext();
 }
 
 void Upload::end() {
@@ -225,18 +254,26 @@ const uint8_t* Upload::fillFromFile(uint32_t length) {
 
 void Upload::tick(int elapsedMs) {
     sampleMs_ += elapsedMs;
-    if (sampleMs_ <= kSampleWindowMs) return;
-    samples_[sampleIndex_] =
-        static_cast<double>(static_cast<long double>(sent_ - sampleBytes_) / static_cast<long double>(sampleMs_));
-    sampleIndex_ = (sampleIndex_ + 1) % kSampleCount;
-    double sum = 0.0;
-    for (double sample : samples_) sum += sample;
-    const double average = sum / kSampleCount;
-    averageSpeed_.store(average, std::memory_order_relaxed);
-    sampleMs_ = 0;
-    sampleBytes_ = sent_;
-    const double chunk = (average / 20.0 + 1.0) * kFirstChunk;
-    chunkSize_ = chunk >= kMaxChunk ? kMaxChunk : static_cast<uint32_t>(chunk);
+    if (sampleMs_ > kSampleWindowMs) {
+        samples_[sampleIndex_] =
+            static_cast<double>(static_cast<long double>(sent_ - sampleBytes_) / static_cast<long double>(sampleMs_));
+        sampleIndex_ = (sampleIndex_ + 1) % kSampleCount;
+        if (sampleCount_ < kSampleCount) sampleCount_++;
+        double sum = 0.0;
+        for (double sample : samples_) sum += sample;
+        const double average = sum / sampleCount_;
+        averageSpeed_.store(average, std::memory_order_relaxed);
+        sampleMs_ = 0;
+        sampleBytes_ = sent_;
+        const double chunk = (average / 20.0 + 1.0) * kFirstChunk;
+        chunkSize_ = chunk >= kMaxChunk ? kMaxChunk : static_cast<uint32_t>(chunk);
+        // The connection's next upload starts from here.
+        if (connection_ != nullptr) connection_->setUploadPace(average, chunkSize_);
+    }
+    if (drainedMs_ < 0 || paused_) return;
+    drainedMs_ += elapsedMs;
+    // Last: the owner may let go of this upload.
+    if (drainedMs_ > kDrainWaitMs) end();
 }
 
 bool Upload::isPartner() {

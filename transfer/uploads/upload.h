@@ -62,9 +62,16 @@ public:
     // Bytes one read of the file fetches at most.
     static constexpr uint32_t kReadAhead = 1u << 20;
     // Speed: a sample every window of more than kSampleWindowMs, the
-    // average over a ring of kSampleCount samples (zeros at first).
+    // average over a ring of kSampleCount samples; until the ring is full,
+    // over the samples taken (a window never measured is no zero). An
+    // upload to a connection that had one before starts from that one's
+    // speed and packet size.
     static constexpr int kSampleWindowMs = 2000;
     static constexpr int kSampleCount = 8;
+    // An upload whose ranges are all sent waits this long for the peer's
+    // next part request before it ends, so that a peer asking as soon as
+    // a range completes keeps one upload going.
+    static constexpr int kDrainWaitMs = 50;
     static constexpr int kRangeCount = 3;
     static constexpr uint64_t kPartBytes = 9728000;
 
@@ -85,10 +92,19 @@ public:
     void setRanges(const uint32_t starts[kRangeCount], const uint32_t ends[kRangeCount]);
     // Queues the next packet; false when the upload has ended (the owner
     // was told and may have let go of it: the caller must not touch it).
+    // With every range sent it queues nothing and waits (kDrainWaitMs).
     bool sendNext();
+    // After new ranges: an upload that waited with every range sent sends
+    // again, two packets. May end the upload (the owner is told).
+    void resumeDrained();
+    // A packet of this upload went out whole: the next one is queued.
+    void packetSent();
+    bool drained() const { return drainedMs_ >= 0; }
     // Pausing stops the packets; resuming (while canUpload) sends two.
     void setPaused(bool pause);
-    // Speed bookkeeping with the milliseconds elapsed.
+    // Speed bookkeeping with the milliseconds elapsed; ends an upload that
+    // waited longer than kDrainWaitMs with every range sent (the owner is
+    // told and may let go of it).
     void tick(int elapsedMs);
     // Computed once when first asked: a partner 30000, else the shared
     // file's upload priority (0 when not shared); an unverified hello -1
@@ -163,6 +179,9 @@ private:
     double samples_[kSampleCount] = {};
     uint64_t sampleBytes_ = 0;
     int sampleIndex_ = 0;
+    int sampleCount_ = 0;  // samples in the ring, up to kSampleCount
+    int drainedMs_ = -1;   // time waited with every range sent; -1: sending
+    int inFlight_ = 0;     // packets queued and not yet sent whole
     uint32_t chunkSize_ = kFirstChunk;
     bool paused_ = false;
     bool aborted_ = false;

@@ -16,4 +16,4 @@ int UploadPacket::send(i4_socket* socket, int* sent) {
     return result;
 }
 
-void UploadPacket::sent() { upload_->sendNext(); }
+void UploadPacket::sent() { upload_->packetSent(); }

@@ -42,8 +42,9 @@ void UploadSlot::tick(int elapsedMs) {
         }
         return;
     }
+    // The tick may end the upload (it waited too long for a request).
+    if (upload_) upload_->tick(elapsedMs);
     if (upload_) {
-        upload_->tick(elapsedMs);
         setScore(upload_->score());
     } else {
         setScore(kEmptyScore);
@@ -161,6 +162,7 @@ bool UploadSlot::partRequest(const UniqueID& hash, const uint32_t starts[3], con
     }
     if (upload_->hash().equals(hash)) {
         upload_->setRanges(starts, ends);
+        upload_->resumeDrained();
         return true;
     }
     if (!startUpload(makeUpload(hash, connection), starts, ends, false)) connection->sendNoSuchFile(hash);

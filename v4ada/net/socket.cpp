@@ -254,6 +254,11 @@ void i4_tcpip_sock::removeFromSet(i4_socket_set* set) {
     static_cast<linux_socket_set*>(set)->remove(descriptor_);
 }
 
+void i4_tcpip_sock::watchInSet(i4_socket_set* set, int flags) {
+    CallScope call(this);
+    static_cast<linux_socket_set*>(set)->watch(descriptor_, flags);
+}
+
 int i4_tcpip_sock::checkInSet(i4_socket_set* set, int flags) {
     CallScope call(this);
     int ready = static_cast<linux_socket_set*>(set)->check(descriptor_, flags);

@@ -49,6 +49,9 @@ public:
     virtual void addToSet(i4_socket_set* set, int flags) = 0;
     virtual void removeFromSet(i4_socket_set* set) = 0;
     virtual int checkInSet(i4_socket_set* set, int flags) = 0;
+    // Changes the readiness a set already holding the socket waits for
+    // (sockets outside a pollable set ignore it).
+    virtual void watchInSet(i4_socket_set*, int) {}
     virtual bool close() = 0;
     virtual void setBlocking(bool blocking) = 0;
     virtual i4_tcpip_address* localAddress() = 0;
@@ -83,6 +86,7 @@ public:
     void addToSet(i4_socket_set* set, int flags) override;
     void removeFromSet(i4_socket_set* set) override;
     int checkInSet(i4_socket_set* set, int flags) override;
+    void watchInSet(i4_socket_set* set, int flags) override;
     bool close() override;
     void setBlocking(bool blocking) override;
     i4_tcpip_address* localAddress() override;

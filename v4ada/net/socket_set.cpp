@@ -49,6 +49,17 @@ void linux_socket_set::remove(int descriptor) {
     }
 }
 
+void linux_socket_set::watch(int descriptor, int flags) {
+    for (int i = 0; i < count_; i++) {
+        if (entries_[i].fd == descriptor) {
+            entries_[i].events = poll_events_from_flags(flags);
+            return;
+        }
+    }
+}
+
+void linux_socket_set::setMask(int flags) { mask_ = poll_events_from_flags(flags); }
+
 int linux_socket_set::check(int descriptor, int flags) const {
     for (int i = 0; i < count_; i++) {
         if (entries_[i].fd == descriptor) return flags & flags_from_poll_events(entries_[i].revents);
@@ -67,7 +78,18 @@ int linux_socket_set::wait(int timeoutMs) {
         entries[count_] = pollfd{wake_, POLLIN, 0};
         polled++;
     }
+    const bool masked = mask_ != static_cast<short>(POLLIN | POLLOUT) && mask_ != -1;
+    if (masked) {
+        asked_.resize(count_);
+        for (int i = 0; i < count_; i++) {
+            asked_[i] = entries_[i].events;
+            entries_[i].events = static_cast<short>(entries_[i].events & mask_);
+        }
+    }
     int result = poll(entries, static_cast<nfds_t>(polled), timeoutMs);
+    if (masked) {
+        for (int i = 0; i < count_; i++) entries_[i].events = asked_[i];
+    }
     if (result < 0) {
         // Nothing is ready after a failed poll: stale results must not count.
         for (int i = 0; i < count_; i++) entries_[i].revents = 0;

@@ -1,6 +1,8 @@
 // Socket sets: descriptors waited on together with one poll.
 #pragma once
 
+#include <vector>
+
 struct pollfd;
 
 class i4_socket_set {
@@ -12,6 +14,10 @@ public:
     // A descriptor whose readability ends a wait early, as a time-out that
     // counts no entry (the task thread's wake-up); -1 for none.
     virtual void setWakeDescriptor(int descriptor) { (void)descriptor; }
+    // Readiness flags the next waits look for at all, whatever an entry
+    // asks (a spent byte budget leaves readable or writable out, so that
+    // a socket the budget keeps from being served cannot end every wait).
+    virtual void setMask(int flags) { (void)flags; }
 };
 
 class linux_socket_set : public i4_socket_set {
@@ -26,11 +32,14 @@ public:
     void add(int descriptor, int flags);
     // Removes the descriptor's first entry, keeping the order of the rest.
     void remove(int descriptor);
+    // The flags the descriptor's first entry waits for from now on.
+    void watch(int descriptor, int flags);
     // The requested flags masked with what the last wait reported for the
     // descriptor's first entry; 0 when it is not in the set.
     int check(int descriptor, int flags) const;
     int wait(int timeoutMs) override;
     void setWakeDescriptor(int descriptor) override { wake_ = descriptor; }
+    void setMask(int flags) override;
 
     int count() const { return count_; }
 
@@ -38,6 +47,8 @@ private:
     // entries_ keeps one slot beyond count_ for the wake descriptor.
     pollfd* entries_ = nullptr;
     int wake_ = -1;
+    short mask_ = -1;  // all events
+    std::vector<short> asked_;  // the entries' own events during a masked wait
     int count_ = 0;
     int capacity_ = 0;
 };

@@ -103,6 +103,16 @@ TEST(ClockedConnection, LargeReceiveAverageIsLogged) {
     EXPECT_EQ(ui.logged()[1], "Bytes Sent: 10, Bytes Got: 2002, Timepassed: 1001");
     EXPECT_EQ(ui.logged()[2],
               "Array: 0:400.00, 1:400.00, 2:2.00, 3:0.00, 4:0.00, 5:0.00, 6:0.00, 7:0.00, ");
+    // A long fast transfer: the lines come again only a minute later.
+    int windows = 0;
+    while (ui.logged().size() == 3u && windows < 100) {
+        connection.move(0, 400400);
+        connection.tick(1001);
+        windows++;
+    }
+    EXPECT_EQ(windows, 60);  // 60 x 1001 ms since the first lines
+    ASSERT_EQ(ui.logged().size(), 6u);
+    EXPECT_EQ(ui.logged()[3], ui.logged()[0]);
 }
 
 TEST(ClockedConnection, TotalsGoPastThirtyTwoBits) {

@@ -9,7 +9,10 @@
 #include "core/net/budgets.h"
 #include "core/net/clocked_connection.h"
 #include "core/net/socket_pool.h"
+#include "core/net/tcp_connection.h"
 #include "core/net/tcp_door.h"
+#include "core/net/tcp_packet.h"
+#include "v4ada/net/ready_flags.h"
 #include "support/fake_net.h"
 #include "support/loopback.h"
 #include "support/ui_capture.h"
@@ -46,12 +49,14 @@ public:
         log_->ticks++;
         ClockedConnection::tick(elapsedMs);
     }
+    int wantedFlags() override { return wanted; }
     void move(int sent, int received) {
         countSent(sent);
         countReceived(received);
     }
 
     FakeSocket* socket;
+    int wanted = Connection::kServeFlags;
     bool work = false;
     std::function<void(FakeConnection*)> action;
 
@@ -279,6 +284,150 @@ TEST_F(SocketPoolTest, DumpListsStatusesAndDestructorDeletesEverything) {
     delete pool_;
     pool_ = nullptr;
     EXPECT_EQ(log_.deleted.size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SocketPoolTest, ThePauseWaitsOnTheSocketsForWhatEachConnectionWants) {
+    FakeConnection* connection = join(1);
+    pool_->applyPending();
+    connection->wanted = kReadable | kReadyError;  // nothing to send
+    set_->results = {0};
+    pool_->waitForWork(5);
+    EXPECT_EQ(connection->socket->setFlags, kReadable | kReadyError);
+    EXPECT_EQ(set_->timeouts, (std::vector<int>{5}));
+    // The tick that follows takes the pause's answer (nothing ready): it
+    // does not wait again and serves nobody.
+    pool_->tick(5);
+    EXPECT_EQ(set_->timeouts.size(), 1u);
+    EXPECT_TRUE(log_.served.empty());
+    connection->wanted = Connection::kServeFlags;  // something queued
+    pool_->waitForWork(5);
+    EXPECT_EQ(connection->socket->setFlags, Connection::kServeFlags);
+    pool_->tick(5);
+    EXPECT_EQ(log_.served, (std::vector<int>{1}));
+    EXPECT_EQ(set_->timeouts.size(), 2u);
+    // Without a pause before it, a tick waits on its own.
+    pool_->tick(5);
+    EXPECT_EQ(set_->timeouts.back(), STSocketPool::kWaitMs);
+}
+
+TEST_F(SocketPoolTest, ASpentLimitedBudgetIsLeftOutOfThePause) {
+    FakeConnection* connection = join(1);
+    pool_->applyPending();
+    const int all = kReadable | kWritable | kReadyError;
+    struct Case {
+        double up, down;
+        bool spendWrite, spendRead;
+        std::vector<int> masks;  // of the pause's waits
+    } cases[] = {
+        {0, 0, true, true, {all}},                   // no limits: spent means nothing
+        {10, 0, false, false, {all}},                // budget left
+        {10, 0, true, false, {kReadable | kReadyError, all}},
+        {0, 10, false, true, {kWritable | kReadyError, all}},
+        {10, 10, true, true, {kReadyError, all}},
+    };
+    for (const Case& c : cases) {
+        bandwidth_.up = c.up;
+        bandwidth_.down = c.down;
+        connection->action = [&](FakeConnection*) {
+            if (c.spendWrite) chargeWriteBudget(writeBudget());
+            if (c.spendRead) chargeReadBudget(readBudget());
+        };
+        pool_->tick(5);
+        set_->masks.clear();
+        set_->timeouts.clear();
+        pool_->waitForWork(5);
+        EXPECT_EQ(set_->masks, c.masks) << c.up << " " << c.down;
+        // A masked pause lasts its time; what is ready then is looked at.
+        const std::vector<int> timeouts = c.masks.size() == 1 ? std::vector<int>{5} : std::vector<int>{5, 0};
+        EXPECT_EQ(set_->timeouts, timeouts);
+        pool_->tick(5);
+    }
+}
+
+// A TCP connection on a scripted socket that is always ready.
+class ScriptedTcp : public TCPConnection {
+public:
+    explicit ScriptedTcp(FakeSocket* socket) : TCPConnection(socket, 0xE3) {}
+    bool onMessage(uint8_t, i4_ram_file_class*) override {
+        messages++;
+        return true;
+    }
+    void queueData(int payload, int count) {
+        for (int i = 0; i < count; i++) {
+            auto packet = new TCPPacket(payload, 0xE3);
+            packet->buffer()->write_8(70);
+            packet->buffer()->write(std::string(payload - 1, 'd').data(), payload - 1);
+            queue(packet);
+        }
+    }
+    int messages = 0;
+};
+
+TEST_F(SocketPoolTest, ALimitedUploadMovesItsLimitWhateverTheStepLength) {
+    struct Case {
+        double limit;  // KB/s, taken as bytes per ms
+        std::vector<int> steps;  // ms of the steps, repeated
+    } cases[] = {
+        {100, {5}}, {100, {50}}, {100, {1, 7, 3}}, {1000, {5}}, {1000, {2, 40}}, {0.3, {5, 11}},
+    };
+    for (const Case& c : cases) {
+        budgets_reset();
+        auto socket = new FakeSocket();
+        socket->ready = kWritable;
+        auto connection = new ScriptedTcp(socket);
+        connection->queueData(60000, 200);  // more than the limit lets through
+        pool_->add(connection);
+        pool_->applyPending();
+        bandwidth_.up = c.limit;
+        int64_t ms = 0;
+        for (int i = 0; ms < 10000; i++) {
+            int step = c.steps[i % c.steps.size()];
+            pool_->tick(step);
+            ms += step;
+        }
+        const double expected = c.limit * static_cast<double>(ms);
+        EXPECT_NEAR(static_cast<double>(socket->written.size()), expected, 1.0) << c.limit << " " << ms;
+        EXPECT_GT(connection->queuedPackets(), 0);
+        pool_->remove(connection);
+        pool_->applyPending();
+    }
+}
+
+TEST_F(SocketPoolTest, OneServiceMovesAConnectionsDataUpToItsCap) {
+    auto socket = new FakeSocket();
+    socket->ready = kReadable | kWritable;
+    auto connection = new ScriptedTcp(socket);
+    pool_->add(connection);
+    pool_->applyPending();
+    // Small frames: all of them in one service, both ways.
+    connection->queueData(100, 10);
+    std::string frames;
+    for (int i = 0; i < 10; i++) frames += tcp_frame(70, std::string(99, 'd'));
+    socket->queueReads(frames, 200);
+    pool_->tick(5);
+    EXPECT_EQ(connection->queuedPackets(), 0);
+    EXPECT_EQ(socket->written, frames);
+    EXPECT_EQ(connection->messages, 10);
+    // Large ones: a service stops once the cap is reached.
+    const int payload = 100 * 1024;
+    connection->queueData(payload, 5);
+    socket->written.clear();
+    std::string large;
+    for (int i = 0; i < 5; i++) large += tcp_frame(70, std::string(payload - 1, 'd'));
+    socket->queueReads(large, 64 * 1024);
+    pool_->tick(5);
+    const size_t frameBytes = payload + 5;
+    EXPECT_EQ(socket->written.size(), 3 * frameBytes);  // the third passes the cap
+    EXPECT_EQ(connection->queuedPackets(), 2);
+    EXPECT_GE(connection->messages, 12);
+    EXPECT_LT(connection->messages, 15);
+    for (int i = 0; i < 3; i++) pool_->tick(5);
+    EXPECT_EQ(connection->queuedPackets(), 0);
+    EXPECT_EQ(connection->messages, 15);
 }
 
 }  // namespace

@@ -65,7 +65,9 @@ TEST_F(UploadPoolTest, RankNoticesGoOutAtTheNextTickAndGoWithTheirConnection) {
 TEST_F(UploadPoolTest, TheSlotsSpeedsAreTheUploadRate) {
     coreOptions()->setMaxUpSpeed(0.001);
     std::vector<Peer*> peers = busy();
-    for (int i = 0; i < 20; i++) link_->serve();
+    // Part of each file goes out (a service moves at most its cap), so
+    // both uploads still run.
+    for (int i = 0; i < 2; i++) link_->serve();
     tickPool(2001);
     double total = pool_->slotAt(0)->speed() + pool_->slotAt(1)->speed();
     EXPECT_GT(total, 0.0);
