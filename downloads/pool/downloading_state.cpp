@@ -57,7 +57,10 @@ void DLS_Downloading::updateSpeed(int elapsedMs) {
 void DLS_Downloading::askSources() {
     Download* download = download_;
     DLPool* pool = DLPool::instance();
-    if (pool == nullptr || !pool->gateOpen() || !download->progress()->hasFreeRange()) return;
+    if (pool == nullptr || !pool->gateOpen()) return;
+    // A download that has all its data but waits for its hash set still
+    // connects its sources (and looks for more): only they can send it.
+    if (!download->progress()->hasFreeRange() && !download->partialFile()->awaitingHashSet()) return;
     if (download->size() <= kSmallTarget && download->speed() >= kEnoughSpeed) return;
     LLNode* cursor = nullptr;
     while (void* element = LL::walk(download->sources(), &cursor)) {

@@ -292,6 +292,11 @@ bool PartialFile::hashSetKnown() const {
     return hashSetKnown_;
 }
 
+bool PartialFile::awaitingHashSet() const {
+    SysMutexGuard guard(&mutex_);
+    return awaitingHashSet_ && !hashSetKnown_;
+}
+
 bool PartialFile::crumbHashesComplete() const {
     SysMutexGuard guard(&mutex_);
     return crumbHashesDropped_ || meta_.crumbHashesComplete();

@@ -156,6 +156,9 @@ public:
     uint32_t number() const { return number_; }
     int64_t bytesDone() const;
     bool hashSetKnown() const;
+    // All data is there but a final check failed without the part hashes:
+    // the download waits for them (see waitForHashSet).
+    bool awaitingHashSet() const;
     // Nothing more to ask for: the crumb hashes are complete, or they were
     // dropped for this run and no answer would be taken.
     bool crumbHashesComplete() const;
