@@ -495,6 +495,7 @@ void PartialFile::postResult(std::unique_ptr<PartCheck> check) {
 }
 
 bool PartialFile::verify() {
+    beforeLoadChecks();
     std::vector<std::unique_ptr<PartCheck>> jobs;
     {
         SysMutexGuard guard(&mutex_);

@@ -290,6 +290,43 @@ TEST_F(PartDirectory, AFailedAppendWhoseCutBackFailsKeepsTheJoinedBytes) {
     EXPECT_FALSE(file_exists(dir));
 }
 
+// The same failed cut-back, then a restart before the next try: the
+// loaded download's check (on the hashing thread) cuts the joined parts
+// back into their files first, so none of them counts as missing and is
+// fetched again.
+TEST_F(PartDirectory, JoinedPartsLeftByAFailedCutBackAreCutBackAtLoad) {
+    Bytes data = pattern_bytes(3 * kPart - 10, 16);
+    std::string met, dir;
+    {
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        fetch(file.get(), data, "restart.bin");
+        dir = file->partDirectory().c_str();
+        met = file->metPath().c_str();
+        ASSERT_TRUE(file->save(true));
+        file->setState(PartialFile::kFinishing);
+        StepUI ui("Error assembling", [&] { fs::create_directory(dir + "1.2.part"); });
+        FileSizeLimit disk(2 * kPart + kPart / 2);
+        ASSERT_EQ(file->complete(), CompleteResult::kAssemblyFailed);
+        ASSERT_EQ(fs::file_size(dir + "1.1.part"), 2 * kPart);
+        file->close();
+    }
+    fs::remove(dir + "1.2.part");
+
+    TestOwner second;
+    auto meta = loaded(met);
+    Held<CompPartialFile> file(new CompPartialFile(&second));
+    ASSERT_TRUE(file->load(meta.get(), 1));
+    EXPECT_TRUE(file->verify());
+    EXPECT_EQ(read_bytes(dir + "1.1.part"), Bytes(data.begin(), data.begin() + long(kPart)));
+    EXPECT_EQ(read_bytes(dir + "1.2.part"), Bytes(data.begin() + long(kPart), data.begin() + long(2 * kPart)));
+    file->applyResults();
+    EXPECT_EQ(file->gaps(), std::vector<Gap>{}) << "nothing to fetch again";
+    ASSERT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("restart.bin")), data);
+}
+
 // A final check whose part hashes name no part (they disagree with the
 // file hash): the download ends, its record and parts go (the joined file
 // set aside when asked), so nothing of it is loaded again at the next start.
