@@ -398,6 +398,34 @@ TEST_F(PartDirectory, AFileThatCanBeMovedNowhereStaysADownloadInBothLayouts) {
     }
 }
 
+// A one-part file verified and then changed on disk: the final check reads
+// it again, and its one part is fetched again instead of ending the
+// download.
+TEST_F(PartDirectory, AOnePartFileChangedAfterItsCheckFetchesItsPartAgainInBothLayouts) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        Bytes data = pattern_bytes(486401, single ? 17 : 18);
+        Held<PartialFile> file(single ? new PartialFile(&owner) : new CompPartialFile(&owner));
+        ASSERT_TRUE(file->create(record(data, single ? "one.bin" : "onedir.bin").get()));
+        putAll(file.get(), data, 100000, 17);
+        ASSERT_TRUE(file->nothingMissing());
+        BoolArray parts;
+        file->partMap(parts);
+        ASSERT_TRUE(parts.get(0));
+        file->close();
+        std::string held = single ? std::string(file->path().c_str())
+                                  : std::string(file->partDirectory().c_str()) + "1.1.part";
+        Bytes bytes = read_bytes(held);
+        bytes[4321] ^= 0x40;
+        write_file(held, bytes);
+        file->setState(PartialFile::kFinishing);
+        EXPECT_EQ(file->complete(), CompleteResult::kRefetch);
+        EXPECT_EQ(file->state(), PartialFile::kActive);
+        file->applyResults();
+        EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, data.size()}}));
+    }
+}
+
 TEST_F(PartDirectory, AMissingPartFileIsMissingDataAnUnreadableOneNoVerdict) {
     Bytes data = pattern_bytes(2 * kPart, 7);
     Held<CompPartialFile> file(new CompPartialFile(&owner));
