@@ -175,7 +175,8 @@ TEST_F(CompletionTest, WithoutItsHashSetAWrongFileWaitsAndOnlyTheWrongPartIsFetc
 
 // A download waiting for its hash set whose sources have all lost their
 // connection: nothing is left to fetch, yet it connects its sources again
-// and looks for more, and a source connected again is asked for the set.
+// and looks for more, and every source connected again is asked for the
+// set.
 TEST_F(CompletionTest, WaitingForItsHashSetADownloadConnectsItsSourcesAgain) {
     coreOptions()->setPartStyle(false);
     Bytes data = pattern_bytes(kPart + 1000, 9);
@@ -195,11 +196,18 @@ TEST_F(CompletionTest, WaitingForItsHashSetADownloadConnectsItsSourcesAgain) {
     ASSERT_EQ(d->statusCode(), kDlsLooking);
     EXPECT_GE(world.log.count("feeder tryAsk"), 1);
     EXPECT_GE(world.log.count("search"), 1);
-    // The source has its connection again: the next round asks it.
+    // The source has its connection again, and so has another: the next
+    // round asks both (the first may be one that withholds the set).
     source->hashSetAnswer = true;
+    auto* other = new FakeFileSource(&world.log, "other", d, &world.peer);
+    other->hashSetAnswer = true;
+    d->lock(0);
+    d->sources()->append(other);
+    d->unlock();
     world.log.take();
     world.step(DLS_Downloading::kHashSetPeriodMs - DLS_Downloading::kHashSetRetryAt + 1);
     EXPECT_EQ(world.log.count("feeder requestHashSet"), 1);
+    EXPECT_EQ(world.log.count("other requestHashSet"), 1);
     PartDigests digests(data);
     ByteReader sets(digests.hashSets());
     EXPECT_TRUE(d->setHashSetWithCrumbs(sets.file()));
