@@ -57,7 +57,10 @@ void DLS_Downloading::updateSpeed(int elapsedMs) {
 void DLS_Downloading::askSources() {
     Download* download = download_;
     DLPool* pool = DLPool::instance();
-    if (pool == nullptr || !pool->gateOpen() || !download->progress()->hasFreeRange()) return;
+    if (pool == nullptr || !pool->gateOpen()) return;
+    // A download that has all its data but waits for its hash set still
+    // connects its sources (and looks for more): only they can send it.
+    if (!download->progress()->hasFreeRange() && !download->partialFile()->awaitingHashSet()) return;
     if (download->size() <= kSmallTarget && download->speed() >= kEnoughSpeed) return;
     LLNode* cursor = nullptr;
     while (void* element = LL::walk(download->sources(), &cursor)) {
@@ -77,12 +80,14 @@ void DLS_Downloading::hashSetStep(int elapsedMs) {
     hashSetTimer_ += std::max(elapsedMs, 0);
     if (hashSetTimer_ <= kHashSetPeriodMs) return;
     hashSetTimer_ = kHashSetRetryAt;
+    // A download that has all its data and waits for the set asks every
+    // connected source: one that withholds it must not hold it up.
+    const bool everySource = partial->awaitingHashSet();
     LLNode* cursor = nullptr;
     while (void* element = LL::walk(download_->sources(), &cursor)) {
-        if (sourceOf(element)->requestHashSet()) {
-            hashSetTimer_ = 0;
-            return;
-        }
+        if (!sourceOf(element)->requestHashSet()) continue;
+        hashSetTimer_ = 0;
+        if (!everySource) return;
     }
 }
 

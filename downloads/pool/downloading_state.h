@@ -3,10 +3,12 @@
 //
 // Each tick measures the speed over windows of more than 2,000 ms (eight
 // samples), asks the sources in turn to start work while the pool's gate
-// is open and free ranges are left, falls back to the overlay's search for
-// sources, and asks for the file's hash set at most once a minute until it
-// is complete. A tick that finds nothing missing (no gap, no check
-// pending) completes the download.
+// is open and free ranges are left (or all data is there and the hash set
+// is awaited), falls back to the overlay's search for sources, and asks
+// for the file's hash set at most once a minute until it is complete (one
+// source a round; every connected one while the set is awaited). A tick
+// that finds nothing missing (no gap, no check pending) completes the
+// download.
 #pragma once
 
 #include "downloads/pool/download_state.h"

@@ -1,5 +1,6 @@
 #include "downloads/storage/comp_partial_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -28,6 +29,37 @@ UIGateway* ui() { return currentUI(); }
 int makeDirectory(const char* path) {
     if (fs_make_dir(path)) return 0;
     return errno == 0 ? EIO : errno;
+}
+
+// Parts after the first left joined in the first part's file by a final
+// check whose cut-back failed go back into their own files, last first;
+// where a cut fails again the rest stays joined for the final check.
+void cutBackJoined(const OwnedString& directory, uint32_t number, uint64_t size) {
+    auto partPath = [&](uint32_t index) {
+        OwnedString path;
+        path.format("%S%u.%u.part", &directory, number, index + 1);
+        return path;
+    };
+    auto partEnd = [size](uint32_t index) { return std::min(static_cast<uint64_t>(index + 1) * kPartSize, size); };
+    const uint32_t parts = static_cast<uint32_t>((size + kPartSize - 1) / kPartSize);
+    OwnedString first = partPath(0);
+    FileStatus status;
+    if (parts < 2 || !fs_status(first.c_str(), status)) return;
+    const uint64_t length = static_cast<uint64_t>(status.size);
+    uint32_t joined = 0;
+    for (uint32_t p = 1; p < parts && length > partEnd(0); p++) {
+        if (length == partEnd(p)) joined = p;
+    }
+    for (uint32_t r = joined; r >= 1; r--) {
+        OwnedString path = partPath(r);
+        if (fs_status(path.c_str(), status) || !fs_move_tail(first.c_str(), path.c_str(), partEnd(r) - partEnd(r - 1))) {
+            if (UIGateway* out = ui()) {
+                out->printRaw("ERROR: %s could not be cut back into parts; parts 1 to %u stay joined in it\n",
+                              first.c_str(), r + 1);
+            }
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -102,6 +134,12 @@ bool CompPartialFile::load(FileMeta* record, uint32_t number) {
     SysMutexGuard guard(&mutex_);
     setBytesDoneLocked(static_cast<int64_t>(done));
     return true;
+}
+
+void CompPartialFile::beforeLoadChecks() {
+    // The record counts the joined parts as there: cut back, none of them
+    // is taken for missing and fetched again.
+    cutBackJoined(directory_, number_, size());
 }
 
 void CompPartialFile::createParts() {

@@ -39,6 +39,7 @@ public:
 
 protected:
     void createParts() override;
+    void beforeLoadChecks() override;
 
 private:
     // Parts after the first whose bytes are already joined in the first

@@ -292,6 +292,11 @@ bool PartialFile::hashSetKnown() const {
     return hashSetKnown_;
 }
 
+bool PartialFile::awaitingHashSet() const {
+    SysMutexGuard guard(&mutex_);
+    return awaitingHashSet_ && !hashSetKnown_;
+}
+
 bool PartialFile::crumbHashesComplete() const {
     SysMutexGuard guard(&mutex_);
     return crumbHashesDropped_ || meta_.crumbHashesComplete();
@@ -490,6 +495,7 @@ void PartialFile::postResult(std::unique_ptr<PartCheck> check) {
 }
 
 bool PartialFile::verify() {
+    beforeLoadChecks();
     std::vector<std::unique_ptr<PartCheck>> jobs;
     {
         SysMutexGuard guard(&mutex_);

@@ -127,7 +127,8 @@ public:
     bool setHashSet(i4_file* reader);
     // Checks every unverified piece now, on the calling thread (the hashing
     // thread after a load); the results wait for applyResults. False only
-    // when the existing data cannot be read at all. Files stay as they are.
+    // when the existing data cannot be read at all. Files stay as they are
+    // (but see beforeLoadChecks).
     bool verify();
 
     // Some crumb set in the source's map is not verified here.
@@ -156,6 +157,9 @@ public:
     uint32_t number() const { return number_; }
     int64_t bytesDone() const;
     bool hashSetKnown() const;
+    // All data is there but a final check failed without the part hashes:
+    // the download waits for them (see waitForHashSet).
+    bool awaitingHashSet() const;
     // Nothing more to ask for: the crumb hashes are complete, or they were
     // dropped for this run and no answer would be taken.
     bool crumbHashesComplete() const;
@@ -183,6 +187,10 @@ protected:
     // Parts whose file did not change since the last save are taken as
     // verified where they have no gap (no hashing).
     void checkLoadedParts();
+    // The layout's repairs of its files before verify checks them, on the
+    // same thread (the part-directory layout cuts back parts a failed
+    // final check left joined).
+    virtual void beforeLoadChecks() {}
     // The layout's final check once the data is in one file at dataPath.
     // True when the file hash matched. The file is then moved to incoming
     // (or kept in the temporary directory under its own name), shared and

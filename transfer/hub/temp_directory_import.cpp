@@ -6,9 +6,13 @@
 // The temp directory itself, however it is spelled ("temp/", a relative
 // path, a symlink to it), is never a source: its pairs are the running
 // downloads' files, and renaming them would lose those downloads' data.
+// Nor is a pair whose data or record is one of the temp directory's files
+// under another name (a symbolic or hard link to it).
 #include <cstring>
+#include <set>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 
 #include "core/meta/meta_messages.h"
 #include "downloads/storage/download_services.h"
@@ -40,6 +44,39 @@ bool sameDirectory(const char* a, const char* b) {
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+// The files of the temp directory and of its part directories (one level
+// down, symbolic links to directories not followed).
+std::set<FileIdentity> tempFiles(const char* tempDir) {
+    std::set<FileIdentity> found;
+    auto add = [&found](const std::string& directory) {
+        DirListing listing;
+        if (!fs_list_directory(directory.c_str(), listing, false)) return;
+        for (const OwnedString& file : listing.files) {
+            struct stat record;
+            std::string path = directory + "/" + (file.c_str() ? file.c_str() : "");
+            if (fs_stat_raw(path.c_str(), &record) == 0) found.emplace(record.st_dev, record.st_ino);
+        }
+    };
+    if (!tempDir || !*tempDir) return found;
+    add(tempDir);
+    DirListing top;
+    if (!fs_list_directory(tempDir, top, false)) return found;
+    for (size_t i = 0; i < top.dirs.size(); i++) {
+        const char* sub = top.dirs[i].c_str();
+        if (!sub || std::strcmp(sub, ".") == 0 || std::strcmp(sub, "..") == 0) continue;
+        if (i < top.dirIsLink.size() && top.dirIsLink[i]) continue;
+        add(std::string(tempDir) + "/" + sub);
+    }
+    return found;
+}
+
+bool isOneOf(const std::set<FileIdentity>& files, const std::string& path) {
+    struct stat record;
+    return fs_stat_raw(path.c_str(), &record) == 0 && files.count(FileIdentity(record.st_dev, record.st_ino)) != 0;
+}
+
 }  // namespace
 
 void TransferHandler::importTempDirectory(const char* sourceDir, const char* tempDir) {
@@ -49,6 +86,7 @@ void TransferHandler::importTempDirectory(const char* sourceDir, const char* tem
         return;
     }
     if (sameDirectory(sourceDir, tempDir)) return;
+    const std::set<FileIdentity> running = tempFiles(tempDir);
     TempNameAllocator* names = downloadServices().tempNames;
     for (const OwnedString& file : listing.files) {
         std::string name = file.c_str() ? file.c_str() : "";
@@ -60,6 +98,8 @@ void TransferHandler::importTempDirectory(const char* sourceDir, const char* tem
         std::string source = std::string(sourceDir) + "/";
         FileStatus status;
         if (!fs_status((source + stem).c_str(), status) || status.kind != FileKind::kRegular) continue;
+        // A running download's own files, reached through a link.
+        if (isOneOf(running, source + stem) || isOneOf(running, source + name)) continue;
 
         OwnedString fresh = names ? names->allocate(tempDir) : OwnedString(static_cast<const char*>(nullptr));
         if (fresh.isNull()) {

@@ -13,6 +13,7 @@
 #include "downloads/loaded_parts_verifier.h"
 #include "downloads/pool/complete_file_thread.h"
 #include "downloads/pool/download_states.h"
+#include "downloads/pool/downloading_state.h"
 #include "support/download_world.h"
 #include "support/files.h"
 #include "support/memory_files.h"
@@ -170,6 +171,48 @@ TEST_F(CompletionTest, WithoutItsHashSetAWrongFileWaitsAndOnlyTheWrongPartIsFetc
         EXPECT_EQ(read_bytes(world.incoming + "/" + name), data);
         EXPECT_EQ(world.ui.logged(), (std::vector<std::string>{std::string("End Download: ") + name}));
     }
+}
+
+// A download waiting for its hash set whose sources have all lost their
+// connection: nothing is left to fetch, yet it connects its sources again
+// and looks for more, and every source connected again is asked for the
+// set.
+TEST_F(CompletionTest, WaitingForItsHashSetADownloadConnectsItsSourcesAgain) {
+    coreOptions()->setPartStyle(false);
+    Bytes data = pattern_bytes(kPart + 1000, 9);
+    Download* d = world.start(data, "gone.bin", false);
+    FakeFileSource* source = world.feeder(d);
+    world.step(0);
+    Bytes bad = data;
+    bad[10] ^= 1;
+    deliver(d, bad, 0, bad.size());
+    // Nothing is left to pick (the fake source took no range itself).
+    d->lock(0);
+    d->progress()->init(d->partialFile());
+    ASSERT_FALSE(d->progress()->hasFreeRange());
+    d->unlock();
+    world.log.take();
+    world.step(DLPool::kGateMs);
+    ASSERT_EQ(d->statusCode(), kDlsLooking);
+    EXPECT_GE(world.log.count("feeder tryAsk"), 1);
+    EXPECT_GE(world.log.count("search"), 1);
+    // The source has its connection again, and so has another: the next
+    // round asks both (the first may be one that withholds the set).
+    source->hashSetAnswer = true;
+    auto* other = new FakeFileSource(&world.log, "other", d, &world.peer);
+    other->hashSetAnswer = true;
+    d->lock(0);
+    d->sources()->append(other);
+    d->unlock();
+    world.log.take();
+    world.step(DLS_Downloading::kHashSetPeriodMs - DLS_Downloading::kHashSetRetryAt + 1);
+    EXPECT_EQ(world.log.count("feeder requestHashSet"), 1);
+    EXPECT_EQ(world.log.count("other requestHashSet"), 1);
+    PartDigests digests(data);
+    ByteReader sets(digests.hashSets());
+    EXPECT_TRUE(d->setHashSetWithCrumbs(sets.file()));
+    world.settle();
+    EXPECT_EQ(d->partialFile()->gaps(), (std::vector<Gap>{{0, kPart}}));
 }
 
 TEST_F(CompletionTest, APartDamagedOnDiskIsFetchedAgainAlone) {

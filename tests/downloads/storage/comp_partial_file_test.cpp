@@ -290,6 +290,43 @@ TEST_F(PartDirectory, AFailedAppendWhoseCutBackFailsKeepsTheJoinedBytes) {
     EXPECT_FALSE(file_exists(dir));
 }
 
+// The same failed cut-back, then a restart before the next try: the
+// loaded download's check (on the hashing thread) cuts the joined parts
+// back into their files first, so none of them counts as missing and is
+// fetched again.
+TEST_F(PartDirectory, JoinedPartsLeftByAFailedCutBackAreCutBackAtLoad) {
+    Bytes data = pattern_bytes(3 * kPart - 10, 16);
+    std::string met, dir;
+    {
+        Held<CompPartialFile> file(new CompPartialFile(&owner));
+        fetch(file.get(), data, "restart.bin");
+        dir = file->partDirectory().c_str();
+        met = file->metPath().c_str();
+        ASSERT_TRUE(file->save(true));
+        file->setState(PartialFile::kFinishing);
+        StepUI ui("Error assembling", [&] { fs::create_directory(dir + "1.2.part"); });
+        FileSizeLimit disk(2 * kPart + kPart / 2);
+        ASSERT_EQ(file->complete(), CompleteResult::kAssemblyFailed);
+        ASSERT_EQ(fs::file_size(dir + "1.1.part"), 2 * kPart);
+        file->close();
+    }
+    fs::remove(dir + "1.2.part");
+
+    TestOwner second;
+    auto meta = loaded(met);
+    Held<CompPartialFile> file(new CompPartialFile(&second));
+    ASSERT_TRUE(file->load(meta.get(), 1));
+    EXPECT_TRUE(file->verify());
+    EXPECT_EQ(read_bytes(dir + "1.1.part"), Bytes(data.begin(), data.begin() + long(kPart)));
+    EXPECT_EQ(read_bytes(dir + "1.2.part"), Bytes(data.begin() + long(kPart), data.begin() + long(2 * kPart)));
+    file->applyResults();
+    EXPECT_EQ(file->gaps(), std::vector<Gap>{}) << "nothing to fetch again";
+    ASSERT_TRUE(file->nothingMissing());
+    file->setState(PartialFile::kFinishing);
+    EXPECT_EQ(file->complete(), CompleteResult::kComplete);
+    EXPECT_EQ(read_bytes(incoming("restart.bin")), data);
+}
+
 // A final check whose part hashes name no part (they disagree with the
 // file hash): the download ends, its record and parts go (the joined file
 // set aside when asked), so nothing of it is loaded again at the next start.
@@ -358,6 +395,34 @@ TEST_F(PartDirectory, AFileThatCanBeMovedNowhereStaysADownloadInBothLayouts) {
         EXPECT_EQ(file->complete(), CompleteResult::kComplete);
         EXPECT_EQ(read_bytes(incoming(name)), data);
         EXPECT_FALSE(file_exists(met));
+    }
+}
+
+// A one-part file verified and then changed on disk: the final check reads
+// it again, and its one part is fetched again instead of ending the
+// download.
+TEST_F(PartDirectory, AOnePartFileChangedAfterItsCheckFetchesItsPartAgainInBothLayouts) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        Bytes data = pattern_bytes(486401, single ? 17 : 18);
+        Held<PartialFile> file(single ? new PartialFile(&owner) : new CompPartialFile(&owner));
+        ASSERT_TRUE(file->create(record(data, single ? "one.bin" : "onedir.bin").get()));
+        putAll(file.get(), data, 100000, 17);
+        ASSERT_TRUE(file->nothingMissing());
+        BoolArray parts;
+        file->partMap(parts);
+        ASSERT_TRUE(parts.get(0));
+        file->close();
+        std::string held = single ? std::string(file->path().c_str())
+                                  : std::string(file->partDirectory().c_str()) + "1.1.part";
+        Bytes bytes = read_bytes(held);
+        bytes[4321] ^= 0x40;
+        write_file(held, bytes);
+        file->setState(PartialFile::kFinishing);
+        EXPECT_EQ(file->complete(), CompleteResult::kRefetch);
+        EXPECT_EQ(file->state(), PartialFile::kActive);
+        file->applyResults();
+        EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, data.size()}}));
     }
 }
 

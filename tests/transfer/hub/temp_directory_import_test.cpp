@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "downloads/storage/download_services.h"
@@ -81,6 +82,40 @@ TEST_F(TempImportTest, TheTempDirectoryItselfIsNeverASource) {
         EXPECT_FALSE(support::file_exists(temp + "/2.part")) << spelling;
     }
     EXPECT_EQ(output.text(), "");
+}
+
+// A pair elsewhere whose data or record is a running download's file
+// under another name (a symbolic or hard link into the temp directory or
+// one of its part directories) stays where it is; a pair of its own moves.
+TEST_F(TempImportTest, APairLinkedToARunningDownloadsFilesIsNotTaken) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(support::write_file(temp + "/1.part", "data"));
+    ASSERT_TRUE(support::write_file(temp + "/1.part.met", "record"));
+    ASSERT_TRUE(fs::create_directory(temp + "/x.bin"));
+    ASSERT_TRUE(support::write_file(temp + "/x.bin/1.1.part", "part"));
+    struct Pair {
+        const char* stem;
+        std::function<void(const std::string& data, const std::string& record)> make;
+        bool moves;
+    };
+    auto plain = [this](const std::string& path) { put(fs::path(path).filename(), "own " + path); };
+    const Pair pairs[] = {
+        {"3.part", [&](auto& d, auto& r) { fs::create_symlink(temp + "/1.part", d); plain(r); }, false},
+        {"4.part", [&](auto& d, auto& r) { fs::create_hard_link(temp + "/1.part", d); plain(r); }, false},
+        {"5.part", [&](auto& d, auto& r) { plain(d); fs::create_symlink(temp + "/1.part.met", r); }, false},
+        {"6.part", [&](auto& d, auto& r) { fs::create_symlink(temp + "/x.bin/1.1.part", d); plain(r); }, false},
+        {"7.part", [&](auto& d, auto& r) { plain(d); plain(r); }, true},
+    };
+    for (const Pair& p : pairs) p.make(source + "/" + p.stem, source + "/" + p.stem + ".met");
+    TransferHandler::importTempDirectory(source.c_str(), temp.c_str());
+    for (const Pair& p : pairs) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(source + "/" + p.stem)), !p.moves) << p.stem;
+        EXPECT_EQ(fs::exists(fs::symlink_status(source + "/" + p.stem + ".met")), !p.moves) << p.stem;
+    }
+    EXPECT_EQ(support::read_file(temp + "/2.part"), "own " + source + "/7.part");
+    EXPECT_FALSE(support::file_exists(temp + "/3.part"));
+    EXPECT_EQ(support::read_file(temp + "/1.part"), "data");
+    EXPECT_EQ(support::read_file(temp + "/1.part.met"), "record");
 }
 
 TEST_F(TempImportTest, DirectoryThatDoesNotListIsReported) {
