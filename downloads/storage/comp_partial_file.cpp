@@ -77,7 +77,7 @@ bool CompPartialFile::create(FileMeta* record) {
     number_ = 1;
     dataFileName_ = "";
     directory_ = candidate;
-    appendGap(Gap{0, record->size()});
+    gapList().appendGap(Gap{0, record->size()});
     setMeta(record);
     return true;
 }
@@ -95,7 +95,7 @@ bool CompPartialFile::load(FileMeta* record, uint32_t number) {
     number_ = number == 0 ? 1 : number;
     directory_ = OwnedString(std::string(recordPath, static_cast<size_t>(slash - recordPath) + 1).c_str());
     dataFileName_ = "";
-    takeGapTags(*record, record->size(), *this);
+    takeGapTags(*record, record->size(), gapList());
     uint64_t done = takeBytesDone(*record);
     while (record->findSpecial(ST_TEMP_FILE_NAME)) record->removeSpecial(ST_TEMP_FILE_NAME);
     setMeta(record);

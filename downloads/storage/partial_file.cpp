@@ -132,7 +132,7 @@ bool PartialFile::create(FileMeta* record) {
     dataFileName_ = name;
     number_ = numericPrefix(name.c_str());
     directory_.format("%s%c", temp.c_str(), '/');
-    appendGap(Gap{0, record->size()});
+    gaps_.appendGap(Gap{0, record->size()});
     setMeta(record);
     FileHandle file(fs_open_unix(path().c_str(), kFsRead | kFsWrite | kFsTruncate));
     if (!file) return false;
@@ -146,7 +146,7 @@ bool PartialFile::load(FileMeta* record, uint32_t) {
     if (record != nullptr) loadedFrom_ = record->path();
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     version_ = kPartMetSingleFile;
-    takeGapTags(*record, record->size(), *this);
+    takeGapTags(*record, record->size(), gaps_);
     const char* stored = record->textOf(specialCodeName(ST_TEMP_FILE_NAME));
     OwnedString name(stored && stored[0] ? stored : record->name());
     if (!isPlainFileName(name.c_str())) {
@@ -225,7 +225,7 @@ void PartialFile::checkLoadedParts() {
         for (uint32_t p = 0; p < partCount_; p++) {
             const FilePart& part = *parts_[p];
             if (part.changed()) continue;
-            if (!GapList::overlaps(part.start(), part.end())) {
+            if (!gaps_.overlaps(part.start(), part.end())) {
                 verifiedParts_.set(p, true);
                 // The chooser took these gap-free crumbs as complete already.
                 for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
@@ -236,7 +236,7 @@ void PartialFile::checkLoadedParts() {
                 continue;
             }
             for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                if (GapList::overlaps(crumbStart(c), crumbEnd(c))) continue;
+                if (gaps_.overlaps(crumbStart(c), crumbEnd(c))) continue;
                 verifiedCrumbs_.set(c, true);
                 marked = true;
             }
@@ -328,7 +328,7 @@ bool PartialFile::nothingMissing() const {
 }
 
 bool PartialFile::allPresentLocked() const {
-    return GapList::isEmpty() && pendingChecks_ == 0 && (hashSetKnown_ || !awaitingHashSet_);
+    return gaps_.isEmpty() && pendingChecks_ == 0 && (hashSetKnown_ || !awaitingHashSet_);
 }
 
 bool PartialFile::waitForHashSet() {
@@ -351,7 +351,7 @@ bool PartialFile::needsFrom(const BoolArray* map) const {
     return false;
 }
 
-void PartialFile::gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const { intersections(a, b, out); }
+void PartialFile::gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const { gaps_.intersections(a, b, out); }
 
 // --- reading and writing -----------------------------------------------------
 
@@ -361,7 +361,7 @@ int PartialFile::read(void* buffer, uint64_t start, uint64_t end) {
     int state = this->state();
     if (state != kActive) return state;
     if (end > size_ || end - start > static_cast<uint64_t>(INT32_MAX)) return kReadUnavailable;
-    if (GapList::overlaps(start, end)) return kReadUnavailable;
+    if (gaps_.overlaps(start, end)) return kReadUnavailable;
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint64_t at = start; at < end;) {
         uint32_t p = static_cast<uint32_t>(at / kPartSize);
@@ -403,10 +403,10 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
         for (uint32_t p = first; p <= last; p++) {
             FilePart& part = *parts_[p];
             missing.clear();
-            intersections(std::max(start, part.start()), std::min(end, part.end()), missing);
+            gaps_.intersections(std::max(start, part.start()), std::min(end, part.end()), missing);
             for (const Gap& piece : missing) {
                 if (part.write(bytes + (piece.start - start), piece.start, static_cast<uint32_t>(piece.length()))) {
-                    fill(piece.start, piece.end);
+                    gaps_.fill(piece.start, piece.end);
                     dirtyParts_[p] = 1;
                 } else {
                     failed = true;
@@ -441,7 +441,7 @@ void PartialFile::collectChecks(uint32_t p, uint32_t firstCrumb, uint32_t lastCr
     check->end = part.end();
     check->generation = partGeneration_[p];
     check->crumbGeneration = crumbGeneration_;
-    if (!GapList::overlaps(part.start(), part.end())) {
+    if (!gaps_.overlaps(part.start(), part.end())) {
         const uint8_t* expected = meta_.partHash(p);
         if (expected == nullptr) return;
         check->whole = true;
@@ -455,7 +455,7 @@ void PartialFile::collectChecks(uint32_t p, uint32_t firstCrumb, uint32_t lastCr
     lastCrumb = std::min(lastCrumb, endCrumbOf(p) - 1);
     for (uint32_t c = std::max(firstCrumb, firstCrumbOf(p)); c <= lastCrumb; c++) {
         if (verifiedCrumbs_.get(c) || pendingCrumb_[c]) continue;
-        if (GapList::overlaps(crumbStart(c), crumbEnd(c))) continue;
+        if (gaps_.overlaps(crumbStart(c), crumbEnd(c))) continue;
         CrumbCheck crumb;
         crumb.index = c;
         crumb.start = crumbStart(c);
@@ -557,7 +557,7 @@ void PartialFile::applyPart(const PartCheck& check, Events& events) {
     const uint32_t p = check.part;
     if (state() != kActive || verifiedParts_.get(p)) return;
     // Data changed since the check was queued: its answer says nothing.
-    if (check.generation != partGeneration_[p] || GapList::overlaps(check.start, check.end)) return;
+    if (check.generation != partGeneration_[p] || gaps_.overlaps(check.start, check.end)) return;
     switch (check.outcome) {
         case CheckOutcome::kMatch:
             verifiedParts_.set(p, true);
@@ -591,7 +591,7 @@ void PartialFile::applyPart(const PartCheck& check, Events& events) {
 void PartialFile::applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events) {
     const uint32_t c = crumb.index;
     if (state() != kActive || verifiedCrumbs_.get(c)) return;
-    if (GapList::overlaps(crumb.start, crumb.end)) return;
+    if (gaps_.overlaps(crumb.start, crumb.end)) return;
     switch (crumb.outcome) {
         case CheckOutcome::kMatch:
             verifiedCrumbs_.set(c, true);
@@ -626,7 +626,7 @@ void PartialFile::markCorruptLocked(uint64_t a, uint64_t b) {
         out->print("%s %s %s %U-%U", storageString(STRINGS_CORRUPTION_FOUND), meta_.name(), storageString(STRINGS_AT),
                    a, b);
     }
-    addGap(a, b);
+    gaps_.addGap(a, b);
     for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
         verifiedParts_.set(p, false);
         partGeneration_[p]++;
@@ -637,7 +637,7 @@ void PartialFile::markMissingLocked(uint64_t a, uint64_t b, Events& events) {
     if (a >= b) return;
     bytesDone_ -= static_cast<int64_t>(b - a);
     if (UIGateway* out = ui()) out->print("Data missing in %s at %U-%U", meta_.name(), a, b);
-    addGap(a, b);
+    gaps_.addGap(a, b);
     for (uint32_t c = static_cast<uint32_t>(a / kCrumbSize); c <= (b - 1) / kCrumbSize; c++) {
         bool wasVerified = verifiedCrumbs_.get(c);
         verifiedCrumbs_.set(c, false);
@@ -743,10 +743,10 @@ void PartialFile::reshare() {
 bool PartialFile::partTrusted(uint32_t p) const {
     if (!hashSetKnown_ || verifiedParts_.get(p)) return true;
     const FilePart& part = *parts_[p];
-    if (pendingPart_[p] || !GapList::overlaps(part.start(), part.end())) return false;
+    if (pendingPart_[p] || !gaps_.overlaps(part.start(), part.end())) return false;
     for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
         if (verifiedCrumbs_.get(c)) continue;
-        if (pendingCrumb_[c] || !GapList::overlaps(crumbStart(c), crumbEnd(c))) return false;
+        if (pendingCrumb_[c] || !gaps_.overlaps(crumbStart(c), crumbEnd(c))) return false;
     }
     return true;
 }
@@ -771,7 +771,7 @@ std::unique_ptr<PartialFile::SaveSnapshot> PartialFile::buildSnapshot() {
                 snapshot->parts.push_back(parts_[p].get());
             }
         }
-        gaps = GapList::gaps();
+        gaps = gaps_.gaps();
         done = bytesDone_;
     }
     snapshot->path = metPath();

@@ -1,6 +1,6 @@
 // PartialFile: the target file of one download while it is fetched. It
 // keeps the bytes on disk in the temporary directory, knows which ranges
-// are missing (it is a GapList), verifies received crumbs and parts against
+// are missing (its gap list), verifies received crumbs and parts against
 // the file's hash set, shares verified data, saves the download's record
 // (<n>.part.met, see part_met.h) so that a restart resumes it, and finally
 // checks the whole file and moves it to the incoming directory.
@@ -60,7 +60,7 @@ enum class CompleteResult {
                       // printed
 };
 
-class PartialFile : public RefCounter, public GapList, public GapView {
+class PartialFile : public RefCounter, public GapView {
 public:
     static constexpr int kActive = 0;
     static constexpr int kFinishing = 1;
@@ -143,6 +143,13 @@ public:
     // GapView, for the range chooser.
     void gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const override;
     uint64_t fileSize() const override { return size_; }
+    // The byte ranges still missing. Changed here by writes and checks;
+    // a caller that changes it (a test, a fuzz driver) keeps the range
+    // chooser in step itself.
+    GapList& gapList() { return gaps_; }
+    const GapList& gapList() const { return gaps_; }
+    // The gaps by offset.
+    std::vector<Gap> gaps() const { return gaps_.gaps(); }
 
     int state() const { return state_.load(std::memory_order_acquire); }
     void setState(int state) { state_.store(state, std::memory_order_release); }
@@ -263,6 +270,7 @@ private:
     bool writePendingSave();
     void syncDirty(std::vector<FilePart*>& files);
 
+    GapList gaps_;
     FileMeta meta_;
     std::unique_ptr<FileMeta> sharedRecord_;
     std::atomic<int> state_{kActive};

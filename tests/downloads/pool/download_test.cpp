@@ -115,7 +115,7 @@ protected:
         ASSERT_EQ(d->statusCode(), kDlsLooking);
     }
 
-    uint64_t missing() { return d->partialFile()->missingBytes(); }
+    uint64_t missing() { return d->partialFile()->gapList().missingBytes(); }
 
     Bytes data;
     Download* d = nullptr;

@@ -124,7 +124,7 @@ TEST_F(SingleFile, ABadCrumbGoesBackIntoTheGapsAndIsFetchedAgain) {
     settle(file.get());
     EXPECT_EQ(output.takeText(), "Corruption found in bad.bin at 1459200-1945600\n");
     EXPECT_EQ(file->bytesDone(), static_cast<int64_t>(kCrumb));
-    EXPECT_TRUE(file->overlaps(3 * kCrumb, 4 * kCrumb));
+    EXPECT_TRUE(file->gapList().overlaps(3 * kCrumb, 4 * kCrumb));
     EXPECT_EQ(owner.chooser.weight(3), 0);
     EXPECT_EQ(owner.chooser.entry(3).ranges, (std::vector<Gap>{{3 * kCrumb, 4 * kCrumb}}));
     EXPECT_EQ(owner.chooser.weight(5), -1);
@@ -151,11 +151,11 @@ TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
 
     put(file.get(), data, 2 * kCrumb, 3 * kCrumb);
     settle(file.get());
-    EXPECT_TRUE(file->overlaps(2 * kCrumb, 3 * kCrumb));
+    EXPECT_TRUE(file->gapList().overlaps(2 * kCrumb, 3 * kCrumb));
     put(file.get(), data, 2 * kCrumb, 3 * kCrumb);
     output.takeText();
     settle(file.get());
-    EXPECT_FALSE(file->overlaps(2 * kCrumb, 3 * kCrumb));  // kept this time
+    EXPECT_FALSE(file->gapList().overlaps(2 * kCrumb, 3 * kCrumb));  // kept this time
     EXPECT_TRUE(file->crumbHashesDropped());
     EXPECT_TRUE(file->crumbHashesComplete());  // nothing more to ask for
     EXPECT_NE(output.takeText().find("Crumb hashes of fallback.bin dropped"), std::string::npos);
@@ -186,7 +186,7 @@ TEST_F(SingleFile, KnownCrumbHashesAreNeverReplaced) {
     put(file.get(), data, kCrumb, 2 * kCrumb);
     settle(file.get());
     EXPECT_EQ(owner.chooser.weight(1), -1);
-    EXPECT_FALSE(file->overlaps(kCrumb, 2 * kCrumb));
+    EXPECT_FALSE(file->gapList().overlaps(kCrumb, 2 * kCrumb));
 }
 
 // Offsets near 4 GiB: the last part ends past 2^32 when computed as
@@ -209,7 +209,7 @@ TEST_F(SingleFile, TheLargestFileWorksNearFourGiB) {
     EXPECT_EQ(file->read(back.data(), from, size), 0);
     EXPECT_EQ(back, tail);
     output.takeText();
-    file->dump();
+    file->gapList().dump();
     EXPECT_EQ(output.takeText(), "\n#   (start- end)\n(1) (0-" + std::to_string(from) + ")\n\n\n");
     // The last crumb is short and ends at the size.
     EXPECT_EQ(owner.chooser.entry(8830).ranges, (std::vector<Gap>{{8830 * kCrumb, size}}));
@@ -239,7 +239,7 @@ TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
     file->partMap(map);
     EXPECT_TRUE(map.get(0));
     EXPECT_FALSE(map.get(1));
-    EXPECT_TRUE(file->overlaps(kPart, 2 * kPart));
+    EXPECT_TRUE(file->gapList().overlaps(kPart, 2 * kPart));
     EXPECT_EQ(uploads.notices().size(), 20u);
     // A second answer changes nothing once the set is known.
     ByteReader ignored(Bytes{0, 0});
