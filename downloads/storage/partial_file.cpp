@@ -355,21 +355,29 @@ void PartialFile::gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const { 
 
 // --- reading and writing -----------------------------------------------------
 
-int PartialFile::read(void* buffer, uint64_t start, uint64_t end) {
-    if (start >= end) return kReadUnavailable;
+ReadResult PartialFile::read(void* buffer, uint64_t start, uint64_t end) {
+    if (start >= end) return ReadResult::kUnavailable;
     SysMutexGuard guard(&mutex_);
-    int state = this->state();
-    if (state != kActive) return state;
-    if (end > size_ || end - start > static_cast<uint64_t>(INT32_MAX)) return kReadUnavailable;
-    if (gaps_.overlaps(start, end)) return kReadUnavailable;
+    switch (state()) {
+        case kActive:
+            break;
+        case kFinishing:
+            return ReadResult::kFinishing;
+        case kCompleted:
+            return ReadResult::kCompleted;
+        default:
+            return ReadResult::kFailed;
+    }
+    if (end > size_ || end - start > static_cast<uint64_t>(INT32_MAX)) return ReadResult::kUnavailable;
+    if (gaps_.overlaps(start, end)) return ReadResult::kUnavailable;
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint64_t at = start; at < end;) {
         uint32_t p = static_cast<uint32_t>(at / kPartSize);
         uint64_t stop = std::min(end, parts_[p]->end());
-        if (!parts_[p]->read(out + (at - start), at, static_cast<uint32_t>(stop - at))) return kReadUnavailable;
+        if (!parts_[p]->read(out + (at - start), at, static_cast<uint32_t>(stop - at))) return ReadResult::kUnavailable;
         at = stop;
     }
-    return kReadDone;
+    return ReadResult::kDone;
 }
 
 WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {

@@ -50,6 +50,15 @@ enum class WriteResult {
     kWriteFailed,  // a piece could not be written; its bytes stay missing
 };
 
+// What read did.
+enum class ReadResult {
+    kDone,         // the bytes are in the buffer
+    kFinishing,    // state 1: the download is being completed
+    kCompleted,    // state 2: the finished file is in place
+    kFailed,       // state 3: cancelled or corrupt
+    kUnavailable,  // the range is empty, not all present, or unreadable
+};
+
 // What the final check did.
 enum class CompleteResult {
     kComplete,        // the file is in place and shared (state 2)
@@ -66,10 +75,6 @@ public:
     static constexpr int kFinishing = 1;
     static constexpr int kCompleted = 2;
     static constexpr int kFailed = 3;
-
-    // Answers of read.
-    static constexpr int kReadDone = 0;
-    static constexpr int kReadUnavailable = 4;
 
     // The owner is not owned; it outlives every call made from its tick.
     explicit PartialFile(PartialFileOwner* owner);
@@ -92,9 +97,9 @@ public:
     // Directory of the data, with a trailing '/'.
     virtual OwnedString partDirectory() const;
 
-    // Copies [start, end) for an upload: 0 done, 1 finishing, 2 complete,
-    // 3 failed, 4 when the range is empty or not all present or unreadable.
-    int read(void* buffer, uint64_t start, uint64_t end);
+    // Copies [start, end) for an upload; in a state other than 0 nothing
+    // is read and the answer names the state.
+    ReadResult read(void* buffer, uint64_t start, uint64_t end);
     // Takes exactly end - start bytes from the reader and writes those of
     // them still missing (a later source never overwrites present data),
     // through every part the range touches; pieces that complete crumbs or

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/meta/special_tags.h"
 #include "downloads/storage/part_met.h"
@@ -83,15 +84,17 @@ TEST_F(SingleFile, WriteTakesExactlyItsBytesAndNeverOverwritesPresentData) {
     Bytes other = pattern_bytes(data.size(), 99);
     EXPECT_EQ(put(file.get(), other, 500, 2500), WriteResult::kMissing);
     Bytes back(2000);
-    ASSERT_EQ(file->read(back.data(), 500, 2500), 0);
+    ASSERT_EQ(file->read(back.data(), 500, 2500), ReadResult::kDone);
     EXPECT_TRUE(std::equal(back.begin() + 500, back.begin() + 1500, data.begin() + 1000));
     EXPECT_TRUE(std::equal(back.begin(), back.begin() + 500, other.begin() + 500));
     EXPECT_EQ(file->bytesDone(), 3000);
 
-    for (int state : {PartialFile::kFinishing, PartialFile::kCompleted, PartialFile::kFailed}) {
+    for (auto [state, answer] : {std::pair{PartialFile::kFinishing, ReadResult::kFinishing},
+                                 std::pair{PartialFile::kCompleted, ReadResult::kCompleted},
+                                 std::pair{PartialFile::kFailed, ReadResult::kFailed}}) {
         file->setState(state);
         EXPECT_EQ(put(file.get(), data, 0, 10), WriteResult::kMissing);
-        EXPECT_EQ(file->read(back.data(), 500, 600), state);
+        EXPECT_EQ(file->read(back.data(), 500, 600), answer);
     }
     EXPECT_EQ(file->bytesDone(), 3000);
 }
@@ -102,11 +105,11 @@ TEST_F(SingleFile, ReadAnswersByStateAndGaps) {
     ASSERT_TRUE(file->create(record(data, "r.bin").get()));
     put(file.get(), data, 0, 1000);
     Bytes back(1000);
-    EXPECT_EQ(file->read(back.data(), 0, 1000), 0);
+    EXPECT_EQ(file->read(back.data(), 0, 1000), ReadResult::kDone);
     EXPECT_EQ(back, Bytes(data.begin(), data.begin() + 1000));
-    EXPECT_EQ(file->read(back.data(), 500, 1001), 4);
-    EXPECT_EQ(file->read(back.data(), 10, 10), 4);
-    EXPECT_EQ(file->read(back.data(), kCrumb - 1, kCrumb + 1), 4);
+    EXPECT_EQ(file->read(back.data(), 500, 1001), ReadResult::kUnavailable);
+    EXPECT_EQ(file->read(back.data(), 10, 10), ReadResult::kUnavailable);
+    EXPECT_EQ(file->read(back.data(), kCrumb - 1, kCrumb + 1), ReadResult::kUnavailable);
     EXPECT_EQ(put(file.get(), data, 1000, kCrumb), WriteResult::kMissing);  // the part's check is pending
     settle(file.get());
     EXPECT_TRUE(file->nothingMissing());
@@ -206,7 +209,7 @@ TEST_F(SingleFile, TheLargestFileWorksNearFourGiB) {
     EXPECT_EQ(file->write(reader.file(), from, size), WriteResult::kMissing);
     EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, from}}));
     Bytes back(tail.size());
-    EXPECT_EQ(file->read(back.data(), from, size), 0);
+    EXPECT_EQ(file->read(back.data(), from, size), ReadResult::kDone);
     EXPECT_EQ(back, tail);
     output.takeText();
     file->gapList().dump();
