@@ -40,39 +40,6 @@ struct PartialFile::SaveSnapshot {
     std::vector<FilePart*> parts;
 };
 
-// Effects of results on the range chooser and the partners, made after the
-// mutex is released, in order.
-struct PartialFile::Events {
-    enum Kind { kGot, kReset, kReturn };
-    struct Event {
-        Kind kind;
-        uint32_t crumb;
-        Gap range;
-    };
-    std::vector<Event> progress;
-    std::vector<uint32_t> notices;
-    // Checks to queue once the mutex is released.
-    std::vector<std::unique_ptr<PartCheck>> checks;
-    bool verified = false;
-    bool partVerified = false;  // a whole part, by its part hash
-};
-
-class PartialFile::CheckJob : public StorageJob {
-public:
-    CheckJob(PartialFile* file, std::unique_ptr<PartCheck> check) : file_(file), check_(std::move(check)) {
-        file_->addRef();
-    }
-    ~CheckJob() override { file_->release(); }
-    void run() override {
-        runCheck(*check_);
-        file_->postResult(std::move(check_));
-    }
-
-private:
-    PartialFile* file_;
-    std::unique_ptr<PartCheck> check_;
-};
-
 class PartialFile::SaveJob : public StorageJob {
 public:
     explicit SaveJob(PartialFile* file) : file_(file) { file_->addRef(); }
@@ -112,14 +79,8 @@ void PartialFile::setSizeFields(uint64_t size) {
     size_ = size;
     partCount_ = partCountOf(size);
     crumbCount_ = crumbCountOf(size);
-    verifiedCrumbs_.resize(crumbCount_);
-    verifiedParts_.resize(partCount_);
-    pendingCrumb_.assign(crumbCount_, 0);
-    pendingPart_.assign(partCount_, 0);
-    crumbFailures_.assign(crumbCount_, 0);
-    partGeneration_.assign(partCount_, 0);
+    checks_.resizeLocked(partCount_, crumbCount_);
     dirtyParts_.assign(partCount_, 0);
-    pendingChecks_ = 0;
 }
 
 bool PartialFile::create(FileMeta* record) {
@@ -217,34 +178,16 @@ void PartialFile::createParts() {
 }
 
 void PartialFile::checkLoadedParts() {
-    Events events;
-    bool marked = false;
+    std::vector<uint32_t> notices;
+    bool marked;
     {
         SysMutexGuard guard(&mutex_);
         if (!hashSetKnown_) return;
-        for (uint32_t p = 0; p < partCount_; p++) {
-            const FilePart& part = *parts_[p];
-            if (part.changed()) continue;
-            if (!gaps_.overlaps(part.start(), part.end())) {
-                verifiedParts_.set(p, true);
-                // The chooser took these gap-free crumbs as complete already.
-                for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                    if (!verifiedCrumbs_.get(c)) events.notices.push_back(c);
-                    verifiedCrumbs_.set(c, true);
-                }
-                marked = true;
-                continue;
-            }
-            for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                if (gaps_.overlaps(crumbStart(c), crumbEnd(c))) continue;
-                verifiedCrumbs_.set(c, true);
-                marked = true;
-            }
-        }
+        marked = checks_.trustUnchangedLocked(notices);
     }
     UploadSide* uploads = downloadServices().uploads;
     UniqueID hash = fileHash();
-    for (uint32_t crumb : events.notices) {
+    for (uint32_t crumb : notices) {
         if (uploads) uploads->sendHaveNotice(hash, crumb);
     }
     if (marked) share();
@@ -294,27 +237,27 @@ bool PartialFile::hashSetKnown() const {
 
 bool PartialFile::crumbHashesComplete() const {
     SysMutexGuard guard(&mutex_);
-    return crumbHashesDropped_ || meta_.crumbHashesComplete();
+    return checks_.crumbHashesDroppedLocked() || meta_.crumbHashesComplete();
 }
 
 bool PartialFile::crumbHashesDropped() const {
     SysMutexGuard guard(&mutex_);
-    return crumbHashesDropped_;
+    return checks_.crumbHashesDroppedLocked();
 }
 
 int PartialFile::pendingChecks() const {
     SysMutexGuard guard(&mutex_);
-    return pendingChecks_;
+    return checks_.pendingLocked();
 }
 
 void PartialFile::crumbMap(BoolArray& out) const {
     SysMutexGuard guard(&mutex_);
-    out.assign(&verifiedCrumbs_);
+    out.assign(&checks_.crumbsLocked());
 }
 
 void PartialFile::partMap(BoolArray& out) const {
     SysMutexGuard guard(&mutex_);
-    out.assign(&verifiedParts_);
+    out.assign(&checks_.partsLocked());
 }
 
 void PartialFile::withMeta(const std::function<void(FileMeta&)>& fn) {
@@ -328,7 +271,7 @@ bool PartialFile::nothingMissing() const {
 }
 
 bool PartialFile::allPresentLocked() const {
-    return gaps_.isEmpty() && pendingChecks_ == 0 && (hashSetKnown_ || !awaitingHashSet_);
+    return gaps_.isEmpty() && checks_.pendingLocked() == 0 && (hashSetKnown_ || !awaitingHashSet_);
 }
 
 bool PartialFile::waitForHashSet() {
@@ -344,11 +287,7 @@ bool PartialFile::waitForHashSet() {
 
 bool PartialFile::needsFrom(const BoolArray* map) const {
     SysMutexGuard guard(&mutex_);
-    if (map == nullptr || map->count() != verifiedCrumbs_.count()) return false;
-    for (uint32_t c = 0; c < crumbCount_; c++) {
-        if (map->get(c) && !verifiedCrumbs_.get(c)) return true;
-    }
-    return false;
+    return checks_.needsFromLocked(map);
 }
 
 void PartialFile::gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const { gaps_.intersections(a, b, out); }
@@ -421,259 +360,26 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
                 }
             }
             if (!missing.empty()) {
-                collectChecks(p, static_cast<uint32_t>(std::max(start, part.start()) / kCrumbSize),
+                checks_.collectLocked(p, static_cast<uint32_t>(std::max(start, part.start()) / kCrumbSize),
                               static_cast<uint32_t>((std::min(end, part.end()) - 1) / kCrumbSize), jobs);
             }
         }
         result = allPresentLocked() ? WriteResult::kComplete : WriteResult::kMissing;
     }
-    submitChecks(jobs);
+    checks_.submit(jobs);
     return failed ? WriteResult::kWriteFailed : result;
 }
 
 // --- checks ----------------------------------------------------------------
 
-bool PartialFile::crumbHashesUsable() const {
-    return !crumbHashesDropped_ && crumbCount_ >= 2 && meta_.crumbHashesComplete();
-}
+bool PartialFile::verify() { return checks_.verify(); }
 
-void PartialFile::collectChecks(uint32_t p, uint32_t firstCrumb, uint32_t lastCrumb,
-                                std::vector<std::unique_ptr<PartCheck>>& jobs) {
-    if (!hashSetKnown_ || state() != kActive) return;
-    if (verifiedParts_.get(p) || pendingPart_[p]) return;
-    FilePart& part = *parts_[p];
-    auto check = std::make_unique<PartCheck>();
-    check->part = p;
-    check->filePart = &part;
-    check->start = part.start();
-    check->end = part.end();
-    check->generation = partGeneration_[p];
-    check->crumbGeneration = crumbGeneration_;
-    if (!gaps_.overlaps(part.start(), part.end())) {
-        const uint8_t* expected = meta_.partHash(p);
-        if (expected == nullptr) return;
-        check->whole = true;
-        std::memcpy(check->expected, expected, kMd4DigestSize);
-        pendingPart_[p] = 1;
-        pendingChecks_++;
-        jobs.push_back(std::move(check));
-        return;
-    }
-    if (!crumbHashesUsable()) return;
-    lastCrumb = std::min(lastCrumb, endCrumbOf(p) - 1);
-    for (uint32_t c = std::max(firstCrumb, firstCrumbOf(p)); c <= lastCrumb; c++) {
-        if (verifiedCrumbs_.get(c) || pendingCrumb_[c]) continue;
-        if (gaps_.overlaps(crumbStart(c), crumbEnd(c))) continue;
-        CrumbCheck crumb;
-        crumb.index = c;
-        crumb.start = crumbStart(c);
-        crumb.end = crumbEnd(c);
-        crumb.expected = meta_.crumbHash(c);
-        check->crumbs.push_back(crumb);
-        pendingCrumb_[c] = 1;
-        pendingChecks_++;
-    }
-    if (!check->crumbs.empty()) jobs.push_back(std::move(check));
-}
+bool PartialFile::applyResults() { return checks_.apply(); }
 
-void PartialFile::collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs) {
-    for (uint32_t p = 0; p < partCount_; p++) collectChecks(p, firstCrumbOf(p), endCrumbOf(p) - 1, jobs);
-}
+bool PartialFile::takePartVerified() { return checks_.takePartVerified(); }
 
-void PartialFile::submitChecks(std::vector<std::unique_ptr<PartCheck>>& jobs) {
-    for (auto& check : jobs) {
-        auto job = std::make_unique<CheckJob>(this, std::move(check));
-        if (worker_ != nullptr) {
-            worker_->submit(std::move(job));
-        } else {
-            job->run();
-        }
-    }
-    jobs.clear();
-}
-
-void PartialFile::postResult(std::unique_ptr<PartCheck> check) {
-    SysMutexGuard guard(&resultsMutex_);
-    results_.push_back(std::move(check));
-}
-
-bool PartialFile::verify() {
-    std::vector<std::unique_ptr<PartCheck>> jobs;
-    {
-        SysMutexGuard guard(&mutex_);
-        collectAllChecks(jobs);
-    }
-    size_t unreadable = 0;
-    size_t ran = 0;
-    for (auto& check : jobs) {
-        runCheck(*check);
-        if (check->whole) {
-            ran++;
-            unreadable += check->outcome == CheckOutcome::kUnreadable;
-        }
-        for (const CrumbCheck& crumb : check->crumbs) {
-            ran++;
-            unreadable += crumb.outcome == CheckOutcome::kUnreadable;
-        }
-        postResult(std::move(check));
-    }
-    return ran == 0 || unreadable < ran;
-}
-
-bool PartialFile::applyResults() {
-    std::vector<std::unique_ptr<PartCheck>> results;
-    {
-        SysMutexGuard guard(&resultsMutex_);
-        results.swap(results_);
-    }
-    if (results.empty()) return false;
-    Events events;
-    UniqueID hash;
-    {
-        SysMutexGuard guard(&mutex_);
-        for (const auto& check : results) {
-            if (check->whole) {
-                pendingPart_[check->part] = 0;
-                pendingChecks_--;
-                applyPart(*check, events);
-            }
-            for (const CrumbCheck& crumb : check->crumbs) {
-                pendingCrumb_[crumb.index] = 0;
-                pendingChecks_--;
-                applyCrumb(*check, crumb, events);
-            }
-        }
-        hash = meta_.fileHash();
-    }
-    DLProgress* progress = owner_ ? owner_->progress() : nullptr;
-    for (const auto& event : events.progress) {
-        if (progress == nullptr) break;
-        if (event.kind == Events::kGot) progress->gotCrumb(event.crumb);
-        if (event.kind == Events::kReset) progress->resetCrumb(event.crumb);
-        if (event.kind == Events::kReturn) progress->returnRange(event.range.start, event.range.end);
-    }
-    if (UploadSide* uploads = downloadServices().uploads) {
-        for (uint32_t crumb : events.notices) uploads->sendHaveNotice(hash, crumb);
-    }
-    submitChecks(events.checks);
-    if (events.verified) share();
-    if (events.partVerified) partVerified_ = true;
-    return true;
-}
-
-void PartialFile::applyPart(const PartCheck& check, Events& events) {
-    const uint32_t p = check.part;
-    if (state() != kActive || verifiedParts_.get(p)) return;
-    // Data changed since the check was queued: its answer says nothing.
-    if (check.generation != partGeneration_[p] || gaps_.overlaps(check.start, check.end)) return;
-    switch (check.outcome) {
-        case CheckOutcome::kMatch:
-            verifiedParts_.set(p, true);
-            for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                if (!verifiedCrumbs_.get(c)) events.notices.push_back(c);
-                verifiedCrumbs_.set(c, true);
-                events.progress.push_back({Events::kGot, c, {}});
-            }
-            events.verified = true;
-            events.partVerified = true;
-            break;
-        case CheckOutcome::kMismatch:
-            for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                verifiedCrumbs_.set(c, false);
-                events.progress.push_back({Events::kReset, c, {}});
-            }
-            markCorruptLocked(check.start, check.end);
-            break;
-        case CheckOutcome::kMissing:
-            markMissingLocked(std::max(check.start, check.readableEnd), check.end, events);
-            break;
-        case CheckOutcome::kUnreadable:
-            // Left unverified for a later try: an I/O error is no verdict.
-            if (UIGateway* out = ui()) {
-                out->printRaw("Error validating part: %s (%U-%U)\n", meta_.name(), check.start, check.end);
-            }
-            break;
-    }
-}
-
-void PartialFile::applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events) {
-    const uint32_t c = crumb.index;
-    if (state() != kActive || verifiedCrumbs_.get(c)) return;
-    if (gaps_.overlaps(crumb.start, crumb.end)) return;
-    switch (crumb.outcome) {
-        case CheckOutcome::kMatch:
-            verifiedCrumbs_.set(c, true);
-            events.notices.push_back(c);
-            events.progress.push_back({Events::kGot, c, {}});
-            events.verified = true;
-            break;
-        case CheckOutcome::kMismatch:
-            // Crumb hashes dropped meanwhile: the part check decides.
-            if (check.crumbGeneration != crumbGeneration_) break;
-            if (++crumbFailures_[c] >= 2) {
-                dropCrumbHashesLocked(c, events);
-                break;
-            }
-            markCorruptLocked(crumb.start, crumb.end);
-            events.progress.push_back({Events::kReset, c, {}});
-            break;
-        case CheckOutcome::kMissing:
-            markMissingLocked(std::max(crumb.start, crumb.readableEnd), crumb.end, events);
-            break;
-        case CheckOutcome::kUnreadable:
-            if (UIGateway* out = ui()) {
-                out->printRaw("Error validating crumb: %s (%U-%U)\n", meta_.name(), crumb.start, crumb.end);
-            }
-            break;
-    }
-}
-
-void PartialFile::markCorruptLocked(uint64_t a, uint64_t b) {
-    bytesDone_ -= static_cast<int64_t>(b - a);
-    if (UIGateway* out = ui()) {
-        out->print("%s %s %s %U-%U", storageString(STRINGS_CORRUPTION_FOUND), meta_.name(), storageString(STRINGS_AT),
-                   a, b);
-    }
-    gaps_.addGap(a, b);
-    for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
-        verifiedParts_.set(p, false);
-        partGeneration_[p]++;
-    }
-}
-
-void PartialFile::markMissingLocked(uint64_t a, uint64_t b, Events& events) {
-    if (a >= b) return;
-    bytesDone_ -= static_cast<int64_t>(b - a);
-    if (UIGateway* out = ui()) out->print("Data missing in %s at %U-%U", meta_.name(), a, b);
-    gaps_.addGap(a, b);
-    for (uint32_t c = static_cast<uint32_t>(a / kCrumbSize); c <= (b - 1) / kCrumbSize; c++) {
-        bool wasVerified = verifiedCrumbs_.get(c);
-        verifiedCrumbs_.set(c, false);
-        // A crumb that was complete is offered whole again; otherwise only
-        // the bytes now missing are.
-        if (wasVerified) {
-            events.progress.push_back({Events::kReset, c, {}});
-        } else {
-            events.progress.push_back(
-                {Events::kReturn, c, {std::max(a, crumbStart(c)), std::min(b, crumbEnd(c))}});
-        }
-    }
-    for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
-        verifiedParts_.set(p, false);
-        partGeneration_[p]++;
-    }
-}
-
-void PartialFile::dropCrumbHashesLocked(uint32_t crumb, Events& events) {
-    meta_.dropCrumbHashes();
-    crumbHashesDropped_ = true;
-    crumbGeneration_++;
-    if (UIGateway* out = ui()) {
-        out->printRaw("Crumb hashes of %s dropped: crumb %u failed twice, whole parts are checked\n", meta_.name(),
-                      crumb);
-    }
-    // Complete parts that waited for crumb checks are checked whole.
-    collectAllChecks(events.checks);
+void PartialFile::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd) {
+    checks_.reopenPart(p, why, readableEnd);
 }
 
 // --- hash sets -----------------------------------------------------------------
@@ -696,14 +402,13 @@ bool PartialFile::readHashSet(i4_file* reader, bool withCrumbs) {
     bool known;
     {
         SysMutexGuard guard(&mutex_);
-        bool haveCrumbs = crumbCount_ >= 2 && meta_.crumbHashesComplete();
-        if (crumbHashesDropped_ || haveCrumbs) scratch.dropCrumbHashes();
+        if (checks_.keepsCrumbHashesLocked()) scratch.dropCrumbHashes();
         meta_.copyFrom(&scratch);
         hashSetKnown_ = meta_.partHashesComplete();
         known = hashSetKnown_;
-        if (known) collectAllChecks(jobs);
+        if (known) checks_.collectAllLocked(jobs);
     }
-    submitChecks(jobs);
+    checks_.submit(jobs);
     return known;
 }
 
@@ -748,17 +453,6 @@ void PartialFile::reshare() {
 
 // --- records -------------------------------------------------------------------
 
-bool PartialFile::partTrusted(uint32_t p) const {
-    if (!hashSetKnown_ || verifiedParts_.get(p)) return true;
-    const FilePart& part = *parts_[p];
-    if (pendingPart_[p] || !gaps_.overlaps(part.start(), part.end())) return false;
-    for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-        if (verifiedCrumbs_.get(c)) continue;
-        if (pendingCrumb_[c] || !gaps_.overlaps(crumbStart(c), crumbEnd(c))) return false;
-    }
-    return true;
-}
-
 std::unique_ptr<PartialFile::SaveSnapshot> PartialFile::buildSnapshot() {
     if (state() != kActive) return nullptr;
     auto snapshot = std::make_unique<SaveSnapshot>();
@@ -770,7 +464,7 @@ std::unique_ptr<PartialFile::SaveSnapshot> PartialFile::buildSnapshot() {
         SysMutexGuard guard(&mutex_);
         copy.copyFrom(&meta_);
         for (uint32_t p = 0; p < partCount_; p++) {
-            trusted[p] = partTrusted(p);
+            trusted[p] = checks_.partTrustedLocked(p);
             if (!dirtyParts_[p]) continue;
             dirtyParts_[p] = 0;
             if (dataFile_) {
@@ -1058,26 +752,4 @@ CompleteResult PartialFile::complete() {
     removeRecord();
     setState(kFailed);
     return CompleteResult::kCorrupted;
-}
-
-void PartialFile::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd) {
-    auto check = std::make_unique<PartCheck>();
-    {
-        SysMutexGuard guard(&mutex_);
-        verifiedParts_.set(p, false);
-        for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) verifiedCrumbs_.set(c, false);
-        if (!pendingPart_[p]) {
-            pendingPart_[p] = 1;
-            pendingChecks_++;
-        }
-        check->part = p;
-        check->filePart = parts_[p].get();
-        check->whole = true;
-        check->start = parts_[p]->start();
-        check->end = parts_[p]->end();
-        check->generation = partGeneration_[p];
-        check->outcome = why;
-        check->readableEnd = readableEnd;
-    }
-    postResult(std::move(check));
 }

@@ -29,6 +29,7 @@
 
 #include "core/meta/file_meta.h"
 #include "core/meta/ref_counter.h"
+#include "downloads/storage/check_results.h"
 #include "downloads/storage/dl_progress.h"
 #include "downloads/storage/file_part.h"
 #include "downloads/storage/gap_list.h"
@@ -111,7 +112,7 @@ public:
     // there were results.
     bool applyResults();
     // True once after applyResults verified a whole part (task thread).
-    bool takePartVerified() { return std::exchange(partVerified_, false); }
+    bool takePartVerified();
     // No gap left, no check pending, and no final check waiting for the
     // part hashes.
     bool nothingMissing() const;
@@ -182,7 +183,6 @@ public:
 
 protected:
     struct SaveSnapshot;
-    class CheckJob;
     class SaveJob;
 
     // Takes over the record; sizes everything; makes the parts; builds the
@@ -251,21 +251,10 @@ protected:
     StorageWorker* worker_;
 
 private:
-    struct Events;
+    // Works on the file's data under its mutex.
+    friend class CheckResults;
 
-    void collectChecks(uint32_t part, uint32_t firstCrumb, uint32_t lastCrumb,
-                       std::vector<std::unique_ptr<PartCheck>>& jobs);
-    void collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
-    void submitChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
-    void postResult(std::unique_ptr<PartCheck> check);
-    void applyPart(const PartCheck& check, Events& events);
-    void applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events);
-    void markCorruptLocked(uint64_t a, uint64_t b);
-    void markMissingLocked(uint64_t a, uint64_t b, Events& events);
-    void dropCrumbHashesLocked(uint32_t crumb, Events& events);
-    bool crumbHashesUsable() const;
     bool allPresentLocked() const;
-    bool partTrusted(uint32_t part) const;
     uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
     uint64_t crumbEnd(uint32_t crumb) const;
     uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
@@ -279,24 +268,12 @@ private:
     FileMeta meta_;
     std::unique_ptr<FileMeta> sharedRecord_;
     std::atomic<int> state_{kActive};
-    BoolArray verifiedCrumbs_;
-    BoolArray verifiedParts_;
-    bool partVerified_ = false;  // task thread: see takePartVerified
     int64_t bytesDone_ = 0;
     bool hashSetKnown_ = false;
     bool awaitingHashSet_ = false;  // see waitForHashSet
-    bool crumbHashesDropped_ = false;
-    uint32_t crumbGeneration_ = 0;
-    std::vector<uint8_t> pendingCrumb_;
-    std::vector<uint8_t> pendingPart_;
-    std::vector<uint8_t> crumbFailures_;
-    std::vector<uint32_t> partGeneration_;
-    int pendingChecks_ = 0;
     // Parts written since their file was last synced.
     std::vector<uint8_t> dirtyParts_;
-
-    SysMutex resultsMutex_;
-    std::vector<std::unique_ptr<PartCheck>> results_;
+    CheckResults checks_{*this};
 
     // Held while a record is written, so saves reach the disk in order.
     SysMutex saveWriteMutex_;

@@ -1,0 +1,98 @@
+// CheckResults: what a partial file knows of its data's digests. It keeps
+// the verified crumbs and parts, the checks pending and the crumb-check
+// failures; queues checks of pieces that are complete (on the storage
+// worker, or on the caller when there is none); and applies the results,
+// which come back from other threads, on the task thread: verified bits,
+// have-notices, the range chooser, corruption put back into the gaps.
+//
+// It belongs to one PartialFile and works on that file's data. Every
+// member ending in Locked, and the maps, are used under the file's mutex;
+// queueing (submit), posting and applying take the locks they need.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "downloads/storage/gap_list.h"
+#include "downloads/storage/part_check.h"
+#include "v4ada/containers/bool_array.h"
+#include "v4ada/threads/linux/sys_mutex.h"
+
+class PartialFile;
+
+class CheckResults {
+public:
+    using Checks = std::vector<std::unique_ptr<PartCheck>>;
+
+    explicit CheckResults(PartialFile& file) : file_(file) {}
+    CheckResults(const CheckResults&) = delete;
+    CheckResults& operator=(const CheckResults&) = delete;
+
+    // Sizes every map for the file's crumbs and parts; nothing verified,
+    // nothing pending.
+    void resizeLocked(uint32_t partCount, uint32_t crumbCount);
+    // After a load: parts whose file did not change since the last save
+    // are taken as verified where they have no gap (no hashing). True
+    // when something was marked; the crumbs a part added are in notices.
+    bool trustUnchangedLocked(std::vector<uint32_t>& notices);
+
+    // Queues in jobs the checks of the complete, unverified pieces of part
+    // p between the two crumbs (inclusive), or of the whole part when it
+    // is complete.
+    void collectLocked(uint32_t p, uint32_t firstCrumb, uint32_t lastCrumb, Checks& jobs);
+    void collectAllLocked(Checks& jobs);
+    // Runs the jobs on the storage worker (or here without one). Without
+    // the file's mutex.
+    void submit(Checks& jobs);
+    // Queues a result for apply (any thread).
+    void post(std::unique_ptr<PartCheck> check);
+    // See PartialFile::verify.
+    bool verify();
+    // See PartialFile::applyResults.
+    bool apply();
+    // See PartialFile::reopenPart.
+    void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd);
+
+    // Crumb hashes taken from a hash-set answer are dropped when these are
+    // dropped for the run or already complete.
+    bool keepsCrumbHashesLocked() const;
+    bool crumbHashesDroppedLocked() const { return crumbHashesDropped_; }
+    int pendingLocked() const { return pending_; }
+    // A part whose bytes the record may claim as verified (or trusted
+    // unchanged) at a save.
+    bool partTrustedLocked(uint32_t part) const;
+    // Some crumb set in the map is not verified here.
+    bool needsFromLocked(const BoolArray* map) const;
+    const BoolArray& crumbsLocked() const { return verifiedCrumbs_; }
+    const BoolArray& partsLocked() const { return verifiedParts_; }
+    // True once after apply verified a whole part (task thread).
+    bool takePartVerified() { return std::exchange(partVerified_, false); }
+
+private:
+    struct Events;
+    class Job;
+
+    void applyPart(const PartCheck& check, Events& events);
+    void applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events);
+    void markCorruptLocked(uint64_t a, uint64_t b);
+    void markMissingLocked(uint64_t a, uint64_t b, Events& events);
+    void dropCrumbHashesLocked(uint32_t crumb, Events& events);
+    bool crumbHashesUsableLocked() const;
+
+    PartialFile& file_;
+    BoolArray verifiedCrumbs_;
+    BoolArray verifiedParts_;
+    bool partVerified_ = false;  // task thread: see takePartVerified
+    bool crumbHashesDropped_ = false;
+    uint32_t crumbGeneration_ = 0;
+    std::vector<uint8_t> pendingCrumb_;
+    std::vector<uint8_t> pendingPart_;
+    std::vector<uint8_t> crumbFailures_;
+    std::vector<uint32_t> partGeneration_;
+    int pending_ = 0;
+
+    SysMutex resultsMutex_;
+    Checks results_;
+};
