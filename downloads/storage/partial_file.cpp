@@ -18,10 +18,7 @@
 #include "v4ada/digest/hash_input.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
-#include "v4ada/file/ram_file.h"
-#include "v4ada/file/safe_file.h"
 #include "v4ada/file/unix_file.h"
-#include "v4ada/memory/malloc4.h"
 
 namespace {
 
@@ -30,25 +27,6 @@ constexpr uint32_t kCrumbsPerPart = kPartSize / kCrumbSize;
 UIGateway* ui() { return currentUI(); }
 
 }  // namespace
-
-// What a save writes: the encoded record, and the data files to sync
-// first so that the record never claims bytes that are not on the disk.
-struct PartialFile::SaveSnapshot {
-    std::vector<uint8_t> bytes;
-    OwnedString path;
-    FileHandle dataFile;
-    std::vector<FilePart*> parts;
-};
-
-class PartialFile::SaveJob : public StorageJob {
-public:
-    explicit SaveJob(PartialFile* file) : file_(file) { file_->addRef(); }
-    ~SaveJob() override { file_->release(); }
-    void run() override { file_->writePendingSave(); }
-
-private:
-    PartialFile* file_;
-};
 
 PartialFile::PartialFile(PartialFileOwner* owner) : owner_(owner), worker_(downloadServices().storage) {}
 
@@ -80,7 +58,7 @@ void PartialFile::setSizeFields(uint64_t size) {
     partCount_ = partCountOf(size);
     crumbCount_ = crumbCountOf(size);
     checks_.resizeLocked(partCount_, crumbCount_);
-    dirtyParts_.assign(partCount_, 0);
+    saver_.resizeLocked(partCount_);
 }
 
 bool PartialFile::create(FileMeta* record) {
@@ -354,7 +332,7 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
             for (const Gap& piece : missing) {
                 if (part.write(bytes + (piece.start - start), piece.start, static_cast<uint32_t>(piece.length()))) {
                     gaps_.fill(piece.start, piece.end);
-                    dirtyParts_[p] = 1;
+                    saver_.markWrittenLocked(p);
                 } else {
                     failed = true;
                 }
@@ -453,122 +431,13 @@ void PartialFile::reshare() {
 
 // --- records -------------------------------------------------------------------
 
-std::unique_ptr<PartialFile::SaveSnapshot> PartialFile::buildSnapshot() {
-    if (state() != kActive) return nullptr;
-    auto snapshot = std::make_unique<SaveSnapshot>();
-    FileMeta copy;
-    std::vector<Gap> gaps;
-    std::vector<uint8_t> trusted(partCount_, 0);
-    int64_t done;
-    {
-        SysMutexGuard guard(&mutex_);
-        copy.copyFrom(&meta_);
-        for (uint32_t p = 0; p < partCount_; p++) {
-            trusted[p] = checks_.partTrustedLocked(p);
-            if (!dirtyParts_[p]) continue;
-            dirtyParts_[p] = 0;
-            if (dataFile_) {
-                snapshot->dataFile = dataFile_;
-            } else {
-                snapshot->parts.push_back(parts_[p].get());
-            }
-        }
-        gaps = gaps_.gaps();
-        done = bytesDone_;
-    }
-    snapshot->path = metPath();
-    uint32_t time = 0;
-    if (version_ == kPartMetSingleFile) {
-        FileStatus status;
-        if (fs_status(path().c_str(), status)) time = static_cast<uint32_t>(status.modified);
-    }
-    copy.setModificationTime(time);
-    int32_t value = static_cast<int32_t>(static_cast<uint32_t>(done));
-    copy.setSpecial(ST_PART_TRANS, &value);
-    copy.setSpecial(ST_TEMP_FILE_NAME, dataFileName_.c_str());
-    value = owner_ ? owner_->priority() : 0;
-    copy.setSpecial(ST_DOWNLOAD_PRIORITY, &value);
-    value = owner_ && owner_->isPaused() ? 1 : 0;
-    copy.setSpecial(ST_STATE, &value);
-    for (uint32_t p = 0; p < partCount_; p++) {
-        if (trusted[p]) parts_[p]->saveTags(&copy, p);
-    }
-    setGapTags(copy, gaps);
-    i4_ram_file_class out(nullptr, 0, 64 * 1024);
-    bool encoded = encodePartMet(version_, copy, &out);
-    if (encoded) snapshot->bytes.assign(out.data(), out.data() + out.size());
-    i4_free(out.data());
-    if (!encoded) return nullptr;
-    return snapshot;
-}
+bool PartialFile::save(bool wait) { return saver_.save(wait); }
 
-void PartialFile::syncDirty(std::vector<FilePart*>& files) {
-    for (FilePart* part : files) {
-        if (FileHandle handle = part->file(false)) handle->syncData();
-    }
-}
-
-bool PartialFile::writePendingSave() {
-    SysMutexGuard writer(&saveWriteMutex_);
-    std::unique_ptr<SaveSnapshot> snapshot;
-    {
-        SysMutexGuard guard(&pendingSaveMutex_);
-        snapshot = std::move(pendingSave_);
-    }
-    if (!snapshot) return true;
-    if (state() != kActive) return false;
-    bool synced = !snapshot->dataFile || snapshot->dataFile->syncData();
-    for (FilePart* part : snapshot->parts) {
-        FileHandle handle = part->file(false);
-        if (handle && !handle->syncData()) synced = false;
-    }
-    bool ok = false;
-    if (synced) {
-        i4_safe_file out(snapshot->path.c_str(), kFsWrite | kFsTruncate);
-        int length = static_cast<int>(snapshot->bytes.size());
-        ok = out.file() != nullptr && out.file()->write(snapshot->bytes.data(), length) == length;
-        ok = out.close() && ok;
-    } else {
-        // The data may not be on the disk: sync it again at the next save.
-        SysMutexGuard guard(&mutex_);
-        if (snapshot->dataFile) dirtyParts_.assign(partCount_, 1);
-        for (FilePart* part : snapshot->parts) dirtyParts_[part->start() / kPartSize] = 1;
-    }
-    if (!ok) {
-        if (UIGateway* out = ui()) out->printRaw("ERROR: partial info not saved: %s\n", snapshot->path.c_str());
-    }
-    return ok;
-}
-
-bool PartialFile::save(bool wait) {
-    std::unique_ptr<SaveSnapshot> snapshot = buildSnapshot();
-    if (!snapshot) return false;
-    {
-        SysMutexGuard guard(&pendingSaveMutex_);
-        pendingSave_ = std::move(snapshot);  // replaces one not yet written
-    }
-    if (wait || worker_ == nullptr || worker_->threadCount() == 0) return writePendingSave();
-    worker_->submit(std::make_unique<SaveJob>(this));
-    return true;
-}
-
-void PartialFile::stopSaves() {
-    SysMutexGuard writer(&saveWriteMutex_);
-    SysMutexGuard guard(&pendingSaveMutex_);
-    pendingSave_.reset();
-}
+void PartialFile::stopSaves() { saver_.stop(); }
 
 void PartialFile::removeRecord() { removeRecordAt(metPath()); }
 
-void PartialFile::removeRecordAt(const OwnedString& record) {
-    if (record.length() == 0) return;
-    OwnedString other;
-    fs_remove(record.c_str());
-    other.format("%S.bak", &record);
-    fs_remove(other.c_str());
-    other.format("%S.tmp", &record);
-    fs_remove(other.c_str());
-}
+void PartialFile::removeRecordAt(const OwnedString& record) { RecordSaver::removeAt(record); }
 
 // --- closing, cancelling, completing ---------------------------------------------
 
@@ -577,18 +446,12 @@ void PartialFile::close() {
     std::vector<FilePart*> dirty;
     {
         SysMutexGuard guard(&mutex_);
-        for (uint32_t p = 0; p < partCount_; p++) {
-            if (!dirtyParts_[p]) continue;
-            dirtyParts_[p] = 0;
-            if (dataFile_) {
-                data = dataFile_;
-            } else {
-                dirty.push_back(parts_[p].get());
-            }
-        }
+        saver_.takeWrittenLocked(data, dirty);
     }
     if (data) data->syncData();
-    syncDirty(dirty);
+    for (FilePart* part : dirty) {
+        if (FileHandle handle = part->file(false)) handle->syncData();
+    }
     SysMutexGuard guard(&mutex_);
     dataFile_.reset();
     for (auto& part : parts_) {

@@ -34,6 +34,7 @@
 #include "downloads/storage/file_part.h"
 #include "downloads/storage/gap_list.h"
 #include "downloads/storage/part_check.h"
+#include "downloads/storage/record_saver.h"
 #include "v4ada/containers/bool_array.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/string/owned_string.h"
@@ -182,9 +183,6 @@ public:
     int pendingChecks() const;
 
 protected:
-    struct SaveSnapshot;
-    class SaveJob;
-
     // Takes over the record; sizes everything; makes the parts; builds the
     // range chooser; trusts unchanged parts (checkLoadedParts).
     virtual void setMeta(FileMeta* record);
@@ -253,6 +251,7 @@ protected:
 private:
     // Works on the file's data under its mutex.
     friend class CheckResults;
+    friend class RecordSaver;
 
     bool allPresentLocked() const;
     uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
@@ -260,9 +259,6 @@ private:
     uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
     uint32_t endCrumbOf(uint32_t part) const;
     bool readHashSet(i4_file* reader, bool withCrumbs);
-    std::unique_ptr<SaveSnapshot> buildSnapshot();
-    bool writePendingSave();
-    void syncDirty(std::vector<FilePart*>& files);
 
     GapList gaps_;
     FileMeta meta_;
@@ -271,12 +267,6 @@ private:
     int64_t bytesDone_ = 0;
     bool hashSetKnown_ = false;
     bool awaitingHashSet_ = false;  // see waitForHashSet
-    // Parts written since their file was last synced.
-    std::vector<uint8_t> dirtyParts_;
     CheckResults checks_{*this};
-
-    // Held while a record is written, so saves reach the disk in order.
-    SysMutex saveWriteMutex_;
-    SysMutex pendingSaveMutex_;
-    std::unique_ptr<SaveSnapshot> pendingSave_;
+    RecordSaver saver_{*this};
 };
