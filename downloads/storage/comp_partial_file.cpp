@@ -248,12 +248,12 @@ CompleteResult CompPartialFile::complete() {
     };
     if (!assemble(first, joined)) return keep(false);
     std::vector<Md4Hash> digests;
-    if (!digestsOf(first.c_str(), digests)) {
+    if (!finalCheck().digestsOf(first.c_str(), digests)) {
         if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be read\n", first.c_str());
         return keep(true);
     }
     bool placed = false;
-    if (finish(first.c_str(), digests, &placed)) {
+    if (finalCheck().finish(first.c_str(), digests, &placed)) {
         if (!placed) return keep(true);
         fs_remove_dir(directory_.c_str());
         return CompleteResult::kComplete;
@@ -262,8 +262,8 @@ CompleteResult CompPartialFile::complete() {
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
     std::vector<uint32_t> bad;
-    bool waiting = waitForHashSet();
-    if (!waiting && (!badParts(digests, bad) || bad.empty())) {
+    bool waiting = finalCheck().waitForHashSet();
+    if (!waiting && (!finalCheck().badParts(digests, bad) || bad.empty())) {
         // The part hashes name no part: the download ends, and nothing of
         // it is found again at the next start.
         endCorrupted(first);

@@ -249,18 +249,7 @@ bool PartialFile::nothingMissing() const {
 }
 
 bool PartialFile::allPresentLocked() const {
-    return gaps_.isEmpty() && checks_.pendingLocked() == 0 && (hashSetKnown_ || !awaitingHashSet_);
-}
-
-bool PartialFile::waitForHashSet() {
-    {
-        SysMutexGuard guard(&mutex_);
-        if (hashSetKnown_) return false;
-        awaitingHashSet_ = true;
-    }
-    OwnedString name = this->name();
-    if (UIGateway* out = ui()) out->print("%s: its hash set is asked for, to find the wrong parts", name.c_str());
-    return true;
+    return gaps_.isEmpty() && checks_.pendingLocked() == 0 && (hashSetKnown_ || !final_.awaitingLocked());
 }
 
 bool PartialFile::needsFrom(const BoolArray* map) const {
@@ -487,77 +476,6 @@ void PartialFile::unshare() {
     if (SharedFilesSink* sink = downloadServices().sharedFiles) sink->removeSharedFile(*shared);
 }
 
-void PartialFile::fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out) {
-    if (digests.size() == 1) {
-        std::memcpy(out, digests[0].bytes(), kMd4DigestSize);
-        return;
-    }
-    Md4Context md4;
-    for (const Md4Hash& digest : digests) md4.update(digest.bytes(), kMd4DigestSize);
-    md4.final(out);
-}
-
-bool PartialFile::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests) {
-    // The whole file as one part of the single-file layout.
-    FileHandle file(fs_open_unix(dataPath, kFsRead));
-    if (!file) return false;
-    FilePart whole(0, 0, size_, dataPath, true);
-    whole.attach(file);
-    digests.assign(partCount_, Md4Hash());
-    for (uint32_t p = 0; p < partCount_; p++) {
-        uint64_t start = static_cast<uint64_t>(p) * kPartSize;
-        uint64_t end = std::min(start + kPartSize, size_);
-        uint64_t readable = 0;
-        CheckOutcome outcome = whole.digest(start, end, digests[p].bytes(), &readable);
-        if (outcome == CheckOutcome::kUnreadable) return false;
-        // A short file: what is missing cannot match, the digest stays zero.
-        if (outcome == CheckOutcome::kMissing) digests[p] = Md4Hash();
-    }
-    return true;
-}
-
-bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placedOut) {
-    uint8_t found[kMd4DigestSize];
-    fileHashOf(digests, found);
-    if (!fileHash().equals(found)) return false;
-    OwnedString name = this->name();
-    DownloadSettings* settings = downloadServices().settings;
-    OwnedString finalPath;
-    bool placed = moveToIncoming(dataPath, name.c_str(), settings->incomingDir().c_str(), finalPath);
-    if (!placed) {
-        // Kept in the temporary directory under its own name instead.
-        placed = moveToIncoming(dataPath, name.c_str(), settings->tempDir().c_str(), finalPath);
-        if (placed) {
-            if (UIGateway* out = ui()) out->print("%s: kept at %s", name.c_str(), finalPath.c_str());
-        }
-    }
-    *placedOut = placed;
-    // A file that is nowhere but in the download's own place is neither
-    // shared nor complete: the caller keeps the download.
-    if (!placed) return true;
-    share();
-    FileStatus status;
-    uint32_t time = fs_status(finalPath.c_str(), status) ? static_cast<uint32_t>(status.modified) : 0;
-    SharedFilesSink* sink = downloadServices().sharedFiles;
-    if (sink == nullptr || !sink->finalPlace(fileHash(), finalPath.c_str(), time)) {
-        if (UIGateway* out = ui()) out->printRaw("ERROR: File not added to shared?\n");
-    }
-    setState(kCompleted);
-    removeRecord();
-    return true;
-}
-
-bool PartialFile::badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad) {
-    SysMutexGuard guard(&mutex_);
-    if (!hashSetKnown_) return false;
-    for (uint32_t p = 0; p < partCount_ && p < digests.size(); p++) {
-        const uint8_t* expected = meta_.partHash(p);
-        if (expected == nullptr) return false;
-        if (!digests[p].equals(expected)) bad.push_back(p);
-    }
-    return true;
-}
-
 CompleteResult PartialFile::complete() {
     OwnedString data = path();
     FileStatus status;
@@ -578,14 +496,14 @@ CompleteResult PartialFile::complete() {
         setState(kActive);
     };
     std::vector<Md4Hash> digests;
-    if (!digestsOf(data.c_str(), digests)) {
+    if (!final_.digestsOf(data.c_str(), digests)) {
         // Unreadable now: nothing is judged or removed; try again later.
         if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be read\n", data.c_str());
         keep();
         return CompleteResult::kAssemblyFailed;
     }
     bool placed = false;
-    if (finish(data.c_str(), digests, &placed)) {
+    if (final_.finish(data.c_str(), digests, &placed)) {
         if (placed) return CompleteResult::kComplete;
         keep();
         return CompleteResult::kAssemblyFailed;
@@ -593,12 +511,12 @@ CompleteResult PartialFile::complete() {
 
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
-    if (waitForHashSet()) {
+    if (final_.waitForHashSet()) {
         keep();
         return CompleteResult::kRefetch;
     }
     std::vector<uint32_t> bad;
-    if (badParts(digests, bad) && !bad.empty()) {
+    if (final_.badParts(digests, bad) && !bad.empty()) {
         // The parts that differ are fetched again; the rest stays.
         keep();
         for (uint32_t p : bad) reopenPart(p, CheckOutcome::kMismatch);

@@ -32,6 +32,7 @@
 #include "downloads/storage/check_results.h"
 #include "downloads/storage/dl_progress.h"
 #include "downloads/storage/file_part.h"
+#include "downloads/storage/final_check.h"
 #include "downloads/storage/gap_list.h"
 #include "downloads/storage/part_check.h"
 #include "downloads/storage/record_saver.h"
@@ -190,26 +191,8 @@ protected:
     // Parts whose file did not change since the last save are taken as
     // verified where they have no gap (no hashing).
     void checkLoadedParts();
-    // The layout's final check once the data is in one file at dataPath.
-    // True when the file hash matched. The file is then moved to incoming
-    // (or kept in the temporary directory under its own name), shared and
-    // the record removed; when it can be moved nowhere *placed is false
-    // and nothing else happens: the file, its record and the state stay
-    // for the caller to keep.
-    bool finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placed);
-    // Part digests of the assembled or single file at path, every part
-    // read from the disk: bytes verified earlier may have changed since.
-    // False when the file cannot be read.
-    bool digestsOf(const char* path, std::vector<Md4Hash>& digests);
-    // Parts whose digest differs from their part hash. False when a part
-    // hash is missing, so nothing can be named.
-    bool badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad);
-    // After a failed final check without the part hashes: true when they
-    // are unknown, and then nothing counts as done until they arrive (the
-    // owner asks its sources for them; their checks name the bad parts).
-    bool waitForHashSet();
-    // File hash of the digests in part order.
-    static void fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out);
+    // The final check's steps, for the layout's complete.
+    FinalCheck& finalCheck() { return final_; }
     // Waits for a save being written and drops one not yet written.
     void stopSaves();
     // Removes "<metPath>" with its backup and temporary.
@@ -252,6 +235,7 @@ private:
     // Works on the file's data under its mutex.
     friend class CheckResults;
     friend class RecordSaver;
+    friend class FinalCheck;
 
     bool allPresentLocked() const;
     uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
@@ -266,7 +250,7 @@ private:
     std::atomic<int> state_{kActive};
     int64_t bytesDone_ = 0;
     bool hashSetKnown_ = false;
-    bool awaitingHashSet_ = false;  // see waitForHashSet
     CheckResults checks_{*this};
     RecordSaver saver_{*this};
+    FinalCheck final_{*this};
 };
