@@ -151,8 +151,25 @@ void PartialFile::createParts() {
         name.format("%S%u.%u.part", &directory_, number_, i + 1);
         made.push_back(std::make_unique<FilePart>(0, start, end, name.c_str(), true));
     }
+    setParts(std::move(made));
+}
+
+void PartialFile::setParts(std::vector<std::unique_ptr<FilePart>> parts) {
     SysMutexGuard guard(&mutex_);
-    parts_ = std::move(made);
+    parts_ = std::move(parts);
+}
+
+void PartialFile::setLayout(uint8_t version, uint32_t number, const OwnedString& directory,
+                            const OwnedString& dataFileName) {
+    version_ = version;
+    number_ = number;
+    directory_ = directory;
+    dataFileName_ = dataFileName;
+}
+
+void PartialFile::setBytesDone(int64_t done) {
+    SysMutexGuard guard(&mutex_);
+    bytesDone_ = done;
 }
 
 void PartialFile::checkLoadedParts() {

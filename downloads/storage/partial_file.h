@@ -5,9 +5,13 @@
 // (<n>.part.met, see part_met.h) so that a restart resumes it, and finally
 // checks the whole file and moves it to the incoming directory.
 //
+// The checks are kept by CheckResults, the record saves by RecordSaver
+// and the final check by FinalCheck, each beside this class and working
+// on its data; this class holds the storage and the state.
+//
 // This class is the single-file layout: one data file <n>.part beside its
 // record (version 224). CompPartialFile (part directories, version 225)
-// overrides the layout-bound operations.
+// overrides the layout-bound operations through the protected members.
 //
 // Threads. Gaps, verified bits, the range chooser, have-notices and
 // sharing change on the task thread only. Digests are made elsewhere (the
@@ -208,16 +212,41 @@ protected:
     void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd = 0);
     // Stops sharing the partial file (cancel, failed check).
     void unshare();
-    void setBytesDoneLocked(int64_t done) { bytesDone_ = done; }
     bool storageReady();
-    FileMeta* metaLocked() { return &meta_; }
-    void setSizeFields(uint64_t size);
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
     std::shared_ptr<DescriptorCache> descriptors();
+    // Where the layout keeps the data: the record's format version, its
+    // numeric prefix, the directory (with a trailing '/') and the data
+    // file's name (empty for part files).
+    void setLayout(uint8_t version, uint32_t number, const OwnedString& directory, const OwnedString& dataFileName);
+    const OwnedString& directory() const { return directory_; }
+    // The record's path as given to load (empty for a new download).
+    void setLoadedFrom(const OwnedString& path) { loadedFrom_ = path; }
+    // Removes that record with its backup and temporary, and nothing else.
+    void removeLoadedRecord() { removeRecordAt(loadedFrom_); }
+    void setBytesDone(int64_t done);
+    // The parts, made by createParts; set once before the file is used.
+    void setParts(std::vector<std::unique_ptr<FilePart>> parts);
+    FilePart& part(uint32_t index) const { return *parts_[index]; }
+
+private:
+    // Work on the file's data under its mutex.
+    friend class CheckResults;
+    friend class RecordSaver;
+    friend class FinalCheck;
+
+    void setSizeFields(uint64_t size);
+
+    bool allPresentLocked() const;
+    uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
+    uint64_t crumbEnd(uint32_t crumb) const;
+    uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
+    uint32_t endCrumbOf(uint32_t part) const;
+    bool readHashSet(i4_file* reader, bool withCrumbs);
+
     // The record's path as given to load (empty for a new download).
     OwnedString loadedFrom_;
-
     mutable SysMutex mutex_;
     std::vector<std::unique_ptr<FilePart>> parts_;
     OwnedString dataFileName_;
@@ -230,19 +259,6 @@ protected:
     uint64_t size_ = 0;
     PartialFileOwner* owner_;
     StorageWorker* worker_;
-
-private:
-    // Works on the file's data under its mutex.
-    friend class CheckResults;
-    friend class RecordSaver;
-    friend class FinalCheck;
-
-    bool allPresentLocked() const;
-    uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
-    uint64_t crumbEnd(uint32_t crumb) const;
-    uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
-    uint32_t endCrumbOf(uint32_t part) const;
-    bool readHashSet(i4_file* reader, bool withCrumbs);
 
     GapList gaps_;
     FileMeta meta_;
