@@ -1,7 +1,8 @@
 # Two commands for a newcomer:
 #   make run    builds the client and starts it in ./run (its working directory)
 #   make test   builds and runs every test: ASan+UBSan suite, ThreadSanitizer
-#               suite for the threaded code, and the fuzz targets (when clang exists)
+#               suite for the threaded code, and the fuzz targets (when clang exists;
+#               that build also checks the locking annotations of every library)
 #   make bench  builds the release configuration and prints the benchmark
 #               figures, each with a reference measured in the same run
 JOBS ?= $(shell nproc)
@@ -36,7 +37,7 @@ test-tsan:
 		ctest --output-on-failure -j $(JOBS) --no-tests=ignore
 
 test-fuzz:
-	@if [ -z "$(CLANGXX)" ]; then echo "clang++ not found: fuzz targets skipped"; exit 0; fi; \
+	@if [ -z "$(CLANGXX)" ]; then echo "clang++ not found: fuzz targets and lock analysis skipped"; exit 0; fi; \
 	cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Debug -DTANDREL_FUZZ=ON -DCMAKE_CXX_COMPILER=$(CLANGXX) && \
 	cmake --build build/fuzz -j $(JOBS) && \
 	cd build/fuzz && ctest --output-on-failure -j $(JOBS) --no-tests=ignore

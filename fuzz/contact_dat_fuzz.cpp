@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "overlay/node_list.h"
+#include "overlay/routing/node_list.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "overlay/location_link.h"
+#include "overlay/index/location_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "core/meta/special_tags.h"
-#include "overlay/contact_list.h"
-#include "overlay/flock_gateway.h"
+#include "overlay/gateway/flock_gateway.h"
 #include "overlay/opcodes.h"
+#include "overlay/routing/contact_list.h"
 #include "support/overlay_sim.h"
 #include "v4ada/file/debug_file.h"
 

@@ -17,11 +17,11 @@
 
 #include "core/meta/special_tags.h"
 #include "core/meta/user_meta.h"
-#include "overlay/contact_list.h"
-#include "overlay/flock_gateway.h"
+#include "overlay/gateway/flock_gateway.h"
+#include "overlay/index/service_search.h"
 #include "overlay/opcodes.h"
-#include "overlay/publish_requester.h"
-#include "overlay/service_search.h"
+#include "overlay/requests/publish_requester.h"
+#include "overlay/routing/contact_list.h"
 #include "support/overlay_sim.h"
 #include "v4ada/file/debug_file.h"
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "core/meta/special_tags.h"
-#include "overlay/service.h"
-#include "overlay/service_directory.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service.h"
+#include "overlay/index/service_directory.h"
+#include "overlay/index/service_search.h"
 #include "v4ada/file/debug_file.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"

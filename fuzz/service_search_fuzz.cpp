@@ -7,7 +7,7 @@
 #include "core/meta/meta.h"
 #include "core/meta/meta_tag.h"
 #include "core/meta/special_tags.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service_search.h"
 #include "v4ada/file/debug_file.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/memory/malloc4.h"

@@ -95,7 +95,7 @@ struct World {
         if (download == nullptr) fail("no download");
         downloads.hold(download);
         download->release();
-        download->lock(0);
+        download->lock();
         download->setState(new DLS_Downloading(download));
         download->unlock();
         downloads.partners->setHighest(download);

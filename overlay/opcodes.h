@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "overlay/node.h"
+#include "overlay/routing/node.h"
 
 constexpr uint8_t kFlockMarker = 0xE3;
 // Bytes in front of every payload: marker and opcode.

@@ -50,12 +50,12 @@ public:
 private:
     // Waits for bytes and appends them to pending_. 1: bytes came; 0: end
     // of input or error; -1: stopped.
-    int fill(KeepWaiting keepWaiting, void* context);
+    int fill(KeepWaiting keepWaiting, void* context) TS_REQUIRES(lock_);
 
     SysMutex lock_;
     int fd_;
     size_t maxLine_;
-    std::string pending_;  // bytes read and not yet handed out
-    bool ended_ = false;
-    bool discarding_ = false;  // inside a refused line, up to its line feed
+    std::string pending_ TS_GUARDED_BY(lock_);  // bytes read and not yet handed out
+    bool ended_ TS_GUARDED_BY(lock_) = false;
+    bool discarding_ TS_GUARDED_BY(lock_) = false;  // inside a refused line, up to its line feed
 };

@@ -18,7 +18,7 @@
 #include "downloads/pool/download.h"
 #include "downloads/pool/partner_manager.h"
 #include "downloads/storage/partial_file.h"
-#include "overlay/download_sources.h"
+#include "overlay/index/download_sources.h"
 #include "v4ada/containers/bool_array.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/string/text_convert.h"

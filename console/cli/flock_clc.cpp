@@ -11,8 +11,8 @@
 #include "core/search/search_node.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
-#include "overlay/service.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service.h"
+#include "overlay/index/service_search.h"
 
 std::atomic<FlockCLC*> consoleClient{nullptr};
 

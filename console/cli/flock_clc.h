@@ -13,7 +13,7 @@
 
 #include "console/cli/servant.h"
 #include "core/meta/meta_list.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service_search.h"
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class Service;
@@ -57,7 +57,7 @@ private:
     MetaList results_;
     // The identifiers of every entry, so that a flood of answers is not
     // checked against the whole list each.
-    std::unordered_set<std::string> resultKeys_;
+    std::unordered_set<std::string> resultKeys_ TS_GUARDED_BY(resultLock_);
 };
 
 // The same interpreter as consoleServant, typed for the client's own parts.

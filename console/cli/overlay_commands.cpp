@@ -11,10 +11,10 @@
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
-#include "overlay/contact_list.h"
-#include "overlay/flock_gateway.h"
+#include "overlay/gateway/flock_gateway.h"
+#include "overlay/index/service.h"
 #include "overlay/opcodes.h"
-#include "overlay/service.h"
+#include "overlay/routing/contact_list.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/memory/malloc4.h"
 

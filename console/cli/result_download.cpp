@@ -1,7 +1,7 @@
 #include "console/cli/result_download.h"
 
 #include "core/meta/file_meta.h"
-#include "overlay/service.h"
+#include "overlay/index/service.h"
 
 FileMeta* downloadRecordOf(const Service& result) {
     auto record = new FileMeta();

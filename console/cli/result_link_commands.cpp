@@ -9,8 +9,8 @@
 #include "core/meta/file_meta.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
-#include "overlay/network_gateway.h"
-#include "overlay/service.h"
+#include "overlay/gateway/network_gateway.h"
+#include "overlay/index/service.h"
 #include "v4ada/net/http_connection.h"
 #include "v4ada/threads/linux/threads.h"
 

@@ -129,7 +129,7 @@ void Servant::execute(Servant* interpreter, const char* line) {
 }
 
 Servant::Request* Servant::takeRequest(const OwnedString* line) {
-    std::lock_guard<std::mutex> guard(requestLock_);
+    SysMutexGuard guard(&requestLock_);
     for (size_t i = 0; i < requests_.size(); ++i) {
         if (requests_[i]->line == line) {
             Request* request = requests_[i];
@@ -141,7 +141,7 @@ Servant::Request* Servant::takeRequest(const OwnedString* line) {
 }
 
 void Servant::finish(Request* request) {
-    std::lock_guard<std::mutex> guard(requestLock_);
+    SysMutexGuard guard(&requestLock_);
     request->done = true;
     requestDone_.notify_all();
 }
@@ -163,12 +163,12 @@ void Servant::runAndWait(MessageQ* bus, const char* line, bool fromConsole) {
     if (!bus || !line) return;
     Request request{new OwnedString(line), fromConsole, false};
     {
-        std::lock_guard<std::mutex> guard(requestLock_);
+        SysMutexGuard guard(&requestLock_);
         requests_.push_back(&request);
     }
     bus->post(MSG_COMMAND_LINE, request.line);
-    std::unique_lock<std::mutex> guard(requestLock_);
-    while (!request.done) requestDone_.wait_for(guard, kRequestPoll);
+    SysMutexGuard guard(&requestLock_);
+    while (!request.done) requestDone_.wait_for(requestLock_, kRequestPoll);
 }
 
 bool Servant::askYesNo(Servant* interpreter, const char* question) {

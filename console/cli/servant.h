@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "console/cli/console_line_reader.h"
@@ -19,6 +18,7 @@
 #include "core/bus/message.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/string/owned_string.h"
+#include "v4ada/threads/linux/sys_mutex.h"
 
 class Meta;
 class MetaList;
@@ -113,9 +113,9 @@ private:
     void finish(Request* request);
     static Command* find(LL& list, const char* word);
 
-    std::mutex requestLock_;
-    std::condition_variable requestDone_;
-    std::vector<Request*> requests_;
+    SysMutex requestLock_;
+    std::condition_variable_any requestDone_;
+    std::vector<Request*> requests_ TS_GUARDED_BY(requestLock_);
 
     LL publicCommands_;
     LL masterCommands_;

@@ -5,7 +5,7 @@
 #include "core/options/core_options.h"
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
-#include "overlay/flock_gateway.h"
+#include "overlay/gateway/flock_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "v4ada/file/fs.h"
 

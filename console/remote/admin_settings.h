@@ -55,9 +55,9 @@ public:
 
 private:
     SysMutex lock_;
-    OwnedString name_{""};
-    OwnedString pass_{""};
-    int32_t controlPort_ = kDefaultAdminDoorPort;
+    OwnedString name_ TS_GUARDED_BY(lock_) {""};
+    OwnedString pass_ TS_GUARDED_BY(lock_) {""};
+    int32_t controlPort_ TS_GUARDED_BY(lock_) = kDefaultAdminDoorPort;
 };
 
 inline AdminSettings* adminSettings() { return AdminSettings::instance(); }

@@ -23,7 +23,7 @@
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "downloads/pool/dl_pool.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service_search.h"
 #include "transfer/hub/transfer_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/uploads/upload_pool.h"

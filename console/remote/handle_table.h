@@ -22,6 +22,6 @@ public:
 
 private:
     SysMutex lock_;
-    std::unordered_map<const void*, uint32_t> ids_;
+    std::unordered_map<const void*, uint32_t> ids_ TS_GUARDED_BY(lock_);
     uint32_t last_ = 0;
 };

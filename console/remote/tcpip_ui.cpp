@@ -7,7 +7,7 @@
 #include "console/remote/controller_opcodes.h"
 #include "console/remote/gui_controller.h"
 #include "console/remote/transfer_frames.h"
-#include "overlay/service.h"
+#include "overlay/index/service.h"
 #include "transfer/uploads/upload_slot.h"
 #include "v4ada/string/cstring.h"
 

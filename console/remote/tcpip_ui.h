@@ -107,8 +107,8 @@ private:
     CoreUI* consoleCore_;
     TransferUI* consoleTransfer_;
     HandleTable handles_;
-    SysMutex controllerLock_;  // guards controller_ and every send to it
-    GUIController* controller_ = nullptr;
+    SysMutex controllerLock_ TS_ACQUIRED_BEFORE(results_.list());  // guards controller_ and every send to it
+    GUIController* controller_ TS_GUARDED_BY(controllerLock_) = nullptr;
     // Download records of the results sent (own lock, taken inside
     // controllerLock_).
     FileList results_;

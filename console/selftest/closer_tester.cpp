@@ -2,8 +2,8 @@
 
 #include "console/selftest/overlay_probe.h"
 #include "core/ui/ui_gateway.h"
-#include "overlay/node.h"
-#include "overlay/service.h"
+#include "overlay/index/service.h"
+#include "overlay/routing/node.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/memory/malloc4.h"
 

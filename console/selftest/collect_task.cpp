@@ -1,7 +1,7 @@
 #include "console/selftest/collect_task.h"
 
 #include "console/selftest/overlay_probe.h"
-#include "overlay/data_collector.h"
+#include "overlay/gateway/data_collector.h"
 
 CollectTask::CollectTask(DataCollector& collector, OverlayProbe& probe) : collector_(collector), probe_(probe) {
     if (collector_.collecting()) collector_.reset();

@@ -1,10 +1,10 @@
 #include "console/selftest/flock_probe.h"
 
-#include "overlay/black_udp_annex.h"
-#include "overlay/contact_list.h"
-#include "overlay/flock_gateway.h"
-#include "overlay/service_directory.h"
-#include "overlay/service_search.h"
+#include "overlay/gateway/black_udp_annex.h"
+#include "overlay/gateway/flock_gateway.h"
+#include "overlay/index/service_directory.h"
+#include "overlay/index/service_search.h"
+#include "overlay/routing/contact_list.h"
 
 void FlockProbe::publish(Service* service) {
     if (FlockGateway* gateway = flockGateway()) gateway->publish(service, false, 1.0);

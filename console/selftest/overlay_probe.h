@@ -4,7 +4,7 @@
 // Task thread only.
 #pragma once
 
-#include "overlay/data_collector.h"
+#include "overlay/gateway/data_collector.h"
 #include "v4ada/containers/unique_id.h"
 
 class ElementFunctor;

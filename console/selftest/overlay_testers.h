@@ -15,7 +15,7 @@
 #include <atomic>
 #include <memory>
 
-#include "overlay/data_collector.h"
+#include "overlay/gateway/data_collector.h"
 
 class CloserTester;
 class CollectTask;

@@ -1,8 +1,8 @@
 #include "console/selftest/publish_track_data.h"
 
 #include "console/selftest/overlay_probe.h"
-#include "overlay/service.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service.h"
+#include "overlay/index/service_search.h"
 #include "v4ada/time/random.h"
 
 PublishTrackData::PublishTrackData() : timer_(random_below(kPeriodMs + 1)) { id_.randomize(); }

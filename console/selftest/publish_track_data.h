@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "overlay/result_callback.h"
+#include "overlay/requests/result_callback.h"
 #include "v4ada/containers/unique_id.h"
 
 class OverlayProbe;

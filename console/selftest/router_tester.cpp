@@ -4,8 +4,8 @@
 
 #include "console/selftest/overlay_probe.h"
 #include "core/ui/ui_gateway.h"
-#include "overlay/node.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service_search.h"
+#include "overlay/routing/node.h"
 #include "v4ada/digest/md4.h"
 #include "v4ada/memory/malloc4.h"
 

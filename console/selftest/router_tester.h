@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "core/task/time_slice_task.h"
-#include "overlay/result_callback.h"
+#include "overlay/requests/result_callback.h"
 #include "v4ada/containers/unique_id.h"
 
 class OverlayProbe;

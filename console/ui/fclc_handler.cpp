@@ -5,7 +5,7 @@
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
 #include "core/ui/core_ui.h"
-#include "overlay/flock_gateway.h"
+#include "overlay/gateway/flock_gateway.h"
 #include "transfer/hub/transfer_gateway.h"
 
 void FclcHandler::subscribe(MessageQ* bus) {

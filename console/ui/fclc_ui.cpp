@@ -3,7 +3,7 @@
 #include "console/cli/flock_clc.h"
 #include "core/strings/string_table.h"
 #include "downloads/pool/dl_pool.h"
-#include "overlay/service.h"
+#include "overlay/index/service.h"
 
 void FclcUI::searchResult(Service* result) {
     FlockCLC* client = consoleClient.load();

@@ -68,10 +68,10 @@ public:
 
 private:
     SysMutex lock_;
-    std::vector<std::string> lines_;
-    int linesPerPage_ = kDefaultLinesPerPage;
-    bool armed_ = false;
-    bool dropped_ = false;
-    bool collecting_ = false;
-    std::thread::id collector_;  // the thread running the console line
+    std::vector<std::string> lines_ TS_GUARDED_BY(lock_);
+    int linesPerPage_ TS_GUARDED_BY(lock_) = kDefaultLinesPerPage;
+    bool armed_ TS_GUARDED_BY(lock_) = false;
+    bool dropped_ TS_GUARDED_BY(lock_) = false;
+    bool collecting_ TS_GUARDED_BY(lock_) = false;
+    std::thread::id collector_ TS_GUARDED_BY(lock_);  // the thread running the console line
 };

@@ -1,5 +1,7 @@
 #include "core/meta/meta.h"
 
+#include <cstdio>
+
 #include "core/meta/meta_messages.h"
 #include "core/meta/read_limits.h"
 #include "core/meta/special_tags.h"
@@ -159,6 +161,16 @@ void Meta::print() const {
         char buffer[kPrintBuffer];
         buffer[0] = 0;
         const char* text = tag->valueText(buffer, sizeof buffer);
+        // A size or a gap offset is unsigned 32-bit, kept in the signed tag
+        // bit for bit: 2^31 and more read back as themselves.
+        // Gap tags are named by their id byte followed by the gap's index.
+        int id = tag->specialId();
+        if (id == 0 && tag->name().length() > 1) id = static_cast<uint8_t>(tag->name().c_str()[0]);
+        if ((id == ST_SIZE || id == ST_GAP_START || id == ST_GAP_END) && tag->type() == kTagInt) {
+            uint32_t size = static_cast<uint32_t>(static_cast<const MetaTagInt*>(tag)->intValue());
+            snprintf(buffer, sizeof buffer, "%u", size);
+            text = buffer;
+        }
         metaPrintFlush("%s: %s\n", tag->displayName(), text ? text : "");
     }
 }

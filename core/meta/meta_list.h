@@ -42,8 +42,8 @@ public:
     int wireSize() override;
     // For callers that size a packet and write it as one step: hold
     // list()->lock() and use these, which take no lock.
-    int wireSizeLocked();
-    bool toNetworkLocked(i4_file* file);
+    int wireSizeLocked() TS_REQUIRES(entries_);
+    bool toNetworkLocked(i4_file* file) TS_REQUIRES(entries_);
 
     // The factory of the entries the readers make.
     virtual Meta* newElement();
@@ -66,7 +66,7 @@ public:
     void add(Meta* record);
     Meta* at(int index);
     int count();
-    LLsafe* list() { return &entries_; }
+    LLsafe* list() TS_RETURN_CAPABILITY(entries_) { return &entries_; }
     // Deletes every entry.
     void clear();
     // Empties the list without deleting the entries.

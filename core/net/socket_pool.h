@@ -65,7 +65,7 @@ protected:
     virtual void leaving(Connection*) {}
 
     SysMutex addLock_;
-    SysMutex removeLock_;  // taken before addLock_ where both are held
+    SysMutex removeLock_ TS_ACQUIRED_BEFORE(addLock_);  // taken before addLock_ where both are held
     LL pendingAdds_ TS_GUARDED_BY(addLock_);
     LL pendingRemoves_ TS_GUARDED_BY(removeLock_);
     LL active_;  // task thread only

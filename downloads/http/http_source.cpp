@@ -175,6 +175,7 @@ void HttpSource::pollConnect(int elapsedMs) {
         case HttpConnectAttempt::Outcome::kConnected:
             socket_ = result.socket;
             host_ = result.host;
+            port_ = result.port;
             if (!keepPath_) path_ = result.path;
             urlFile_ = result.urlFile;
             productive_ = false;
@@ -241,9 +242,14 @@ bool HttpSource::sendRequest() {
 
 bool HttpSource::formatRequest(int* length) {
     std::string target = escapedPath(path_.c_str());
+    // The Host field names the port unless it is the default one: a server
+    // with name-based hosts on another port would otherwise pick the wrong
+    // site.
+    std::string host = host_.c_str() ? host_.c_str() : "";
+    if (port_ != HttpSocketConnectThread::kDefaultPort) host += ":" + std::to_string(port_);
     int n = std::snprintf(reinterpret_cast<char*>(buffer_), kBufferSize,
                           "GET %s HTTP/1.1\r\nHost: %s\r\nConnection: Keep-Alive\r\nRange: bytes=%llu-%llu\r\n\r\n",
-                          target.c_str(), host_.c_str() ? host_.c_str() : "",
+                          target.c_str(), host.c_str(),
                           static_cast<unsigned long long>(rangeStart_),
                           static_cast<unsigned long long>(rangeEnd_ - 1));
     if (n <= 0 || static_cast<size_t>(n) >= kBufferSize) return false;

@@ -155,6 +155,7 @@ private:
     OwnedString url_;
     OwnedString path_;
     OwnedString host_;
+    int port_ = 0;  // the URL's port (set when connecting)
     OwnedString urlFile_;
     i4_socket* socket_ = nullptr;
     uint8_t buffer_[kBufferSize + 1] = {};

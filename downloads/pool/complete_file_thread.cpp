@@ -66,7 +66,7 @@ void CompleteFileThread::settle(Download* download, CompleteResult result) {
 
 void CompleteFileThread::run() {
     CompleteResult result = check(download_);
-    download_->lock(0);
+    download_->lock();
     settle(download_, result);
     download_->unlock();
     requestStop();

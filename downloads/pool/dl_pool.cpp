@@ -100,7 +100,7 @@ void DLPool::saveAll() {
     while (void* element = LL::walk(&downloads_, &cursor)) {
         Download* download = downloadOf(element);
         // The record is built now; the storage worker writes it.
-        download->lock(0);
+        download->lock();
         download->saveRecord();
         download->unlock();
     }
@@ -196,7 +196,7 @@ void DLPool::endDownload(Download* download) {
     OwnedString name = download->name();
     if (UIGateway* ui = currentUI()) {
         // Only a download that ended well is logged as ended.
-        download->lock(0);
+        download->lock();
         int code = download->state()->code();
         download->unlock();
         if (code == kDlsCorrupted) {
@@ -285,7 +285,7 @@ void DLPool::reschedule() {
     while (void* element = LL::walk(&downloads_, &cursor)) {
         Download* download = downloadOf(element);
         if (download == highest) continue;
-        download->lock(0);
+        download->lock();
         if (dynamic_cast<DLS_Highest*>(download->state()) != nullptr) {
             download->setState(new DLS_Downloading(download));
         } else if (download->priority() == Download::kHighest) {

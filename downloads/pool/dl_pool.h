@@ -27,7 +27,7 @@
 #include "core/task/time_slice_task.h"
 #include "downloads/transfer_downloads.h"
 #include "downloads/pool/download.h"
-#include "overlay/download_source_sink.h"
+#include "overlay/index/download_source_sink.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/containers/ll_safe.h"
 

@@ -24,10 +24,9 @@
 #include "downloads/source_peer.h"
 #include "downloads/storage/comp_partial_file.h"
 #include "downloads/storage/download_services.h"
-#include "overlay/download_sources.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
+#include "overlay/index/download_sources.h"
 #include "v4ada/containers/list_iterator.h"
-#include "v4ada/error/error.h"
 #include "v4ada/file/fs_paths.h"
 #include "v4ada/file/ram_file.h"
 #include "v4ada/time/random.h"
@@ -434,11 +433,6 @@ void Download::completionReturned() { resumeUploads_.store(true); }
 
 // --- the peer protocol's messages ------------------------------------------------------------------
 
-SourcePeer* Download::peerOf(TCPConnection* connection) {
-    SourcePeerPool* pool = sourcePeerPool();
-    return pool && connection ? pool->peerOf(connection) : nullptr;
-}
-
 bool Download::copyPartMap(BoolArray& out) {
     if (partial_ == nullptr) return false;
     partial_->partMap(out);
@@ -459,34 +453,6 @@ bool Download::setHashSet(i4_file* reader) {
 bool Download::setHashSetWithCrumbs(i4_file* reader) {
     LockGuard guard(this);
     return partial_ != nullptr && partial_->setHashSetWithCrumbs(reader);
-}
-
-void Download::dataReceived(i4_file* reader, TCPConnection* connection) {
-    if (!dataReceived(reader, peerOf(connection))) throw i4_err(OwnedString("bad data message"));
-}
-
-void Download::noFile(TCPConnection* connection) {
-    if (SourcePeer* peer = peerOf(connection)) noFile(peer);
-}
-
-void Download::fileStatus(TCPConnection* connection, BoolArray* crumbs) {
-    if (SourcePeer* peer = peerOf(connection)) fileStatus(peer, crumbs);
-}
-
-void Download::fileNameAnswer(const char* name, TCPConnection* connection) {
-    if (SourcePeer* peer = peerOf(connection)) fileNameAnswer(name, peer);
-}
-
-void Download::partnerAccepted(TCPConnection* connection) {
-    if (SourcePeer* peer = peerOf(connection)) partnerAccepted(peer);
-}
-
-void Download::partnerRefused(TCPConnection* connection) {
-    if (SourcePeer* peer = peerOf(connection)) partnerRefused(peer);
-}
-
-void Download::haveNotice(TCPConnection* connection, uint32_t crumb) {
-    if (SourcePeer* peer = peerOf(connection)) haveNotice(peer, crumb);
 }
 
 bool Download::dataReceived(i4_file* reader, SourcePeer* connection) {

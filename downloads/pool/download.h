@@ -5,9 +5,9 @@
 // completion of the finished file.
 //
 // The download pool owns every download and ticks it; the peer protocol
-// reaches it through PeerDownload (connections as TCPConnection, turned
-// into SourcePeer faces by the source peer pool); link sources through
-// DownloadInterface.
+// reaches it through PeerDownload (SourcePeerDownload turns each
+// connection into its SourcePeer face once, and the download handles the
+// events on faces only); link sources through DownloadInterface.
 //
 // References: the pool holds one; findDownload hands out more; a loaded
 // download's re-verification and a running completion each hold one. The
@@ -32,7 +32,7 @@
 
 #include "core/meta/ref_counter.h"
 #include "downloads/download_interface.h"
-#include "downloads/peer_downloads.h"
+#include "downloads/source_peer_download.h"
 #include "downloads/storage/dl_progress.h"
 #include "downloads/storage/gap_list.h"
 #include "downloads/storage/partial_file.h"
@@ -60,7 +60,7 @@ constexpr const char* kStatusDefault = "status:";
 constexpr const char* kPriorityKey = "priority";
 constexpr const char* kPriorityDefault = "priority:";
 
-class Download : public DownloadInterface, public PeerDownload, public PartialFileOwner, public RefCounter {
+class TS_CAPABILITY("download") Download : public DownloadInterface, public SourcePeerDownload, public PartialFileOwner, public RefCounter {
 public:
     // Priorities (DownloadPriority).
     static constexpr int kLow = 0;
@@ -80,8 +80,10 @@ public:
     // --- the lock ---------------------------------------------------------
     // Takes the lock: ms 0 waits without limit, otherwise false once ms
     // milliseconds passed without it.
-    bool lock(int ms);
-    void unlock();
+    bool lock(int ms) TS_TRY_ACQUIRE(true);
+    // Takes the lock, waiting without limit (lock(0)).
+    void lock() TS_ACQUIRE() { lock_.wait(0); }
+    void unlock() TS_RELEASE();
     // Deletes the current state and installs the given one (already
     // built). The caller holds the lock or is the current state.
     void setState(DownloadState* state);
@@ -119,29 +121,20 @@ public:
     bool hasPartialFile() override { return partial_ != nullptr; }
     bool copyPartMap(BoolArray& out) override;
     bool copyCrumbMap(BoolArray& out) override;
-    // A malformed message (empty range, past the end, payload not exactly
-    // end - start bytes) raises i4_err, which drops the connection.
-    void dataReceived(i4_file* reader, TCPConnection* connection) override;
-    void noFile(TCPConnection* connection) override;
-    void fileStatus(TCPConnection* connection, BoolArray* crumbs) override;
-    void fileNameAnswer(const char* name, TCPConnection* connection) override;
-    void partnerAccepted(TCPConnection* connection) override;
-    void partnerRefused(TCPConnection* connection) override;
-    void haveNotice(TCPConnection* connection, uint32_t crumb) override;
     bool setHashSet(i4_file* reader) override;
     bool setHashSetWithCrumbs(i4_file* reader) override;
     // Drops one reference (the last destroys the download).
     void release() override { RefCounter::release(); }
 
-    // --- the same events on connection faces -----------------------------------
+    // --- SourcePeerDownload: the peer events on connection faces ----------------
     // False for a malformed data message (nothing written).
-    bool dataReceived(i4_file* reader, SourcePeer* connection);
-    void noFile(SourcePeer* connection);
-    void fileStatus(SourcePeer* connection, BoolArray* crumbs);
-    void fileNameAnswer(const char* name, SourcePeer* connection);
-    void partnerAccepted(SourcePeer* connection);
-    void partnerRefused(SourcePeer* connection);
-    void haveNotice(SourcePeer* connection, uint32_t crumb);
+    bool dataReceived(i4_file* reader, SourcePeer* connection) override;
+    void noFile(SourcePeer* connection) override;
+    void fileStatus(SourcePeer* connection, BoolArray* crumbs) override;
+    void fileNameAnswer(const char* name, SourcePeer* connection) override;
+    void partnerAccepted(SourcePeer* connection) override;
+    void partnerRefused(SourcePeer* connection) override;
+    void haveNotice(SourcePeer* connection, uint32_t crumb) override;
 
     // --- pool events and commands (each under the lock) ------------------------
     // Storage results first, then a pending end of re-verification, every
@@ -222,10 +215,10 @@ public:
 
 private:
     // Holds the lock for a scope.
-    class LockGuard {
+    class TS_SCOPED_CAPABILITY LockGuard {
     public:
-        explicit LockGuard(Download* download) : download_(download) { download_->lock(0); }
-        ~LockGuard() { download_->unlock(); }
+        explicit LockGuard(Download* download) TS_ACQUIRE(download) : download_(download) { download_->lock(); }
+        ~LockGuard() TS_RELEASE() { download_->unlock(); }
         LockGuard(const LockGuard&) = delete;
         LockGuard& operator=(const LockGuard&) = delete;
 
@@ -233,11 +226,10 @@ private:
         Download* download_;
     };
 
-    SourcePeer* peerOf(TCPConnection* connection);
     PartialFile* makePartialFile(bool partDirectories);
     void addNewSource(FileSourceInterface* source);
-    void addSourceLocked(UserMeta* user, SourcePeer* connection);
-    void detachSourcesLocked();
+    void addSourceLocked(UserMeta* user, SourcePeer* connection) TS_REQUIRES(this);
+    void detachSourcesLocked() TS_REQUIRES(this);
     // Posts one disk-space check until the next check answers.
     void askDiskCheck();
     // hashDone's verdict, applied on the task thread.

@@ -4,7 +4,7 @@
 #include "downloads/pool/dl_pool.h"
 #include "downloads/pool/partner_manager.h"
 #include "downloads/transfer_downloads.h"
-#include "overlay/download_source_sink.h"
+#include "overlay/index/download_source_sink.h"
 
 void installDownloadPool() {
     PartnerManager::createInstance();

@@ -25,8 +25,11 @@ void refuseCancel(Download* download) {
 }
 
 // The loaded data could not be read: the download ends, its files stay
-// for a later start.
+// for a later start. Its parts verified at load were shared; left in the
+// shares, the file would count as had and a new start of it be refused
+// until the next program start.
 void endUnreadable(Download* download) {
+    if (PartialFile* partial = download->partialFile()) partial->unshare();
     postEnd(download);
     download->setState(new DLS_Done(download, kDlsErrorHashing));
 }

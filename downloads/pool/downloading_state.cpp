@@ -9,7 +9,7 @@
 #include "downloads/pool/download.h"
 #include "downloads/pool/download_states.h"
 #include "downloads/pool/partner_manager.h"
-#include "overlay/download_sources.h"
+#include "overlay/index/download_sources.h"
 
 namespace {
 

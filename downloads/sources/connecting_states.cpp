@@ -1,9 +1,12 @@
 #include "downloads/sources/connecting_states.h"
 
+#include <memory>
+
 #include "core/meta/user_meta.h"
 #include "core/options/core_options.h"
 #include "downloads/pool/dl_pool.h"
 #include "downloads/pool/download.h"
+#include "downloads/pool/partner_manager.h"
 #include "downloads/source_peer.h"
 #include "downloads/sources/file_source.h"
 #include "downloads/sources/partner_states.h"
@@ -42,7 +45,7 @@ bool FSS_Unasked::tryAsk() {
         if (AskedSource* entry = asked->find(&source->user())) {
             source->user().assign(&entry->user);
             source->setQueueRank(entry->rank);
-            source->setState(new FSS_OnQueue(source));
+            source->setState(std::make_unique<FSS_OnQueue>(source));
             return true;
         }
     }
@@ -50,13 +53,13 @@ bool FSS_Unasked::tryAsk() {
     SourcePeer* connection = nullptr;
     switch (pool->connect(&source->user(), &connection)) {
         case SourcePeerPool::kNotCalled:
-            source->setState(new FSS_BadSource(source));
+            source->setState(std::make_unique<FSS_BadSource>(source));
             break;
         case SourcePeerPool::kBothLowId:
-            source->setState(new FSS_Gone(source));
+            source->setState(std::make_unique<FSS_Gone>(source));
             break;
         case SourcePeerPool::kConnecting:
-            source->setState(new FSS_WaitForConnection(source));
+            source->setState(std::make_unique<FSS_WaitForConnection>(source));
             break;
         case SourcePeerPool::kConnected:
             // The source adopts the connection and its state runs the
@@ -73,14 +76,14 @@ void FSS_Unasked::placeInQueue(SourcePeer* connection, uint32_t rank) {
     if (!sameUser(connection)) return;
     FileSource* source = source_;
     source->setQueueRank(rank);
-    source->setState(new FSS_OnQueue(source));
+    source->setState(std::make_unique<FSS_OnQueue>(source));
 }
 
 // --- FSS_WaitForConnection -------------------------------------------------------------
 
 bool FSS_WaitForConnection::tick(int elapsedMs) {
     waitedMs_ += elapsedMs;
-    if (waitedMs_ > kWaitMs) source_->setState(new FSS_Gone(source_));
+    if (waitedMs_ > kWaitMs) source_->setState(std::make_unique<FSS_Gone>(source_));
     return true;
 }
 
@@ -90,15 +93,15 @@ void FSS_WaitForChunksBQ::partMapChanged() {
     FileSource* source = source_;
     if (needed(source)) {
         askForSlot(source);
-        source->setState(new FSS_OnQueue(source));
+        source->setState(std::make_unique<FSS_OnQueue>(source));
     } else {
-        source->setState(new FSS_NoNeededParts(source));
+        source->setState(std::make_unique<FSS_NoNeededParts>(source));
     }
 }
 
 bool FSS_WaitForChunksBQ::noFile(SourcePeer* connection) {
     if (!own(connection)) return false;
-    source_->setState(new FSS_BadSource(source_));
+    source_->setState(std::make_unique<FSS_BadSource>(source_));
     return true;
 }
 
@@ -133,14 +136,14 @@ void FSS_OnQueue::placeInQueue(SourcePeer* connection, uint32_t rank) {
 void FSS_OnQueue::pause() {
     FileSource* source = source_;
     if (SourceList* asked = SourceList::instance()) asked->remove(&source->user());
-    source->setState(new FSS_Unasked(source));
+    source->setState(std::make_unique<FSS_Unasked>(source));
 }
 
 bool FSS_OnQueue::tick(int elapsedMs) {
     waitedMs_ += elapsedMs;
     if (waitedMs_ <= kUnverifiedWaitMs) return true;
     if (source_->user().helloVerified() == 0 || waitedMs_ > kVerifiedWaitMs) {
-        source_->setState(new FSS_Unasked(source_));
+        source_->setState(std::make_unique<FSS_Unasked>(source_));
     }
     return true;
 }
@@ -151,15 +154,15 @@ void FSS_WaitForChunks::partMapChanged() {
     FileSource* source = source_;
     if (needed(source)) {
         askForSlot(source);
-        source->setState(new FSS_Transfering(source));
+        source->setState(std::make_unique<FSS_Transfering>(source));
     } else {
-        source->setState(new FSS_NoNeededParts(source));
+        source->setState(std::make_unique<FSS_NoNeededParts>(source));
     }
 }
 
 bool FSS_WaitForChunks::uploadEnded(SourcePeer* connection) {
     if (!own(connection)) return false;
-    source_->setState(new FSS_OnQueue(source_));
+    source_->setState(std::make_unique<FSS_OnQueue>(source_));
     return true;
 }
 
@@ -167,32 +170,53 @@ bool FSS_WaitForChunks::noFile(SourcePeer* connection) {
     if (!own(connection)) return false;
     FileSource* source = source_;
     SourcePeer* slot = takeSlot(source);
-    source->setState(new FSS_BadSource(source));
-    passSlot(slot);
+    source->setState(std::make_unique<FSS_BadSource>(source));
+    source->afterwards([slot] { passSlot(slot); });
     return true;
 }
 
 void FSS_WaitForChunks::cancel() {
-    SourcePeer* slot = takeSlot(source_);
+    FileSource* source = source_;
+    SourcePeer* slot = takeSlot(source);
     FileSourceState::cancel();
-    passSlot(slot);
+    source->afterwards([slot] { passSlot(slot); });
 }
 
 // --- FSS_NoNeededParts ---------------------------------------------------------------------
 
+FSS_NoNeededParts::~FSS_NoNeededParts() { leavePartnerTable(); }
+
+void FSS_NoNeededParts::leavePartnerTable() {
+    if (!inPartnerTable_) return;
+    inPartnerTable_ = false;
+    source_->setPartnerCooldown(1);
+    if (PartnerManager* partners = PartnerManager::instance()) partners->removePartner(source_);
+}
+
 bool FSS_NoNeededParts::tick(int elapsedMs) {
-    (void)elapsedMs;
-    if (!source_->mapFresh()) source_->setState(new FSS_Unasked(source_));
+    if (inPartnerTable_) {
+        askedMs_ += elapsedMs;
+        if (askedMs_ > kAnswerMs) leavePartnerTable();
+    }
+    if (!source_->mapFresh()) source_->setState(std::make_unique<FSS_Unasked>(source_));
     return true;
 }
 
 void FSS_NoNeededParts::partMapChanged() {
-    if (needed(source_)) source_->setState(new FSS_Unasked(source_));
+    if (needed(source_)) source_->setState(std::make_unique<FSS_Unasked>(source_));
 }
 
 bool FSS_NoNeededParts::partnerAccepted(SourcePeer* connection) {
     if (!own(connection)) return false;
-    source_->setState(new FSS_TestPartner(source_));
+    // The test takes the place in the table over.
+    inPartnerTable_ = false;
+    source_->setState(std::make_unique<FSS_TestPartner>(source_));
+    return true;
+}
+
+bool FSS_NoNeededParts::partnerRefused(SourcePeer* connection) {
+    if (!own(connection) || !inPartnerTable_) return false;
+    leavePartnerTable();
     return true;
 }
 
@@ -219,16 +243,16 @@ bool FSS_Gone::tick(int elapsedMs) {
     FileSource* source = source_;
     source->setRetries(source->retries() + 1);
     if (source->retries() > kMaxRetries) {
-        source->setState(new FSS_BadSource(source));
+        source->setState(std::make_unique<FSS_BadSource>(source));
     } else {
-        source->setState(new FSS_Unasked(source));
+        source->setState(std::make_unique<FSS_Unasked>(source));
     }
     return true;
 }
 
 void FSS_Gone::resetRetries() {
     source_->setRetries(0);
-    source_->setState(new FSS_Unasked(source_));
+    source_->setState(std::make_unique<FSS_Unasked>(source_));
 }
 
 void FSS_Gone::newPeer(SourcePeer* connection) {

@@ -88,16 +88,34 @@ public:
 };
 
 // The user has nothing the download still needs (8).
+//
+// Entered from a transfer that was asking the user to partner, it takes
+// the open request over with its place in the partner table: an
+// acceptance still makes a partner to test, while a refusal, no answer
+// within kAnswerMs or leaving this state takes the source out of the table
+// (cool-down 1), so that no partner slot and no kept connection stay held
+// by a source that is not partnering.
 class FSS_NoNeededParts final : public FileSourceState {
 public:
-    explicit FSS_NoNeededParts(FileSource* source) : FileSourceState(source, kFssNoNeeded) {}
+    static constexpr int64_t kAnswerMs = 60000;
+
+    explicit FSS_NoNeededParts(FileSource* source, bool askingPartner = false)
+        : FileSourceState(source, kFssNoNeeded), inPartnerTable_(askingPartner) {}
+    ~FSS_NoNeededParts() override;
 
     // Unasked once the map is no longer fresh.
     bool tick(int elapsedMs) override;
     void partMapChanged() override;
     bool partnerAccepted(SourcePeer* connection) override;
+    bool partnerRefused(SourcePeer* connection) override;
     void peerClosed() override {}
     bool openSlot() override { return false; }
+
+private:
+    void leavePartnerTable();
+
+    bool inPartnerTable_;
+    int64_t askedMs_ = 0;
 };
 
 // The user could not be reached; the source waits 600,000 x 2.4^retries

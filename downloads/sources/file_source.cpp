@@ -9,7 +9,7 @@
 
 FileSource::FileSource(const UserMeta& user, Download* download, SourcePeer* connection)
     : user_(user), partMap_(download ? download->crumbCount() : 0), connection_(connection), download_(download) {
-    state_ = new FSS_Unasked(this);
+    state_ = std::make_unique<FSS_Unasked>(this);
     if (connection_ == nullptr) {
         if (SourcePeerPool* pool = sourcePeerPool()) connection_ = pool->findByUser(&user_);
     }
@@ -29,20 +29,39 @@ FileSource::FileSource(const UserMeta& user, Download* download, SourcePeer* con
 
 FileSource::~FileSource() {
     if (PartnerManager* partners = PartnerManager::instance()) partners->removePartner(this);
-    FileSourceState* state = state_;
-    state_ = nullptr;
-    delete state;
+    std::unique_ptr<FileSourceState> state = std::move(state_);
+    state.reset();
+    pending_.reset();
     if (download_) download_->changeWeight(&partMap_, -1);
     releaseRequests();
 }
 
 DownloadInterface* FileSource::download() { return download_; }
 
-void FileSource::setState(FileSourceState* next) {
-    FileSourceState* old = state_;
-    state_ = next;
-    delete old;
-    next->enter();
+void FileSource::setState(std::unique_ptr<FileSourceState> next) {
+    pending_ = std::move(next);
+    if (depth_ == 0) settle();
+}
+
+void FileSource::afterwards(std::function<void()> step) {
+    if (pending_) {
+        afterwards_.push_back(std::move(step));
+    } else {
+        step();
+    }
+}
+
+void FileSource::settle() {
+    if (!pending_) return;
+    std::vector<std::function<void()>> steps = std::move(afterwards_);
+    afterwards_.clear();
+    std::unique_ptr<FileSourceState> old = std::exchange(state_, std::move(pending_));
+    old.reset();
+    {
+        Event entering(this);
+        state_->enter();
+    }
+    for (std::function<void()>& step : steps) step();
 }
 
 // --- reading ------------------------------------------------------------------
@@ -57,23 +76,44 @@ bool FileSource::isUser(const UserMeta* user) { return user != nullptr && user_.
 
 // --- commands ------------------------------------------------------------------
 
-void FileSource::pause() { state_->pause(); }
+void FileSource::pause() {
+    Event event(this);
+    state_->pause();
+}
 
-void FileSource::cancel() { state_->cancel(); }
+void FileSource::cancel() {
+    Event event(this);
+    state_->cancel();
+}
 
-void FileSource::downloadComplete() { state_->downloadComplete(); }
+void FileSource::downloadComplete() {
+    Event event(this);
+    state_->downloadComplete();
+}
 
-void FileSource::diskFull() { state_->diskFull(); }
+void FileSource::diskFull() {
+    Event event(this);
+    state_->diskFull();
+}
 
-void FileSource::shutdown() { state_->shutdown(); }
+void FileSource::shutdown() {
+    Event event(this);
+    state_->shutdown();
+}
 
-void FileSource::resetRetries() { state_->resetRetries(); }
+void FileSource::resetRetries() {
+    Event event(this);
+    state_->resetRetries();
+}
 
 // --- peer events -------------------------------------------------------------------
 
 void FileSource::peerClosed(SourcePeer* connection) {
     if (connection == nullptr || !own(connection)) return;
-    state_->peerClosed();
+    {
+        Event event(this);
+        state_->peerClosed();
+    }
     connection_ = nullptr;
 }
 
@@ -91,7 +131,10 @@ bool FileSource::fileStatus(SourcePeer* connection, BoolArray* map) {
     mapFresh_ = true;
     if (download_) download_->changeCrumbs(&partMap_, map, state_->weight());
     partMap_.assign(map);
-    state_->partMapChanged();
+    {
+        Event event(this);
+        state_->partMapChanged();
+    }
     if (download_) download_->lastSeenComplete();
     return true;
 }
@@ -103,6 +146,7 @@ bool FileSource::haveNotice(SourcePeer* connection, uint32_t crumb) {
     download_->changeWeight(&partMap_, -weight);
     partMap_.set(crumb, true);
     download_->changeWeight(&partMap_, weight);
+    Event event(this);
     state_->partMapChanged();
     return true;
 }
@@ -124,31 +168,53 @@ void FileSource::newPeer(SourcePeer* connection) {
     } else if (!own(connection)) {
         return;
     }
+    Event event(this);
     state_->newPeer(connection);
 }
 
-bool FileSource::uploadEnded(SourcePeer* connection) { return state_->uploadEnded(connection); }
-
-void FileSource::placeInQueue(SourcePeer* connection, uint32_t rank) {
-    if (connection != nullptr) state_->placeInQueue(connection, rank);
+bool FileSource::uploadEnded(SourcePeer* connection) {
+    Event event(this);
+    return state_->uploadEnded(connection);
 }
 
-bool FileSource::noFile(SourcePeer* connection) { return state_->noFile(connection); }
+void FileSource::placeInQueue(SourcePeer* connection, uint32_t rank) {
+    if (connection == nullptr) return;
+    Event event(this);
+    state_->placeInQueue(connection, rank);
+}
 
-bool FileSource::openSlot(SourcePeer* connection) { return connection != nullptr && own(connection) && state_->openSlot(); }
+bool FileSource::noFile(SourcePeer* connection) {
+    Event event(this);
+    return state_->noFile(connection);
+}
+
+bool FileSource::openSlot(SourcePeer* connection) {
+    if (connection == nullptr || !own(connection)) return false;
+    Event event(this);
+    return state_->openSlot();
+}
 
 void FileSource::setFileName(const char* name, SourcePeer* connection) {
     if (connection == nullptr || !user_.sameUser(connection->user())) return;
     fileName_ = name;
 }
 
-bool FileSource::connectFailed(uint32_t ip, uint16_t port) { return state_->connectFailed(ip, port); }
+bool FileSource::connectFailed(uint32_t ip, uint16_t port) {
+    Event event(this);
+    return state_->connectFailed(ip, port);
+}
 
-void FileSource::dataReceived(SourcePeer* connection) { state_->dataReceived(connection); }
+void FileSource::dataReceived(SourcePeer* connection) {
+    Event event(this);
+    state_->dataReceived(connection);
+}
 
 // --- work ----------------------------------------------------------------------------
 
-bool FileSource::tryAsk() { return state_->tryAsk(); }
+bool FileSource::tryAsk() {
+    Event event(this);
+    return state_->tryAsk();
+}
 
 bool FileSource::requestHashSet() {
     if (connection_ == nullptr) return false;
@@ -163,7 +229,10 @@ void FileSource::getRequests(uint64_t start[3], uint64_t end[3]) {
     }
 }
 
-void FileSource::requestChunks() { state_->requestChunks(); }
+void FileSource::requestChunks() {
+    Event event(this);
+    state_->requestChunks();
+}
 
 void FileSource::dropRequest(int index) {
     if (index < 0 || index >= kRequestSlots) return;
@@ -194,17 +263,35 @@ void FileSource::assumeComplete() {
 
 // --- partners ----------------------------------------------------------------------------
 
-double FileSource::partnerScore() { return state_->partnerScore(); }
+double FileSource::partnerScore() {
+    Event event(this);
+    return state_->partnerScore();
+}
 
-void FileSource::tryPartner() { state_->tryPartner(); }
+void FileSource::tryPartner() {
+    Event event(this);
+    state_->tryPartner();
+}
 
-void FileSource::stopPartner() { state_->stopPartner(); }
+void FileSource::stopPartner() {
+    Event event(this);
+    state_->stopPartner();
+}
 
-bool FileSource::partnerAccepted(SourcePeer* connection) { return state_->partnerAccepted(connection); }
+bool FileSource::partnerAccepted(SourcePeer* connection) {
+    Event event(this);
+    return state_->partnerAccepted(connection);
+}
 
-bool FileSource::partnerRefused(SourcePeer* connection) { return state_->partnerRefused(connection); }
+bool FileSource::partnerRefused(SourcePeer* connection) {
+    Event event(this);
+    return state_->partnerRefused(connection);
+}
 
-bool FileSource::partnerRequested(SourcePeer* connection) { return state_->partnerRequested(connection); }
+bool FileSource::partnerRequested(SourcePeer* connection) {
+    Event event(this);
+    return state_->partnerRequested(connection);
+}
 
 // --- time -------------------------------------------------------------------------------------
 
@@ -221,5 +308,6 @@ bool FileSource::tick(int elapsedMs) {
     } else {
         mapAge_ = static_cast<int32_t>(age);
     }
+    Event event(this);
     return state_->tick(elapsedMs);
 }

@@ -3,9 +3,10 @@
 // record, the crumbs the user has, the file name it reported, our rank in
 // its upload queue, its connection while there is one and up to three
 // byte ranges requested and not yet received. Every event goes to the
-// current state (FileSourceState), which decides what happens next; a
-// state changes only through setState, which deletes the old state and
-// then enters the new one.
+// current state (FileSourceState), which decides what happens next. A
+// state hands the source its successor (setState) and returns; the source
+// installs it once the outermost event is over, so no state is deleted
+// while one of its operations runs.
 //
 // Weights: while a source lives, each crumb of its map counts the state's
 // weight (1, a partner 10) in the download's range chooser; the requests
@@ -17,6 +18,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -96,10 +99,16 @@ public:
     DownloadInterface* download() override;
 
     // --- for the states ---------------------------------------------------------
-    // Deletes the current state, installs next and enters it. The caller
-    // must not touch the old state afterwards.
-    void setState(FileSourceState* next);
-    FileSourceState* state() { return state_; }
+    // The next state. Set during an event, it waits until the outermost
+    // event returns; then the current state is deleted, next installed and
+    // entered, and what afterwards added runs, in order. Set outside an
+    // event, it is installed at once. A second one set in the same event
+    // takes the first one's place.
+    void setState(std::unique_ptr<FileSourceState> next);
+    // Runs once the next state that was set is installed and entered (at
+    // once when none waits): what a transition does after the change.
+    void afterwards(std::function<void()> step);
+    FileSourceState* state() { return state_.get(); }
     Download* owner() { return download_; }
     UserMeta& user() { return user_; }
     // Used by a state that connected without the pool's newPeer.
@@ -130,10 +139,33 @@ public:
     std::vector<std::pair<double, FileSourceInterface*>>& scratch() { return scratch_; }
 
 private:
+    // One event handed to the state: the outermost one installs the state
+    // set meanwhile when it ends.
+    class Event {
+    public:
+        explicit Event(FileSource* source) : source_(source) { source_->depth_++; }
+        ~Event() {
+            if (--source_->depth_ == 0) source_->settle();
+        }
+        Event(const Event&) = delete;
+        Event& operator=(const Event&) = delete;
+
+    private:
+        FileSource* source_;
+    };
+
+    // Installs and enters the waiting state (and whatever its entering
+    // set), then runs the steps that came with it.
+    void settle();
     void adopt(SourcePeer* connection);
     bool own(SourcePeer* connection) const { return connection == connection_; }
 
-    FileSourceState* state_ = nullptr;
+    std::unique_ptr<FileSourceState> state_;
+    // Set by a state during an event, installed when the event is over.
+    std::unique_ptr<FileSourceState> pending_;
+    std::vector<std::function<void()>> afterwards_;
+    // Events on the stack.
+    int depth_ = 0;
     int32_t mapAge_ = 0;
     double partnerSpeed_ = 0.0;
     int32_t partnerCooldown_ = 0;

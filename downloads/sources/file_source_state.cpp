@@ -1,5 +1,7 @@
 #include "downloads/sources/file_source_state.h"
 
+#include <memory>
+
 #include "core/bus/message_q.h"
 #include "core/meta/user_meta.h"
 #include "downloads/pool/download.h"
@@ -46,11 +48,11 @@ void FileSourceState::passSlot(SourcePeer* connection) {
 
 void FileSourceState::enter() { source_->releaseRequests(); }
 
-void FileSourceState::noNeededParts() { source_->setState(new FSS_NoNeededParts(source_)); }
+void FileSourceState::noNeededParts() { source_->setState(std::make_unique<FSS_NoNeededParts>(source_)); }
 
 void FileSourceState::cancel() {
     if (SourceList* asked = SourceList::instance()) asked->remove(&source_->user());
-    source_->setState(new FSS_BadSource(source_));
+    source_->setState(std::make_unique<FSS_BadSource>(source_));
 }
 
 void FileSourceState::resetRetries() { source_->setRetries(0); }
@@ -61,11 +63,11 @@ void FileSourceState::newPeer(SourcePeer* connection) {
 }
 
 bool FileSourceState::openSlot() {
-    source_->setState(new FSS_Transfering(source_));
+    source_->setState(std::make_unique<FSS_Transfering>(source_));
     return true;
 }
 
-void FileSourceState::peerClosed() { source_->setState(new FSS_Gone(source_)); }
+void FileSourceState::peerClosed() { source_->setState(std::make_unique<FSS_Gone>(source_)); }
 
 void FileSourceState::placeInQueue(SourcePeer* connection, uint32_t rank) {
     SourcePeer* mine = source_->connection();
@@ -77,13 +79,13 @@ void FileSourceState::placeInQueue(SourcePeer* connection, uint32_t rank) {
 bool FileSourceState::connectFailed(uint32_t ip, uint16_t port) {
     if (ip != source_->user().ip() || port != source_->user().port()) return false;
     if (SourceList* asked = SourceList::instance()) asked->removeAddress(ip, port);
-    source_->setState(new FSS_Gone(source_));
+    source_->setState(std::make_unique<FSS_Gone>(source_));
     return true;
 }
 
 bool FileSourceState::partnerRequested(SourcePeer* connection) {
     if (!sameUser(connection)) return false;
-    source_->setState(new FSS_TestPartner(source_));
+    source_->setState(std::make_unique<FSS_TestPartner>(source_));
     return true;
 }
 
@@ -99,7 +101,7 @@ void FileSourceState::queueOrNothingNeeded() {
         } else {
             source->connection()->sendUploadRequest(download->fileHash());
         }
-        source->setState(new FSS_OnQueue(source));
+        source->setState(std::make_unique<FSS_OnQueue>(source));
         return;
     }
     noNeededParts();
@@ -114,7 +116,7 @@ void FileSourceState::connectedPath() {
         return;
     }
     if (connection->sendFileStatusRequest(source->owner())) {
-        source->setState(new FSS_WaitForChunksBQ(source));
+        source->setState(std::make_unique<FSS_WaitForChunksBQ>(source));
         return;
     }
     // A small file: its status is not asked for.
@@ -133,10 +135,10 @@ void FileSourceState::tryPartner() {
         switch (result) {
             case SourcePeerPool::kNotCalled:
             case SourcePeerPool::kBothLowId:
-                source->setState(new FSS_Gone(source));
+                source->setState(std::make_unique<FSS_Gone>(source));
                 return;
             case SourcePeerPool::kConnecting:
-                source->setState(new FSS_AskingPartner(source));
+                source->setState(std::make_unique<FSS_AskingPartner>(source));
                 return;
             case SourcePeerPool::kConnected:
                 if (connection == nullptr) return;
@@ -148,11 +150,11 @@ void FileSourceState::tryPartner() {
         }
     }
     if (source->connection()->prValue() == 1) {
-        source->setState(new FSS_AskingPartner(source));
+        source->setState(std::make_unique<FSS_AskingPartner>(source));
         return;
     }
     source->setPartnerCooldown(1);
-    source->setState(new FSS_Unasked(source));
+    source->setState(std::make_unique<FSS_Unasked>(source));
 }
 
 double FileSourceState::partnerScore() {

@@ -1,9 +1,9 @@
 // FileSourceState: what a download source does on each event. Every
 // FileSource hands its events to one state object; a transition builds
-// the next state and installs it with FileSource::setState, which deletes
-// the running one and enters the new one, so a state operation touches
-// nothing of itself after installing a successor (it keeps the source in a
-// local first when it still has something to do).
+// the next state and hands it to FileSource::setState. The source
+// installs it once the event returns (the running state is deleted then,
+// and the new one entered); what the transition does after the change
+// goes to FileSource::afterwards, which runs it once the new state is in.
 //
 // The base class gives every operation its default; the states of
 // connecting_states.h, transfer_states.h and partner_states.h override

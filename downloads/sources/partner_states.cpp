@@ -1,5 +1,7 @@
 #include "downloads/sources/partner_states.h"
 
+#include <memory>
+
 #include "downloads/pool/download.h"
 #include "downloads/pool/partner_manager.h"
 #include "downloads/source_peer.h"
@@ -44,8 +46,8 @@ void FSS_Partner::enter() {
 void FSS_Partner::stopPartner() {
     FileSource* source = source_;
     inPartnerTable_ = false;
-    source->setState(new FSS_Transfering(source, 0));
-    source->setPartnerCooldown(kDroppedCooldown);
+    source->setState(std::make_unique<FSS_Transfering>(source, 0));
+    source->afterwards([source] { source->setPartnerCooldown(kDroppedCooldown); });
 }
 
 void FSS_Partner::noNeededParts() {
@@ -61,13 +63,13 @@ void FSS_Partner::noNeededParts() {
 void FSS_Partner::pause() {
     FileSource* source = source_;
     pauseTransfer();
-    source->setPartnerCooldown(0);
+    source->afterwards([source] { source->setPartnerCooldown(0); });
 }
 
 void FSS_Partner::peerClosed() {
     FileSource* source = source_;
     closeTransfer();
-    source->setPartnerCooldown(0);
+    source->afterwards([source] { source->setPartnerCooldown(0); });
 }
 
 // --- FSS_TestPartner ------------------------------------------------------------------------
@@ -82,12 +84,14 @@ bool FSS_TestPartner::tick(int elapsedMs) {
     PartnerManager* partners = PartnerManager::instance();
     if (partners != nullptr && partners->wantsPartner(source)) {
         inPartnerTable_ = false;
-        source->setState(new FSS_Partner(source));
-        partners->dropWorst();
-        // One tested while the table was full takes the place just freed.
-        if (source->statusCode() == kFssPartner) partners->addPartner(source);
+        source->setState(std::make_unique<FSS_Partner>(source));
+        source->afterwards([source, partners] {
+            partners->dropWorst();
+            // One tested while the table was full takes the place just freed.
+            if (source->statusCode() == kFssPartner) partners->addPartner(source);
+        });
     } else {
-        source->setState(new FSS_Transfering(source, 0));
+        source->setState(std::make_unique<FSS_Transfering>(source, 0));
     }
     return true;
 }
@@ -115,31 +119,31 @@ void FSS_AskingPartner::newPeer(SourcePeer* connection) {
     }
     // The user speaks no partner messages: an ordinary source.
     if (PartnerManager* partners = PartnerManager::instance()) partners->removePartner(source);
-    source->setState(new FSS_WaitForConnection(source));
-    source->newPeer(connection);
+    source->setState(std::make_unique<FSS_WaitForConnection>(source));
+    source->afterwards([source, connection] { source->newPeer(connection); });
 }
 
 bool FSS_AskingPartner::tick(int elapsedMs) {
     askedMs_ += elapsedMs;
     FileSource* source = source_;
     if (source->connection() != nullptr) {
-        if (askedMs_ > kAnswerMs) source->setState(new FSS_Unasked(source));
+        if (askedMs_ > kAnswerMs) source->setState(std::make_unique<FSS_Unasked>(source));
     } else if (askedMs_ > kConnectMs) {
-        source->setState(new FSS_Gone(source));
+        source->setState(std::make_unique<FSS_Gone>(source));
     }
     return true;
 }
 
 bool FSS_AskingPartner::openSlot() {
     inPartnerTable_ = false;
-    source_->setState(new FSS_TransferingAskingPartner(source_, 0));
+    source_->setState(std::make_unique<FSS_TransferingAskingPartner>(source_, 0));
     return true;
 }
 
 bool FSS_AskingPartner::partnerAccepted(SourcePeer* connection) {
     if (!own(connection)) return false;
     inPartnerTable_ = false;
-    source_->setState(new FSS_TestPartner(source_));
+    source_->setState(std::make_unique<FSS_TestPartner>(source_));
     return true;
 }
 
@@ -152,18 +156,18 @@ bool FSS_AskingPartner::partnerRefused(SourcePeer* connection) {
 void FSS_AskingPartner::stopPartner() {
     FileSource* source = source_;
     inPartnerTable_ = false;
-    source->setState(new FSS_Unasked(source));
-    source->setPartnerCooldown(FSS_Partner::kDroppedCooldown);
+    source->setState(std::make_unique<FSS_Unasked>(source));
+    source->afterwards([source] { source->setPartnerCooldown(FSS_Partner::kDroppedCooldown); });
 }
 
 void FSS_AskingPartner::pause() {
     FileSource* source = source_;
-    source->setState(new FSS_Unasked(source));
-    source->setPartnerCooldown(0);
+    source->setState(std::make_unique<FSS_Unasked>(source));
+    source->afterwards([source] { source->setPartnerCooldown(0); });
 }
 
 void FSS_AskingPartner::peerClosed() {
     FileSource* source = source_;
     FileSourceState::peerClosed();
-    source->setPartnerCooldown(0);
+    source->afterwards([source] { source->setPartnerCooldown(0); });
 }

@@ -1,6 +1,7 @@
 #include "downloads/sources/transfer_states.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "core/meta/user_meta.h"
 #include "downloads/pool/dl_pool.h"
@@ -146,14 +147,14 @@ void FSS_Transfering::noNeededParts() {
     FileSource* source = source_;
     if (source->mapFresh()) {
         SourcePeer* slot = takeSlot(source);
-        source->setState(new FSS_NoNeededParts(source));
-        passSlot(slot);
+        source->setState(std::make_unique<FSS_NoNeededParts>(source));
+        source->afterwards([slot] { passSlot(slot); });
         return;
     }
     SourcePeer* connection = source->connection();
     if (connection && connection->sendFileStatusRequest(source->owner())) {
         // The slot is kept until the new map comes.
-        source->setState(new FSS_WaitForChunks(source));
+        source->setState(std::make_unique<FSS_WaitForChunks>(source));
         return;
     }
     // A small file: the user has all of it; the next pass ends above.
@@ -163,13 +164,13 @@ void FSS_Transfering::noNeededParts() {
 
 bool FSS_Transfering::tick(int elapsedMs) {
     stallMs_ += elapsedMs;
-    if (stallMs_ > kStallMs) source_->setState(new FSS_Unasked(source_));
+    if (stallMs_ > kStallMs) source_->setState(std::make_unique<FSS_Unasked>(source_));
     return true;
 }
 
 bool FSS_Transfering::uploadEnded(SourcePeer* connection) {
     if (!own(connection)) return false;
-    source_->setState(new FSS_OnQueue(source_));
+    source_->setState(std::make_unique<FSS_OnQueue>(source_));
     return true;
 }
 
@@ -177,8 +178,8 @@ bool FSS_Transfering::noFile(SourcePeer* connection) {
     if (!own(connection)) return false;
     FileSource* source = source_;
     SourcePeer* slot = takeSlot(source);
-    source->setState(new FSS_BadSource(source));
-    passSlot(slot);
+    source->setState(std::make_unique<FSS_BadSource>(source));
+    source->afterwards([slot] { passSlot(slot); });
     return true;
 }
 
@@ -186,16 +187,17 @@ void FSS_Transfering::pauseTransfer() {
     FileSource* source = source_;
     SourcePeer* slot = takeSlot(source);
     if (SourceList* asked = SourceList::instance()) asked->removeConnection(source->connection());
-    source->setState(new FSS_Unasked(source));
-    passSlot(slot);
+    source->setState(std::make_unique<FSS_Unasked>(source));
+    source->afterwards([slot] { passSlot(slot); });
 }
 
 void FSS_Transfering::pause() { pauseTransfer(); }
 
 void FSS_Transfering::cancel() {
-    SourcePeer* slot = takeSlot(source_);
+    FileSource* source = source_;
+    SourcePeer* slot = takeSlot(source);
     FileSourceState::cancel();
-    passSlot(slot);
+    source->afterwards([slot] { passSlot(slot); });
 }
 
 void FSS_Transfering::closeTransfer() {
@@ -209,7 +211,7 @@ void FSS_Transfering::tryPartner() {
     FileSource* source = source_;
     SourcePeer* connection = source->connection();
     if (connection && connection->prValue() == 1) {
-        source->setState(new FSS_TransferingAskingPartner(source, stallMs_));
+        source->setState(std::make_unique<FSS_TransferingAskingPartner>(source, stallMs_));
         return;
     }
     source->setPartnerCooldown(1);
@@ -233,49 +235,50 @@ bool FSS_TransferingAskingPartner::tick(int elapsedMs) {
     askedMs_ += elapsedMs;
     if (askedMs_ <= kAnswerMs) return FSS_Transfering::tick(elapsedMs);
     // No answer: the partnership is given up.
-    source_->setState(new FSS_Transfering(source_, stallMs_));
+    source_->setState(std::make_unique<FSS_Transfering>(source_, stallMs_));
     return true;
 }
 
 bool FSS_TransferingAskingPartner::partnerAccepted(SourcePeer* connection) {
     if (!own(connection)) return false;
     inPartnerTable_ = false;
-    source_->setState(new FSS_TestPartner(source_));
+    source_->setState(std::make_unique<FSS_TestPartner>(source_));
     return true;
 }
 
 bool FSS_TransferingAskingPartner::partnerRefused(SourcePeer* connection) {
     if (!own(connection)) return false;
-    source_->setState(new FSS_Transfering(source_, stallMs_));
+    source_->setState(std::make_unique<FSS_Transfering>(source_, stallMs_));
     return true;
 }
 
 bool FSS_TransferingAskingPartner::partnerRequested(SourcePeer* connection) {
     if (!sameUser(connection)) return false;
     inPartnerTable_ = false;
-    source_->setState(new FSS_TestPartner(source_));
+    source_->setState(std::make_unique<FSS_TestPartner>(source_));
     return true;
 }
 
 void FSS_TransferingAskingPartner::stopPartner() {
     inPartnerTable_ = false;
-    source_->setState(new FSS_Transfering(source_, stallMs_));
+    source_->setState(std::make_unique<FSS_Transfering>(source_, stallMs_));
 }
 
 bool FSS_TransferingAskingPartner::uploadEnded(SourcePeer* connection) {
     if (!own(connection)) return false;
     inPartnerTable_ = false;
-    source_->setState(new FSS_AskingPartner(source_));
+    source_->setState(std::make_unique<FSS_AskingPartner>(source_));
     return true;
 }
 
 void FSS_TransferingAskingPartner::noNeededParts() {
     FileSource* source = source_;
     if (source->mapFresh()) {
+        // The open partner request and its place in the table go along.
         inPartnerTable_ = false;
         SourcePeer* slot = takeSlot(source);
-        source->setState(new FSS_NoNeededParts(source));
-        passSlot(slot);
+        source->setState(std::make_unique<FSS_NoNeededParts>(source, true));
+        source->afterwards([slot] { passSlot(slot); });
         return;
     }
     SourcePeer* connection = source->connection();
@@ -287,11 +290,11 @@ void FSS_TransferingAskingPartner::noNeededParts() {
 void FSS_TransferingAskingPartner::pause() {
     FileSource* source = source_;
     pauseTransfer();
-    source->setPartnerCooldown(0);
+    source->afterwards([source] { source->setPartnerCooldown(0); });
 }
 
 void FSS_TransferingAskingPartner::peerClosed() {
     FileSource* source = source_;
     closeTransfer();
-    source->setPartnerCooldown(0);
+    source->afterwards([source] { source->setPartnerCooldown(0); });
 }

@@ -94,15 +94,18 @@ bool CheckResults::needsFromLocked(const BoolArray* map) const {
 }
 
 bool CheckResults::crumbHashesUsableLocked() const {
+    file_.sameLock(mutex_);
     return !crumbHashesDropped_ && file_.crumbCount_ >= 2 && file_.meta_.crumbHashesComplete();
 }
 
 bool CheckResults::keepsCrumbHashesLocked() const {
+    file_.sameLock(mutex_);
     return crumbHashesDropped_ || (file_.crumbCount_ >= 2 && file_.meta_.crumbHashesComplete());
 }
 
 void CheckResults::collectLocked(uint32_t p, uint32_t firstCrumb, uint32_t lastCrumb, Checks& jobs) {
     PartialFile& f = file_;
+    f.sameLock(mutex_);
     if (!f.hashSetKnown_ || f.state() != PartialFile::kActive) return;
     if (verifiedParts_.get(p) || pendingPart_[p]) return;
     FilePart& part = *f.parts_[p];
@@ -166,7 +169,7 @@ void CheckResults::post(std::unique_ptr<PartCheck> check) {
 bool CheckResults::verify() {
     Checks jobs;
     {
-        SysMutexGuard guard(&file_.mutex_);
+        SysMutexGuard guard(&mutex_);
         collectAllLocked(jobs);
     }
     size_t unreadable = 0;
@@ -196,7 +199,8 @@ bool CheckResults::apply() {
     Events events;
     UniqueID hash;
     {
-        SysMutexGuard guard(&file_.mutex_);
+        SysMutexGuard guard(&mutex_);
+        file_.sameLock(mutex_);
         for (const auto& check : results) {
             if (check->whole) {
                 pendingPart_[check->part] = 0;
@@ -229,6 +233,7 @@ bool CheckResults::apply() {
 
 void CheckResults::applyPart(const PartCheck& check, Events& events) {
     PartialFile& f = file_;
+    f.sameLock(mutex_);
     const uint32_t p = check.part;
     if (f.state() != PartialFile::kActive || verifiedParts_.get(p)) return;
     // Data changed since the check was queued: its answer says nothing.
@@ -264,6 +269,7 @@ void CheckResults::applyPart(const PartCheck& check, Events& events) {
 }
 
 void CheckResults::applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events) {
+    file_.sameLock(mutex_);
     const uint32_t c = crumb.index;
     if (file_.state() != PartialFile::kActive || verifiedCrumbs_.get(c)) return;
     if (file_.gaps_.overlaps(crumb.start, crumb.end)) return;
@@ -297,6 +303,7 @@ void CheckResults::applyCrumb(const PartCheck& check, const CrumbCheck& crumb, E
 
 void CheckResults::markCorruptLocked(uint64_t a, uint64_t b) {
     PartialFile& f = file_;
+    f.sameLock(mutex_);
     f.bytesDone_ -= static_cast<int64_t>(b - a);
     if (UIGateway* out = ui()) {
         out->print("%s %s %s %U-%U", storageString(STRINGS_CORRUPTION_FOUND), f.meta_.name(),
@@ -311,6 +318,7 @@ void CheckResults::markCorruptLocked(uint64_t a, uint64_t b) {
 
 void CheckResults::markMissingLocked(uint64_t a, uint64_t b, Events& events) {
     PartialFile& f = file_;
+    f.sameLock(mutex_);
     if (a >= b) return;
     f.bytesDone_ -= static_cast<int64_t>(b - a);
     if (UIGateway* out = ui()) out->print("Data missing in %s at %U-%U", f.meta_.name(), a, b);
@@ -334,6 +342,7 @@ void CheckResults::markMissingLocked(uint64_t a, uint64_t b, Events& events) {
 }
 
 void CheckResults::dropCrumbHashesLocked(uint32_t crumb, Events& events) {
+    file_.sameLock(mutex_);
     file_.meta_.dropCrumbHashes();
     crumbHashesDropped_ = true;
     crumbGeneration_++;
@@ -347,6 +356,7 @@ void CheckResults::dropCrumbHashesLocked(uint32_t crumb, Events& events) {
 
 bool CheckResults::partTrustedLocked(uint32_t p) const {
     const PartialFile& f = file_;
+    f.sameLock(mutex_);
     if (!f.hashSetKnown_ || verifiedParts_.get(p)) return true;
     const FilePart& part = *f.parts_[p];
     if (pendingPart_[p] || !f.gaps_.overlaps(part.start(), part.end())) return false;
@@ -361,7 +371,7 @@ void CheckResults::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd
     PartialFile& f = file_;
     auto check = std::make_unique<PartCheck>();
     {
-        SysMutexGuard guard(&f.mutex_);
+        SysMutexGuard guard(&mutex_);
         verifiedParts_.set(p, false);
         for (uint32_t c = f.firstCrumbOf(p); c < f.endCrumbOf(p); c++) verifiedCrumbs_.set(c, false);
         if (!pendingPart_[p]) {

@@ -49,6 +49,6 @@ private:
     size_t capacity_;
     mutable SysMutex mutex_;
     // Most recently used first.
-    std::list<std::string> ages_;
-    std::unordered_map<std::string, Entry> entries_;
+    std::list<std::string> ages_ TS_GUARDED_BY(mutex_);
+    std::unordered_map<std::string, Entry> entries_ TS_GUARDED_BY(mutex_);
 };

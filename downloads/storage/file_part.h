@@ -72,6 +72,6 @@ protected:
     bool changed_;
 
 private:
-    SysMutex lock_;  // guards shared_
-    FileHandle shared_;
+    SysMutex lock_;
+    FileHandle shared_ TS_GUARDED_BY(lock_);
 };

@@ -19,7 +19,8 @@ UIGateway* ui() { return currentUI(); }
 
 bool FinalCheck::waitForHashSet() {
     {
-        SysMutexGuard guard(&file_.mutex_);
+        SysMutexGuard guard(&mutex_);
+        file_.sameLock(mutex_);
         if (file_.hashSetKnown_) return false;
         awaitingHashSet_ = true;
     }
@@ -91,7 +92,8 @@ bool FinalCheck::finish(const char* dataPath, const std::vector<Md4Hash>& digest
 }
 
 bool FinalCheck::badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad) {
-    SysMutexGuard guard(&file_.mutex_);
+    SysMutexGuard guard(&mutex_);
+    file_.sameLock(mutex_);
     if (!file_.hashSetKnown_) return false;
     for (uint32_t p = 0; p < file_.partCount_ && p < digests.size(); p++) {
         const uint8_t* expected = file_.meta_.partHash(p);

@@ -15,12 +15,14 @@
 
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/digest/md4.h"
+#include "v4ada/threads/linux/sys_mutex.h"
 
 class PartialFile;
 
 class FinalCheck {
 public:
-    explicit FinalCheck(PartialFile& file) : file_(file) {}
+    // mutex is the file's own.
+    FinalCheck(PartialFile& file, SysMutex& mutex) : file_(file), mutex_(mutex) {}
     FinalCheck(const FinalCheck&) = delete;
     FinalCheck& operator=(const FinalCheck&) = delete;
 
@@ -41,12 +43,16 @@ public:
     // owner asks its sources for them; their checks name the bad parts).
     bool waitForHashSet();
     // Waiting for the hash set (under the file's mutex).
-    bool awaitingLocked() const { return awaitingHashSet_; }
+    bool awaitingLocked() const TS_REQUIRES(mutex_) { return awaitingHashSet_; }
+    // The caller holds the file's mutex: so is mutex_, the same lock under
+    // this class's name.
+    void sameLock([[maybe_unused]] const SysMutex& fileMutex) const TS_REQUIRES(fileMutex) TS_ASSERT_CAPABILITY(mutex_) {}
 
     // File hash of the digests in part order.
     static void fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out);
 
 private:
     PartialFile& file_;
-    bool awaitingHashSet_ = false;  // under the file's mutex
+    SysMutex& mutex_;  // the file's
+    bool awaitingHashSet_ TS_GUARDED_BY(mutex_) = false;
 };

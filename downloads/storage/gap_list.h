@@ -67,12 +67,12 @@ private:
     // Gaps by start offset; the value is the end.
     using Map = std::map<uint64_t, uint64_t>;
 
-    void addLocked(uint64_t a, uint64_t b);
+    void addLocked(uint64_t a, uint64_t b) TS_REQUIRES(mutex_);
     // The first gap whose end lies after `at` (the one holding it, or the
     // next one).
-    Map::const_iterator firstEndingAfter(uint64_t at) const;
-    bool containsLocked(uint64_t at) const;
+    Map::const_iterator firstEndingAfter(uint64_t at) const TS_REQUIRES(mutex_);
+    bool containsLocked(uint64_t at) const TS_REQUIRES(mutex_);
 
     mutable SysMutex mutex_;
-    Map gaps_;
+    Map gaps_ TS_GUARDED_BY(mutex_);
 };

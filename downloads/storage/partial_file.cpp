@@ -57,6 +57,8 @@ void PartialFile::setSizeFields(uint64_t size) {
     size_ = size;
     partCount_ = partCountOf(size);
     crumbCount_ = crumbCountOf(size);
+    checks_.sameLock(mutex_);
+    saver_.sameLock(mutex_);
     checks_.resizeLocked(partCount_, crumbCount_);
     saver_.resizeLocked(partCount_);
 }
@@ -178,6 +180,7 @@ void PartialFile::checkLoadedParts() {
     {
         SysMutexGuard guard(&mutex_);
         if (!hashSetKnown_) return;
+        checks_.sameLock(mutex_);
         marked = checks_.trustUnchangedLocked(notices);
     }
     UploadSide* uploads = downloadServices().uploads;
@@ -232,26 +235,31 @@ bool PartialFile::hashSetKnown() const {
 
 bool PartialFile::crumbHashesComplete() const {
     SysMutexGuard guard(&mutex_);
+    checks_.sameLock(mutex_);
     return checks_.crumbHashesDroppedLocked() || meta_.crumbHashesComplete();
 }
 
 bool PartialFile::crumbHashesDropped() const {
     SysMutexGuard guard(&mutex_);
+    checks_.sameLock(mutex_);
     return checks_.crumbHashesDroppedLocked();
 }
 
 int PartialFile::pendingChecks() const {
     SysMutexGuard guard(&mutex_);
+    checks_.sameLock(mutex_);
     return checks_.pendingLocked();
 }
 
 void PartialFile::crumbMap(BoolArray& out) const {
     SysMutexGuard guard(&mutex_);
+    checks_.sameLock(mutex_);
     out.assign(&checks_.crumbsLocked());
 }
 
 void PartialFile::partMap(BoolArray& out) const {
     SysMutexGuard guard(&mutex_);
+    checks_.sameLock(mutex_);
     out.assign(&checks_.partsLocked());
 }
 
@@ -266,11 +274,14 @@ bool PartialFile::nothingMissing() const {
 }
 
 bool PartialFile::allPresentLocked() const {
+    checks_.sameLock(mutex_);
+    final_.sameLock(mutex_);
     return gaps_.isEmpty() && checks_.pendingLocked() == 0 && (hashSetKnown_ || !final_.awaitingLocked());
 }
 
 bool PartialFile::needsFrom(const BoolArray* map) const {
     SysMutexGuard guard(&mutex_);
+    checks_.sameLock(mutex_);
     return checks_.needsFromLocked(map);
 }
 
@@ -327,6 +338,8 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
     {
         SysMutexGuard guard(&mutex_);
         if (state() != kActive) return WriteResult::kMissing;
+        checks_.sameLock(mutex_);
+        saver_.sameLock(mutex_);
         bytesDone_ += static_cast<int64_t>(length);
         std::vector<Gap> missing;
         uint32_t first = static_cast<uint32_t>(start / kPartSize);
@@ -386,6 +399,7 @@ bool PartialFile::readHashSet(i4_file* reader, bool withCrumbs) {
     bool known;
     {
         SysMutexGuard guard(&mutex_);
+        checks_.sameLock(mutex_);
         if (checks_.keepsCrumbHashesLocked()) scratch.dropCrumbHashes();
         meta_.copyFrom(&scratch);
         hashSetKnown_ = meta_.partHashesComplete();
@@ -452,6 +466,7 @@ void PartialFile::close() {
     std::vector<FilePart*> dirty;
     {
         SysMutexGuard guard(&mutex_);
+        saver_.sameLock(mutex_);
         saver_.takeWrittenLocked(data, dirty);
     }
     if (data) data->syncData();

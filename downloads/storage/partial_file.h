@@ -148,6 +148,9 @@ public:
     // share list a fresh copy after it was rebuilt.
     void share();
     void reshare();
+    // Stops sharing the partial file (cancel, failed check, data that
+    // cannot be read again).
+    void unshare();
     // The upload priority (special tag 19) of the record, and of the
     // shared record when shared; saved with the next record save.
     void setUploadPriority(int32_t priority);
@@ -210,8 +213,6 @@ protected:
     // verified, and a result queued for the owner's tick puts its bytes
     // back into the gaps and the range chooser.
     void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd = 0);
-    // Stops sharing the partial file (cancel, failed check).
-    void unshare();
     bool storageReady();
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
@@ -236,9 +237,13 @@ private:
     friend class RecordSaver;
     friend class FinalCheck;
 
-    void setSizeFields(uint64_t size);
+    // A friend holds this mutex under its own name (its reference to it):
+    // so is mutex_.
+    void sameLock([[maybe_unused]] const SysMutex& alias) const TS_REQUIRES(alias) TS_ASSERT_CAPABILITY(mutex_) {}
 
-    bool allPresentLocked() const;
+    void setSizeFields(uint64_t size) TS_REQUIRES(mutex_);
+
+    bool allPresentLocked() const TS_REQUIRES(mutex_);
     uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
     uint64_t crumbEnd(uint32_t crumb) const;
     uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
@@ -261,12 +266,12 @@ private:
     StorageWorker* worker_;
 
     GapList gaps_;
-    FileMeta meta_;
+    FileMeta meta_ TS_GUARDED_BY(mutex_);
     std::unique_ptr<FileMeta> sharedRecord_;
     std::atomic<int> state_{kActive};
-    int64_t bytesDone_ = 0;
-    bool hashSetKnown_ = false;
-    CheckResults checks_{*this};
-    RecordSaver saver_{*this};
-    FinalCheck final_{*this};
+    int64_t bytesDone_ TS_GUARDED_BY(mutex_) = 0;
+    bool hashSetKnown_ TS_GUARDED_BY(mutex_) = false;
+    CheckResults checks_{*this, mutex_};
+    RecordSaver saver_{*this, mutex_};
+    FinalCheck final_{*this, mutex_};
 };

@@ -37,7 +37,7 @@ private:
     RecordSaver* saver_;
 };
 
-RecordSaver::RecordSaver(PartialFile& file) : file_(file) {}
+RecordSaver::RecordSaver(PartialFile& file, SysMutex& mutex) : file_(file), mutex_(mutex) {}
 
 RecordSaver::~RecordSaver() = default;
 
@@ -64,7 +64,9 @@ std::unique_ptr<RecordSaver::Snapshot> RecordSaver::build() {
     std::vector<uint8_t> trusted(f.partCount_, 0);
     int64_t done;
     {
-        SysMutexGuard guard(&f.mutex_);
+        SysMutexGuard guard(&mutex_);
+        f.sameLock(mutex_);
+        f.checks_.sameLock(mutex_);
         copy.copyFrom(&f.meta_);
         for (uint32_t p = 0; p < f.partCount_; p++) trusted[p] = f.checks_.partTrustedLocked(p);
         takeWrittenLocked(snapshot->dataFile, snapshot->parts);
@@ -119,7 +121,7 @@ bool RecordSaver::writePending() {
         ok = out.close() && ok;
     } else {
         // The data may not be on the disk: sync it again at the next save.
-        SysMutexGuard guard(&file_.mutex_);
+        SysMutexGuard guard(&mutex_);
         if (snapshot->dataFile) dirtyParts_.assign(dirtyParts_.size(), 1);
         for (FilePart* part : snapshot->parts) dirtyParts_[part->start() / kPartSize] = 1;
     }

@@ -7,8 +7,8 @@
 // written is replaced by a newer one; saves reach the disk in order.
 //
 // It belongs to one PartialFile and reads that file's data under its
-// mutex. The parts written since their last sync are kept here; the
-// members ending in Locked are used under the file's mutex.
+// mutex (mutex_ names it here). The parts written since their last sync
+// are kept here; the members ending in Locked are used under that mutex.
 #pragma once
 
 #include <cstdint>
@@ -23,18 +23,19 @@ class PartialFile;
 
 class RecordSaver {
 public:
-    explicit RecordSaver(PartialFile& file);
+    // mutex is the file's own.
+    RecordSaver(PartialFile& file, SysMutex& mutex);
     ~RecordSaver();
     RecordSaver(const RecordSaver&) = delete;
     RecordSaver& operator=(const RecordSaver&) = delete;
 
     // Nothing written yet, for the file's parts.
-    void resizeLocked(uint32_t partCount);
+    void resizeLocked(uint32_t partCount) TS_REQUIRES(mutex_);
     // Part p was written: it is synced before the next record.
-    void markWrittenLocked(uint32_t part) { dirtyParts_[part] = 1; }
+    void markWrittenLocked(uint32_t part) TS_REQUIRES(mutex_) { dirtyParts_[part] = 1; }
     // The files written since their last sync, now counted as synced: the
     // single data file (when the layout has one), or the parts' files.
-    void takeWrittenLocked(FileHandle& dataFile, std::vector<FilePart*>& parts);
+    void takeWrittenLocked(FileHandle& dataFile, std::vector<FilePart*>& parts) TS_REQUIRES(mutex_);
 
     // See PartialFile::save.
     bool save(bool wait);
@@ -42,6 +43,9 @@ public:
     void stop();
     // Removes "<path>" with its backup and temporary.
     static void removeAt(const OwnedString& path);
+    // The caller holds the file's mutex: so is mutex_, the same lock under
+    // this class's name.
+    void sameLock([[maybe_unused]] const SysMutex& fileMutex) const TS_REQUIRES(fileMutex) TS_ASSERT_CAPABILITY(mutex_) {}
 
 private:
     struct Snapshot;
@@ -51,9 +55,10 @@ private:
     bool writePending();
 
     PartialFile& file_;
-    std::vector<uint8_t> dirtyParts_;
+    SysMutex& mutex_;
+    std::vector<uint8_t> dirtyParts_ TS_GUARDED_BY(mutex_);
     // Held while a record is written, so saves reach the disk in order.
     SysMutex writeMutex_;
     SysMutex pendingMutex_;
-    std::unique_ptr<Snapshot> pending_;
+    std::unique_ptr<Snapshot> pending_ TS_GUARDED_BY(pendingMutex_);
 };

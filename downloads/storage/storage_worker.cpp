@@ -78,7 +78,7 @@ void StorageWorker::submit(std::unique_ptr<StorageJob> job) {
 
 std::unique_ptr<StorageJob> StorageWorker::take(bool wait) {
     SysMutexGuard guard(&mutex_);
-    if (wait) changed_.wait(mutex_, [this] { return stopping_ || !queue_.empty(); });
+    if (wait) changed_.wait(mutex_, [this]() TS_REQUIRES(mutex_) { return stopping_ || !queue_.empty(); });
     if (queue_.empty() || stopping_) return nullptr;
     std::unique_ptr<StorageJob> job = std::move(queue_.front());
     queue_.pop_front();
@@ -119,5 +119,5 @@ void StorageWorker::waitIdle() {
         return;
     }
     SysMutexGuard guard(&mutex_);
-    changed_.wait(mutex_, [this] { return queue_.empty() && running_ == 0; });
+    changed_.wait(mutex_, [this]() TS_REQUIRES(mutex_) { return queue_.empty() && running_ == 0; });
 }

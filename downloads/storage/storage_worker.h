@@ -68,10 +68,10 @@ private:
     std::shared_ptr<DescriptorCache> descriptors_;
     SysMutex mutex_;
     std::condition_variable_any changed_;
-    std::deque<std::unique_ptr<StorageJob>> queue_;
-    int running_ = 0;
-    bool stopping_ = false;
-    bool inline_ = false;
+    std::deque<std::unique_ptr<StorageJob>> queue_ TS_GUARDED_BY(mutex_);
+    int running_ TS_GUARDED_BY(mutex_) = 0;
+    bool stopping_ TS_GUARDED_BY(mutex_) = false;
+    bool inline_ TS_GUARDED_BY(mutex_) = false;
     std::vector<std::unique_ptr<StorageThread>> threads_;  // the owner's only
     std::atomic<int> threadCount_{0};
 };

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console/cli/file_link.h"
 #include "console/cli/servant.h"
 #include "core/bus/message_q.h"
 #include "core/strings/string_table.h"
@@ -96,6 +97,18 @@ TEST_F(DownloadCommands, RecordAndCrumbViews) {
     for (const std::string& l : record) all += l + "\n";
     EXPECT_NE(all.find("Hash: " + support::hex_text(download->fileHash())), std::string::npos) << all;
     EXPECT_NE(all.find("Crumb: 2) "), std::string::npos) << all;
+}
+
+// A link size from 2^31 to 2^32 - 1 is a size like any other: the record
+// shows it as itself, not as the negative number of its stored bits.
+TEST_F(DownloadCommands, ALinkOfThreeBillionBytesShowsItsSize) {
+    ParsedLink link = parseFileLink("dllink vxt4://|file|big.iso|3000000000|0123456789abcdef0123456789abcdef|");
+    ASSERT_EQ(link.kind, ParsedLink::Kind::kFile);
+    world_.pool->startDownload(link.file.get());
+    Lines record = run(dld_command, "dld 1");
+    std::string all;
+    for (const std::string& l : record) all += l;
+    EXPECT_NE(all.find("Size: 3000000000\n"), std::string::npos) << all;
 }
 
 TEST_F(DownloadCommands, ChangesAndTheirRefusals) {

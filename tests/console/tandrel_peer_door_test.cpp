@@ -71,7 +71,7 @@ int start_connect(int port) {
 }
 
 TEST_F(TandrelTest, HelloIsAnsweredAfterAFloodOfSilentConnectionsFromItsAddress) {
-    SpecialTags tags;
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
     const int port = doorLease_.port();
     ASSERT_TRUE(process_.start(dir_, {"echo door open"}, TandrelProcess::Mode::kPipes));
     ASSERT_TRUE(process_.waitFor("door open", kWaitMs)) << process_.out();

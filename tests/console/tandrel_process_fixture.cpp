@@ -18,7 +18,7 @@
 #include "core/meta/special_tags.h"
 #include "core/options/core_options.h"
 #include "core/strings/priority_names.h"
-#include "overlay/flock_self.h"
+#include "overlay/gateway/flock_self.h"
 #include "support/files.h"
 #include "transfer/options/transfer_options.h"
 

@@ -2,8 +2,8 @@
 
 #include "core/meta/special_tags.h"
 #include "core/net/ip_text.h"
-#include "overlay/contact_list.h"
-#include "overlay/node_list.h"
+#include "overlay/routing/contact_list.h"
+#include "overlay/routing/node_list.h"
 #include "support/memory_files.h"
 #include "v4ada/file/ram_file.h"
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "core/ui/flock_ui.h"
-#include "overlay/flock_gateway.h"
-#include "overlay/node.h"
+#include "overlay/gateway/flock_gateway.h"
+#include "overlay/routing/node.h"
 #include "support/overlay_sim.h"
 #include "support/temp_dir.h"
 #include "support/ui_capture.h"

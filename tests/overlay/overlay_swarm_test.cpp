@@ -21,16 +21,16 @@
 #include <set>
 
 #include "core/meta/special_tags.h"
-#include "overlay/contact_list.h"
-#include "overlay/explorer.h"
-#include "overlay/flock_gateway.h"
-#include "overlay/hello_requester.h"
-#include "overlay/node_with_parents.h"
+#include "overlay/gateway/flock_gateway.h"
+#include "overlay/index/service.h"
+#include "overlay/index/service_search.h"
 #include "overlay/opcodes.h"
-#include "overlay/result_callback.h"
-#include "overlay/search_requester.h"
-#include "overlay/service.h"
-#include "overlay/service_search.h"
+#include "overlay/requests/explorer.h"
+#include "overlay/requests/hello_requester.h"
+#include "overlay/requests/node_with_parents.h"
+#include "overlay/requests/result_callback.h"
+#include "overlay/requests/search_requester.h"
+#include "overlay/routing/contact_list.h"
 #include "support/overlay_swarm.h"
 
 namespace {

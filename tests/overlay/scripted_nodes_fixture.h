@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "overlay/node.h"
+#include "overlay/routing/node.h"
 #include "support/datagram_net.h"
 
 namespace overlaytest {

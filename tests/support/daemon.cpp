@@ -17,7 +17,7 @@
 #include <random>
 #include <thread>
 
-#include "overlay/flock_self.h"
+#include "overlay/gateway/flock_self.h"
 #include "support/files.h"
 #include "support/loopback.h"
 

@@ -23,8 +23,8 @@
 #include "downloads/source_factories.h"
 #include "downloads/source_peer.h"
 #include "downloads/storage/download_services.h"
-#include "overlay/download_sources.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
+#include "overlay/index/download_sources.h"
 
 namespace support {
 

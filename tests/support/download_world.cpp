@@ -127,7 +127,7 @@ Download* DownloadWorld::start(const Bytes& data, const char* name, bool withHas
 FakeFileSource* DownloadWorld::feeder(Download* download) {
     auto* source = new FakeFileSource(&log, "feeder", download, &peer);
     source->request(0, 0, download->size());
-    download->lock(0);
+    download->lock();
     download->sources()->append(source);
     download->unlock();
     return source;

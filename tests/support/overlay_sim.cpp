@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "overlay/black_udp_annex.h"
+#include "overlay/gateway/black_udp_annex.h"
 
 namespace support {
 

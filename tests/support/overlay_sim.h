@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/task/task_thread.h"
-#include "overlay/flock_host.h"
+#include "overlay/gateway/flock_host.h"
 #include "support/datagram_net.h"
 #include "support/peer_link_fakes.h"
 #include "v4ada/time/clock_source.h"

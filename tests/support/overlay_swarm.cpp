@@ -5,8 +5,8 @@
 
 #include "core/net/ip_text.h"
 #include "core/net/tcp_connection.h"
-#include "overlay/flock_gateway.h"
-#include "overlay/node.h"
+#include "overlay/gateway/flock_gateway.h"
+#include "overlay/routing/node.h"
 
 namespace support {
 

@@ -17,7 +17,7 @@
 #include "core/net/peer_event_handler.h"
 #include "core/ui/transfer_ui.h"
 #include "downloads/peer_downloads.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/peer_sides.h"
 #include "v4ada/containers/bool_array.h"

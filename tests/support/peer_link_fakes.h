@@ -1,4 +1,4 @@
-// FakePeerLink: the overlay's peer-pool seam (overlay/peer_link.h) without
+// FakePeerLink: the overlay's peer-pool seam (overlay/gateway/peer_link.h) without
 // a pool. Connections are TCPConnection objects the link makes and owns,
 // each with the facts the overlay reads of it; the test decides what
 // connect answers and sends the connection events itself. Every call is
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "overlay/peer_link.h"
+#include "overlay/gateway/peer_link.h"
 
 class TCPConnection;
 

@@ -1,8 +1,8 @@
 """Runs real tandrel processes on 127.0.0.1, each in a directory of its own
 with its own identity, door port and overlay port, driven through its
 console over pipes. Used by the tests of whole instances (the swarm, the
-two-instance download), by the benchmarks, and for its port leases and
-pref.met by the remote controller's tests.
+two-instance download, friends), by the benchmarks, and for its port
+leases and pref.met by the remote controller's tests.
 
     with Swarm(tandrel_path, seed=7) as swarm:
         seed = swarm.add("seed")
@@ -64,6 +64,59 @@ def pref_met(user_hash, nickname, options):
     tags = [_int_tag(k, v) if isinstance(v, int) else _string_tag(k, v)
             for k, v in options.items()]
     return user + struct.pack("<I", len(tags)) + b"".join(tags)
+
+
+# The bytes of a tag's value after its name, by type: hash, string, int,
+# float, bool, bit array (u16 count, count / 8 + 1 bytes unless 0), blob
+# (u32 length), 64-bit int.
+def _tag_end(data, at):
+    """The offset just after the tag at `at`, and the tag's name."""
+    try:
+        kind = data[at]
+        (length,) = struct.unpack_from("<H", data, at + 1)
+        name = data[at + 3:at + 3 + length]
+        at += 3 + length
+        if kind == 2:
+            at += 2 + struct.unpack_from("<H", data, at)[0]
+        elif kind == 6:
+            count = struct.unpack_from("<H", data, at)[0]
+            at += 2 + (count // 8 + 1 if count else 0)
+        elif kind == 7:
+            at += 4 + struct.unpack_from("<I", data, at)[0]
+        else:
+            at += {1: 16, 3: 4, 4: 4, 5: 1, 8: 8}[kind]
+    except (IndexError, KeyError, struct.error):
+        raise SwarmError("pref.met: a tag cut short or of an unknown type at byte %d" % at)
+    if at > len(data):
+        raise SwarmError("pref.met: a tag runs past the end of the file")
+    return at, name
+
+
+def set_int_options(path, options):
+    """Sets integer options in the pref.met at path, as the program would:
+    a tag of that name is replaced, a new one added; the rest is kept."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = 4 + 2 + 16  # the own user record: IP, port, user hash
+    try:
+        (count,) = struct.unpack_from("<I", data, at)
+        at += 4
+        for _ in range(count):
+            at, _ = _tag_end(data, at)
+        (count,) = struct.unpack_from("<I", data, at)
+    except struct.error:
+        raise SwarmError("pref.met cut short")
+    head = data[:at]
+    at += 4
+    left = {name.encode(): value for name, value in options.items()}
+    tags = []
+    for _ in range(count):
+        end, name = _tag_end(data, at)
+        tags.append(_int_tag(name.decode(), left.pop(name)) if name in left else data[at:end])
+        at = end
+    tags += [_int_tag(name.decode(), value) for name, value in left.items()]
+    with open(path, "wb") as f:
+        f.write(head + struct.pack("<I", len(tags)) + b"".join(tags) + data[at:])
 
 
 # --- MD4 and the file hash --------------------------------------------------
@@ -281,6 +334,16 @@ class Instance:
                 left = deadline - time.monotonic()
                 if left <= 0 or (self.process.poll() is not None and not self._alive_readers()):
                     raise SwarmError("%s: no %r within %.0f s" % (self.name, text, timeout))
+                self._lock.wait(min(left, 0.2))
+
+    def wait_until(self, predicate, timeout, what):
+        """Waits until predicate(everything on stdout so far) is true."""
+        deadline = time.monotonic() + timeout
+        with self._lock:
+            while not predicate(self._out):
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.process.poll() is not None and not self._alive_readers()):
+                    raise SwarmError("%s: no %s within %.0f s" % (self.name, what, timeout))
                 self._lock.wait(min(left, 0.2))
 
     def _alive_readers(self):

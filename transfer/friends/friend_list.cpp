@@ -161,6 +161,8 @@ bool FriendList::isFriend(const UserMeta* user) {
 }
 
 bool FriendList::setViewFlag(const UserMeta* user, bool canView) {
+    // A refusal is the answer too.
+    if (!canView) answered(user);
     SysMutexGuard guard(&lock_);
     FriendCache* cache = findLocked(user);
     if (!cache) return false;
@@ -168,8 +170,20 @@ bool FriendList::setViewFlag(const UserMeta* user, bool canView) {
     return true;
 }
 
+void FriendList::answered(const UserMeta* user) {
+    Peer* done = nullptr;
+    {
+        SysMutexGuard guard(&lock_);
+        if (!waiting_ || !user || waiting_->user() != user) return;
+        done = waiting_;
+        waiting_ = nullptr;
+    }
+    done->release(kNewPeerTag);
+}
+
 void FriendList::gotDirectories(UserMeta* user, std::vector<OwnedString> names) {
     if (!user) return;
+    answered(user);
     {
         SysMutexGuard guard(&lock_);
         FriendCache* cache = findLocked(user);
@@ -191,6 +205,7 @@ void FriendList::gotFiles(UserMeta* user, const char* directory, std::unique_ptr
     if (!files) return;
     const char* name = directory ? directory : "";
     bool stored = false;
+    answered(user);
     if (user) {
         SysMutexGuard guard(&lock_);
         if (FriendCache* cache = findLocked(user)) {
@@ -346,6 +361,7 @@ void FriendList::newPeer(TCPConnection* connection) {
     auto* peer = static_cast<Peer*>(connection);
     if (!peer) return;
     bool isFriendPeer = false;
+    Peer* earlier = nullptr;
     {
         SysMutexGuard guard(&lock_);
         if (FriendCache* cache = findLocked(peer->user())) {
@@ -355,14 +371,21 @@ void FriendList::newPeer(TCPConnection* connection) {
             cache->user.assign(peer->user());
             cache->user.setFriendState(kFriendConnected);
             if (requested) {
-                // The use keeps an outgoing connection open for the answer.
-                peer->addRef(kNewPeerTag);
+                // The use keeps an outgoing connection open for the answer
+                // (one use, however many requests wait on it).
+                if (waiting_ != peer) {
+                    earlier = waiting_;
+                    waiting_ = peer;
+                    peer->addRef(kNewPeerTag);
+                }
                 printAsking(peer);
                 peer->sendDirectoryRequest(pending_->directory.c_str());
                 pending_.reset();
             }
         }
     }
+    // A connection still waiting for an earlier answer waits no longer.
+    if (earlier) earlier->release(kNewPeerTag);
     TransferUI* ui = currentTransferUI();
     if (!ui) return;
     if (isFriendPeer) {
@@ -378,6 +401,7 @@ void FriendList::peerClosed(TCPConnection* connection) {
     bool isFriendPeer = false;
     {
         SysMutexGuard guard(&lock_);
+        if (waiting_ == peer) waiting_ = nullptr;
         if (FriendCache* cache = findLocked(peer->user())) {
             isFriendPeer = true;
             cache->user.setFriendState(kFriendNotConnected);

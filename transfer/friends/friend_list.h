@@ -37,6 +37,7 @@
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class FileMeta;
+class Peer;
 
 // Texts (string-table keys and English defaults).
 constexpr const char* kNoLookupText = "Need to look for user. Not yet implemented.";
@@ -133,11 +134,18 @@ private:
         OwnedString directory;   // null: the directory list
     };
 
-    FriendCache* findLocked(const UserMeta* user);
+    FriendCache* findLocked(const UserMeta* user) TS_REQUIRES(lock_);
+    // The answer to a request sent on a connection that arrived for it
+    // (list, files or refusal) came from that user: the use taken to keep
+    // the connection open for it is given back.
+    void answered(const UserMeta* user);
 
-    SysMutex lock_;  // friends_ and pending_
-    std::vector<std::unique_ptr<FriendCache>> friends_;
-    std::optional<PendingRequest> pending_;
+    SysMutex lock_;  // friends_, pending_ and waiting_
+    std::vector<std::unique_ptr<FriendCache>> friends_ TS_GUARDED_BY(lock_);
+    std::optional<PendingRequest> pending_ TS_GUARDED_BY(lock_);
+    // The connection that holds a use of ours until its answer comes;
+    // forgotten, without a release, when it closes first.
+    Peer* waiting_ TS_GUARDED_BY(lock_) = nullptr;
 };
 
 inline FriendList* friendList() { return FriendList::instance(); }

@@ -3,8 +3,12 @@
 // whose stem is "<name>.part" (both extensions exact) with the data file
 // <stem> beside it; each pair takes a fresh number n: the data file
 // becomes "<n>.part" and the record "<n>.part.met" in the temp directory.
+// The temp directory itself, however it is spelled ("temp/", a relative
+// path, a symlink to it), is never a source: its pairs are the running
+// downloads' files, and renaming them would lose those downloads' data.
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include "core/meta/meta_messages.h"
 #include "downloads/storage/download_services.h"
@@ -28,6 +32,14 @@ bool moveReported(const std::string& from, const std::string& to) {
     return false;
 }
 
+// True when both paths name the same directory (device and inode).
+bool sameDirectory(const char* a, const char* b) {
+    struct stat first;
+    struct stat second;
+    if (!a || !b || fs_stat_raw(a, &first) != 0 || fs_stat_raw(b, &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 }  // namespace
 
 void TransferHandler::importTempDirectory(const char* sourceDir, const char* tempDir) {
@@ -36,6 +48,7 @@ void TransferHandler::importTempDirectory(const char* sourceDir, const char* tem
         metaPrintRaw(kNoSuchDirectoryText, sourceDir ? sourceDir : "");
         return;
     }
+    if (sameDirectory(sourceDir, tempDir)) return;
     TempNameAllocator* names = downloadServices().tempNames;
     for (const OwnedString& file : listing.files) {
         std::string name = file.c_str() ? file.c_str() : "";

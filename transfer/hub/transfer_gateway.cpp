@@ -15,7 +15,7 @@
 #include "downloads/loaded_parts_verifier.h"
 #include "downloads/source_factories.h"
 #include "downloads/transfer_downloads.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/friends/friend_list.h"
 #include "transfer/media/import_master.h"
 #include "transfer/messages/message_pool.h"

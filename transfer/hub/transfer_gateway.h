@@ -31,7 +31,7 @@
 #include "downloads/storage/download_services.h"
 #include "downloads/storage/storage_worker.h"
 #include "downloads/storage/temp_name_allocator.h"
-#include "overlay/shared_hash_provider.h"
+#include "overlay/index/shared_hash_provider.h"
 #include "transfer/hub/transfer_download_settings.h"
 #include "transfer/hub/shared_files_poster.h"
 #include "transfer/hub/transfer_handler.h"

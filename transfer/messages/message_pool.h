@@ -70,7 +70,7 @@ private:
     void makeRoom();
 
     SysMutex lock_;  // sessions_
-    std::vector<std::unique_ptr<MessageSession>> sessions_;
+    std::vector<std::unique_ptr<MessageSession>> sessions_ TS_GUARDED_BY(lock_);
     uint64_t lastUse_ = 0;  // stamps the sessions' uses in order
 };
 

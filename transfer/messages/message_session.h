@@ -65,8 +65,8 @@ public:
 
 private:
     SysMutex lock_;  // connection_ and user_
-    Peer* connection_ = nullptr;
+    Peer* connection_ TS_GUARDED_BY(lock_) = nullptr;
     std::atomic<int> state_{kConnecting};
-    UserMeta user_;
+    UserMeta user_ TS_GUARDED_BY(lock_);
     uint64_t lastUse_ = 0;  // task thread only
 };

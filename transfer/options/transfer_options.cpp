@@ -8,7 +8,7 @@
 #include "core/strings/string_table.h"
 #include "core/ui/ui_gateway.h"
 #include "downloads/peer_downloads.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/peer/peer_door.h"
 #include "v4ada/file/fs_paths.h"
 #include "v4ada/net/proxy_settings.h"

@@ -66,11 +66,11 @@ public:
     // Takes the directory once every missing directory along it exists;
     // false, with the old directory kept and "directory not valid: <path>"
     // printed, when it cannot be made or is no writable directory.
-    bool setIncoming(const char* path);
+    bool setIncoming(const char* path) TS_NO_ANALYSIS;  // the field goes to takeDirectory, which locks
     // False for the current directory (nothing said), while any download
     // exists (the user is told), or as setIncoming for a directory that is
     // not usable; true once it is taken.
-    bool setTemp(const char* path);
+    bool setTemp(const char* path) TS_NO_ANALYSIS;  // the field goes to takeDirectory, which locks
     // Creates every missing directory along the path; true when it then is
     // a directory this process may write into.
     static bool usableDirectory(const char* path);
@@ -101,8 +101,8 @@ private:
     bool takeDirectory(OwnedString& field, const char* path);
 
     SysMutex lock_;  // incoming_ and temp_
-    OwnedString incoming_;
-    OwnedString temp_;
+    OwnedString incoming_ TS_GUARDED_BY(lock_);
+    OwnedString temp_ TS_GUARDED_BY(lock_);
     OwnedString knownMetPath_;
     OwnedString shareDatPath_;
     OwnedString friendMetPath_;

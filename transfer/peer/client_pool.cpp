@@ -7,7 +7,7 @@
 #include "core/net/peer_event_handler.h"
 #include "core/options/core_options.h"
 #include "core/startup/core_thread.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/peer.h"
 #include "v4ada/error/error.h"

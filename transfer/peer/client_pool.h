@@ -114,10 +114,10 @@ private:
     bool dial(Peer* peer);
 
     SysMutex lock_;  // handlers_ and peers_
-    std::vector<PeerEventHandler*> handlers_;
-    std::vector<Peer*> peers_;
+    std::vector<PeerEventHandler*> handlers_ TS_GUARDED_BY(lock_);
+    std::vector<Peer*> peers_ TS_GUARDED_BY(lock_);
     // Unlisted peers whose peerClosed is being handed out.
-    std::vector<Peer*> closing_;
+    std::vector<Peer*> closing_ TS_GUARDED_BY(lock_);
     std::atomic<PeerDialer*> dialer_{nullptr};
     LogRate directoryLogRate_{kDirectoryLogWindowMs, kDirectoryLogKeys};
 };

@@ -8,7 +8,7 @@
 #include "core/net/tcp_frame.h"
 #include "core/net/tcp_packet.h"
 #include "core/options/core_options.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/iclt_opcodes.h"
 

@@ -10,7 +10,7 @@
 #include "core/ui/transfer_ui.h"
 #include "core/ui/ui_gateway.h"
 #include "downloads/peer_downloads.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/client_pool.h"
 #include "transfer/peer/iclt_opcodes.h"

@@ -1,11 +1,11 @@
-// PoolPeerLink: the overlay's peer link (overlay/peer_link.h) over the
+// PoolPeerLink: the overlay's peer link (overlay/gateway/peer_link.h) over the
 // process-wide peer pool and its Peer connections. Start-up makes one,
 // installs it with setPeerLink before the overlay starts and removes it
 // after the overlay gateway is gone. Without a pool, connects report
 // kNotCalled and nothing is found.
 #pragma once
 
-#include "overlay/peer_link.h"
+#include "overlay/gateway/peer_link.h"
 
 class PoolPeerLink : public PeerLink {
 public:

@@ -124,13 +124,13 @@ private:
     std::atomic<bool> allHashed_{false};
 
     SysMutex dirLock_;  // the fields up to finishLock_
-    std::unique_ptr<std::vector<OwnedString>> pending_;
-    uint64_t runs_ = 0;
-    OwnedString knownMetPath_;
-    OwnedString shareDatPath_;
+    std::unique_ptr<std::vector<OwnedString>> pending_ TS_GUARDED_BY(dirLock_);
+    uint64_t runs_ TS_GUARDED_BY(dirLock_) = 0;
+    OwnedString knownMetPath_ TS_GUARDED_BY(dirLock_);
+    OwnedString shareDatPath_ TS_GUARDED_BY(dirLock_);
 
     SysMutex finishLock_;  // finishQueue_
-    std::deque<LoadedParts*> finishQueue_;
+    std::deque<LoadedParts*> finishQueue_ TS_GUARDED_BY(finishLock_);
 
     // The hashing thread's own.
     std::deque<LoadedParts*> finishWork_;

@@ -91,7 +91,10 @@ FileMeta* IndexedFileList::copyBySizeTimeName(uint32_t size, uint32_t time, cons
     std::string key;
     putU32(key, size);
     putU32(key, time);
-    key.append(name ? name : "");
+    // A record keeps its name cut as the name tag cuts it (known.met holds
+    // no more): a longer name is compared by that much, or the file would
+    // never be known again and be read in full at every start.
+    if (name) key.append(name, strnlen(name, kTagStringReadMax));
     LLsafeGuard hold(files_.list());
     auto found = byStamp_.find(key);
     if (found == byStamp_.end()) return nullptr;

@@ -46,7 +46,8 @@ public:
     FileMeta* findByHash(const UniqueID& hash);
     bool contains(const UniqueID& hash) { return findByHash(hash) != nullptr; }
     // A new copy of the first record with that size, time and name (the
-    // name compared byte for byte); null when none.
+    // name compared byte for byte, as far as a record keeps it: its first
+    // kTagStringReadMax bytes); null when none.
     FileMeta* copyBySizeTimeName(uint32_t size, uint32_t time, const char* name);
     // Runs the edit on the first record of that hash under the lock and
     // indexes it again afterwards; false when none.
@@ -76,13 +77,13 @@ private:
     static std::string stampKey(FileMeta* record);
     static void insert(Index& index, const std::string& key, FileMeta* record);
     static void erase(Index& index, const std::string& key, FileMeta* record);
-    void indexLocked(FileMeta* record);
-    void unindexLocked(FileMeta* record);
-    FileMeta* firstLocked(const UniqueID& hash);
+    void indexLocked(FileMeta* record) TS_REQUIRES(files_.list());
+    void unindexLocked(FileMeta* record) TS_REQUIRES(files_.list());
+    FileMeta* firstLocked(const UniqueID& hash) TS_REQUIRES(files_.list());
     // Moves every record of the scratch list here.
     void adopt(FileList& read);
 
     FileList files_;
-    Index byHash_;
-    Index byStamp_;
+    Index byHash_ TS_GUARDED_BY(files_.list());
+    Index byStamp_ TS_GUARDED_BY(files_.list());
 };

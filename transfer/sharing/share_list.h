@@ -109,24 +109,24 @@ public:
 private:
     // The first directory in list order that matches by samePath: a
     // hashed lookup of the few texts that match.
-    ShareDirectory* findLocked(const char* path);
-    void appendLocked(ShareDirectory* directory);
-    void unlinkDirectoryLocked(ShareDirectory* directory);
+    ShareDirectory* findLocked(const char* path) TS_REQUIRES(mutex_);
+    void appendLocked(ShareDirectory* directory) TS_REQUIRES(mutex_);
+    void unlinkDirectoryLocked(ShareDirectory* directory) TS_REQUIRES(mutex_);
     // Unlinks the directory's records from the holder index.
-    void forgetFilesLocked(ShareDirectory* directory);
-    void deleteLocked(ShareDirectory* directory);
-    void freeRetiredLocked();
-    void unlinkLocked(FileMeta* record);
+    void forgetFilesLocked(ShareDirectory* directory) TS_REQUIRES(mutex_);
+    void deleteLocked(ShareDirectory* directory) TS_REQUIRES(mutex_);
+    void freeRetiredLocked() TS_REQUIRES(mutex_);
+    void unlinkLocked(FileMeta* record) TS_REQUIRES(mutex_);
 
     SysMutex mutex_;
-    ShareDirectory incomplete_;
-    LL directories_;  // of ShareDirectory*, owned
+    ShareDirectory incomplete_ TS_GUARDED_BY(mutex_);
+    LL directories_ TS_GUARDED_BY(mutex_);  // of ShareDirectory*, owned
     // Dropped by the hashing thread, freed by the next task-thread change.
-    std::vector<ShareDirectory*> retired_;
-    std::unordered_map<FileMeta*, ShareDirectory*> holders_;
+    std::vector<ShareDirectory*> retired_ TS_GUARDED_BY(mutex_);
+    std::unordered_map<FileMeta*, ShareDirectory*> holders_ TS_GUARDED_BY(mutex_);
     // The listed directories by their exact path, each in list order, and
     // the place of each in the list (a number that only grows).
-    std::unordered_map<std::string, std::vector<ShareDirectory*>> byPath_;
-    std::unordered_map<ShareDirectory*, uint64_t> places_;
-    uint64_t nextPlace_ = 0;
+    std::unordered_map<std::string, std::vector<ShareDirectory*>> byPath_ TS_GUARDED_BY(mutex_);
+    std::unordered_map<ShareDirectory*, uint64_t> places_ TS_GUARDED_BY(mutex_);
+    uint64_t nextPlace_ TS_GUARDED_BY(mutex_) = 0;
 };

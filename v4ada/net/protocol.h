@@ -47,7 +47,7 @@ public:
     virtual i4_socket* listen(int port, int timeoutMs, int type, const i4_address* target) = 0;
 
 protected:
-    ProxySettings* proxy_;  // owned, never null
+    ProxySettings* proxy_ TS_GUARDED_BY(lock_);  // owned, never null
     SysMutex lock_;
 };
 

@@ -136,11 +136,11 @@ protected:
 private:
     SysMutex lock_;
     SysCondition idle_;                // calls_ dropped to 0
-    int calls_ = 0;                    // threads inside a public call
+    int calls_ TS_GUARDED_BY(lock_) = 0;  // threads inside a public call
     int descriptor_ = -1;
     std::atomic<bool> closed_{false};  // no new calls once set
-    bool released_ = false;            // the descriptor itself is closed
-    int users_ = 0;                    // calls in progress on the descriptor
+    bool released_ TS_GUARDED_BY(lock_) = false;  // the descriptor itself is closed
+    int users_ TS_GUARDED_BY(lock_) = 0;  // calls in progress on the descriptor
     int type_ = kSocketStream;
     bool createFailed_ = false;
 };

@@ -7,7 +7,7 @@
 #include "support/ui_capture.h"
 #include "console/remote/controller_opcodes.h"
 #include "console/remote/flock_tcp_ui.h"
-#include "overlay/service.h"
+#include "overlay/index/service.h"
 #include "console/remote/remote_fixture.h"
 #include "core/task/task_thread.h"
 #include "transfer/uploads/upload_slot.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "console/selftest/overlay_probe_fixture.h"
-#include "overlay/data_collector.h"
+#include "overlay/gateway/data_collector.h"
 #include "support/ui_capture.h"
 #include "v4ada/time/clock_source.h"
 

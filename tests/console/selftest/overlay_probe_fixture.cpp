@@ -1,6 +1,6 @@
 #include "console/selftest/overlay_probe_fixture.h"
 
-#include "overlay/result_callback.h"
+#include "overlay/requests/result_callback.h"
 #include "v4ada/containers/hash_table.h"
 #include "v4ada/containers/ll.h"
 #include "v4ada/memory/malloc4.h"

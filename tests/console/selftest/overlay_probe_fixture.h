@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "console/selftest/overlay_probe.h"
-#include "overlay/node.h"
-#include "overlay/service.h"
-#include "overlay/service_search.h"
+#include "overlay/index/service.h"
+#include "overlay/index/service_search.h"
+#include "overlay/routing/node.h"
 
 namespace selftesttest {
 

@@ -7,7 +7,7 @@
 
 #include "console/selftest/overlay_probe_fixture.h"
 #include "core/net/ip_text.h"
-#include "overlay/result_callback.h"
+#include "overlay/requests/result_callback.h"
 #include "support/ui_capture.h"
 
 using namespace selftesttest;

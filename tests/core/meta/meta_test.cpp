@@ -152,6 +152,25 @@ TEST_F(MetaRecord, PrintShowsDisplayNamesAndValues) {
     EXPECT_EQ("Name: c.avi\nSize: 12\npr: 7\nempty: \n", console());
 }
 
+// Sizes and gap offsets of 2^31 and more are stored in signed tags bit for
+// bit; the record shows them as the unsigned numbers they are.
+TEST_F(MetaRecord, PrintShowsLargeSizesAndGapOffsetsUnsigned) {
+    Meta meta;
+    int32_t stored = static_cast<int32_t>(3000000000u);
+    meta.addTag(MetaTag::makeSpecial(ST_SIZE, &stored));
+    const char gapStart[] = {static_cast<char>(ST_GAP_START), '0', 0};
+    const char gapEnd[] = {static_cast<char>(ST_GAP_END), '0', 0};
+    meta.addTag(MetaTag::makeTag(kTagInt, gapStart, &stored));
+    meta.addTag(MetaTag::makeTag(kTagInt, gapEnd, &stored));
+    int32_t other = -5;
+    meta.addTag(MetaTag::makeTag(kTagInt, "t", &other));
+    meta.print();
+    std::string out = console();
+    EXPECT_NE(out.find("Size: 3000000000\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("-1294967296"), std::string::npos) << out;
+    EXPECT_NE(out.find("t: -5\n"), std::string::npos) << out;
+}
+
 TEST_F(MetaRecord, BadTagsFailTheRecord) {
     Bytes three = cat({le32(3), intTag("a", 1), intTag("bb", 2), {9}, le16(1), text("n"), le32(0)});
     Meta meta;

@@ -40,8 +40,8 @@ bool SourcePump::until(const std::function<bool()>& condition) {
     return false;
 }
 
-std::string http_request(const std::string& path, uint64_t first, uint64_t last) {
-    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\nRange: bytes=" +
+std::string http_request(const std::string& path, uint64_t first, uint64_t last, const std::string& host) {
+    return "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: Keep-Alive\r\nRange: bytes=" +
            std::to_string(first) + "-" + std::to_string(last) + "\r\n\r\n";
 }
 

@@ -7,7 +7,7 @@
 //   HttpTestServer server;
 //   SourcePump pump(source.get());
 //   ASSERT_TRUE(server.accept(pump));
-//   EXPECT_EQ(server.readRequest(pump), http_request("/f", 0, 399));
+//   EXPECT_EQ(server.readRequest(pump), server.withPort(http_request("/f", 0, 399)));
 //   server.send(pump, "HTTP/1.1 206 ...");
 #pragma once
 
@@ -40,8 +40,11 @@ private:
     bool alive_ = true;
 };
 
-// The expected request for the range [first, last] (last included).
-std::string http_request(const std::string& path, uint64_t first, uint64_t last);
+// The expected request for the range [first, last] (last included), to
+// the test server unless another Host field is given ("@PORT@" stands for
+// the server's port: compare with HttpTestServer::withPort of it).
+std::string http_request(const std::string& path, uint64_t first, uint64_t last,
+                         const std::string& host = "127.0.0.1:@PORT@");
 
 // The file served in the tests: byte i is a function of i.
 std::string test_content(uint64_t size);

@@ -180,7 +180,7 @@ TEST_F(HttpSourceTest, ScriptedServer) {
                 ASSERT_TRUE(server.accept(pump));
             }
             if (!exchange.request.empty()) {
-                ASSERT_EQ(server.readRequest(pump), exchange.request);
+                ASSERT_EQ(server.readRequest(pump), server.withPort(exchange.request));
             }
             for (const std::string& piece : exchange.answer) {
                 server.send(pump, server.withPort(piece));
@@ -216,7 +216,7 @@ TEST_F(HttpSourceTest, BusyAnswersAreWaitedOut) {
     auto waitsOut = [&](uint64_t from, int round) {
         SCOPED_TRACE("busy answer " + std::to_string(round));
         ASSERT_TRUE(server.accept(pump));
-        ASSERT_EQ(server.readRequest(pump), ask(from, 400));
+        ASSERT_EQ(server.readRequest(pump), server.withPort(ask(from, 400)));
         server.send(pump, busy);
         ASSERT_TRUE(pump.until([&] { return source->state() == HttpSource::kWait; }));
         EXPECT_EQ(source->statusCode(), HttpSource::kStatusAsked);
@@ -231,13 +231,13 @@ TEST_F(HttpSourceTest, BusyAnswersAreWaitedOut) {
     waitsOut(0, 0);
     waitsOut(0, 1);
     ASSERT_TRUE(server.accept(pump));
-    ASSERT_EQ(server.readRequest(pump), ask(0, 400));
+    ASSERT_EQ(server.readRequest(pump), server.withPort(ask(0, 400)));
     server.send(pump, head206(0, 400) + body(0, 100));
     pump.tick();
     server.closeConnection();
     for (int round = 0; round < 3; round++) waitsOut(100, round);
     ASSERT_TRUE(server.accept(pump));
-    ASSERT_EQ(server.readRequest(pump), ask(100, 400));
+    ASSERT_EQ(server.readRequest(pump), server.withPort(ask(100, 400)));
     server.send(pump, busy);
     ASSERT_TRUE(pump.toEnd());
     EXPECT_EQ(source->statusCode(), HttpSource::kStatusFailed);
@@ -269,7 +269,7 @@ TEST_F(HttpSourceTest, AStalledAnswerGivesItsRangeBack) {
         SourcePump pump(source.get());
         ASSERT_TRUE(source->resume());
         ASSERT_TRUE(server.accept(pump));
-        ASSERT_EQ(server.readRequest(pump), ask(0, 400));
+        ASSERT_EQ(server.readRequest(pump), server.withPort(ask(0, 400)));
         server.send(pump, stall.sent);
         pump.tick();
         int reading = source->state();
@@ -284,7 +284,7 @@ TEST_F(HttpSourceTest, AStalledAnswerGivesItsRangeBack) {
         EXPECT_TRUE(server.sourceClosed(pump));
         pump.tick(source->waitMs());
         ASSERT_TRUE(server.accept(pump));
-        EXPECT_EQ(server.readRequest(pump), ask(400, 1000));
+        EXPECT_EQ(server.readRequest(pump), server.withPort(ask(400, 1000)));
     }
 }
 
@@ -407,7 +407,7 @@ TEST_F(HttpSourceTest, ResetAndCompletionWhileDataArrives) {
     SourcePump pump(source.get());
     ASSERT_TRUE(source->resume());
     ASSERT_TRUE(server.accept(pump));
-    ASSERT_EQ(server.readRequest(pump), ask(0, 400));
+    ASSERT_EQ(server.readRequest(pump), server.withPort(ask(0, 400)));
     server.send(pump, head206(0, 400) + body(0, 150));
     ASSERT_TRUE(pump.until([&] { return source->position() == 150; }));
     source->reset();
@@ -417,7 +417,7 @@ TEST_F(HttpSourceTest, ResetAndCompletionWhileDataArrives) {
 
     ASSERT_TRUE(source->resume());
     ASSERT_TRUE(server.accept(pump));
-    ASSERT_EQ(server.readRequest(pump), ask(400, 1000));
+    ASSERT_EQ(server.readRequest(pump), server.withPort(ask(400, 1000)));
     download.afterWrite = [&] { source->stop(); };
     server.send(pump, full206(400, 1000));
     ASSERT_TRUE(pump.until([&] { return source->state() == HttpSource::kStopped; }));
@@ -448,7 +448,40 @@ TEST_F(HttpSourceTest, UnusualUrls) {
     SourcePump pump(&odd);
     ASSERT_TRUE(odd.resume());
     ASSERT_TRUE(server.accept(pump));
-    EXPECT_EQ(server.readRequest(pump), http_request("/a%20b%0D%0AX:%20y", 0, 399));
+    EXPECT_EQ(server.readRequest(pump), server.withPort(http_request("/a%20b%0D%0AX:%20y", 0, 399)));
+}
+
+// The Host field names the URL's port unless it is 80, so that a server
+// with name-based hosts on another port finds the site. The connector
+// takes every host to the test server, whatever port the URL names.
+TEST_F(HttpSourceTest, HostFieldNamesAPortOtherThan80) {
+    HttpTestServer server;
+    HeldConnector anyHost;
+    anyHost.hold = false;
+    anyHost.target = server.port();
+    setHttpConnector(&anyHost);
+    const struct {
+        const char* url;
+        const char* host;
+    } cases[] = {
+        {"http://files.example/f", "files.example"},
+        {"http://files.example:80/f", "files.example"},
+        {"http://files.example:8080/f", "files.example:8080"},
+        {"http://10.1.2.3:1/f", "10.1.2.3:1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        FakeLinkDownload download(kSize);
+        download.ranges = {{0, 400}};
+        HttpSource source(&download, c.url);
+        SourcePump pump(&source);
+        ASSERT_TRUE(source.resume());
+        ASSERT_TRUE(server.accept(pump));
+        EXPECT_EQ(server.readRequest(pump), http_request("/f", 0, 399, c.host));
+        source.reset();
+    }
+    threads_wait_all();
+    setHttpConnector(nullptr);
 }
 
 }  // namespace

@@ -156,6 +156,21 @@ TEST_F(DownloadStatesTest, EveryRowOfTheStateTable) {
     }
 }
 
+// Data that cannot be read again ends the download: what it shared goes
+// from the shares, so that starting the file again is not refused as had.
+TEST_F(DownloadStatesTest, TheErrorHashingEndStopsSharing) {
+    for (Start start : {Start::kHashing, Start::kPausedHashing}) {
+        SCOPED_TRACE(static_cast<int>(start));
+        Download* d = download(start);
+        d->partialFile()->share();
+        ASSERT_TRUE(world.shared.contains(d->fileHash()));
+        apply(d, "hashFailed");
+        EXPECT_EQ(d->statusCode(), kDlsErrorHashing);
+        EXPECT_FALSE(world.shared.contains(d->fileHash()));
+        world.drop(d);
+    }
+}
+
 TEST_F(DownloadStatesTest, HighestHoldsPriorityThreeAndLeavingItGivesTwo) {
     Download* d = download(Start::kQueued);
     d->setPriority(Download::kLow);

@@ -178,11 +178,11 @@ TEST_F(DataMessageTest, UnsoundMessagesFail) {
         // Through the peer protocol the message fails with an error, which
         // drops the connection.
         ByteReader again(c.message);
-        EXPECT_THROW(d->dataReceived(again.file(), world.peer.connection), i4_err);
+        EXPECT_THROW(static_cast<PeerDownload*>(d)->dataReceived(again.file(), world.peer.connection), i4_err);
     }
     // A sound message from a connection the pool does not know is dropped.
     ByteReader unknown(cat({le32(0), le32(10), Bytes(10, 0)}));
-    d->dataReceived(unknown.file(), reinterpret_cast<TCPConnection*>(&unknown));
+    static_cast<PeerDownload*>(d)->dataReceived(unknown.file(), reinterpret_cast<TCPConnection*>(&unknown));
     EXPECT_EQ(missing(), data.size());
 }
 
@@ -211,12 +211,13 @@ TEST_F(DataMessageTest, PeerMessagesReachTheirSource) {
     BoolArray map;
     map.resize(3);
     world.log.take();
-    d->fileStatus(world.peer.connection, &map);
-    d->haveNotice(world.peer.connection, 2);
-    d->haveNotice(world.peer.connection, 3);
-    d->noFile(world.peer.connection);
-    d->fileNameAnswer("other.bin", world.peer.connection);
-    d->noFile(reinterpret_cast<TCPConnection*>(&map));  // no peer: nobody hears of it
+    PeerDownload* wire = d;
+    wire->fileStatus(world.peer.connection, &map);
+    wire->haveNotice(world.peer.connection, 2);
+    wire->haveNotice(world.peer.connection, 3);
+    wire->noFile(world.peer.connection);
+    wire->fileNameAnswer("other.bin", world.peer.connection);
+    wire->noFile(reinterpret_cast<TCPConnection*>(&map));  // no peer: nobody hears of it
     EXPECT_EQ(world.log.take(), (std::vector<std::string>{"src fileStatus peer", "src haveNotice 2 peer",
                                                            "src noFile peer", "src setFileName other.bin peer"}));
 }

@@ -1,7 +1,9 @@
 // FileSource itself: what it adopts when made, which messages it takes as
 // its own, its part map and weights, its uses of the connection, its
 // status texts, and the factory that start-up installs.
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/bus/message_codes.h"
@@ -245,6 +247,51 @@ TEST_F(FileSourceTest, DeletedSourceReturnsItsRangesAndLeavesThePartnerTable) {
     while (download_->progress()->pickRange(t->partMap(), &start, &end, 0)) total += end - start;
     EXPECT_EQ(total, kSize);
     download_->returnRange(0, kSize);
+}
+
+// A state that logs its life. On a tick it sets its successor, then still
+// counts the tick in itself and adds a step for after the change; entering,
+// it may set a successor of its own.
+class LoggingState final : public FileSourceState {
+public:
+    LoggingState(FileSource* source, Strings* log, std::string name, std::string onEnter = "")
+        : FileSourceState(source, kFssUnasked), log_(log), name_(std::move(name)), onEnter_(std::move(onEnter)) {}
+    ~LoggingState() override { log_->push_back(name_ + " deleted"); }
+
+    void enter() override {
+        log_->push_back(name_ + " entered");
+        if (!onEnter_.empty()) source_->setState(std::make_unique<LoggingState>(source_, log_, onEnter_));
+    }
+    bool tick(int elapsedMs) override {
+        (void)elapsedMs;
+        FileSource* source = source_;
+        Strings* log = log_;
+        source->setState(std::make_unique<LoggingState>(source, log, "second", "third"));
+        source->afterwards([source, log] {
+            log->push_back("afterwards in " + static_cast<LoggingState*>(source->state())->name_);
+        });
+        ticks_++;
+        log_->push_back(name_ + " ticked " + std::to_string(ticks_));
+        return true;
+    }
+
+private:
+    Strings* log_;
+    std::string name_;
+    std::string onEnter_;
+    int ticks_ = 0;
+};
+
+TEST_F(FileSourceTest, NextStateComesInOnceTheEventIsOver) {
+    Strings log;
+    FileSource* s = connected();
+    put<LoggingState>(s, &log, std::string("first"));
+    EXPECT_EQ(log, Strings{"first entered"}) << "set outside an event: installed at once";
+    log.clear();
+    EXPECT_TRUE(s->tick(1));
+    EXPECT_EQ(log, (Strings{"first ticked 1", "first deleted", "second entered", "second deleted", "third entered",
+                            "afterwards in third"}));
+    remove(s);
 }
 
 TEST_F(FileSourceTest, FactoryMakesFileSourcesForTheDownload) {

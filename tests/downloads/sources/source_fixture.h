@@ -43,7 +43,7 @@ public:
     template <typename State, typename... Args>
     State* put(FileSource* source, Args... args) {
         auto* state = new State(source, args...);
-        source->setState(state);
+        source->setState(std::unique_ptr<FileSourceState>(state));
         return state;
     }
     // A crumb map from '1'/'0' text (one character per crumb).

@@ -312,6 +312,44 @@ TEST_F(SourceStatesTest, TransferAndPartners) {
          }, "Partner", {}},
         {"Partner", "noFile is ignored", [this](FileSource* s) { EXPECT_FALSE(s->noFile(p_)); }, "Partner", {}},
     };
+    // A transfer asking to partner that runs out of needed crumbs hands its
+    // open request on: the answer, or its absence, still decides whether the
+    // source keeps its partner slot and its kept connection.
+    auto partner = [](FileSource* s, bool in) {
+        ASSERT_NE(PartnerManager::instance(), nullptr);
+        EXPECT_EQ(PartnerManager::instance()->isPartner(s->connection()), in);
+    };
+    auto handedOn = [this, partner](FileSource* s) {
+        status(s, "0000");
+        install("TransferingAskingPartner", s);
+        pump();  // the slot goes back
+        ASSERT_EQ(stateOf(s), "FSS_NoNeededParts");
+        partner(s, true);
+    };
+    auto leftTable = [partner](FileSource* s) {
+        partner(s, false);
+        EXPECT_EQ(s->partnerCooldown(), 1);
+    };
+    const struct {
+        const char* event;
+        Act act;
+        const char* to;
+        Strings sends;
+        Act check;
+    } handed[] = {
+        {"refused", [this](FileSource* s) { EXPECT_TRUE(s->partnerRefused(p_)); }, "NoNeededParts", {"p unkeep"},
+         leftTable},
+        {"no answer", [](FileSource* s) { s->tick(FSS_NoNeededParts::kAnswerMs + 1); }, "NoNeededParts",
+         {"p unkeep"}, leftTable},
+        {"an answer in time", [](FileSource* s) { s->tick(FSS_NoNeededParts::kAnswerMs); }, "NoNeededParts", {},
+         [partner](FileSource* s) { partner(s, true); }},
+        {"accepted", [this](FileSource* s) { EXPECT_TRUE(s->partnerAccepted(p_)); }, "TestPartner",
+         {"p keep", "p keep"}, [partner](FileSource* s) { partner(s, true); }},
+    };
+    for (const auto& h : handed) {
+        rows.push_back({"", std::string("nothing needed while asking to partner, then ") + h.event, h.act, h.to,
+                        h.sends, handedOn, true, h.check});
+    }
     for (const std::string& from : Strings{"Transfering", "Partner", "TestPartner"}) {
         rows.push_back({from, "uploadEnded", [this](FileSource* s) { EXPECT_TRUE(s->uploadEnded(p_)); }, "OnQueue",
                         from == std::string("Transfering") ? Strings{} : Strings{"p unkeep"}});

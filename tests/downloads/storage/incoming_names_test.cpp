@@ -30,6 +30,30 @@ TEST(TempNames, SkipNumbersWithADataFileRecordOrBackup) {
     EXPECT_STREQ(names.allocate(dir.path().c_str()).c_str(), "2.part");
 }
 
+// A temporary directory whose names cannot be checked answers every number
+// alike: the allocation fails at once and says why instead of walking all
+// 2^32 numbers (root searches any directory, so the cases are not modes).
+TEST(TempNames, ADirectoryThatCannotBeSearchedFailsWithAMessage) {
+    struct Case {
+        const char* what;
+        std::string temp;
+        const char* error;
+    };
+    support::TempDir dir;
+    write_file(dir / "plain", Bytes{1});
+    std::filesystem::create_symlink(dir / "loop", dir / "loop");
+    const Case cases[] = {
+        {"a plain file", dir / "plain", "Not a directory"},
+        {"a symlink loop", dir / "loop", "Too many levels of symbolic links"},
+    };
+    for (const Case& c : cases) {
+        support::CaptureUI output;
+        TempNameAllocator names;
+        EXPECT_TRUE(names.allocate(c.temp.c_str()).isNull()) << c.what;
+        EXPECT_EQ(output.text(), "ERROR: " + c.temp + ": " + c.error + "\n") << c.what;
+    }
+}
+
 struct MoveCase {
     const char* what;
     std::vector<std::string> present;  // names already in incoming

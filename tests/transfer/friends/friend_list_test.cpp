@@ -3,6 +3,8 @@
 // strangers, peer events, and friend.met.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/meta/file_meta.h"
 #include "core/meta/special_tags.h"
 #include "core/net/ip_text.h"
@@ -123,6 +125,47 @@ TEST_F(FriendListTest, WaitingRequestGoesOutWhenTheConnectionArrives) {
     EXPECT_EQ(stateOf(friends_, 1), kFriendNotConnected);
     Peer* again = connectPeer(bob);
     EXPECT_EQ(again->queuedPackets(), 0);
+    EXPECT_EQ(again->useCount(), 0);
+}
+
+// The use that keeps a friend's connection open for the answer is given
+// back by the answer, whichever it is; an answer from someone else leaves
+// it, and a connection that closed first is forgotten.
+TEST_F(FriendListTest, TheAnswerGivesTheConnectionsUseBack) {
+    struct Case {
+        const char* what;
+        std::function<void(Peer*)> answer;
+    };
+    const Case cases[] = {
+        {"directory list", [this](Peer* p) { friends_->gotDirectories(p->user(), names({"a"})); }},
+        {"files", [this](Peer* p) { friends_->gotFiles(p->user(), "a", filesNamed({"x"})); }},
+        {"refusal", [this](Peer* p) { friends_->setViewFlag(p->user(), false); }},
+    };
+    UserMeta stranger = highUser("zed", 99, 4662, 0x99);
+    Peer* other = connectPeer(stranger);
+    uint8_t host = 1;
+    for (const Case& c : cases) {
+        UserMeta user = highUser(c.what, host, 4662, static_cast<uint8_t>(0x10 + host));
+        host++;
+        friends_->addFriend(&user);
+        friends_->requestListing(&user, nullptr);
+        Peer* peer = connectPeer(user);
+        ASSERT_EQ(peer->useCount(), 1) << c.what;
+        friends_->gotDirectories(other->user(), names({"b"}));
+        friends_->setViewFlag(other->user(), false);
+        EXPECT_EQ(peer->useCount(), 1) << c.what << ": not its answer";
+        c.answer(peer);
+        EXPECT_EQ(peer->useCount(), 0) << c.what;
+        c.answer(peer);
+        EXPECT_EQ(peer->useCount(), 0) << c.what << ": given back once";
+    }
+
+    UserMeta gone = highUser("gone", 50, 4662, 0x50);
+    friends_->addFriend(&gone);
+    friends_->requestListing(&gone, nullptr);
+    closePeer(connectPeer(gone));
+    Peer* again = connectPeer(gone);
+    friends_->gotDirectories(again->user(), names({"a"}));
     EXPECT_EQ(again->useCount(), 0);
 }
 

@@ -2,7 +2,7 @@
 
 #include "core/options/core_options.h"
 #include "core/ui/transfer_ui.h"
-#include "overlay/network_gateway.h"
+#include "overlay/gateway/network_gateway.h"
 #include "transfer/options/transfer_options.h"
 #include "transfer/peer/peer_door.h"
 #include "v4ada/threads/linux/threads.h"

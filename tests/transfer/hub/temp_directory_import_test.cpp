@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "downloads/storage/download_services.h"
@@ -58,6 +59,28 @@ TEST_F(TempImportTest, OnlyRecordsWithTheirDataMoveUnderFreshNumbers) {
     EXPECT_EQ(support::read_file(temp + "/2.part"), "bytes of 7.part");
     EXPECT_EQ(support::read_file(temp + "/2.part.met"), "bytes of 7.part.met");
     EXPECT_EQ(support::read_file(temp + "/1.part"), "taken");
+}
+
+// The running downloads' pairs stay under their names whichever way the
+// temp directory is spelled.
+TEST_F(TempImportTest, TheTempDirectoryItselfIsNeverASource) {
+    ASSERT_TRUE(support::write_file(temp + "/1.part", "data"));
+    ASSERT_TRUE(support::write_file(temp + "/1.part.met", "record"));
+    std::filesystem::create_directory_symlink(temp, dir / "link");
+    const std::string spellings[] = {
+        temp + "/",
+        temp + "/.",
+        std::filesystem::relative(temp).string(),
+        dir / "link",
+        dir / "link/",
+    };
+    for (const std::string& spelling : spellings) {
+        TransferHandler::importTempDirectory(spelling.c_str(), temp.c_str());
+        EXPECT_EQ(support::read_file(temp + "/1.part"), "data") << spelling;
+        EXPECT_EQ(support::read_file(temp + "/1.part.met"), "record") << spelling;
+        EXPECT_FALSE(support::file_exists(temp + "/2.part")) << spelling;
+    }
+    EXPECT_EQ(output.text(), "");
 }
 
 TEST_F(TempImportTest, DirectoryThatDoesNotListIsReported) {

@@ -300,6 +300,29 @@ TEST_F(HashThreadTest, RenamedFileIsHashedAndItsKnownRecordFollowsIt) {
     delete again;
 }
 
+// known.met keeps a name of more than 128 bytes cut: the file is still
+// known by it at the next start and not read again.
+TEST_F(HashThreadTest, ALongNameIsKnownAgainAfterARestart) {
+    std::string name = std::string(200, 'n') + ".bin";
+    std::string path = file(name, pattern(kCrumbSize + 5, 9));
+    hashShared();
+    EXPECT_TRUE(thread.step().readData);
+    thread.step();  // end of the run: known.met written
+    batches();
+
+    known.clear();
+    ASSERT_EQ(known.load(knownMet.c_str()), MetaListLoad::kLoaded);
+    ASSERT_EQ(known.count(), 1);
+    hashShared();
+    HashThread::StepResult again = thread.step();
+    EXPECT_FALSE(again.readData);
+    auto posted = batches();
+    ASSERT_EQ(posted.size(), 1u);
+    ASSERT_EQ(posted[0]->records.size(), 1u);
+    EXPECT_EQ(std::string(posted[0]->records[0]->path().c_str()), path);
+    EXPECT_EQ(importer.imported.size(), 1u) << "imported once, at the first run";
+}
+
 TEST_F(HashThreadTest, FailedImportIsNeitherSharedNorKnown) {
     file("song", "data");
     importer.accept = false;

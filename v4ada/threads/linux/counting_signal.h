@@ -29,6 +29,6 @@ public:
 private:
     pthread_cond_t condition_;
     SysMutex mutex_;
-    int32_t waiters_ = 0;  // threads blocked in wait
-    int32_t pending_ = 0;  // tokens not yet taken
+    int32_t waiters_ TS_GUARDED_BY(mutex_) = 0;  // threads blocked in wait
+    int32_t pending_ TS_GUARDED_BY(mutex_) = 0;  // tokens not yet taken
 };
