@@ -227,7 +227,7 @@ void World::reset() {
     SourceList::destroyInstance();
     SourceList::createInstance();
     PartialFile* partial = download->partialFile();
-    partial->addGap(0, kSize);
+    partial->gapList().addGap(0, kSize);
     download->progress()->init(partial);
     downloads.log.take();
     downloads.ui.clear();

@@ -214,7 +214,7 @@ void vg_command(char* line) {
     Download* download = pool->findDownload(hash);
     if (!download) return;
     ui->print("\n%s:", uiText("partialFile", "Partial File").c_str());
-    if (PartialFile* partial = download->partialFile()) partial->dump();
+    if (PartialFile* partial = download->partialFile()) partial->gapList().dump();
     printText("downloadProg", "Download Progress:");
     download->progress()->dump();
     download->release();

@@ -135,7 +135,7 @@ void FSS_Transfering::dataReceived(SourcePeer* connection) {
     FileSource* source = source_;
     if (source->requestEnd(0) == 0) return;
     PartialFile* partial = source->owner()->partialFile();
-    if (partial == nullptr || partial->overlaps(source->requestStart(0), source->requestEnd(0))) return;
+    if (partial == nullptr || partial->gapList().overlaps(source->requestStart(0), source->requestEnd(0))) return;
     for (int i = 0; i + 1 < FileSource::kRequestSlots; i++) {
         source->setRequest(i, source->requestStart(i + 1), source->requestEnd(i + 1));
     }

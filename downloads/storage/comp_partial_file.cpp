@@ -74,19 +74,18 @@ OwnedString partDirectoryName(const char* fileName) {
 }
 
 CompPartialFile::CompPartialFile(PartialFileOwner* owner) : PartialFile(owner) {
-    version_ = kPartMetPartDirectory;
-    number_ = 1;
+    setLayout(kPartMetPartDirectory, 1, OwnedString(), OwnedString());
 }
 
 std::string CompPartialFile::partPath(uint32_t index) const {
     OwnedString path;
-    path.format("%S%u.%u.part", &directory_, number_, index + 1);
+    path.format("%S%u.%u.part", &directory(), number(), index + 1);
     return path.c_str();
 }
 
 OwnedString CompPartialFile::metPath() const {
     OwnedString path;
-    path.format("%S%u%s%s", &directory_, number_, kPartExtension, kPartMetExtension);
+    path.format("%S%u%s%s", &directory(), number(), kPartExtension, kPartMetExtension);
     return path;
 }
 
@@ -105,17 +104,14 @@ bool CompPartialFile::create(FileMeta* record) {
         if (UIGateway* out = ui()) out->printRaw("ERROR: %s: %s\n", candidate.c_str(), std::strerror(status));
         return false;
     }
-    version_ = kPartMetPartDirectory;
-    number_ = 1;
-    dataFileName_ = "";
-    directory_ = candidate;
-    appendGap(Gap{0, record->size()});
+    setLayout(kPartMetPartDirectory, 1, candidate, OwnedString(""));
+    gapList().appendGap(Gap{0, record->size()});
     setMeta(record);
     return true;
 }
 
 bool CompPartialFile::load(FileMeta* record, uint32_t number) {
-    if (record != nullptr) loadedFrom_ = record->path();
+    if (record != nullptr) setLoadedFrom(record->path());
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     const char* recordPath = record->path().c_str();
     const char* slash = recordPath ? std::strrchr(recordPath, '/') : nullptr;
@@ -123,53 +119,47 @@ bool CompPartialFile::load(FileMeta* record, uint32_t number) {
         if (UIGateway* out = ui()) out->printRaw("ERROR: record without a directory: %s\n", recordPath ? recordPath : "");
         return false;
     }
-    version_ = kPartMetPartDirectory;
-    number_ = number == 0 ? 1 : number;
-    directory_ = OwnedString(std::string(recordPath, static_cast<size_t>(slash - recordPath) + 1).c_str());
-    dataFileName_ = "";
-    takeGapTags(*record, record->size(), *this);
+    setLayout(kPartMetPartDirectory, number == 0 ? 1 : number,
+              OwnedString(std::string(recordPath, static_cast<size_t>(slash - recordPath) + 1).c_str()),
+              OwnedString(""));
+    takeGapTags(*record, record->size(), gapList());
     uint64_t done = takeBytesDone(*record);
     while (record->findSpecial(ST_TEMP_FILE_NAME)) record->removeSpecial(ST_TEMP_FILE_NAME);
     setMeta(record);
-    SysMutexGuard guard(&mutex_);
-    setBytesDoneLocked(static_cast<int64_t>(done));
+    setBytesDone(static_cast<int64_t>(done));
     return true;
 }
 
 void CompPartialFile::beforeLoadChecks() {
     // The record counts the joined parts as there: cut back, none of them
     // is taken for missing and fetched again.
-    cutBackJoined(directory_, number_, size());
+    cutBackJoined(directory(), number(), size());
 }
 
 void CompPartialFile::createParts() {
     std::vector<std::unique_ptr<FilePart>> made;
-    for (uint32_t i = 0; i < partCount_; i++) {
+    for (uint32_t i = 0; i < partCount(); i++) {
         uint64_t start = static_cast<uint64_t>(i) * kPartSize;
-        uint64_t end = std::min(start + kPartSize, size_);
+        uint64_t end = std::min(start + kPartSize, size());
         uint32_t time = 0;
-        bool stored;
-        {
-            SysMutexGuard guard(&mutex_);
-            stored = takeModTag(*metaLocked(), i, &time);
-        }
+        bool stored = false;
+        withMeta([&](FileMeta& meta) { stored = takeModTag(meta, i, &time); });
         made.push_back(
             std::make_unique<CompFilePart>(start, end, partPath(i).c_str(), stored ? &time : nullptr, descriptors()));
     }
-    SysMutexGuard guard(&mutex_);
-    parts_ = std::move(made);
+    setParts(std::move(made));
 }
 
 void CompPartialFile::cancel() {
     setState(kFailed);
     stopSaves();
     if (loadFailedEarly()) {
-        removeRecordAt(loadedFrom_);
+        removeLoadedRecord();
         return;
     }
-    for (auto& part : parts_) part->remove();
+    for (uint32_t p = 0; p < partCount(); p++) part(p).remove();
     removeRecord();
-    fs_remove_dir(directory_.c_str());
+    fs_remove_dir(directory().c_str());
     unshare();
 }
 
@@ -177,31 +167,31 @@ uint32_t CompPartialFile::joinedParts() {
     FileStatus status;
     if (!fs_status(partPath(0).c_str(), status)) return 0;
     uint64_t length = static_cast<uint64_t>(status.size);
-    for (uint32_t p = 1; p < partCount_ && length > parts_[0]->length(); p++) {
-        if (length == parts_[p]->end()) return p;
+    for (uint32_t p = 1; p < partCount() && length > part(0).length(); p++) {
+        if (length == part(p).end()) return p;
     }
     return 0;
 }
 
 std::vector<std::pair<uint32_t, uint64_t>> CompPartialFile::shortParts(uint32_t joined) {
     std::vector<std::pair<uint32_t, uint64_t>> found;
-    for (uint32_t p = 0; p < partCount_; p++) {
+    for (uint32_t p = 0; p < partCount(); p++) {
         if (p >= 1 && p <= joined) continue;
         FileStatus status;
         uint64_t have = fs_status(partPath(p).c_str(), status) ? static_cast<uint64_t>(status.size) : 0;
-        if (have < parts_[p]->length()) found.emplace_back(p, parts_[p]->start() + have);
+        if (have < part(p).length()) found.emplace_back(p, part(p).start() + have);
     }
     return found;
 }
 
 bool CompPartialFile::assemble(const std::string& first, uint32_t joined) {
-    if (joined == 0 && !fs_truncate(first.c_str(), parts_[0]->length())) {
+    if (joined == 0 && !fs_truncate(first.c_str(), part(0).length())) {
         if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be cut to its part\n", first.c_str());
         return false;
     }
-    for (uint32_t p = joined + 1; p < partCount_; p++) {
+    for (uint32_t p = joined + 1; p < partCount(); p++) {
         std::string path = partPath(p);
-        bool appended = fs_truncate(path.c_str(), parts_[p]->length()) && fs_append_file(first.c_str(), path.c_str());
+        bool appended = fs_truncate(path.c_str(), part(p).length()) && fs_append_file(first.c_str(), path.c_str());
         if (!appended) {
             if (UIGateway* out = ui()) out->printRaw("Error assembling complete file\n");
             // Only the parts already appended go back, last first. When
@@ -219,7 +209,7 @@ bool CompPartialFile::assemble(const std::string& first, uint32_t joined) {
 
 bool CompPartialFile::splitBack(const std::string& first, uint32_t from) {
     for (uint32_t r = from; r >= 1; r--) {
-        if (!fs_move_tail(first.c_str(), partPath(r).c_str(), parts_[r]->length())) {
+        if (!fs_move_tail(first.c_str(), partPath(r).c_str(), part(r).length())) {
             if (UIGateway* out = ui()) {
                 out->printRaw("ERROR: %s could not be cut back into parts; parts 1 to %u stay joined in it\n",
                               first.c_str(), r + 1);
@@ -245,13 +235,13 @@ void CompPartialFile::endCorrupted(const std::string& first) {
         inPlace = aside.length() == 0 || fs_move(first.c_str(), aside.c_str()) != 0;
         if (inPlace) aside = first.c_str();
     }
-    for (uint32_t p = inPlace ? 1 : 0; p < partCount_; p++) parts_[p]->remove();
+    for (uint32_t p = inPlace ? 1 : 0; p < partCount(); p++) part(p).remove();
     removeRecord();
-    if (!inPlace) fs_remove_dir(directory_.c_str());
+    if (!inPlace) fs_remove_dir(directory().c_str());
     if (aside.length() > 0) {
         OwnedString kept;
         moveToIncoming(aside.c_str(), name.c_str(), temp.c_str(), kept);
-        if (inPlace) fs_remove_dir(directory_.c_str());
+        if (inPlace) fs_remove_dir(directory().c_str());
     }
     unshare();
     setState(kFailed);
@@ -261,7 +251,7 @@ CompleteResult CompPartialFile::complete() {
     const std::string first = partPath(0);
     if (UIGateway* out = ui()) {
         out->debug("File: %s\n", first.c_str());
-        out->debug("Target Size: %U\n", size_);
+        out->debug("Target Size: %U\n", size());
     }
     stopSaves();
     close();
@@ -280,34 +270,34 @@ CompleteResult CompPartialFile::complete() {
     // its parts where it could be cut back; the download waits to be
     // resumed.
     auto keep = [&](bool cutBack) {
-        if (cutBack) splitBack(first, partCount_ - 1);
+        if (cutBack) splitBack(first, partCount() - 1);
         setState(kActive);
         return CompleteResult::kAssemblyFailed;
     };
     if (!assemble(first, joined)) return keep(false);
     std::vector<Md4Hash> digests;
-    if (!digestsOf(first.c_str(), digests)) {
+    if (!finalCheck().digestsOf(first.c_str(), digests)) {
         if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be read\n", first.c_str());
         return keep(true);
     }
     bool placed = false;
-    if (finish(first.c_str(), digests, &placed)) {
+    if (finalCheck().finish(first.c_str(), digests, &placed)) {
         if (!placed) return keep(true);
-        fs_remove_dir(directory_.c_str());
+        fs_remove_dir(directory().c_str());
         return CompleteResult::kComplete;
     }
 
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
     std::vector<uint32_t> bad;
-    bool waiting = waitForHashSet();
-    if (!waiting && (!badParts(digests, bad) || bad.empty())) {
+    bool waiting = finalCheck().waitForHashSet();
+    if (!waiting && (!finalCheck().badParts(digests, bad) || bad.empty())) {
         // The part hashes name no part: the download ends, and nothing of
         // it is found again at the next start.
         endCorrupted(first);
         return CompleteResult::kCorrupted;
     }
-    if (!splitBack(first, partCount_ - 1)) return keep(false);
+    if (!splitBack(first, partCount() - 1)) return keep(false);
     setState(kActive);
     for (uint32_t p : bad) reopenPart(p, CheckOutcome::kMismatch);
     return CompleteResult::kRefetch;

@@ -35,7 +35,7 @@ public:
     void cancel() override;
     CompleteResult complete() override;
     OwnedString metPath() const override;
-    OwnedString partDirectory() const override { return directory_; }
+    OwnedString partDirectory() const override { return directory(); }
 
 protected:
     void createParts() override;

@@ -18,10 +18,7 @@
 #include "v4ada/digest/hash_input.h"
 #include "v4ada/error/error.h"
 #include "v4ada/file/fs.h"
-#include "v4ada/file/ram_file.h"
-#include "v4ada/file/safe_file.h"
 #include "v4ada/file/unix_file.h"
-#include "v4ada/memory/malloc4.h"
 
 namespace {
 
@@ -30,58 +27,6 @@ constexpr uint32_t kCrumbsPerPart = kPartSize / kCrumbSize;
 UIGateway* ui() { return currentUI(); }
 
 }  // namespace
-
-// What a save writes: the encoded record, and the data files to sync
-// first so that the record never claims bytes that are not on the disk.
-struct PartialFile::SaveSnapshot {
-    std::vector<uint8_t> bytes;
-    OwnedString path;
-    FileHandle dataFile;
-    std::vector<FilePart*> parts;
-};
-
-// Effects of results on the range chooser and the partners, made after the
-// mutex is released, in order.
-struct PartialFile::Events {
-    enum Kind { kGot, kReset, kReturn };
-    struct Event {
-        Kind kind;
-        uint32_t crumb;
-        Gap range;
-    };
-    std::vector<Event> progress;
-    std::vector<uint32_t> notices;
-    // Checks to queue once the mutex is released.
-    std::vector<std::unique_ptr<PartCheck>> checks;
-    bool verified = false;
-    bool partVerified = false;  // a whole part, by its part hash
-};
-
-class PartialFile::CheckJob : public StorageJob {
-public:
-    CheckJob(PartialFile* file, std::unique_ptr<PartCheck> check) : file_(file), check_(std::move(check)) {
-        file_->addRef();
-    }
-    ~CheckJob() override { file_->release(); }
-    void run() override {
-        runCheck(*check_);
-        file_->postResult(std::move(check_));
-    }
-
-private:
-    PartialFile* file_;
-    std::unique_ptr<PartCheck> check_;
-};
-
-class PartialFile::SaveJob : public StorageJob {
-public:
-    explicit SaveJob(PartialFile* file) : file_(file) { file_->addRef(); }
-    ~SaveJob() override { file_->release(); }
-    void run() override { file_->writePendingSave(); }
-
-private:
-    PartialFile* file_;
-};
 
 PartialFile::PartialFile(PartialFileOwner* owner) : owner_(owner), worker_(downloadServices().storage) {}
 
@@ -112,14 +57,10 @@ void PartialFile::setSizeFields(uint64_t size) {
     size_ = size;
     partCount_ = partCountOf(size);
     crumbCount_ = crumbCountOf(size);
-    verifiedCrumbs_.resize(crumbCount_);
-    verifiedParts_.resize(partCount_);
-    pendingCrumb_.assign(crumbCount_, 0);
-    pendingPart_.assign(partCount_, 0);
-    crumbFailures_.assign(crumbCount_, 0);
-    partGeneration_.assign(partCount_, 0);
-    dirtyParts_.assign(partCount_, 0);
-    pendingChecks_ = 0;
+    checks_.sameLock(mutex_);
+    saver_.sameLock(mutex_);
+    checks_.resizeLocked(partCount_, crumbCount_);
+    saver_.resizeLocked(partCount_);
 }
 
 bool PartialFile::create(FileMeta* record) {
@@ -132,7 +73,7 @@ bool PartialFile::create(FileMeta* record) {
     dataFileName_ = name;
     number_ = numericPrefix(name.c_str());
     directory_.format("%s%c", temp.c_str(), '/');
-    appendGap(Gap{0, record->size()});
+    gaps_.appendGap(Gap{0, record->size()});
     setMeta(record);
     FileHandle file(fs_open_unix(path().c_str(), kFsRead | kFsWrite | kFsTruncate));
     if (!file) return false;
@@ -146,7 +87,7 @@ bool PartialFile::load(FileMeta* record, uint32_t) {
     if (record != nullptr) loadedFrom_ = record->path();
     if (record == nullptr || !storageReady() || !checkSize(record->size())) return false;
     version_ = kPartMetSingleFile;
-    takeGapTags(*record, record->size(), *this);
+    takeGapTags(*record, record->size(), gaps_);
     const char* stored = record->textOf(specialCodeName(ST_TEMP_FILE_NAME));
     OwnedString name(stored && stored[0] ? stored : record->name());
     if (!isPlainFileName(name.c_str())) {
@@ -212,39 +153,39 @@ void PartialFile::createParts() {
         name.format("%S%u.%u.part", &directory_, number_, i + 1);
         made.push_back(std::make_unique<FilePart>(0, start, end, name.c_str(), true));
     }
+    setParts(std::move(made));
+}
+
+void PartialFile::setParts(std::vector<std::unique_ptr<FilePart>> parts) {
     SysMutexGuard guard(&mutex_);
-    parts_ = std::move(made);
+    parts_ = std::move(parts);
+}
+
+void PartialFile::setLayout(uint8_t version, uint32_t number, const OwnedString& directory,
+                            const OwnedString& dataFileName) {
+    version_ = version;
+    number_ = number;
+    directory_ = directory;
+    dataFileName_ = dataFileName;
+}
+
+void PartialFile::setBytesDone(int64_t done) {
+    SysMutexGuard guard(&mutex_);
+    bytesDone_ = done;
 }
 
 void PartialFile::checkLoadedParts() {
-    Events events;
-    bool marked = false;
+    std::vector<uint32_t> notices;
+    bool marked;
     {
         SysMutexGuard guard(&mutex_);
         if (!hashSetKnown_) return;
-        for (uint32_t p = 0; p < partCount_; p++) {
-            const FilePart& part = *parts_[p];
-            if (part.changed()) continue;
-            if (!GapList::overlaps(part.start(), part.end())) {
-                verifiedParts_.set(p, true);
-                // The chooser took these gap-free crumbs as complete already.
-                for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                    if (!verifiedCrumbs_.get(c)) events.notices.push_back(c);
-                    verifiedCrumbs_.set(c, true);
-                }
-                marked = true;
-                continue;
-            }
-            for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                if (GapList::overlaps(crumbStart(c), crumbEnd(c))) continue;
-                verifiedCrumbs_.set(c, true);
-                marked = true;
-            }
-        }
+        checks_.sameLock(mutex_);
+        marked = checks_.trustUnchangedLocked(notices);
     }
     UploadSide* uploads = downloadServices().uploads;
     UniqueID hash = fileHash();
-    for (uint32_t crumb : events.notices) {
+    for (uint32_t crumb : notices) {
         if (uploads) uploads->sendHaveNotice(hash, crumb);
     }
     if (marked) share();
@@ -294,32 +235,38 @@ bool PartialFile::hashSetKnown() const {
 
 bool PartialFile::awaitingHashSet() const {
     SysMutexGuard guard(&mutex_);
-    return awaitingHashSet_ && !hashSetKnown_;
+    final_.sameLock(mutex_);
+    return final_.awaitingLocked() && !hashSetKnown_;
 }
 
 bool PartialFile::crumbHashesComplete() const {
     SysMutexGuard guard(&mutex_);
-    return crumbHashesDropped_ || meta_.crumbHashesComplete();
+    checks_.sameLock(mutex_);
+    return checks_.crumbHashesDroppedLocked() || meta_.crumbHashesComplete();
 }
 
 bool PartialFile::crumbHashesDropped() const {
     SysMutexGuard guard(&mutex_);
-    return crumbHashesDropped_;
+    checks_.sameLock(mutex_);
+    return checks_.crumbHashesDroppedLocked();
 }
 
 int PartialFile::pendingChecks() const {
     SysMutexGuard guard(&mutex_);
-    return pendingChecks_;
+    checks_.sameLock(mutex_);
+    return checks_.pendingLocked();
 }
 
 void PartialFile::crumbMap(BoolArray& out) const {
     SysMutexGuard guard(&mutex_);
-    out.assign(&verifiedCrumbs_);
+    checks_.sameLock(mutex_);
+    out.assign(&checks_.crumbsLocked());
 }
 
 void PartialFile::partMap(BoolArray& out) const {
     SysMutexGuard guard(&mutex_);
-    out.assign(&verifiedParts_);
+    checks_.sameLock(mutex_);
+    out.assign(&checks_.partsLocked());
 }
 
 void PartialFile::withMeta(const std::function<void(FileMeta&)>& fn) {
@@ -333,48 +280,44 @@ bool PartialFile::nothingMissing() const {
 }
 
 bool PartialFile::allPresentLocked() const {
-    return GapList::isEmpty() && pendingChecks_ == 0 && (hashSetKnown_ || !awaitingHashSet_);
-}
-
-bool PartialFile::waitForHashSet() {
-    {
-        SysMutexGuard guard(&mutex_);
-        if (hashSetKnown_) return false;
-        awaitingHashSet_ = true;
-    }
-    OwnedString name = this->name();
-    if (UIGateway* out = ui()) out->print("%s: its hash set is asked for, to find the wrong parts", name.c_str());
-    return true;
+    checks_.sameLock(mutex_);
+    final_.sameLock(mutex_);
+    return gaps_.isEmpty() && checks_.pendingLocked() == 0 && (hashSetKnown_ || !final_.awaitingLocked());
 }
 
 bool PartialFile::needsFrom(const BoolArray* map) const {
     SysMutexGuard guard(&mutex_);
-    if (map == nullptr || map->count() != verifiedCrumbs_.count()) return false;
-    for (uint32_t c = 0; c < crumbCount_; c++) {
-        if (map->get(c) && !verifiedCrumbs_.get(c)) return true;
-    }
-    return false;
+    checks_.sameLock(mutex_);
+    return checks_.needsFromLocked(map);
 }
 
-void PartialFile::gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const { intersections(a, b, out); }
+void PartialFile::gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const { gaps_.intersections(a, b, out); }
 
 // --- reading and writing -----------------------------------------------------
 
-int PartialFile::read(void* buffer, uint64_t start, uint64_t end) {
-    if (start >= end) return kReadUnavailable;
+ReadResult PartialFile::read(void* buffer, uint64_t start, uint64_t end) {
+    if (start >= end) return ReadResult::kUnavailable;
     SysMutexGuard guard(&mutex_);
-    int state = this->state();
-    if (state != kActive) return state;
-    if (end > size_ || end - start > static_cast<uint64_t>(INT32_MAX)) return kReadUnavailable;
-    if (GapList::overlaps(start, end)) return kReadUnavailable;
+    switch (state()) {
+        case kActive:
+            break;
+        case kFinishing:
+            return ReadResult::kFinishing;
+        case kCompleted:
+            return ReadResult::kCompleted;
+        default:
+            return ReadResult::kFailed;
+    }
+    if (end > size_ || end - start > static_cast<uint64_t>(INT32_MAX)) return ReadResult::kUnavailable;
+    if (gaps_.overlaps(start, end)) return ReadResult::kUnavailable;
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint64_t at = start; at < end;) {
         uint32_t p = static_cast<uint32_t>(at / kPartSize);
         uint64_t stop = std::min(end, parts_[p]->end());
-        if (!parts_[p]->read(out + (at - start), at, static_cast<uint32_t>(stop - at))) return kReadUnavailable;
+        if (!parts_[p]->read(out + (at - start), at, static_cast<uint32_t>(stop - at))) return ReadResult::kUnavailable;
         at = stop;
     }
-    return kReadDone;
+    return ReadResult::kDone;
 }
 
 WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
@@ -401,6 +344,8 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
     {
         SysMutexGuard guard(&mutex_);
         if (state() != kActive) return WriteResult::kMissing;
+        checks_.sameLock(mutex_);
+        saver_.sameLock(mutex_);
         bytesDone_ += static_cast<int64_t>(length);
         std::vector<Gap> missing;
         uint32_t first = static_cast<uint32_t>(start / kPartSize);
@@ -408,270 +353,39 @@ WriteResult PartialFile::write(i4_file* reader, uint64_t start, uint64_t end) {
         for (uint32_t p = first; p <= last; p++) {
             FilePart& part = *parts_[p];
             missing.clear();
-            intersections(std::max(start, part.start()), std::min(end, part.end()), missing);
+            gaps_.intersections(std::max(start, part.start()), std::min(end, part.end()), missing);
             for (const Gap& piece : missing) {
                 if (part.write(bytes + (piece.start - start), piece.start, static_cast<uint32_t>(piece.length()))) {
-                    fill(piece.start, piece.end);
-                    dirtyParts_[p] = 1;
+                    gaps_.fill(piece.start, piece.end);
+                    saver_.markWrittenLocked(p);
                 } else {
                     failed = true;
                 }
             }
             if (!missing.empty()) {
-                collectChecks(p, static_cast<uint32_t>(std::max(start, part.start()) / kCrumbSize),
+                checks_.collectLocked(p, static_cast<uint32_t>(std::max(start, part.start()) / kCrumbSize),
                               static_cast<uint32_t>((std::min(end, part.end()) - 1) / kCrumbSize), jobs);
             }
         }
         result = allPresentLocked() ? WriteResult::kComplete : WriteResult::kMissing;
     }
-    submitChecks(jobs);
+    checks_.submit(jobs);
     return failed ? WriteResult::kWriteFailed : result;
 }
 
 // --- checks ----------------------------------------------------------------
 
-bool PartialFile::crumbHashesUsable() const {
-    return !crumbHashesDropped_ && crumbCount_ >= 2 && meta_.crumbHashesComplete();
-}
-
-void PartialFile::collectChecks(uint32_t p, uint32_t firstCrumb, uint32_t lastCrumb,
-                                std::vector<std::unique_ptr<PartCheck>>& jobs) {
-    if (!hashSetKnown_ || state() != kActive) return;
-    if (verifiedParts_.get(p) || pendingPart_[p]) return;
-    FilePart& part = *parts_[p];
-    auto check = std::make_unique<PartCheck>();
-    check->part = p;
-    check->filePart = &part;
-    check->start = part.start();
-    check->end = part.end();
-    check->generation = partGeneration_[p];
-    check->crumbGeneration = crumbGeneration_;
-    if (!GapList::overlaps(part.start(), part.end())) {
-        const uint8_t* expected = meta_.partHash(p);
-        if (expected == nullptr) return;
-        check->whole = true;
-        std::memcpy(check->expected, expected, kMd4DigestSize);
-        pendingPart_[p] = 1;
-        pendingChecks_++;
-        jobs.push_back(std::move(check));
-        return;
-    }
-    if (!crumbHashesUsable()) return;
-    lastCrumb = std::min(lastCrumb, endCrumbOf(p) - 1);
-    for (uint32_t c = std::max(firstCrumb, firstCrumbOf(p)); c <= lastCrumb; c++) {
-        if (verifiedCrumbs_.get(c) || pendingCrumb_[c]) continue;
-        if (GapList::overlaps(crumbStart(c), crumbEnd(c))) continue;
-        CrumbCheck crumb;
-        crumb.index = c;
-        crumb.start = crumbStart(c);
-        crumb.end = crumbEnd(c);
-        crumb.expected = meta_.crumbHash(c);
-        check->crumbs.push_back(crumb);
-        pendingCrumb_[c] = 1;
-        pendingChecks_++;
-    }
-    if (!check->crumbs.empty()) jobs.push_back(std::move(check));
-}
-
-void PartialFile::collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs) {
-    for (uint32_t p = 0; p < partCount_; p++) collectChecks(p, firstCrumbOf(p), endCrumbOf(p) - 1, jobs);
-}
-
-void PartialFile::submitChecks(std::vector<std::unique_ptr<PartCheck>>& jobs) {
-    for (auto& check : jobs) {
-        auto job = std::make_unique<CheckJob>(this, std::move(check));
-        if (worker_ != nullptr) {
-            worker_->submit(std::move(job));
-        } else {
-            job->run();
-        }
-    }
-    jobs.clear();
-}
-
-void PartialFile::postResult(std::unique_ptr<PartCheck> check) {
-    SysMutexGuard guard(&resultsMutex_);
-    results_.push_back(std::move(check));
-}
-
 bool PartialFile::verify() {
     beforeLoadChecks();
-    std::vector<std::unique_ptr<PartCheck>> jobs;
-    {
-        SysMutexGuard guard(&mutex_);
-        collectAllChecks(jobs);
-    }
-    size_t unreadable = 0;
-    size_t ran = 0;
-    for (auto& check : jobs) {
-        runCheck(*check);
-        if (check->whole) {
-            ran++;
-            unreadable += check->outcome == CheckOutcome::kUnreadable;
-        }
-        for (const CrumbCheck& crumb : check->crumbs) {
-            ran++;
-            unreadable += crumb.outcome == CheckOutcome::kUnreadable;
-        }
-        postResult(std::move(check));
-    }
-    return ran == 0 || unreadable < ran;
+    return checks_.verify();
 }
 
-bool PartialFile::applyResults() {
-    std::vector<std::unique_ptr<PartCheck>> results;
-    {
-        SysMutexGuard guard(&resultsMutex_);
-        results.swap(results_);
-    }
-    if (results.empty()) return false;
-    Events events;
-    UniqueID hash;
-    {
-        SysMutexGuard guard(&mutex_);
-        for (const auto& check : results) {
-            if (check->whole) {
-                pendingPart_[check->part] = 0;
-                pendingChecks_--;
-                applyPart(*check, events);
-            }
-            for (const CrumbCheck& crumb : check->crumbs) {
-                pendingCrumb_[crumb.index] = 0;
-                pendingChecks_--;
-                applyCrumb(*check, crumb, events);
-            }
-        }
-        hash = meta_.fileHash();
-    }
-    DLProgress* progress = owner_ ? owner_->progress() : nullptr;
-    for (const auto& event : events.progress) {
-        if (progress == nullptr) break;
-        if (event.kind == Events::kGot) progress->gotCrumb(event.crumb);
-        if (event.kind == Events::kReset) progress->resetCrumb(event.crumb);
-        if (event.kind == Events::kReturn) progress->returnRange(event.range.start, event.range.end);
-    }
-    if (UploadSide* uploads = downloadServices().uploads) {
-        for (uint32_t crumb : events.notices) uploads->sendHaveNotice(hash, crumb);
-    }
-    submitChecks(events.checks);
-    if (events.verified) share();
-    if (events.partVerified) partVerified_ = true;
-    return true;
-}
+bool PartialFile::applyResults() { return checks_.apply(); }
 
-void PartialFile::applyPart(const PartCheck& check, Events& events) {
-    const uint32_t p = check.part;
-    if (state() != kActive || verifiedParts_.get(p)) return;
-    // Data changed since the check was queued: its answer says nothing.
-    if (check.generation != partGeneration_[p] || GapList::overlaps(check.start, check.end)) return;
-    switch (check.outcome) {
-        case CheckOutcome::kMatch:
-            verifiedParts_.set(p, true);
-            for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                if (!verifiedCrumbs_.get(c)) events.notices.push_back(c);
-                verifiedCrumbs_.set(c, true);
-                events.progress.push_back({Events::kGot, c, {}});
-            }
-            events.verified = true;
-            events.partVerified = true;
-            break;
-        case CheckOutcome::kMismatch:
-            for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-                verifiedCrumbs_.set(c, false);
-                events.progress.push_back({Events::kReset, c, {}});
-            }
-            markCorruptLocked(check.start, check.end);
-            break;
-        case CheckOutcome::kMissing:
-            markMissingLocked(std::max(check.start, check.readableEnd), check.end, events);
-            break;
-        case CheckOutcome::kUnreadable:
-            // Left unverified for a later try: an I/O error is no verdict.
-            if (UIGateway* out = ui()) {
-                out->printRaw("Error validating part: %s (%U-%U)\n", meta_.name(), check.start, check.end);
-            }
-            break;
-    }
-}
+bool PartialFile::takePartVerified() { return checks_.takePartVerified(); }
 
-void PartialFile::applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events) {
-    const uint32_t c = crumb.index;
-    if (state() != kActive || verifiedCrumbs_.get(c)) return;
-    if (GapList::overlaps(crumb.start, crumb.end)) return;
-    switch (crumb.outcome) {
-        case CheckOutcome::kMatch:
-            verifiedCrumbs_.set(c, true);
-            events.notices.push_back(c);
-            events.progress.push_back({Events::kGot, c, {}});
-            events.verified = true;
-            break;
-        case CheckOutcome::kMismatch:
-            // Crumb hashes dropped meanwhile: the part check decides.
-            if (check.crumbGeneration != crumbGeneration_) break;
-            if (++crumbFailures_[c] >= 2) {
-                dropCrumbHashesLocked(c, events);
-                break;
-            }
-            markCorruptLocked(crumb.start, crumb.end);
-            events.progress.push_back({Events::kReset, c, {}});
-            break;
-        case CheckOutcome::kMissing:
-            markMissingLocked(std::max(crumb.start, crumb.readableEnd), crumb.end, events);
-            break;
-        case CheckOutcome::kUnreadable:
-            if (UIGateway* out = ui()) {
-                out->printRaw("Error validating crumb: %s (%U-%U)\n", meta_.name(), crumb.start, crumb.end);
-            }
-            break;
-    }
-}
-
-void PartialFile::markCorruptLocked(uint64_t a, uint64_t b) {
-    bytesDone_ -= static_cast<int64_t>(b - a);
-    if (UIGateway* out = ui()) {
-        out->print("%s %s %s %U-%U", storageString(STRINGS_CORRUPTION_FOUND), meta_.name(), storageString(STRINGS_AT),
-                   a, b);
-    }
-    addGap(a, b);
-    for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
-        verifiedParts_.set(p, false);
-        partGeneration_[p]++;
-    }
-}
-
-void PartialFile::markMissingLocked(uint64_t a, uint64_t b, Events& events) {
-    if (a >= b) return;
-    bytesDone_ -= static_cast<int64_t>(b - a);
-    if (UIGateway* out = ui()) out->print("Data missing in %s at %U-%U", meta_.name(), a, b);
-    addGap(a, b);
-    for (uint32_t c = static_cast<uint32_t>(a / kCrumbSize); c <= (b - 1) / kCrumbSize; c++) {
-        bool wasVerified = verifiedCrumbs_.get(c);
-        verifiedCrumbs_.set(c, false);
-        // A crumb that was complete is offered whole again; otherwise only
-        // the bytes now missing are.
-        if (wasVerified) {
-            events.progress.push_back({Events::kReset, c, {}});
-        } else {
-            events.progress.push_back(
-                {Events::kReturn, c, {std::max(a, crumbStart(c)), std::min(b, crumbEnd(c))}});
-        }
-    }
-    for (uint32_t p = static_cast<uint32_t>(a / kPartSize); p <= (b - 1) / kPartSize; p++) {
-        verifiedParts_.set(p, false);
-        partGeneration_[p]++;
-    }
-}
-
-void PartialFile::dropCrumbHashesLocked(uint32_t crumb, Events& events) {
-    meta_.dropCrumbHashes();
-    crumbHashesDropped_ = true;
-    crumbGeneration_++;
-    if (UIGateway* out = ui()) {
-        out->printRaw("Crumb hashes of %s dropped: crumb %u failed twice, whole parts are checked\n", meta_.name(),
-                      crumb);
-    }
-    // Complete parts that waited for crumb checks are checked whole.
-    collectAllChecks(events.checks);
+void PartialFile::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd) {
+    checks_.reopenPart(p, why, readableEnd);
 }
 
 // --- hash sets -----------------------------------------------------------------
@@ -694,14 +408,14 @@ bool PartialFile::readHashSet(i4_file* reader, bool withCrumbs) {
     bool known;
     {
         SysMutexGuard guard(&mutex_);
-        bool haveCrumbs = crumbCount_ >= 2 && meta_.crumbHashesComplete();
-        if (crumbHashesDropped_ || haveCrumbs) scratch.dropCrumbHashes();
+        checks_.sameLock(mutex_);
+        if (checks_.keepsCrumbHashesLocked()) scratch.dropCrumbHashes();
         meta_.copyFrom(&scratch);
         hashSetKnown_ = meta_.partHashesComplete();
         known = hashSetKnown_;
-        if (known) collectAllChecks(jobs);
+        if (known) checks_.collectAllLocked(jobs);
     }
-    submitChecks(jobs);
+    checks_.submit(jobs);
     return known;
 }
 
@@ -746,133 +460,13 @@ void PartialFile::reshare() {
 
 // --- records -------------------------------------------------------------------
 
-bool PartialFile::partTrusted(uint32_t p) const {
-    if (!hashSetKnown_ || verifiedParts_.get(p)) return true;
-    const FilePart& part = *parts_[p];
-    if (pendingPart_[p] || !GapList::overlaps(part.start(), part.end())) return false;
-    for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) {
-        if (verifiedCrumbs_.get(c)) continue;
-        if (pendingCrumb_[c] || !GapList::overlaps(crumbStart(c), crumbEnd(c))) return false;
-    }
-    return true;
-}
+bool PartialFile::save(bool wait) { return saver_.save(wait); }
 
-std::unique_ptr<PartialFile::SaveSnapshot> PartialFile::buildSnapshot() {
-    if (state() != kActive) return nullptr;
-    auto snapshot = std::make_unique<SaveSnapshot>();
-    FileMeta copy;
-    std::vector<Gap> gaps;
-    std::vector<uint8_t> trusted(partCount_, 0);
-    int64_t done;
-    {
-        SysMutexGuard guard(&mutex_);
-        copy.copyFrom(&meta_);
-        for (uint32_t p = 0; p < partCount_; p++) {
-            trusted[p] = partTrusted(p);
-            if (!dirtyParts_[p]) continue;
-            dirtyParts_[p] = 0;
-            if (dataFile_) {
-                snapshot->dataFile = dataFile_;
-            } else {
-                snapshot->parts.push_back(parts_[p].get());
-            }
-        }
-        gaps = GapList::gaps();
-        done = bytesDone_;
-    }
-    snapshot->path = metPath();
-    uint32_t time = 0;
-    if (version_ == kPartMetSingleFile) {
-        FileStatus status;
-        if (fs_status(path().c_str(), status)) time = static_cast<uint32_t>(status.modified);
-    }
-    copy.setModificationTime(time);
-    int32_t value = static_cast<int32_t>(static_cast<uint32_t>(done));
-    copy.setSpecial(ST_PART_TRANS, &value);
-    copy.setSpecial(ST_TEMP_FILE_NAME, dataFileName_.c_str());
-    value = owner_ ? owner_->priority() : 0;
-    copy.setSpecial(ST_DOWNLOAD_PRIORITY, &value);
-    value = owner_ && owner_->isPaused() ? 1 : 0;
-    copy.setSpecial(ST_STATE, &value);
-    for (uint32_t p = 0; p < partCount_; p++) {
-        if (trusted[p]) parts_[p]->saveTags(&copy, p);
-    }
-    setGapTags(copy, gaps);
-    i4_ram_file_class out(nullptr, 0, 64 * 1024);
-    bool encoded = encodePartMet(version_, copy, &out);
-    if (encoded) snapshot->bytes.assign(out.data(), out.data() + out.size());
-    i4_free(out.data());
-    if (!encoded) return nullptr;
-    return snapshot;
-}
-
-void PartialFile::syncDirty(std::vector<FilePart*>& files) {
-    for (FilePart* part : files) {
-        if (FileHandle handle = part->file(false)) handle->syncData();
-    }
-}
-
-bool PartialFile::writePendingSave() {
-    SysMutexGuard writer(&saveWriteMutex_);
-    std::unique_ptr<SaveSnapshot> snapshot;
-    {
-        SysMutexGuard guard(&pendingSaveMutex_);
-        snapshot = std::move(pendingSave_);
-    }
-    if (!snapshot) return true;
-    if (state() != kActive) return false;
-    bool synced = !snapshot->dataFile || snapshot->dataFile->syncData();
-    for (FilePart* part : snapshot->parts) {
-        FileHandle handle = part->file(false);
-        if (handle && !handle->syncData()) synced = false;
-    }
-    bool ok = false;
-    if (synced) {
-        i4_safe_file out(snapshot->path.c_str(), kFsWrite | kFsTruncate);
-        int length = static_cast<int>(snapshot->bytes.size());
-        ok = out.file() != nullptr && out.file()->write(snapshot->bytes.data(), length) == length;
-        ok = out.close() && ok;
-    } else {
-        // The data may not be on the disk: sync it again at the next save.
-        SysMutexGuard guard(&mutex_);
-        if (snapshot->dataFile) dirtyParts_.assign(partCount_, 1);
-        for (FilePart* part : snapshot->parts) dirtyParts_[part->start() / kPartSize] = 1;
-    }
-    if (!ok) {
-        if (UIGateway* out = ui()) out->printRaw("ERROR: partial info not saved: %s\n", snapshot->path.c_str());
-    }
-    return ok;
-}
-
-bool PartialFile::save(bool wait) {
-    std::unique_ptr<SaveSnapshot> snapshot = buildSnapshot();
-    if (!snapshot) return false;
-    {
-        SysMutexGuard guard(&pendingSaveMutex_);
-        pendingSave_ = std::move(snapshot);  // replaces one not yet written
-    }
-    if (wait || worker_ == nullptr || worker_->threadCount() == 0) return writePendingSave();
-    worker_->submit(std::make_unique<SaveJob>(this));
-    return true;
-}
-
-void PartialFile::stopSaves() {
-    SysMutexGuard writer(&saveWriteMutex_);
-    SysMutexGuard guard(&pendingSaveMutex_);
-    pendingSave_.reset();
-}
+void PartialFile::stopSaves() { saver_.stop(); }
 
 void PartialFile::removeRecord() { removeRecordAt(metPath()); }
 
-void PartialFile::removeRecordAt(const OwnedString& record) {
-    if (record.length() == 0) return;
-    OwnedString other;
-    fs_remove(record.c_str());
-    other.format("%S.bak", &record);
-    fs_remove(other.c_str());
-    other.format("%S.tmp", &record);
-    fs_remove(other.c_str());
-}
+void PartialFile::removeRecordAt(const OwnedString& record) { RecordSaver::removeAt(record); }
 
 // --- closing, cancelling, completing ---------------------------------------------
 
@@ -881,18 +475,13 @@ void PartialFile::close() {
     std::vector<FilePart*> dirty;
     {
         SysMutexGuard guard(&mutex_);
-        for (uint32_t p = 0; p < partCount_; p++) {
-            if (!dirtyParts_[p]) continue;
-            dirtyParts_[p] = 0;
-            if (dataFile_) {
-                data = dataFile_;
-            } else {
-                dirty.push_back(parts_[p].get());
-            }
-        }
+        saver_.sameLock(mutex_);
+        saver_.takeWrittenLocked(data, dirty);
     }
     if (data) data->syncData();
-    syncDirty(dirty);
+    for (FilePart* part : dirty) {
+        if (FileHandle handle = part->file(false)) handle->syncData();
+    }
     SysMutexGuard guard(&mutex_);
     dataFile_.reset();
     for (auto& part : parts_) {
@@ -928,77 +517,6 @@ void PartialFile::unshare() {
     if (SharedFilesSink* sink = downloadServices().sharedFiles) sink->removeSharedFile(*shared);
 }
 
-void PartialFile::fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out) {
-    if (digests.size() == 1) {
-        std::memcpy(out, digests[0].bytes(), kMd4DigestSize);
-        return;
-    }
-    Md4Context md4;
-    for (const Md4Hash& digest : digests) md4.update(digest.bytes(), kMd4DigestSize);
-    md4.final(out);
-}
-
-bool PartialFile::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests) {
-    // The whole file as one part of the single-file layout.
-    FileHandle file(fs_open_unix(dataPath, kFsRead));
-    if (!file) return false;
-    FilePart whole(0, 0, size_, dataPath, true);
-    whole.attach(file);
-    digests.assign(partCount_, Md4Hash());
-    for (uint32_t p = 0; p < partCount_; p++) {
-        uint64_t start = static_cast<uint64_t>(p) * kPartSize;
-        uint64_t end = std::min(start + kPartSize, size_);
-        uint64_t readable = 0;
-        CheckOutcome outcome = whole.digest(start, end, digests[p].bytes(), &readable);
-        if (outcome == CheckOutcome::kUnreadable) return false;
-        // A short file: what is missing cannot match, the digest stays zero.
-        if (outcome == CheckOutcome::kMissing) digests[p] = Md4Hash();
-    }
-    return true;
-}
-
-bool PartialFile::finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placedOut) {
-    uint8_t found[kMd4DigestSize];
-    fileHashOf(digests, found);
-    if (!fileHash().equals(found)) return false;
-    OwnedString name = this->name();
-    DownloadSettings* settings = downloadServices().settings;
-    OwnedString finalPath;
-    bool placed = moveToIncoming(dataPath, name.c_str(), settings->incomingDir().c_str(), finalPath);
-    if (!placed) {
-        // Kept in the temporary directory under its own name instead.
-        placed = moveToIncoming(dataPath, name.c_str(), settings->tempDir().c_str(), finalPath);
-        if (placed) {
-            if (UIGateway* out = ui()) out->print("%s: kept at %s", name.c_str(), finalPath.c_str());
-        }
-    }
-    *placedOut = placed;
-    // A file that is nowhere but in the download's own place is neither
-    // shared nor complete: the caller keeps the download.
-    if (!placed) return true;
-    share();
-    FileStatus status;
-    uint32_t time = fs_status(finalPath.c_str(), status) ? static_cast<uint32_t>(status.modified) : 0;
-    SharedFilesSink* sink = downloadServices().sharedFiles;
-    if (sink == nullptr || !sink->finalPlace(fileHash(), finalPath.c_str(), time)) {
-        if (UIGateway* out = ui()) out->printRaw("ERROR: File not added to shared?\n");
-    }
-    setState(kCompleted);
-    removeRecord();
-    return true;
-}
-
-bool PartialFile::badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad) {
-    SysMutexGuard guard(&mutex_);
-    if (!hashSetKnown_) return false;
-    for (uint32_t p = 0; p < partCount_ && p < digests.size(); p++) {
-        const uint8_t* expected = meta_.partHash(p);
-        if (expected == nullptr) return false;
-        if (!digests[p].equals(expected)) bad.push_back(p);
-    }
-    return true;
-}
-
 CompleteResult PartialFile::complete() {
     OwnedString data = path();
     FileStatus status;
@@ -1019,14 +537,14 @@ CompleteResult PartialFile::complete() {
         setState(kActive);
     };
     std::vector<Md4Hash> digests;
-    if (!digestsOf(data.c_str(), digests)) {
+    if (!final_.digestsOf(data.c_str(), digests)) {
         // Unreadable now: nothing is judged or removed; try again later.
         if (UIGateway* out = ui()) out->printRaw("ERROR: %s cannot be read\n", data.c_str());
         keep();
         return CompleteResult::kAssemblyFailed;
     }
     bool placed = false;
-    if (finish(data.c_str(), digests, &placed)) {
+    if (final_.finish(data.c_str(), digests, &placed)) {
         if (placed) return CompleteResult::kComplete;
         keep();
         return CompleteResult::kAssemblyFailed;
@@ -1034,12 +552,12 @@ CompleteResult PartialFile::complete() {
 
     OwnedString name = this->name();
     if (UIGateway* out = ui()) out->print("%s: %s", storageString(STRINGS_CORRUPTED_DOWNLOAD), name.c_str());
-    if (waitForHashSet()) {
+    if (final_.waitForHashSet()) {
         keep();
         return CompleteResult::kRefetch;
     }
     std::vector<uint32_t> bad;
-    if (badParts(digests, bad) && !bad.empty()) {
+    if (final_.badParts(digests, bad) && !bad.empty()) {
         // The parts that differ are fetched again; the rest stays.
         keep();
         for (uint32_t p : bad) reopenPart(p, CheckOutcome::kMismatch);
@@ -1056,26 +574,4 @@ CompleteResult PartialFile::complete() {
     removeRecord();
     setState(kFailed);
     return CompleteResult::kCorrupted;
-}
-
-void PartialFile::reopenPart(uint32_t p, CheckOutcome why, uint64_t readableEnd) {
-    auto check = std::make_unique<PartCheck>();
-    {
-        SysMutexGuard guard(&mutex_);
-        verifiedParts_.set(p, false);
-        for (uint32_t c = firstCrumbOf(p); c < endCrumbOf(p); c++) verifiedCrumbs_.set(c, false);
-        if (!pendingPart_[p]) {
-            pendingPart_[p] = 1;
-            pendingChecks_++;
-        }
-        check->part = p;
-        check->filePart = parts_[p].get();
-        check->whole = true;
-        check->start = parts_[p]->start();
-        check->end = parts_[p]->end();
-        check->generation = partGeneration_[p];
-        check->outcome = why;
-        check->readableEnd = readableEnd;
-    }
-    postResult(std::move(check));
 }

@@ -1,13 +1,17 @@
 // PartialFile: the target file of one download while it is fetched. It
 // keeps the bytes on disk in the temporary directory, knows which ranges
-// are missing (it is a GapList), verifies received crumbs and parts against
+// are missing (its gap list), verifies received crumbs and parts against
 // the file's hash set, shares verified data, saves the download's record
 // (<n>.part.met, see part_met.h) so that a restart resumes it, and finally
 // checks the whole file and moves it to the incoming directory.
 //
+// The checks are kept by CheckResults, the record saves by RecordSaver
+// and the final check by FinalCheck, each beside this class and working
+// on its data; this class holds the storage and the state.
+//
 // This class is the single-file layout: one data file <n>.part beside its
 // record (version 224). CompPartialFile (part directories, version 225)
-// overrides the layout-bound operations.
+// overrides the layout-bound operations through the protected members.
 //
 // Threads. Gaps, verified bits, the range chooser, have-notices and
 // sharing change on the task thread only. Digests are made elsewhere (the
@@ -29,10 +33,13 @@
 
 #include "core/meta/file_meta.h"
 #include "core/meta/ref_counter.h"
+#include "downloads/storage/check_results.h"
 #include "downloads/storage/dl_progress.h"
 #include "downloads/storage/file_part.h"
+#include "downloads/storage/final_check.h"
 #include "downloads/storage/gap_list.h"
 #include "downloads/storage/part_check.h"
+#include "downloads/storage/record_saver.h"
 #include "v4ada/containers/bool_array.h"
 #include "v4ada/containers/unique_id.h"
 #include "v4ada/string/owned_string.h"
@@ -50,6 +57,15 @@ enum class WriteResult {
     kWriteFailed,  // a piece could not be written; its bytes stay missing
 };
 
+// What read did.
+enum class ReadResult {
+    kDone,         // the bytes are in the buffer
+    kFinishing,    // state 1: the download is being completed
+    kCompleted,    // state 2: the finished file is in place
+    kFailed,       // state 3: cancelled or corrupt
+    kUnavailable,  // the range is empty, not all present, or unreadable
+};
+
 // What the final check did.
 enum class CompleteResult {
     kComplete,        // the file is in place and shared (state 2)
@@ -60,16 +76,12 @@ enum class CompleteResult {
                       // printed
 };
 
-class PartialFile : public RefCounter, public GapList, public GapView {
+class PartialFile : public RefCounter, public GapView {
 public:
     static constexpr int kActive = 0;
     static constexpr int kFinishing = 1;
     static constexpr int kCompleted = 2;
     static constexpr int kFailed = 3;
-
-    // Answers of read.
-    static constexpr int kReadDone = 0;
-    static constexpr int kReadUnavailable = 4;
 
     // The owner is not owned; it outlives every call made from its tick.
     explicit PartialFile(PartialFileOwner* owner);
@@ -92,9 +104,9 @@ public:
     // Directory of the data, with a trailing '/'.
     virtual OwnedString partDirectory() const;
 
-    // Copies [start, end) for an upload: 0 done, 1 finishing, 2 complete,
-    // 3 failed, 4 when the range is empty or not all present or unreadable.
-    int read(void* buffer, uint64_t start, uint64_t end);
+    // Copies [start, end) for an upload; in a state other than 0 nothing
+    // is read and the answer names the state.
+    ReadResult read(void* buffer, uint64_t start, uint64_t end);
     // Takes exactly end - start bytes from the reader and writes those of
     // them still missing (a later source never overwrites present data),
     // through every part the range touches; pieces that complete crumbs or
@@ -106,7 +118,7 @@ public:
     // there were results.
     bool applyResults();
     // True once after applyResults verified a whole part (task thread).
-    bool takePartVerified() { return std::exchange(partVerified_, false); }
+    bool takePartVerified();
     // No gap left, no check pending, and no final check waiting for the
     // part hashes.
     bool nothingMissing() const;
@@ -147,6 +159,13 @@ public:
     // GapView, for the range chooser.
     void gapsIn(uint64_t a, uint64_t b, std::vector<Gap>& out) const override;
     uint64_t fileSize() const override { return size_; }
+    // The byte ranges still missing. Changed here by writes and checks;
+    // a caller that changes it (a test, a fuzz driver) keeps the range
+    // chooser in step itself.
+    GapList& gapList() { return gaps_; }
+    const GapList& gapList() const { return gaps_; }
+    // The gaps by offset.
+    std::vector<Gap> gaps() const { return gaps_.gaps(); }
 
     int state() const { return state_.load(std::memory_order_acquire); }
     void setState(int state) { state_.store(state, std::memory_order_release); }
@@ -176,10 +195,6 @@ public:
     int pendingChecks() const;
 
 protected:
-    struct SaveSnapshot;
-    class CheckJob;
-    class SaveJob;
-
     // Takes over the record; sizes everything; makes the parts; builds the
     // range chooser; trusts unchanged parts (checkLoadedParts).
     virtual void setMeta(FileMeta* record);
@@ -191,26 +206,8 @@ protected:
     // same thread (the part-directory layout cuts back parts a failed
     // final check left joined).
     virtual void beforeLoadChecks() {}
-    // The layout's final check once the data is in one file at dataPath.
-    // True when the file hash matched. The file is then moved to incoming
-    // (or kept in the temporary directory under its own name), shared and
-    // the record removed; when it can be moved nowhere *placed is false
-    // and nothing else happens: the file, its record and the state stay
-    // for the caller to keep.
-    bool finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placed);
-    // Part digests of the assembled or single file at path, every part
-    // read from the disk: bytes verified earlier may have changed since.
-    // False when the file cannot be read.
-    bool digestsOf(const char* path, std::vector<Md4Hash>& digests);
-    // Parts whose digest differs from their part hash. False when a part
-    // hash is missing, so nothing can be named.
-    bool badParts(const std::vector<Md4Hash>& digests, std::vector<uint32_t>& bad);
-    // After a failed final check without the part hashes: true when they
-    // are unknown, and then nothing counts as done until they arrive (the
-    // owner asks its sources for them; their checks name the bad parts).
-    bool waitForHashSet();
-    // File hash of the digests in part order.
-    static void fileHashOf(const std::vector<Md4Hash>& digests, uint8_t* out);
+    // The final check's steps, for the layout's complete.
+    FinalCheck& finalCheck() { return final_; }
     // Waits for a save being written and drops one not yet written.
     void stopSaves();
     // Removes "<metPath>" with its backup and temporary.
@@ -224,16 +221,45 @@ protected:
     // verified, and a result queued for the owner's tick puts its bytes
     // back into the gaps and the range chooser.
     void reopenPart(uint32_t part, CheckOutcome why, uint64_t readableEnd = 0);
-    void setBytesDoneLocked(int64_t done) TS_REQUIRES(mutex_) { bytesDone_ = done; }
     bool storageReady();
-    FileMeta* metaLocked() TS_REQUIRES(mutex_) { return &meta_; }
-    void setSizeFields(uint64_t size) TS_REQUIRES(mutex_);
     bool checkSize(uint64_t size);
     // The storage worker's descriptor cache (part directories).
     std::shared_ptr<DescriptorCache> descriptors();
+    // Where the layout keeps the data: the record's format version, its
+    // numeric prefix, the directory (with a trailing '/') and the data
+    // file's name (empty for part files).
+    void setLayout(uint8_t version, uint32_t number, const OwnedString& directory, const OwnedString& dataFileName);
+    const OwnedString& directory() const { return directory_; }
+    // The record's path as given to load (empty for a new download).
+    void setLoadedFrom(const OwnedString& path) { loadedFrom_ = path; }
+    // Removes that record with its backup and temporary, and nothing else.
+    void removeLoadedRecord() { removeRecordAt(loadedFrom_); }
+    void setBytesDone(int64_t done);
+    // The parts, made by createParts; set once before the file is used.
+    void setParts(std::vector<std::unique_ptr<FilePart>> parts);
+    FilePart& part(uint32_t index) const { return *parts_[index]; }
+
+private:
+    // Work on the file's data under its mutex.
+    friend class CheckResults;
+    friend class RecordSaver;
+    friend class FinalCheck;
+
+    // A friend holds this mutex under its own name (its reference to it):
+    // so is mutex_.
+    void sameLock([[maybe_unused]] const SysMutex& alias) const TS_REQUIRES(alias) TS_ASSERT_CAPABILITY(mutex_) {}
+
+    void setSizeFields(uint64_t size) TS_REQUIRES(mutex_);
+
+    bool allPresentLocked() const TS_REQUIRES(mutex_);
+    uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
+    uint64_t crumbEnd(uint32_t crumb) const;
+    uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
+    uint32_t endCrumbOf(uint32_t part) const;
+    bool readHashSet(i4_file* reader, bool withCrumbs);
+
     // The record's path as given to load (empty for a new download).
     OwnedString loadedFrom_;
-
     mutable SysMutex mutex_;
     std::vector<std::unique_ptr<FilePart>> parts_;
     OwnedString dataFileName_;
@@ -247,55 +273,13 @@ protected:
     PartialFileOwner* owner_;
     StorageWorker* worker_;
 
-private:
-    struct Events;
-
-    void collectChecks(uint32_t part, uint32_t firstCrumb, uint32_t lastCrumb,
-                       std::vector<std::unique_ptr<PartCheck>>& jobs) TS_REQUIRES(mutex_);
-    void collectAllChecks(std::vector<std::unique_ptr<PartCheck>>& jobs) TS_REQUIRES(mutex_);
-    void submitChecks(std::vector<std::unique_ptr<PartCheck>>& jobs);
-    void postResult(std::unique_ptr<PartCheck> check);
-    void applyPart(const PartCheck& check, Events& events) TS_REQUIRES(mutex_);
-    void applyCrumb(const PartCheck& check, const CrumbCheck& crumb, Events& events) TS_REQUIRES(mutex_);
-    void markCorruptLocked(uint64_t a, uint64_t b) TS_REQUIRES(mutex_);
-    void markMissingLocked(uint64_t a, uint64_t b, Events& events) TS_REQUIRES(mutex_);
-    void dropCrumbHashesLocked(uint32_t crumb, Events& events) TS_REQUIRES(mutex_);
-    bool crumbHashesUsable() const TS_REQUIRES(mutex_);
-    bool allPresentLocked() const TS_REQUIRES(mutex_);
-    bool partTrusted(uint32_t part) const TS_REQUIRES(mutex_);
-    uint64_t crumbStart(uint32_t crumb) const { return static_cast<uint64_t>(crumb) * kCrumbSize; }
-    uint64_t crumbEnd(uint32_t crumb) const;
-    uint32_t firstCrumbOf(uint32_t part) const { return part * (kPartSize / kCrumbSize); }
-    uint32_t endCrumbOf(uint32_t part) const;
-    bool readHashSet(i4_file* reader, bool withCrumbs);
-    std::unique_ptr<SaveSnapshot> buildSnapshot();
-    bool writePendingSave();
-    void syncDirty(std::vector<FilePart*>& files);
-
+    GapList gaps_;
     FileMeta meta_ TS_GUARDED_BY(mutex_);
     std::unique_ptr<FileMeta> sharedRecord_;
     std::atomic<int> state_{kActive};
-    BoolArray verifiedCrumbs_ TS_GUARDED_BY(mutex_);
-    BoolArray verifiedParts_ TS_GUARDED_BY(mutex_);
-    bool partVerified_ = false;  // task thread: see takePartVerified
     int64_t bytesDone_ TS_GUARDED_BY(mutex_) = 0;
     bool hashSetKnown_ TS_GUARDED_BY(mutex_) = false;
-    bool awaitingHashSet_ TS_GUARDED_BY(mutex_) = false;  // see waitForHashSet
-    bool crumbHashesDropped_ TS_GUARDED_BY(mutex_) = false;
-    uint32_t crumbGeneration_ TS_GUARDED_BY(mutex_) = 0;
-    std::vector<uint8_t> pendingCrumb_ TS_GUARDED_BY(mutex_);
-    std::vector<uint8_t> pendingPart_ TS_GUARDED_BY(mutex_);
-    std::vector<uint8_t> crumbFailures_ TS_GUARDED_BY(mutex_);
-    std::vector<uint32_t> partGeneration_ TS_GUARDED_BY(mutex_);
-    int pendingChecks_ TS_GUARDED_BY(mutex_) = 0;
-    // Parts written since their file was last synced.
-    std::vector<uint8_t> dirtyParts_ TS_GUARDED_BY(mutex_);
-
-    SysMutex resultsMutex_;
-    std::vector<std::unique_ptr<PartCheck>> results_ TS_GUARDED_BY(resultsMutex_);
-
-    // Held while a record is written, so saves reach the disk in order.
-    SysMutex saveWriteMutex_;
-    SysMutex pendingSaveMutex_;
-    std::unique_ptr<SaveSnapshot> pendingSave_ TS_GUARDED_BY(pendingSaveMutex_);
+    CheckResults checks_{*this, mutex_};
+    RecordSaver saver_{*this, mutex_};
+    FinalCheck final_{*this, mutex_};
 };

@@ -6,14 +6,26 @@ PartialFileReader::PartialFileReader(PartialFile* file) : file_(file) { file_->a
 
 PartialFileReader::~PartialFileReader() { file_->release(); }
 
-int PartialFileReader::read(void* buffer, uint64_t start, uint64_t end) { return file_->read(buffer, start, end); }
+int PartialFileReader::read(void* buffer, uint64_t start, uint64_t end) {
+    switch (file_->read(buffer, start, end)) {
+        case ReadResult::kDone:
+            return kReadDone;
+        case ReadResult::kFinishing:
+            return kFinishing;
+        case ReadResult::kCompleted:
+            return kCompleted;
+        case ReadResult::kFailed:
+            return kFailed;
+        case ReadResult::kUnavailable:
+            break;
+    }
+    return kUnavailable;
+}
 
 int PartialFileReader::state() { return file_->state(); }
 
 OwnedString PartialFileReader::name() { return file_->name(); }
 
-static_assert(PartReader::kReadDone == PartialFile::kReadDone);
-static_assert(PartReader::kUnavailable == PartialFile::kReadUnavailable);
 static_assert(PartReader::kStateActive == PartialFile::kActive);
 static_assert(PartReader::kStateFinishing == PartialFile::kFinishing);
 static_assert(PartReader::kStateCompleted == PartialFile::kCompleted);

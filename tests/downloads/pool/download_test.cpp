@@ -115,7 +115,7 @@ protected:
         ASSERT_EQ(d->statusCode(), kDlsLooking);
     }
 
-    uint64_t missing() { return d->partialFile()->missingBytes(); }
+    uint64_t missing() { return d->partialFile()->gapList().missingBytes(); }
 
     Bytes data;
     Download* d = nullptr;
@@ -195,7 +195,7 @@ TEST_F(DataMessageTest, EverySourceHearsOfTheDataAndPresentBytesStay) {
     // The same range with other bytes changes nothing that is present.
     ASSERT_TRUE(world.message(d, 0, 20000, Bytes(20000, 0)));
     Bytes back(20000);
-    EXPECT_EQ(d->partialFile()->read(back.data(), 0, 20000), 0);
+    EXPECT_EQ(d->partialFile()->read(back.data(), 0, 20000), ReadResult::kDone);
     EXPECT_EQ(back, payload);
 }
 

@@ -38,12 +38,12 @@ protected:
             Bytes buffer(100000);
             while (!done.load()) {
                 uint64_t start = random() % (data.size() - buffer.size());
-                int answer = file->read(buffer.data(), start, start + buffer.size());
-                if (answer == 0) {
+                ReadResult answer = file->read(buffer.data(), start, start + buffer.size());
+                if (answer == ReadResult::kDone) {
                     served++;
                     ASSERT_TRUE(std::equal(buffer.begin(), buffer.end(), data.begin() + long(start)));
                 } else {
-                    ASSERT_EQ(answer, 4);
+                    ASSERT_EQ(answer, ReadResult::kUnavailable);
                 }
             }
         });

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/meta/special_tags.h"
 #include "downloads/storage/part_met.h"
@@ -83,15 +84,17 @@ TEST_F(SingleFile, WriteTakesExactlyItsBytesAndNeverOverwritesPresentData) {
     Bytes other = pattern_bytes(data.size(), 99);
     EXPECT_EQ(put(file.get(), other, 500, 2500), WriteResult::kMissing);
     Bytes back(2000);
-    ASSERT_EQ(file->read(back.data(), 500, 2500), 0);
+    ASSERT_EQ(file->read(back.data(), 500, 2500), ReadResult::kDone);
     EXPECT_TRUE(std::equal(back.begin() + 500, back.begin() + 1500, data.begin() + 1000));
     EXPECT_TRUE(std::equal(back.begin(), back.begin() + 500, other.begin() + 500));
     EXPECT_EQ(file->bytesDone(), 3000);
 
-    for (int state : {PartialFile::kFinishing, PartialFile::kCompleted, PartialFile::kFailed}) {
+    for (auto [state, answer] : {std::pair{PartialFile::kFinishing, ReadResult::kFinishing},
+                                 std::pair{PartialFile::kCompleted, ReadResult::kCompleted},
+                                 std::pair{PartialFile::kFailed, ReadResult::kFailed}}) {
         file->setState(state);
         EXPECT_EQ(put(file.get(), data, 0, 10), WriteResult::kMissing);
-        EXPECT_EQ(file->read(back.data(), 500, 600), state);
+        EXPECT_EQ(file->read(back.data(), 500, 600), answer);
     }
     EXPECT_EQ(file->bytesDone(), 3000);
 }
@@ -102,11 +105,11 @@ TEST_F(SingleFile, ReadAnswersByStateAndGaps) {
     ASSERT_TRUE(file->create(record(data, "r.bin").get()));
     put(file.get(), data, 0, 1000);
     Bytes back(1000);
-    EXPECT_EQ(file->read(back.data(), 0, 1000), 0);
+    EXPECT_EQ(file->read(back.data(), 0, 1000), ReadResult::kDone);
     EXPECT_EQ(back, Bytes(data.begin(), data.begin() + 1000));
-    EXPECT_EQ(file->read(back.data(), 500, 1001), 4);
-    EXPECT_EQ(file->read(back.data(), 10, 10), 4);
-    EXPECT_EQ(file->read(back.data(), kCrumb - 1, kCrumb + 1), 4);
+    EXPECT_EQ(file->read(back.data(), 500, 1001), ReadResult::kUnavailable);
+    EXPECT_EQ(file->read(back.data(), 10, 10), ReadResult::kUnavailable);
+    EXPECT_EQ(file->read(back.data(), kCrumb - 1, kCrumb + 1), ReadResult::kUnavailable);
     EXPECT_EQ(put(file.get(), data, 1000, kCrumb), WriteResult::kMissing);  // the part's check is pending
     settle(file.get());
     EXPECT_TRUE(file->nothingMissing());
@@ -124,7 +127,7 @@ TEST_F(SingleFile, ABadCrumbGoesBackIntoTheGapsAndIsFetchedAgain) {
     settle(file.get());
     EXPECT_EQ(output.takeText(), "Corruption found in bad.bin at 1459200-1945600\n");
     EXPECT_EQ(file->bytesDone(), static_cast<int64_t>(kCrumb));
-    EXPECT_TRUE(file->overlaps(3 * kCrumb, 4 * kCrumb));
+    EXPECT_TRUE(file->gapList().overlaps(3 * kCrumb, 4 * kCrumb));
     EXPECT_EQ(owner.chooser.weight(3), 0);
     EXPECT_EQ(owner.chooser.entry(3).ranges, (std::vector<Gap>{{3 * kCrumb, 4 * kCrumb}}));
     EXPECT_EQ(owner.chooser.weight(5), -1);
@@ -151,11 +154,11 @@ TEST_F(SingleFile, CrumbHashesFailingTwiceAreDroppedAndPartsDecide) {
 
     put(file.get(), data, 2 * kCrumb, 3 * kCrumb);
     settle(file.get());
-    EXPECT_TRUE(file->overlaps(2 * kCrumb, 3 * kCrumb));
+    EXPECT_TRUE(file->gapList().overlaps(2 * kCrumb, 3 * kCrumb));
     put(file.get(), data, 2 * kCrumb, 3 * kCrumb);
     output.takeText();
     settle(file.get());
-    EXPECT_FALSE(file->overlaps(2 * kCrumb, 3 * kCrumb));  // kept this time
+    EXPECT_FALSE(file->gapList().overlaps(2 * kCrumb, 3 * kCrumb));  // kept this time
     EXPECT_TRUE(file->crumbHashesDropped());
     EXPECT_TRUE(file->crumbHashesComplete());  // nothing more to ask for
     EXPECT_NE(output.takeText().find("Crumb hashes of fallback.bin dropped"), std::string::npos);
@@ -186,7 +189,7 @@ TEST_F(SingleFile, KnownCrumbHashesAreNeverReplaced) {
     put(file.get(), data, kCrumb, 2 * kCrumb);
     settle(file.get());
     EXPECT_EQ(owner.chooser.weight(1), -1);
-    EXPECT_FALSE(file->overlaps(kCrumb, 2 * kCrumb));
+    EXPECT_FALSE(file->gapList().overlaps(kCrumb, 2 * kCrumb));
 }
 
 // Offsets near 4 GiB: the last part ends past 2^32 when computed as
@@ -206,10 +209,10 @@ TEST_F(SingleFile, TheLargestFileWorksNearFourGiB) {
     EXPECT_EQ(file->write(reader.file(), from, size), WriteResult::kMissing);
     EXPECT_EQ(file->gaps(), (std::vector<Gap>{{0, from}}));
     Bytes back(tail.size());
-    EXPECT_EQ(file->read(back.data(), from, size), 0);
+    EXPECT_EQ(file->read(back.data(), from, size), ReadResult::kDone);
     EXPECT_EQ(back, tail);
     output.takeText();
-    file->dump();
+    file->gapList().dump();
     EXPECT_EQ(output.takeText(), "\n#   (start- end)\n(1) (0-" + std::to_string(from) + ")\n\n\n");
     // The last crumb is short and ends at the size.
     EXPECT_EQ(owner.chooser.entry(8830).ranges, (std::vector<Gap>{{8830 * kCrumb, size}}));
@@ -239,7 +242,7 @@ TEST_F(SingleFile, HashSetArrivingLaterChecksWhatIsThere) {
     file->partMap(map);
     EXPECT_TRUE(map.get(0));
     EXPECT_FALSE(map.get(1));
-    EXPECT_TRUE(file->overlaps(kPart, 2 * kPart));
+    EXPECT_TRUE(file->gapList().overlaps(kPart, 2 * kPart));
     EXPECT_EQ(uploads.notices().size(), 20u);
     // A second answer changes nothing once the set is known.
     ByteReader ignored(Bytes{0, 0});

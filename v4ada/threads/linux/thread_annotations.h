@@ -23,6 +23,9 @@
 #define TS_TRY_ACQUIRE(...) TS_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define TS_EXCLUDES(...) TS_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define TS_RETURN_CAPABILITY(lock) TS_ANNOTATION(lock_returned(lock))
+// After a call the lock counts as held: for a function that requires the
+// same lock under another name (a reference to it kept by a helper class).
+#define TS_ASSERT_CAPABILITY(...) TS_ANNOTATION(assert_capability(__VA_ARGS__))
 // Lock order: a lock declared TS_ACQUIRED_AFTER(a) is only taken while a
 // is held or after it, never the other way round.
 #define TS_ACQUIRED_AFTER(...) TS_ANNOTATION(acquired_after(__VA_ARGS__))
