@@ -87,6 +87,8 @@ void Upload::setRanges(const uint32_t starts[kRangeCount], const uint32_t ends[k
         taken++;
     }
     for (int i = taken; i < kRangeCount; i++) starts_[i] = ends_[i] = 0;
+    requestBytes_ = 0;
+    for (int i = 0; i < taken; i++) requestBytes_ += ends_[i] - starts_[i];
     // A repeat of the range served last is dropped (at most one).
     for (int i = 0; i < taken; i++) {
         if (starts_[i] != lastStart_ || ends_[i] != lastEnd_) continue;
@@ -122,7 +124,16 @@ bool Upload::sendNext() {
     }
     if (position_ >= ends_[0]) {
         // Every range is sent: the next request may be on its way.
-        if (drainedMs_ < 0) drainedMs_ = 0;
+        if (drainedMs_ < 0) {
+            drainedMs_ = 0;
+            drainLimitMs_ = kDrainWaitMs;
+            const double speed = averageSpeed();  // bytes per ms
+            if (speed > 0.0) {
+                const double transit = static_cast<double>(requestBytes_) / speed;
+                if (transit > kDrainWaitMs)
+                    drainLimitMs_ = transit >= kDrainWaitMaxMs ? kDrainWaitMaxMs : static_cast<int>(transit);
+            }
+        }
         return true;
     }
     drainedMs_ = -1;
@@ -164,6 +175,13 @@ void Upload::packetSent() {
 }
 
 void Upload::end() {
+    // An upload too short for a speed sample still leaves its connection
+    // the speed it moved at, for the next upload's packets and its wait.
+    if (sampleCount_ == 0 && liveMs_ > 0 && sent_ > 0 && connection_ != nullptr) {
+        const double speed = static_cast<double>(sent_) / static_cast<double>(liveMs_);
+        const double chunk = (speed / 20.0 + 1.0) * kFirstChunk;
+        connection_->setUploadPace(speed, chunk >= kMaxChunk ? kMaxChunk : static_cast<uint32_t>(chunk));
+    }
     // The owner may let go of the last reference.
     if (UploadOwner* owner = owner_) owner->endUpload(this);
 }
@@ -253,6 +271,7 @@ const uint8_t* Upload::fillFromFile(uint32_t length) {
 // ---- speed and score ----
 
 void Upload::tick(int elapsedMs) {
+    if (!paused_) liveMs_ += elapsedMs;
     sampleMs_ += elapsedMs;
     if (sampleMs_ > kSampleWindowMs) {
         samples_[sampleIndex_] =
@@ -273,7 +292,7 @@ void Upload::tick(int elapsedMs) {
     if (drainedMs_ < 0 || paused_) return;
     drainedMs_ += elapsedMs;
     // Last: the owner may let go of this upload.
-    if (drainedMs_ > kDrainWaitMs) end();
+    if (drainedMs_ > drainLimitMs_) end();
 }
 
 bool Upload::isPartner() {

@@ -70,8 +70,15 @@ public:
     static constexpr int kSampleCount = 8;
     // An upload whose ranges are all sent waits this long for the peer's
     // next part request before it ends, so that a peer asking as soon as
-    // a range completes keeps one upload going.
-    static constexpr int kDrainWaitMs = 50;
+    // a range completes keeps one upload going. What was sent last may
+    // still sit in the sockets' buffers, unread by the peer: a peer that
+    // reads at 4 MB/s asked again only after about 60 ms.
+    static constexpr int kDrainWaitMs = 500;
+    // Bytes sent wait in the sockets' buffers on their way, and the peer
+    // asks again only once it has read the first range: at a known speed
+    // the wait also covers the time the last request's bytes take at that
+    // speed, up to this long.
+    static constexpr int kDrainWaitMaxMs = 5000;
     static constexpr int kRangeCount = 3;
     static constexpr uint64_t kPartBytes = 9728000;
 
@@ -103,8 +110,9 @@ public:
     // Pausing stops the packets; resuming (while canUpload) sends two.
     void setPaused(bool pause);
     // Speed bookkeeping with the milliseconds elapsed; ends an upload that
-    // waited longer than kDrainWaitMs with every range sent (the owner is
-    // told and may let go of it).
+    // waited longer than its drain limit with every range sent (kDrainWaitMs,
+    // or at a known speed the time its last request's bytes take, up to
+    // kDrainWaitMaxMs; the owner is told and may let go of it).
     void tick(int elapsedMs);
     // Computed once when first asked: a partner 30000, else the shared
     // file's upload priority (0 when not shared); an unverified hello -1
@@ -181,6 +189,9 @@ private:
     int sampleIndex_ = 0;
     int sampleCount_ = 0;  // samples in the ring, up to kSampleCount
     int drainedMs_ = -1;   // time waited with every range sent; -1: sending
+    int drainLimitMs_ = kDrainWaitMs;  // how long that wait may last
+    int64_t liveMs_ = 0;               // time ticked while not paused
+    uint64_t requestBytes_ = 0;        // bytes the last request asked for
     int inFlight_ = 0;     // packets queued and not yet sent whole
     uint32_t chunkSize_ = kFirstChunk;
     bool paused_ = false;

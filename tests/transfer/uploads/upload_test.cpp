@@ -381,6 +381,37 @@ TEST_F(UploadTest, ARequestWithinTheWaitKeepsTheUploadGoing) {
     EXPECT_EQ(owner_.ended, 1);
 }
 
+// Sent bytes wait in the sockets' buffers before the peer reads them and
+// asks again: at a known speed the wait with every range sent lasts as long
+// as the last request's bytes take at that speed, between the short wait
+// and its cap.
+TEST_F(UploadTest, TheWaitForTheNextRequestCoversTheBytesOnTheirWay) {
+    struct Case {
+        const char* what;
+        double bytesPerMs;  // the connection's pace (0: none yet)
+        uint32_t requested;
+        int limitMs;
+    } cases[] = {
+        {"no speed yet", 0.0, 4000, Upload::kDrainWaitMs},
+        {"fast: the short wait", 1000.0, 4000, Upload::kDrainWaitMs},
+        {"4000 bytes at 2 a ms", 2.0, 4000, 2000},
+        {"slow: capped", 0.5, 4000, Upload::kDrainWaitMaxMs},
+    };
+    for (const Case& c : cases) {
+        peer_->setUploadPace(c.bytesPerMs, c.bytesPerMs > 0.0 ? 512 : 0);
+        start(patternBytes(5000));
+        owner_.letGo = false;
+        request({{0, 1000}, {1000, 3000}, {3000, c.requested}});
+        for (int round = 0; round < 100 && !upload_->drained(); round++) drain(peer_);
+        ASSERT_TRUE(upload_->drained()) << c.what;
+        upload_->tick(c.limitMs);
+        EXPECT_EQ(owner_.ended, 0) << c.what;
+        upload_->tick(1);
+        EXPECT_EQ(owner_.ended, 1) << c.what;
+        finish();
+    }
+}
+
 TEST_F(UploadTest, TheScoreComesFromPartnersPriorityAndTheHelloCheck) {
     shareFile(hashOf(5), "shared.bin", "x", 2);
     struct Case {
