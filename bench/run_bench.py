@@ -83,6 +83,7 @@ class Bench:
         self.md4 = md4_function()
         self.tcp_rate = None
         self.one_source_rate = None
+        self.received = None
         self.download_wait = args.download_wait
         self.limit_seconds = args.limit_seconds
 
@@ -155,17 +156,24 @@ class Bench:
         """Starts the download of the file from the (ip, port) sources and
         waits until it is in down's incoming directory or the wait is over.
         Returns (seconds, bytes done); sample() runs every tenth of a
-        second meanwhile."""
+        second meanwhile. self.received is set to the seconds after which
+        every byte had arrived (the rest is the final check of the file),
+        or None."""
         link = "dllink vxt4://|file|%s|%d|%s|s=bcp://127.0.0.1:%d|" % (
             name.replace(" ", "%20"), size, digest, sources[0])
         done = down.path("incoming", name)
         start = time.monotonic()
+        self.received = None
         down.command(link)
         for port in sources[1:]:
             down.command("adds 1 127.0.0.1 %d" % port)
         while time.monotonic() - start < wait:
             if os.path.exists(done) and os.path.getsize(done) == size:
                 return time.monotonic() - start, size
+            if self.received is None:
+                m = re.search(r"\t(\d+)k\t(\d+)k\t", down.command("vd"))
+                if m and int(m.group(2)) * 1024 >= size:
+                    self.received = time.monotonic() - start
             if sample:
                 sample()
             time.sleep(0.1)
@@ -205,6 +213,7 @@ class Bench:
         if got == self.size:
             note("%.0f MB in %.1f s, %s" % (self.size / 1e6, seconds,
                                            "byte-identical" if same else "DIFFERS from the source"))
+            self.received_note(seconds)
         else:
             note("cut off after %.0f s with %.0f of %.0f MB" % (seconds, got / 1e6, self.size / 1e6))
 
@@ -238,6 +247,15 @@ class Bench:
         emit("loopback download, three sources", mb_s(rate), ref, ratio, ">= 1.5")
         note("%.0f of %.0f MB in %.1f s, %s" % (got / 1e6, self.size / 1e6, seconds,
                                               "byte-identical" if same else "INCOMPLETE or DIFFERENT"))
+        if got == self.size:
+            self.received_note(seconds)
+
+    def received_note(self, seconds):
+        """How the time of a whole download divides: bytes arriving, then
+        the final check (joining the parts, hashing the file, the move)."""
+        if self.received is not None:
+            note("every byte in after %.1f s (%s), then %.1f s of final check" % (
+                self.received, mb_s(self.size / 1e6 / self.received), seconds - self.received))
 
     def limited(self):
         """Uploads held to a dumax limit: the rate the downloader sees over

@@ -1,13 +1,17 @@
 #include "downloads/storage/final_check.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "core/ui/ui_gateway.h"
 #include "downloads/storage/download_services.h"
 #include "downloads/storage/file_part.h"
 #include "downloads/storage/move_to_incoming.h"
 #include "downloads/storage/partial_file.h"
+#include "downloads/storage/storage_worker.h"
 #include "v4ada/file/fs.h"
 #include "v4ada/file/unix_file.h"
 
@@ -48,16 +52,34 @@ bool FinalCheck::digestsOf(const char* dataPath, std::vector<Md4Hash>& digests) 
     FilePart whole(0, 0, size, dataPath, true);
     whole.attach(file);
     digests.assign(partCount, Md4Hash());
-    for (uint32_t p = 0; p < partCount; p++) {
-        uint64_t start = static_cast<uint64_t>(p) * kPartSize;
-        uint64_t end = std::min(start + kPartSize, size);
-        uint64_t readable = 0;
-        CheckOutcome outcome = whole.digest(start, end, digests[p].bytes(), &readable);
-        if (outcome == CheckOutcome::kUnreadable) return false;
-        // A short file: what is missing cannot match, the digest stays zero.
-        if (outcome == CheckOutcome::kMissing) digests[p] = Md4Hash();
+    // The parts are independent: a few threads take them in turn (positioned
+    // reads of the one descriptor), so a large file's check is not one
+    // core's hashing speed. Each part's digest goes to its own slot.
+    std::atomic<uint32_t> next{0};
+    std::atomic<bool> unreadable{false};
+    auto hashParts = [&] {
+        for (uint32_t p = next.fetch_add(1); p < partCount && !unreadable.load(); p = next.fetch_add(1)) {
+            uint64_t start = static_cast<uint64_t>(p) * kPartSize;
+            uint64_t end = std::min(start + kPartSize, size);
+            uint64_t readable = 0;
+            CheckOutcome outcome = whole.digest(start, end, digests[p].bytes(), &readable);
+            if (outcome == CheckOutcome::kUnreadable) unreadable.store(true);
+            // A short file: what is missing cannot match, the digest stays zero.
+            if (outcome == CheckOutcome::kMissing) digests[p] = Md4Hash();
+        }
+    };
+    std::vector<std::thread> helpers;
+    const uint32_t threads = std::min<uint32_t>(static_cast<uint32_t>(StorageWorker::defaultThreadCount()), partCount);
+    for (uint32_t i = 1; i < threads; i++) {
+        try {
+            helpers.emplace_back(hashParts);
+        } catch (const std::system_error&) {
+            break;  // the threads started (or this one alone) do it all
+        }
     }
-    return true;
+    hashParts();
+    for (std::thread& helper : helpers) helper.join();
+    return !unreadable.load();
 }
 
 bool FinalCheck::finish(const char* dataPath, const std::vector<Md4Hash>& digests, bool* placedOut) {

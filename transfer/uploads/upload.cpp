@@ -273,7 +273,7 @@ const uint8_t* Upload::fillFromFile(uint32_t length) {
 void Upload::tick(int elapsedMs) {
     if (!paused_) liveMs_ += elapsedMs;
     sampleMs_ += elapsedMs;
-    if (sampleMs_ > kSampleWindowMs) {
+    if (sampleMs_ > (sampleCount_ == 0 ? kFirstSampleWindowMs : kSampleWindowMs)) {
         samples_[sampleIndex_] =
             static_cast<double>(static_cast<long double>(sent_ - sampleBytes_) / static_cast<long double>(sampleMs_));
         sampleIndex_ = (sampleIndex_ + 1) % kSampleCount;

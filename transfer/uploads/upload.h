@@ -65,8 +65,12 @@ public:
     // average over a ring of kSampleCount samples; until the ring is full,
     // over the samples taken (a window never measured is no zero). An
     // upload to a connection that had one before starts from that one's
-    // speed and packet size.
+    // speed and packet size. The first sample of an upload that starts
+    // unmeasured is taken after kFirstSampleWindowMs, so a fast peer
+    // leaves the smallest packets within a fraction of a second and a
+    // slow one keeps them.
     static constexpr int kSampleWindowMs = 2000;
+    static constexpr int kFirstSampleWindowMs = 250;
     static constexpr int kSampleCount = 8;
     // An upload whose ranges are all sent waits this long for the peer's
     // next part request before it ends, so that a peer asking as soon as

@@ -318,16 +318,19 @@ TEST_F(UploadTest, SpeedSetsThePacketSize) {
         {"100 bytes/ms", 100, 8, 3072},
         {"100 bytes/ms, later samples", 100, 20, 3072},
         {"capped", 200000, 8, Upload::kMaxChunk},
+        {"a fast peer after its first, short window", 200000, 1, Upload::kMaxChunk},
     };
     for (const Case& c : cases) {
         peer_->setUploadPace(0.0, 0);  // a connection without an upload before
         start(patternBytes(10));
         owner_.letGo = false;
         EXPECT_EQ(upload_->chunkSize(), 512u);
-        upload_->tick(2000);  // not above the window: no sample yet
+        upload_->tick(Upload::kFirstSampleWindowMs);  // not above the first window: no sample yet
+        EXPECT_EQ(upload_->averageSpeed(), 0.0) << c.what;
         for (int i = 0; i < c.windows; i++) {
-            upload_->countSent(static_cast<int>(c.bytesPerMs * 2001));
-            upload_->tick(i == 0 ? 1 : 2001);
+            const int windowMs = i == 0 ? Upload::kFirstSampleWindowMs + 1 : 2001;
+            upload_->countSent(static_cast<int>(c.bytesPerMs * windowMs));
+            upload_->tick(i == 0 ? 1 : windowMs);
         }
         EXPECT_EQ(upload_->chunkSize(), c.chunk) << c.what;
         EXPECT_NEAR(upload_->averageSpeed(), c.bytesPerMs, c.bytesPerMs / 1000) << c.what;
