@@ -152,6 +152,19 @@ class Bench:
             random_file(instance.path("incoming", "f%05d.dat" % i), file_size, i)
         return instance
 
+    def sharers(self, swarm, prefix, count, source, name):
+        """Starts count instances that share source (linked in as name) and
+        waits until each has loaded its shares."""
+        ups = []
+        for i in range(count):
+            up = self.lone(swarm, prefix % i)
+            os.link(source, up.path("incoming", name))
+            ups.append(up.start())
+        for up in ups:
+            up.wait_for("Done loading shared files.", 600)
+            up.command("echo")
+        return ups
+
     def fetch(self, down, name, size, digest, sources, wait, sample=None):
         """Starts the download of the file from the (ip, port) sources and
         waits until it is in down's incoming directory or the wait is over.
@@ -222,14 +235,7 @@ class Bench:
         big = self.big_file()
         digest = file_hash(big, self.md4).hex()
         with Swarm(self.tandrel, seed=10, root=tempfile.mkdtemp(dir=self.work)) as swarm:
-            ups = []
-            for i in range(3):
-                up = self.lone(swarm, "up%d" % i)
-                os.link(big, up.path("incoming", "big.bin"))
-                ups.append(up.start())
-            for up in ups:
-                up.wait_for("Done loading shared files.", 600)
-                up.command("echo")
+            ups = self.sharers(swarm, "up%d", 3, big, "big.bin")
             down = self.lone(swarm, "down").start()
             down.command("echo")
             seconds, got = self.fetch(down, "big.bin", self.size, digest, [u.port for u in ups],
@@ -299,14 +305,7 @@ class Bench:
         random_file(source_file, size, 50)
         digest = file_hash(source_file, self.md4).hex()
         with Swarm(self.tandrel, seed=9, root=tempfile.mkdtemp(dir=self.work)) as swarm:
-            ups = []
-            for i in range(count):
-                up = self.lone(swarm, "up%02d" % i)
-                os.link(source_file, up.path("incoming", "fifty.bin"))
-                ups.append(up.start())
-            for up in ups:
-                up.wait_for("Done loading shared files.", 600)
-                up.command("echo")
+            ups = self.sharers(swarm, "up%02d", count, source_file, "fifty.bin")
             down = self.lone(swarm, "down").start()
             down.command("echo")
             idle = down.resident_kib()
