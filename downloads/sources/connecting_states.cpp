@@ -184,7 +184,18 @@ void FSS_WaitForChunks::cancel() {
 
 // --- FSS_NoNeededParts ---------------------------------------------------------------------
 
+FSS_NoNeededParts::FSS_NoNeededParts(FileSource* source, bool askingPartner)
+    : FileSourceState(source, kFssNoNeeded),
+      inPartnerTable_(askingPartner),
+      freedSeen_(source->owner()->progress()->freedCount()) {}
+
 FSS_NoNeededParts::~FSS_NoNeededParts() { leavePartnerTable(); }
+
+void FSS_NoNeededParts::goOn() {
+    FileSource* source = source_;
+    if (SourceList* asked = SourceList::instance()) asked->remove(&source->user());
+    source->setState(std::make_unique<FSS_Unasked>(source));
+}
 
 void FSS_NoNeededParts::leavePartnerTable() {
     if (!inPartnerTable_) return;
@@ -198,12 +209,20 @@ bool FSS_NoNeededParts::tick(int elapsedMs) {
         askedMs_ += elapsedMs;
         if (askedMs_ > kAnswerMs) leavePartnerTable();
     }
-    if (!source_->mapFresh()) source_->setState(std::make_unique<FSS_Unasked>(source_));
+    if (!source_->mapFresh()) {
+        source_->setState(std::make_unique<FSS_Unasked>(source_));
+        return true;
+    }
+    DLProgress* progress = source_->owner()->progress();
+    if (progress->freedCount() != freedSeen_) {
+        freedSeen_ = progress->freedCount();
+        if (progress->hasFreeFor(source_->partMap())) goOn();
+    }
     return true;
 }
 
 void FSS_NoNeededParts::partMapChanged() {
-    if (needed(source_)) source_->setState(std::make_unique<FSS_Unasked>(source_));
+    if (needed(source_)) goOn();
 }
 
 bool FSS_NoNeededParts::partnerAccepted(SourcePeer* connection) {

@@ -89,6 +89,14 @@ public:
 
 // The user has nothing the download still needs (8).
 //
+// Ranges that come free while it waits (a source gave back what it had
+// taken, a check failed, data went missing) are looked at on the next
+// tick: when the user's map holds one of them, the source goes on as a
+// map with a needed crumb makes it (Unasked), so it can take the range
+// before the source that gave it up comes back. Going on, the user is
+// taken off the asked-source list: the slot it granted was given back, so
+// the next contact asks for one again.
+//
 // Entered from a transfer that was asking the user to partner, it takes
 // the open request over with its place in the partner table: an
 // acceptance still makes a partner to test, while a refusal, no answer
@@ -99,11 +107,11 @@ class FSS_NoNeededParts final : public FileSourceState {
 public:
     static constexpr int64_t kAnswerMs = 60000;
 
-    explicit FSS_NoNeededParts(FileSource* source, bool askingPartner = false)
-        : FileSourceState(source, kFssNoNeeded), inPartnerTable_(askingPartner) {}
+    explicit FSS_NoNeededParts(FileSource* source, bool askingPartner = false);
     ~FSS_NoNeededParts() override;
 
-    // Unasked once the map is no longer fresh.
+    // Unasked once the map is no longer fresh, or once a range of the
+    // user's crumbs came free.
     bool tick(int elapsedMs) override;
     void partMapChanged() override;
     bool partnerAccepted(SourcePeer* connection) override;
@@ -113,9 +121,13 @@ public:
 
 private:
     void leavePartnerTable();
+    // Unasked, off the asked-source list.
+    void goOn();
 
     bool inPartnerTable_;
     int64_t askedMs_ = 0;
+    // The range chooser's count of freed ranges when last looked at.
+    uint64_t freedSeen_ = 0;
 };
 
 // The user could not be reached; the source waits 600,000 x 2.4^retries

@@ -36,6 +36,7 @@ void DLProgress::init(const GapView* file) {
     file_ = file;
     crumbs_.clear();
     order_.clear();
+    freed_++;
     size_ = file ? file->fileSize() : 0;
     if (file == nullptr) return;
     uint32_t count = crumbCountOf(size_);
@@ -150,6 +151,7 @@ void DLProgress::resetCrumb(uint32_t crumb) {
     entry.weight = 0;
     entry.ranges.assign(1, Gap{crumbStart(crumb), crumbEnd(crumb)});
     entry.freeBytes = entry.ranges[0].length();
+    freed_++;
     sort();
 }
 
@@ -177,14 +179,25 @@ int DLProgress::returnRange(uint64_t start, uint64_t end) {
     end = std::min(end, size_);
     if (file_ == nullptr || start >= end) return 0;
     int added = 0;
+    bool reopened = false;
     std::vector<Gap> missing;
     uint32_t last = static_cast<uint32_t>((end - 1) / kCrumbSize);
     for (uint32_t crumb = static_cast<uint32_t>(start / kCrumbSize); crumb <= last; crumb++) {
-        if (crumbs_[crumb].weight == CrumbEntry::kComplete) continue;
         missing.clear();
         file_->gapsIn(std::max(start, crumbStart(crumb)), std::min(end, crumbEnd(crumb)), missing);
+        if (missing.empty()) continue;
+        CrumbEntry& entry = crumbs_[crumb];
+        if (entry.weight == CrumbEntry::kComplete) {
+            // Bytes of a crumb taken as complete went missing on disk: it is
+            // offered again. Who has it is not known any more, as after a
+            // failed check.
+            entry.weight = 0;
+            reopened = true;
+        }
         for (const Gap& gap : missing) added += addFree(crumb, gap.start, gap.end);
     }
+    if (added > 0) freed_++;
+    if (reopened) sort();
     return added;
 }
 
@@ -248,6 +261,14 @@ bool DLProgress::pickPartRange(uint64_t* start, uint64_t* end) {
 bool DLProgress::hasFreeRange() const {
     for (const CrumbEntry& entry : crumbs_) {
         if (!entry.ranges.empty()) return true;
+    }
+    return false;
+}
+
+bool DLProgress::hasFreeFor(const BoolArray* map) const {
+    if (map == nullptr || map->count() != crumbCount()) return false;
+    for (uint32_t i = 0; i < crumbCount(); i++) {
+        if (!crumbs_[i].ranges.empty() && map->get(i)) return true;
     }
     return false;
 }

@@ -81,8 +81,10 @@ public:
     // The crumb failed its check: weight 0 and its whole range free again.
     void resetCrumb(uint32_t crumb);
     // A source gives back [start, end): the bytes of it that are still
-    // missing and not already free become free again, per crumb. Returns
-    // the number of ranges added.
+    // missing and not already free become free again, per crumb. A crumb
+    // taken as complete that misses bytes again (its data was lost on
+    // disk) is offered again with weight 0. Returns the number of ranges
+    // added.
     int returnRange(uint64_t start, uint64_t end);
     // The next range for a source whose crumbs are in map, rarest first;
     // max > 0 caps its length. False when there is nothing for it.
@@ -95,6 +97,12 @@ public:
     int32_t weight(uint32_t crumb) const { return crumbs_[crumb].weight; }
     uint32_t crumbCount() const { return static_cast<uint32_t>(crumbs_.size()); }
     bool hasFreeRange() const;
+    // Some crumb set in map has a free range.
+    bool hasFreeFor(const BoolArray* map) const;
+    // Advances whenever ranges become free (given back, reset or found
+    // missing again), so that a source that found nothing to take can tell
+    // cheaply when to look again.
+    uint64_t freedCount() const { return freed_; }
     // No crumb of weight 0: each is complete or held by a known source.
     bool allAvailable() const;
     // "Progress Array:" with "%d) %d%s" per crumb, then "Preferred Array:"
@@ -121,4 +129,5 @@ private:
     uint64_t size_ = 0;
     std::vector<CrumbEntry> crumbs_;
     std::vector<uint32_t> order_;
+    uint64_t freed_ = 0;
 };

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "downloads/pool/dl_pool.h"
 #include "downloads/sources/connecting_states.h"
+#include "downloads/sources/source_list.h"
 #include "downloads/sources/source_fixture.h"
 #include "downloads/sources/transfer_states.h"
 #include "support/memory_files.h"
@@ -192,6 +194,43 @@ TEST_F(SourceRequestsTest, NothingNeededGivesTheSlotUpOrAsksForAFreshMap) {
         }
         EXPECT_EQ(sent, c.sent);
     }
+}
+
+// A source that found every range of its crumbs taken gave its slot back
+// and waits in NoNeededParts; the source holding them loses its connection
+// mid-range and gives them back. At the download's next tick the waiting
+// one goes on, asks its user for a slot again and, once granted, takes
+// them: it does not wait for its map to go stale, nor for the other to
+// come back.
+TEST_F(SourceRequestsTest, RangesGivenBackGoToASourceThatFoundNothingToTake) {
+    FileSource* holder = another("b", 0x0B000001);
+    FakeSourcePeer* b = faces_.back().get();
+    status(holder, "1000");
+    put<FSS_Transfering>(holder, 0);
+    FileSource* waiting = connected();
+    status(waiting, "1000");
+    SourceList::instance()->askOnce(p_, download_->fileHash());
+    put<FSS_Transfering>(waiting, 0);
+    pump();
+    ASSERT_EQ(stateOf(waiting), "FSS_NoNeededParts");
+    // Not a partner candidate meanwhile (the download is the Highest).
+    waiting->setPartnerCooldown(1);
+    world_->peers.connectResult = SourcePeerPool::kConnected;
+    world_->peers.connectTo = p_;
+    for (int i = 0; i < 3; i++) world_->step(DLPool::kGateMs + 1);
+    EXPECT_EQ(stateOf(waiting), "FSS_NoNeededParts") << "nothing came free";
+    world_->log.take();
+
+    holder->peerClosed(b);
+    world_->step(DLPool::kGateMs + 1);
+    EXPECT_EQ(stateOf(waiting), "FSS_OnQueue");
+    Strings asked;
+    for (const std::string& line : sends()) {
+        if (line.rfind("p ", 0) == 0) asked.push_back(line);
+    }
+    EXPECT_EQ(asked, Strings{"p uploadRequest"});
+    EXPECT_TRUE(download_->openSlot(p_));
+    EXPECT_EQ(sends(), Strings{"p partRequest 0-243200 243200-486400 0-0"});
 }
 
 TEST_F(SourceRequestsTest, DropRequestKeepsTheRequestsInFront) {

@@ -88,6 +88,15 @@ protected:
     // The connection q joins the pool (it was unknown when the source was
     // made, so the source did not adopt it).
     void listQ() { world_->peers.add(q_); }
+    // Takes every free range of the crumbs set in bits, as sources that
+    // fetch them would.
+    void takeCrumbs(const std::string& bits) {
+        std::unique_ptr<BoolArray> m = map(bits);
+        uint64_t start = 0;
+        uint64_t end = 0;
+        while (download_->progress()->pickRange(m.get(), &start, &end, 0)) {
+        }
+    }
     void connectResult(int result) { world_->peers.connectResult = result; }
 };
 
@@ -190,8 +199,26 @@ TEST_F(SourceStatesTest, ConnectingAndQueueing) {
          "Unasked", {}},
         {"NoNeededParts", "a tick with a fresh map", [](FileSource* s) { s->tick(FileSource::kMapFreshMs); },
          "NoNeededParts", {}},
-        {"NoNeededParts", "map with needed crumbs", [this](FileSource* s) { status(s, "0001"); }, "Unasked", {},
-         [this](FileSource* s) { status(s, "0000"); }},
+        {"NoNeededParts", "map with needed crumbs", [this](FileSource* s) {
+             SourceList::instance()->askOnce(p_, download_->fileHash());
+             world_->log.take();
+             status(s, "0001");
+         }, "Unasked", {}, [this](FileSource* s) { status(s, "0000"); },
+         true, [](FileSource*) { EXPECT_EQ(SourceList::instance()->size(), 0u) << "the next contact asks again"; }},
+        // Every range of crumbs 0 and 1 is taken before the state is
+        // entered; one of them comes back.
+        {"NoNeededParts", "a range of its crumbs comes free", [this](FileSource* s) {
+             SourceList::instance()->askOnce(p_, download_->fileHash());
+             world_->log.take();
+             download_->returnRange(0, 1000);
+             EXPECT_EQ(stateOf(s), "FSS_NoNeededParts") << "looked at on the next tick";
+             s->tick(1);
+         }, "Unasked", {}, [this](FileSource* s) { status(s, "1000"), takeCrumbs("1100"); },
+         true, [](FileSource*) { EXPECT_EQ(SourceList::instance()->size(), 0u) << "the next contact asks again"; }},
+        {"NoNeededParts", "a range of other crumbs comes free", [this](FileSource* s) {
+             download_->returnRange(486400, 487400);
+             s->tick(1);
+         }, "NoNeededParts", {}, [this](FileSource* s) { status(s, "1000"), takeCrumbs("1100"); }},
         {"NoNeededParts", "partnerAccepted", [this](FileSource* s) { EXPECT_TRUE(s->partnerAccepted(p_)); },
          "TestPartner", {"p keep", "p keep"}, [this](FileSource* s) { status(s, "0000"); }},
         {"NoNeededParts", "openSlot", [this](FileSource* s) { EXPECT_FALSE(s->openSlot(p_)); }, "NoNeededParts", {}},

@@ -172,6 +172,34 @@ TEST(DLProgress, ReturnAddsOnlyMissingBytesNotAlreadyFree) {
     EXPECT_EQ(f.progress.entry(0).freeBytes, 100000u);
 }
 
+// Bytes of a verified crumb lost on disk (a part file cut short) are
+// given back: the crumb is offered again, only what is missing, and the
+// freed count tells waiting sources to look.
+TEST(DLProgress, ReturnOffersAgainACompleteCrumbThatLostBytes) {
+    Fixture f(2 * kCrumb, {});
+    ASSERT_EQ(f.progress.weight(1), CrumbEntry::kComplete);
+    ASSERT_FALSE(f.progress.hasFreeRange());
+    uint64_t before = f.progress.freedCount();
+    f.gaps.addGap(kCrumb + 1000, 2 * kCrumb);
+    EXPECT_EQ(f.progress.returnRange(kCrumb + 1000, 2 * kCrumb), 1);
+    EXPECT_EQ(f.progress.weight(1), 0);
+    EXPECT_EQ(f.progress.entry(1).ranges, (Gaps{{kCrumb + 1000, 2 * kCrumb}}));
+    EXPECT_EQ(f.progress.weight(0), CrumbEntry::kComplete) << "untouched";
+    EXPECT_NE(f.progress.freedCount(), before);
+    BoolArray crumb0(2);
+    crumb0.set(0, true);
+    EXPECT_FALSE(f.progress.hasFreeFor(&crumb0));
+    EXPECT_TRUE(f.progress.hasFreeFor(f.all()));
+    uint64_t s, e;
+    ASSERT_TRUE(f.progress.pickRange(f.all(), &s, &e, 0));
+    EXPECT_EQ(s, kCrumb + 1000);
+    EXPECT_EQ(e, 2 * kCrumb);
+    // Nothing missing, nothing freed: the count stays.
+    before = f.progress.freedCount();
+    EXPECT_EQ(f.progress.returnRange(0, kCrumb), 0);
+    EXPECT_EQ(f.progress.freedCount(), before);
+}
+
 TEST(DLProgress, PartRangeIsOneRunAndRemovesExactlyIt) {
     // Part 0 misses [1000, 2000) and [3000, 1,000,000); part 1 is done.
     Fixture f(kPart + 10, {{1000, 2000}, {3000, 1000000}});
