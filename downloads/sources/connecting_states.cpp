@@ -274,6 +274,10 @@ void FSS_Gone::resetRetries() {
     source_->setState(std::make_unique<FSS_Unasked>(source_));
 }
 
+void FSS_Gone::downloadComplete() {
+    if (SourceList* asked = SourceList::instance()) asked->remove(&source_->user());
+}
+
 void FSS_Gone::newPeer(SourcePeer* connection) {
     (void)connection;
     resetRetries();

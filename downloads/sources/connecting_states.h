@@ -144,6 +144,8 @@ public:
     void newPeer(SourcePeer* connection) override;
     double partnerScore() override { return kNoPartner; }
     void peerClosed() override {}
+    // Leaves the asked-source list and keeps its back-off.
+    void downloadComplete() override;
 
     int64_t waitMs() const { return waitMs_; }
     // floor(600,000 x 2.4^retries).
@@ -166,4 +168,6 @@ public:
     double partnerScore() override { return kNoPartner; }
     void peerClosed() override {}
     bool openSlot() override { return false; }
+    // Stays bad.
+    void downloadComplete() override { cancel(); }
 };

@@ -16,6 +16,7 @@ FileSource::FileSource(const UserMeta& user, Download* download, SourcePeer* con
     if (connection_ != nullptr) {
         user_.assign(connection_->user());
         if (fileName_.isEmpty()) connection_->sendFileNameRequest(download_->fileHash());
+        askHashSetOnce();
     }
     if (partMap_.count() == 1) {
         // A file of one crumb: whoever has it has all of it.
@@ -115,6 +116,7 @@ void FileSource::peerClosed(SourcePeer* connection) {
         state_->peerClosed();
     }
     connection_ = nullptr;
+    hashSetAsked_ = false;
 }
 
 bool FileSource::fileStatus(SourcePeer* connection, BoolArray* map) {
@@ -156,8 +158,17 @@ void FileSource::adopt(SourcePeer* connection) {
     retries_ = 0;
     mapFresh_ = false;
     mapAge_ = 0;
+    hashSetAsked_ = false;
     user_.assign(connection->user());
     if (fileName_.isEmpty()) connection->sendFileNameRequest(download_->fileHash());
+}
+
+void FileSource::askHashSetOnce() {
+    if (connection_ == nullptr || hashSetAsked_ || download_ == nullptr) return;
+    PartialFile* partial = download_->partialFile();
+    if (partial == nullptr || partial->hashSetKnown()) return;
+    hashSetAsked_ = true;
+    connection_->sendHashSetRequest(download_->fileHash());
 }
 
 void FileSource::newPeer(SourcePeer* connection) {
@@ -168,6 +179,7 @@ void FileSource::newPeer(SourcePeer* connection) {
     } else if (!own(connection)) {
         return;
     }
+    askHashSetOnce();
     Event event(this);
     state_->newPeer(connection);
 }

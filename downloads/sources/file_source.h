@@ -112,7 +112,10 @@ public:
     Download* owner() { return download_; }
     UserMeta& user() { return user_; }
     // Used by a state that connected without the pool's newPeer.
-    void setConnection(SourcePeer* connection) { connection_ = connection; }
+    void setConnection(SourcePeer* connection) {
+        if (connection != connection_) hashSetAsked_ = false;
+        connection_ = connection;
+    }
     // No status to ask for: the user is taken to have every crumb.
     void assumeComplete();
     // Every request's range goes back to the chooser.
@@ -158,6 +161,11 @@ private:
     // set), then runs the steps that came with it.
     void settle();
     void adopt(SourcePeer* connection);
+    // While the download lacks its hash set, every connection the source
+    // gets is asked for it once: the download's periodic request reaches
+    // only sources connected at that moment, and a source may be let go
+    // again soon (nothing needed from it, or all data there).
+    void askHashSetOnce();
     bool own(SourcePeer* connection) const { return connection == connection_; }
 
     std::unique_ptr<FileSourceState> state_;
@@ -177,6 +185,8 @@ private:
     OwnedString fileName_;
     Download* download_;
     bool mapFresh_ = false;
+    // The hash set was asked for on the current connection.
+    bool hashSetAsked_ = false;
     uint64_t starts_[kRequestSlots] = {};
     uint64_t ends_[kRequestSlots] = {};
     std::vector<std::pair<double, FileSourceInterface*>> scratch_;

@@ -55,6 +55,13 @@ void FileSourceState::cancel() {
     source_->setState(std::make_unique<FSS_BadSource>(source_));
 }
 
+void FileSourceState::downloadComplete() {
+    cancel();
+    // Takes the place of the bad-source state cancel set; the steps cancel
+    // left for afterwards (handing a slot on) still run.
+    source_->setState(std::make_unique<FSS_Unasked>(source_));
+}
+
 void FileSourceState::resetRetries() { source_->setRetries(0); }
 
 void FileSourceState::newPeer(SourcePeer* connection) {

@@ -74,7 +74,12 @@ public:
     // The user leaves the asked-source list; BadSource.
     virtual void cancel();
     virtual void diskFull() { pause(); }
-    virtual void downloadComplete() { cancel(); }
+    // The download has all its data. What the source holds goes as on
+    // cancel (the asked-source entry, a granted slot), but the source
+    // stays, Unasked: the final check may send the download back to
+    // fetching, and then its sources fetch again without the user's help.
+    // A finished download deletes its sources anyway.
+    virtual void downloadComplete();
     virtual void shutdown() {}
     virtual void resetRetries();
     virtual bool tryAsk() { return false; }

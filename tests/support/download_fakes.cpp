@@ -66,30 +66,48 @@ void FakeSourcePeer::setKeep(bool on) {
     log->add(name + (on ? " keep" : " unkeep"));
 }
 
-void FakeSourcePeer::sendFileNameRequest(const UniqueID&) { log->add(name + " fileNameRequest"); }
+void FakeSourcePeer::send(const std::string& what) {
+    log->add(name + " " + what);
+    outbox.push_back(Sent{what});
+}
 
-void FakeSourcePeer::sendHashSetRequest(const UniqueID&) { log->add(name + " hashSetRequest"); }
+void FakeSourcePeer::sendFileNameRequest(const UniqueID&) { send("fileNameRequest"); }
+
+void FakeSourcePeer::sendHashSetRequest(const UniqueID&) { send("hashSetRequest"); }
 
 bool FakeSourcePeer::sendFileStatusRequest(PeerDownload*) {
-    log->add(name + " fileStatusRequest");
+    send("fileStatusRequest");
     return statusAnswer;
 }
 
 void FakeSourcePeer::sendPartRequest(PeerDownload*, const uint32_t starts[3], const uint32_t ends[3]) {
     std::string line = name + " partRequest";
-    for (int i = 0; i < 3; i++) line += " " + std::to_string(starts[i]) + "-" + std::to_string(ends[i]);
+    Sent sent{"partRequest"};
+    for (int i = 0; i < 3; i++) {
+        line += " " + std::to_string(starts[i]) + "-" + std::to_string(ends[i]);
+        sent.starts[i] = starts[i];
+        sent.ends[i] = ends[i];
+    }
     log->add(line);
+    outbox.push_back(sent);
 }
 
-void FakeSourcePeer::sendUploadRequest(const UniqueID&) { log->add(name + " uploadRequest"); }
+void FakeSourcePeer::sendUploadRequest(const UniqueID&) { send("uploadRequest"); }
 
-void FakeSourcePeer::sendPartnerRequest(const UniqueID&) { log->add(name + " partnerRequest"); }
+void FakeSourcePeer::sendPartnerRequest(const UniqueID&) { send("partnerRequest"); }
 
-void FakeSourcePeer::sendSlotRelease() { log->add(name + " slotRelease"); }
+void FakeSourcePeer::sendSlotRelease() { send("slotRelease"); }
 
 // --- FakeSourcePeerPool ---------------------------------------------------------------
 
-int FakeSourcePeerPool::connect(UserMeta*, SourcePeer** out) {
+int FakeSourcePeerPool::connect(UserMeta* user, SourcePeer** out) {
+    if (connectByUser) {
+        SourcePeer* found = findByUser(user);
+        int result = found ? kConnected : kConnecting;
+        log->add("connect " + std::to_string(result));
+        if (out) *out = found;
+        return result;
+    }
     log->add("connect " + std::to_string(connectResult));
     if (out) *out = connectResult == kConnected ? connectTo : nullptr;
     return connectResult;

@@ -44,9 +44,16 @@ private:
     std::vector<std::string> lines_;
 };
 
-// A connection face. Uses are counted; sends are logged as "<name> <what>".
+// A connection face. Uses are counted; sends are logged as "<name> <what>"
+// and kept in the outbox for a scripted other side (ScriptedUploader).
 class FakeSourcePeer final : public SourcePeer {
 public:
+    struct Sent {
+        std::string what;  // "partRequest", "hashSetRequest", ...
+        uint32_t starts[3] = {};
+        uint32_t ends[3] = {};
+    };
+
     FakeSourcePeer(SharedLog* log, const std::string& name, uint32_t ip, uint16_t port);
 
     UserMeta* user() override { return &record; }
@@ -74,6 +81,10 @@ public:
     bool statusAnswer = true;
     // What tcpConnection answers (any distinct pointer; never used).
     TCPConnection* connection = nullptr;
+    std::vector<Sent> outbox;
+
+private:
+    void send(const std::string& what);
 };
 
 // The pool of connection faces.
@@ -94,6 +105,9 @@ public:
     std::vector<FakeSourcePeer*> peers;
     int connectResult = kConnecting;
     FakeSourcePeer* connectTo = nullptr;
+    // connect answers kConnected with the listed peer of the user, or
+    // kConnecting when none is listed (instead of the two fields above).
+    bool connectByUser = false;
     int connections = 0;
 };
 

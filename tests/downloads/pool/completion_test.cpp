@@ -4,6 +4,7 @@
 // files kept, and every verdict of the final check leads to its state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,10 +15,13 @@
 #include "downloads/pool/complete_file_thread.h"
 #include "downloads/pool/download_states.h"
 #include "downloads/pool/downloading_state.h"
+#include "downloads/sources/file_source_state.h"
+#include "downloads/sources/peer_sources.h"
 #include "support/download_world.h"
 #include "support/files.h"
 #include "support/memory_files.h"
 #include "support/part_digests.h"
+#include "support/scripted_uploader.h"
 
 namespace {
 
@@ -43,7 +47,45 @@ protected:
         return d;
     }
 
+    // Peer sources as the program makes them, connecting to the listed
+    // connection of their user.
+    void realSources() {
+        fakeSources_ = peerSourceFactory();
+        setPeerSourceFactory(&factory_);
+        world.peers.connectByUser = true;
+    }
+    // A connection face of another user, listed in the pool; an uploader
+    // that does not partner.
+    FakeSourcePeer& otherPeer(const std::string& name, uint32_t ip) {
+        peers_.push_back(std::make_unique<FakeSourcePeer>(&world.log, name, ip, 4662));
+        FakeSourcePeer& peer = *peers_.back();
+        peer.pr = 0;
+        world.peers.add(&peer);
+        return peer;
+    }
+    // The task thread's rounds with the uploaders answering, as long as the
+    // download is not complete (at most rounds of 501 ms).
+    void run(Download* d, const std::vector<ScriptedUploader*>& uploaders, int rounds) {
+        for (int i = 0; i < rounds && d->statusCode() != kDlsComplete; i++) {
+            world.step(DLPool::kGateMs + 1);
+            for (ScriptedUploader* uploader : uploaders) uploader->serve(d);
+            world.settle();
+            world.completions();
+            world.step(0);
+        }
+    }
+    void TearDown() override {
+        if (fakeSources_ != nullptr) setPeerSourceFactory(fakeSources_);
+    }
+
+    // Made before the world and gone after it: the world's downloads hold
+    // sources that use these connections.
+    std::vector<std::unique_ptr<FakeSourcePeer>> peers_;
     DownloadWorld world;
+
+private:
+    FileSourceFactory factory_;
+    PeerSourceFactory* fakeSources_ = nullptr;
 };
 
 TEST_F(CompletionTest, EveryVerdictLeadsToItsState) {
@@ -213,6 +255,89 @@ TEST_F(CompletionTest, WaitingForItsHashSetADownloadConnectsItsSourcesAgain) {
     EXPECT_TRUE(d->setHashSetWithCrumbs(sets.file()));
     world.settle();
     EXPECT_EQ(d->partialFile()->gaps(), (std::vector<Gap>{{0, kPart}}));
+}
+
+// The download as a user meets it, with the program's own sources: a
+// source withholds the hash set and sends the first range wrong. All data
+// arrives, the final check fails, and the download keeps its data and its
+// source, waiting for the set. A source added then is asked for the set as
+// soon as it connects; its answer names the wrong part, which alone is
+// fetched again, and the file completes byte-exact.
+TEST_F(CompletionTest, WithoutItsHashSetADownloadKeepsItsSourcesAndAsksTheNextOneThatConnects) {
+    for (bool single : {true, false}) {
+        SCOPED_TRACE(single ? "single file" : "part directory");
+        coreOptions()->setPartStyle(single);
+        realSources();
+        Bytes data = pattern_bytes(15000000, single ? 12 : 13);
+        const char* name = single ? "noset.bin" : "nosetdir.bin";
+        Download* d = world.start(data, name, false);
+        FakeSourcePeer& a = otherPeer(single ? "a" : "a2", single ? 0x0A000001 : 0x0A000011);
+        ScriptedUploader first(world, a, data);
+        first.givesHashSet = false;
+        first.flipped = {10};
+        d->addSource(&a.record, nullptr);
+        EXPECT_EQ(first.serve(d) > 0 && first.hashSetRequests == 1, true) << "asked as it connects";
+        run(d, {&first}, 40);
+        EXPECT_EQ(first.bytesSent, data.size());
+        EXPECT_EQ(d->statusCode(), kDlsLooking);
+        EXPECT_TRUE(d->partialFile()->awaitingHashSet());
+        EXPECT_EQ(world.pool->downloadCount(), 1);
+        ASSERT_EQ(d->sources()->count(), 1) << "the source stays listed";
+        auto* kept = static_cast<FileSourceInterface*>(d->sources()->at(0));
+        EXPECT_NE(kept->statusCode(), kFssBadSource);
+
+        // A source that gives the set is added: asked as it connects,
+        // before any tick. Its answer names the wrong part.
+        first.flipped.clear();
+        FakeSourcePeer& b = otherPeer(single ? "b" : "b2", single ? 0x0B000001 : 0x0B000011);
+        ScriptedUploader second(world, b, data);
+        const uint64_t before = first.bytesSent;
+        d->addSource(&b.record, nullptr);
+        ASSERT_FALSE(b.outbox.empty());
+        EXPECT_EQ(b.outbox.back().what, "hashSetRequest");
+        run(d, {&first, &second}, 40);
+        EXPECT_EQ(d->statusCode(), kDlsComplete);
+        EXPECT_EQ(first.bytesSent - before + second.bytesSent, kPart) << "fetched again: the wrong part alone";
+        EXPECT_EQ(read_bytes(world.incoming + "/" + name), data);
+    }
+}
+
+// Before the last bytes arrive, a verified part changes on disk and the
+// next part's file is cut short. The final check finds both; their bytes
+// are fetched again from the same source, and the file completes without
+// anything the user must do.
+TEST_F(CompletionTest, APartChangedAndAnotherCutShortAreFetchedAgainFromTheSameSource) {
+    coreOptions()->setPartStyle(false);
+    realSources();
+    Bytes data = pattern_bytes(3 * kPart - 4000, 14);
+    Download* d = world.start(data, "cut.bin");
+    // All but the last 1,000 bytes are there, every full part verified.
+    d->writeData(data.data(), 0, data.size() - 1000);
+    world.settle();
+    BoolArray parts;
+    d->partialFile()->partMap(parts);
+    ASSERT_TRUE(parts.get(0) && parts.get(1));
+    std::string changed = world.temp + "/cut.bin/1.1.part";
+    Bytes bytes = read_bytes(changed);
+    bytes[4321] ^= 0x40;
+    write_file(changed, bytes);
+    std::string cut = world.temp + "/cut.bin/1.2.part";
+    bytes = read_bytes(cut);
+    bytes.resize(bytes.size() - 5000);
+    write_file(cut, bytes);
+
+    FakeSourcePeer& a = otherPeer("a", 0x0A000001);
+    ScriptedUploader up(world, a, data);
+    d->addSource(&a.record, nullptr);
+    run(d, {&up}, 60);
+    EXPECT_EQ(d->statusCode(), kDlsComplete);
+    EXPECT_EQ(read_bytes(world.incoming + "/cut.bin"), data);
+    // The last crumb (its range was never taken by a source), the bytes
+    // cut off and the changed part.
+    const uint64_t lastCrumb = data.size() - (data.size() / 486400) * 486400;
+    EXPECT_EQ(up.bytesSent, lastCrumb + 5000 + kPart);
+    EXPECT_TRUE(world.ui.printed().end() != std::find(world.ui.printed().begin(), world.ui.printed().end(),
+                                                      "Data missing in cut.bin at 19451000-19456000"));
 }
 
 TEST_F(CompletionTest, APartDamagedOnDiskIsFetchedAgainAlone) {

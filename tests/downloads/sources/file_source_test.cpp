@@ -14,6 +14,7 @@
 #include "downloads/sources/peer_sources.h"
 #include "downloads/sources/source_fixture.h"
 #include "downloads/sources/transfer_states.h"
+#include "support/memory_files.h"
 #include "support/part_digests.h"
 
 namespace sourcetest {
@@ -40,6 +41,37 @@ TEST_F(FileSourceTest, MadeForAUserAdoptsItsConnection) {
     EXPECT_FALSE(lone->requestHashSet());
     EXPECT_TRUE(s->requestHashSet());
     EXPECT_EQ(world_->log.take(), Strings{"p hashSetRequest"});
+}
+
+// A download of two parts whose hash set is not known asks every
+// connection its source gets, once, as it gets it; a known set is asked of
+// nobody.
+TEST_F(FileSourceTest, EachConnectionIsAskedOnceForAMissingHashSet) {
+    support::Bytes data = support::pattern_bytes(9728000 + 1000, 5);
+    Download* two = world_->start(data, "two.bin", false);
+    ASSERT_FALSE(two->partialFile()->hashSetKnown());
+    world_->log.take();
+    auto* s = new FileSource(p_->record, two, nullptr);
+    two->sources()->append(s);
+    EXPECT_EQ(world_->log.starting("p hashSetRequest").size(), 1u) << "made with the user's connection";
+    s->newPeer(p_);
+    EXPECT_EQ(world_->log.starting("p hashSetRequest").size(), 1u) << "the same connection again";
+    s->peerClosed(p_);
+    world_->log.take();
+    s->newPeer(p_);
+    EXPECT_EQ(world_->log.starting("p hashSetRequest").size(), 1u) << "a connection adopted anew";
+
+    support::PartDigests digests(data);
+    support::ByteReader sets(digests.hashSets());
+    ASSERT_TRUE(two->setHashSetWithCrumbs(sets.file()));
+    s->peerClosed(p_);
+    world_->log.take();
+    s->newPeer(p_);
+    EXPECT_TRUE(world_->log.starting("p hashSetRequest").empty()) << "the set is known";
+    FileSource* known = connected();
+    (void)known;
+    EXPECT_TRUE(world_->log.starting("p hashSetRequest").empty()) << "a download of one part knows its set";
+    two->detachSources();
 }
 
 TEST_F(FileSourceTest, OneCrumbFileIsCompleteForAConnectedSource) {

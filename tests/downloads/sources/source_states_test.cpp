@@ -8,6 +8,7 @@
 
 #include "core/options/core_options.h"
 #include "downloads/pool/dl_pool.h"
+#include "downloads/pool/download_states.h"
 #include "downloads/pool/partner_manager.h"
 #include "downloads/sources/connecting_states.h"
 #include "downloads/sources/partner_states.h"
@@ -253,7 +254,15 @@ TEST_F(SourceStatesTest, ConnectingAndQueueing) {
     for (const std::string& from : Strings{"Unasked", "WaitForConnection", "WaitForChunksBQ", "OnQueue", "NoNeededParts",
                                     "Gone", "BadSource"}) {
         rows.push_back({from, "cancel", [](FileSource* s) { s->cancel(); }, "BadSource", {}});
-        rows.push_back({from, "downloadComplete", [](FileSource* s) { s->downloadComplete(); }, "BadSource", {}});
+        // A finished download's final check may send it back to fetching:
+        // its sources stay, holding nothing, and ask the user afresh.
+        std::string after = from == "Gone" || from == "BadSource" ? from : "Unasked";
+        rows.push_back({from, "downloadComplete", [this](FileSource* s) {
+                            SourceList::instance()->askOnce(p_, download_->fileHash());
+                            world_->log.take();
+                            s->downloadComplete();
+                        }, after, {}, nullptr, true,
+                        [](FileSource*) { EXPECT_EQ(SourceList::instance()->size(), 0u); }});
     }
     for (const std::string& from : Strings{"Unasked", "WaitForConnection", "WaitForChunksBQ", "OnQueue", "WaitForChunks",
                                     "NoNeededParts", "Gone", "BadSource"}) {
@@ -394,6 +403,14 @@ TEST_F(SourceStatesTest, TransferAndPartners) {
                         true, partner ? cooldown(0) : Act(nullptr)});
         rows.push_back({from, "cancel: the slot is handed on", [](FileSource* s) { s->cancel(); }, "BadSource",
                         released});
+        // As the download completes: its sources first, then its state,
+        // which refuses the slot handed on.
+        rows.push_back({from, "downloadComplete: the slot is handed on, the source stays", [this](FileSource* s) {
+                            s->downloadComplete();
+                            download_->lock(0);
+                            download_->setState(new DLS_Done(download_, kDlsCompleting));
+                            download_->unlock();
+                        }, "Unasked", released});
         rows.push_back({from, "connectFailed is ignored", [this](FileSource* s) {
                             EXPECT_FALSE(s->connectFailed(p_->record.ip(), p_->record.port()));
                         }, from, {}});
