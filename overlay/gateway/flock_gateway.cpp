@@ -292,28 +292,31 @@ void FlockGateway::updateLocation() {
     publisher_.relocate(location_.c_str(), self_.id());
 }
 
-void FlockGateway::publish(Service* service, bool front, double factor) {
+int FlockGateway::publish(Service* service, bool front, double factor) {
     if (service != nullptr) publisher_.add(*service, front, factor);
+    return 1;
 }
 
 void FlockGateway::unpublish(Service* service) {
     if (service != nullptr) publisher_.remove(*service);
 }
 
-void FlockGateway::startSearch(ServiceSearch* search, ResultCallback* callback) {
-    if (search == nullptr) return;
+int FlockGateway::startSearch(ServiceSearch* search, ResultCallback* callback) {
+    if (search == nullptr) return 1;
     if (!running_ || stopping_) {
         delete search;
-        return;
+        return 1;
     }
     (new SearchRequester(*this, search, callback))->start();
+    return 1;
 }
 
-void FlockGateway::searchNode(Node* node, ServiceSearch* search, ResultCallback* callback) {
+int FlockGateway::searchNode(Node* node, ServiceSearch* search, ResultCallback* callback) {
     if (node == nullptr || search == nullptr || !running_ || stopping_) {
         delete node;
         delete search;
-        return;
+        return 1;
     }
     (new SearchRequester(*this, search, callback, node))->start();
+    return 1;
 }

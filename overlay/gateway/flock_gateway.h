@@ -125,13 +125,14 @@ public:
     void updateLocation();
     const OwnedString& location() const { return location_; }
     // A copy of the service joins the publisher's queue (at its head when
-    // front) with interval factor x 5 hours.
-    void publish(Service* service, bool front, double factor);
+    // front) with interval factor x 5 hours; returns 1.
+    int publish(Service* service, bool front, double factor);
     void unpublish(Service* service);
-    // A new search requester (two nodes) taking the search over.
-    void startSearch(ServiceSearch* search, ResultCallback* callback);
-    // The same through one given node (taken over).
-    void searchNode(Node* node, ServiceSearch* search, ResultCallback* callback);
+    // A new search requester (two nodes) taking the search over; returns 1,
+    // also when a stopped gateway deletes the search instead.
+    int startSearch(ServiceSearch* search, ResultCallback* callback);
+    // The same through one given node (taken over); returns 1.
+    int searchNode(Node* node, ServiceSearch* search, ResultCallback* callback);
 
     // A datagram to ip:port with the opcode written and room for
     // payloadLength more bytes (the marker is in front).

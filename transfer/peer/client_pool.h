@@ -103,9 +103,13 @@ public:
     void setDialer(PeerDialer* dialer) { dialer_.store(dialer); }
     int peerCount();
 
-    // The directory-list log lines: one per peer and directory a minute.
+    // The directory-list log lines: at most a handful per peer a minute,
+    // whatever directories it names, and one per peer and directory a
+    // minute; the peers of the last minute's lines are remembered, the
+    // least recent given up beyond kDirectoryLogPeers.
     static constexpr int64_t kDirectoryLogWindowMs = 60000;
-    static constexpr size_t kDirectoryLogKeys = 1024;
+    static constexpr int kDirectoryLogLinesPerPeer = 5;
+    static constexpr size_t kDirectoryLogPeers = 1024;
     LogRate& directoryLogRate() { return directoryLogRate_; }
 
 private:
@@ -119,7 +123,7 @@ private:
     // Unlisted peers whose peerClosed is being handed out.
     std::vector<Peer*> closing_ TS_GUARDED_BY(lock_);
     std::atomic<PeerDialer*> dialer_{nullptr};
-    LogRate directoryLogRate_{kDirectoryLogWindowMs, kDirectoryLogKeys};
+    LogRate directoryLogRate_{kDirectoryLogWindowMs, kDirectoryLogPeers, kDirectoryLogLinesPerPeer};
 };
 
 inline ClientPool* clientPool() { return ClientPool::instance(); }

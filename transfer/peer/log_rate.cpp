@@ -1,5 +1,7 @@
 #include "transfer/peer/log_rate.h"
 
+#include <algorithm>
+
 #include "v4ada/time/clock_source.h"
 
 namespace {
@@ -9,35 +11,35 @@ int64_t monotonicMs() {
 }
 }  // namespace
 
-void LogRate::prune(int64_t nowMs) {
-    int64_t oldest = nowMs;
-    for (auto it = last_.begin(); it != last_.end();) {
-        if (nowMs - it->second >= windowMs_) {
-            it = last_.erase(it);
-        } else {
-            if (it->second < oldest) oldest = it->second;
-            ++it;
-        }
-    }
-    nextPruneMs_ = oldest + windowMs_;
+LogRate::LogRate(int64_t windowMs, size_t maxSources, int perSource)
+    : windowMs_(windowMs),
+      maxSources_(std::max<size_t>(maxSources, 1)),
+      perSource_(static_cast<size_t>(std::max(perSource, 1))) {}
+
+void LogRate::forget(Sources::iterator source) {
+    bySource_.erase(bySource_.find(*source->name));
+    sources_.erase(source);
 }
 
-bool LogRate::allow(const std::string& key) {
+bool LogRate::allow(const std::string& source, const std::string& key) {
     int64_t now = monotonicMs();
     SysMutexGuard guard(&lock_);
-    auto found = last_.find(key);
-    if (found != last_.end()) {
-        if (now - found->second < windowMs_) return false;
-        found->second = now;
-        return true;
+    auto stale = [&](const std::pair<std::string, int64_t>& line) { return now - line.second >= windowMs_; };
+    // A source's last line is its newest: one that went stale leaves with
+    // all its lines.
+    while (!sources_.empty() && stale(sources_.front().lines.back())) forget(sources_.begin());
+    auto found = bySource_.find(source);
+    if (found == bySource_.end()) {
+        if (sources_.size() >= maxSources_) forget(sources_.begin());
+        found = bySource_.emplace(source, sources_.end()).first;
+        found->second = sources_.insert(sources_.end(), Source{&found->first, {}});
     }
-    if (last_.size() >= maxKeys_) {
-        // A full table of fresh keys is walked again only once its oldest
-        // key can have gone stale.
-        if (now < nextPruneMs_) return false;
-        prune(now);
-        if (last_.size() >= maxKeys_) return false;
-    }
-    last_.emplace(key, now);
+    auto& lines = found->second->lines;
+    lines.erase(lines.begin(), std::find_if_not(lines.begin(), lines.end(), stale));
+    if (lines.size() >= perSource_) return false;
+    for (const auto& line : lines)
+        if (line.first == key) return false;
+    lines.emplace_back(key, now);
+    sources_.splice(sources_.end(), sources_, found->second);
     return true;
 }

@@ -1,36 +1,56 @@
-// LogRate: lets a log line through at most once per key in a window of
-// time, so that what peers ask for cannot fill the log. Keys seen within
-// the window are remembered, at most maxKeys of them; while that many are
-// fresh, lines of new keys are left out too.
+// LogRate: lets log lines through so that what peers ask for cannot fill
+// the log. A line is told by its source (who caused it) and its key (what
+// it is about): a source has at most a handful of lines in any window of
+// time, whatever keys it makes up, and within those at most one line per
+// key. Each source with a line in the last window is remembered with the
+// keys and times of those lines, at most maxSources of them; a full table
+// forgets the source whose last line is the oldest to take a new one, so
+// that no flood of sources keeps the others out of the log.
+//
+// Each decision is amortised O(1) (a look at the source's few lines): the
+// sources are kept in the order of their last lines, so those whose
+// window passed leave from the front.
 //
 // Threads: any; the table is locked.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "v4ada/threads/linux/sys_mutex.h"
 
 class LogRate {
 public:
-    LogRate(int64_t windowMs, size_t maxKeys) : windowMs_(windowMs), maxKeys_(maxKeys) {}
+    // maxSources and perSource count at least 1.
+    LogRate(int64_t windowMs, size_t maxSources, int perSource);
     LogRate(const LogRate&) = delete;
     LogRate& operator=(const LogRate&) = delete;
 
-    // Whether a line of this key may be written now (monotonic clock); a
-    // true answer starts the key's window.
-    bool allow(const std::string& key);
+    // Whether a line of this source and key may be written now (monotonic
+    // clock); a true answer counts the line.
+    bool allow(const std::string& source, const std::string& key);
 
 private:
-    // Forgets the keys whose window has passed; notes when the oldest kept
-    // one's will.
-    void prune(int64_t nowMs);
+    struct Source {
+        const std::string* name;  // its key in bySource_
+        // Key and time of each line in the window, oldest first; at most
+        // perSource_.
+        std::vector<std::pair<std::string, int64_t>> lines;
+    };
+    using Sources = std::list<Source>;
+
+    void forget(Sources::iterator source) TS_REQUIRES(lock_);
 
     const int64_t windowMs_;
-    const size_t maxKeys_;
-    SysMutex lock_;  // last_
-    std::unordered_map<std::string, int64_t> last_;  // key -> ms of its last line
-    int64_t nextPruneMs_ = INT64_MIN;
+    const size_t maxSources_;
+    const size_t perSource_;
+    SysMutex lock_;
+    // The source whose last line is the oldest first.
+    Sources sources_ TS_GUARDED_BY(lock_);
+    std::unordered_map<std::string, Sources::iterator> bySource_ TS_GUARDED_BY(lock_);
 };

@@ -141,7 +141,8 @@ public:
 
 private:
     // Whether the log line for sending this directory's files (null: the
-    // directory list) to this peer is due: once a minute at most.
+    // directory list) to this peer is due: once a minute at most, within the
+    // peer's few lines a minute.
     bool directoryLogDue(const char* directory);
     bool handleHello(i4_ram_file_class* body);
     bool handleHelloAnswer(i4_ram_file_class* body);

@@ -124,11 +124,12 @@ bool Peer::directoryLogDue(const char* directory) {
     if (!pool) return true;
     // The peer by its user hash and address; the directory by a digest of
     // its name, so that a table of keys stays small whatever peers ask.
-    std::string key(reinterpret_cast<const char*>(user_.userHash().bytes()), kUniqueIdSize);
+    std::string peer(reinterpret_cast<const char*>(user_.userHash().bytes()), kUniqueIdSize);
     uint32_t ip = user_.ip();
-    key.append(reinterpret_cast<const char*>(&ip), sizeof ip);
-    if (directory) key += "/" + std::to_string(std::hash<std::string_view>{}(directory));
-    return pool->directoryLogRate().allow(key);
+    peer.append(reinterpret_cast<const char*>(&ip), sizeof ip);
+    std::string key;
+    if (directory) key = "/" + std::to_string(std::hash<std::string_view>{}(directory));
+    return pool->directoryLogRate().allow(peer, key);
 }
 
 void Peer::sendDirectoryList() {

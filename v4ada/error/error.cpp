@@ -1,5 +1,6 @@
 #include "v4ada/error/error.h"
 
+#include <atomic>
 #include <cstdarg>
 
 #include "v4ada/file/debug_file.h"
@@ -13,6 +14,8 @@ thread_local const char* t_errorFile = nullptr;
 thread_local int t_errorLine = 0;
 
 i4_error_handler g_errorHandler = default_error_handler;
+// Replaceable while other threads warn.
+std::atomic<i4_error_handler> g_warningHandler{default_warning_handler};
 i4_console_hook g_consoleHook = console_print_hook;
 
 }  // namespace
@@ -55,12 +58,18 @@ void report_warning(const char* format, ...) {
     va_start(args, format);
     i4_vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    default_warning_handler(message);
+    g_warningHandler.load()(message);
 }
 
 void set_error_handler(i4_error_handler handler) {
     g_errorHandler = handler ? handler : default_error_handler;
 }
+
+void set_warning_handler(i4_error_handler handler) {
+    g_warningHandler.store(handler ? handler : default_warning_handler);
+}
+
+i4_error_handler get_warning_handler() { return g_warningHandler.load(); }
 
 void default_error_handler(const char* message) { throw i4_err(OwnedString(message)); }
 

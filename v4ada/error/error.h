@@ -35,6 +35,10 @@ i4_reporter warning_at(const char* file, int line);
 void report_warning(const char* format, ...);
 
 void set_error_handler(i4_error_handler handler);
+// The warning reporter calls the current warning handler; null puts the
+// default back.
+void set_warning_handler(i4_error_handler handler);
+i4_error_handler get_warning_handler();
 void default_error_handler(const char* message);
 void default_warning_handler(const char* message);
 

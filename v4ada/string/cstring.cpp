@@ -61,6 +61,10 @@ int i4_strcmp(const char* a, const char* b) { return compareText(a, b, false); }
 
 int i4_stricmp(const char* a, const char* b) { return compareText(a, b, true); }
 
+char* i4_strcpy(char* dest, const char* src) { return strcpy(dest, src ? src : ""); }
+
+char* i4_strcat(char* dest, const char* src) { return strcat(dest, src ? src : ""); }
+
 char* i4_strncpy(char* dest, const char* src, int n) {
     if (!dest || n <= 0) return dest;
     int i = 0;

@@ -8,6 +8,10 @@ int i4_strlen(const char* text);
 char* i4_strdup(const char* text);
 int i4_strcmp(const char* a, const char* b);
 int i4_stricmp(const char* a, const char* b);
+// Plain copy and append into a buffer the caller made large enough; a null
+// source counts as "". Both return dest.
+char* i4_strcpy(char* dest, const char* src);
+char* i4_strcat(char* dest, const char* src);
 char* i4_strncpy(char* dest, const char* src, int n);
 const char* i4_strstr(const char* text, const char* needle);
 const char* stristr(const char* text, const char* needle);

@@ -1,12 +1,17 @@
 // The gateway on the in-memory network: moving the UDP port, the check
-// message, the estimates, and what stop leaves behind.
+// message, the estimates, what stop leaves behind, and the answers of
+// publish and the searches.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "core/net/check_trailer.h"
 #include "overlay/gateway/black_udp_annex.h"
 #include "overlay/routing/contact_list.h"
 #include "overlay/opcodes.h"
 #include "overlay/index/service_directory.h"
+#include "overlay/index/service_search.h"
+#include "overlay/requests/result_callback.h"
 #include "overlay/overlay_fixture.h"
 #include "support/files.h"
 
@@ -120,6 +125,37 @@ TEST_F(GatewayBehaviour, DrawnUdpPortIsKeptForTheNextStart) {
     gateway_ = std::make_unique<FlockGateway>(*host_);
     startGateway();
     EXPECT_EQ(gateway_->self().udpPort(), drawn);
+}
+
+TEST_F(GatewayBehaviour, PublishAndSearchesAnswerOneWhateverBecomesOfTheirArguments) {
+    struct IgnoringCallback : ResultCallback {
+        void gotResult(Service*) override {}
+        void searchEnd(ServiceSearch*, Node*, int, int) override {}
+    } callback;
+    Service keyword;
+    keyword.serviceId = idOf({0x31});
+    keyword.descId = idOf({0x32});
+    const Node node = makeNode(idOf({0x90}), "10.6.0.9", 4672);
+    auto search = [] { return new ServiceSearch(idOf({0x41})); };
+    // Taken-over arguments that are not used are deleted (the sanitizer
+    // build finds any leak).
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+    } cases[] = {
+        {"publish", [&] { return gateway_->publish(&keyword, false, 1.0); }},
+        {"publish nothing", [&] { return gateway_->publish(nullptr, true, 0.4); }},
+        {"search", [&] { return gateway_->startSearch(search(), &callback); }},
+        {"no search", [&] { return gateway_->startSearch(nullptr, &callback); }},
+        {"search through a node", [&] { return gateway_->searchNode(new Node(node), search(), &callback); }},
+        {"through no node", [&] { return gateway_->searchNode(nullptr, search(), &callback); }},
+        {"no search through a node", [&] { return gateway_->searchNode(new Node(node), nullptr, &callback); }},
+    };
+    startGateway();
+    for (const Case& c : cases) EXPECT_EQ(c.call(), 1) << c.what;
+    EXPECT_EQ(gateway_->publisher().queuedCount(), 1);
+    gateway_->stop();
+    for (const Case& c : cases) EXPECT_EQ(c.call(), 1) << "stopped: " << c.what;
 }
 
 TEST_F(GatewayBehaviour, StatisticsLinesEveryHour) {

@@ -1,6 +1,9 @@
-// LogRate: one line per key a window, and a table of keys that stays
-// within its size.
+// LogRate: a handful of lines per source in any window whatever keys it
+// makes up, one per key among them, and a full table that forgets its
+// least recent source rather than keep other sources out.
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "transfer/peer/log_rate.h"
 #include "v4ada/time/clock_source.h"
@@ -8,25 +11,71 @@
 namespace transfertest {
 namespace {
 
-TEST(LogRate, OncePerKeyAWindowAndNewKeysWaitWhileTheTableIsFull) {
-    ManualClock clock;
-    ScopedClockSource scope(&clock);
-    LogRate rate(1000, 2);
-    EXPECT_TRUE(rate.allow("a"));
-    EXPECT_FALSE(rate.allow("a"));
-    clock.advanceMs(500);
-    EXPECT_TRUE(rate.allow("b"));
-    EXPECT_FALSE(rate.allow("c"));  // two fresh keys already
-    clock.advanceMs(499);
-    EXPECT_FALSE(rate.allow("a"));
-    EXPECT_FALSE(rate.allow("c"));
-    clock.advanceMs(1);
-    EXPECT_TRUE(rate.allow("c"));  // "a" went stale and made room
-    EXPECT_FALSE(rate.allow("b"));
-    EXPECT_FALSE(rate.allow("d"));
-    clock.advanceMs(500);
-    EXPECT_TRUE(rate.allow("b"));
-    EXPECT_FALSE(rate.allow("d"));
+class LogRateTest : public ::testing::Test {
+protected:
+    // Lines let through for count made-up keys of the source.
+    int flood(LogRate& rate, const std::string& source, int count) {
+        int allowed = 0;
+        for (int i = 0; i < count; i++) allowed += rate.allow(source, "made-up " + std::to_string(flooded_++));
+        return allowed;
+    }
+
+    ManualClock clock_;
+    ScopedClockSource scope_{&clock_};
+    int flooded_ = 0;
+};
+
+TEST_F(LogRateTest, OncePerKeyAWindowWithinTheSourcesFewLines) {
+    LogRate rate(1000, 64, 3);
+    EXPECT_TRUE(rate.allow("p", "a"));
+    EXPECT_FALSE(rate.allow("p", "a"));
+    EXPECT_TRUE(rate.allow("q", "a"));  // another source's key
+    clock_.advanceMs(500);
+    EXPECT_TRUE(rate.allow("p", "b"));
+    EXPECT_TRUE(rate.allow("p", "c"));
+    EXPECT_FALSE(rate.allow("p", "d"));  // three lines of p in the window
+    EXPECT_TRUE(rate.allow("q", "d"));
+    clock_.advanceMs(499);
+    EXPECT_FALSE(rate.allow("p", "a"));
+    EXPECT_FALSE(rate.allow("p", "d"));
+    clock_.advanceMs(1);
+    // The line of "a" left the window: one line more for p.
+    EXPECT_TRUE(rate.allow("p", "d"));
+    EXPECT_FALSE(rate.allow("p", "a"));
+    EXPECT_FALSE(rate.allow("p", "b"));
+    clock_.advanceMs(500);
+    EXPECT_TRUE(rate.allow("p", "a"));
+    EXPECT_TRUE(rate.allow("p", "b"));
+    EXPECT_FALSE(rate.allow("p", "c"));
+}
+
+TEST_F(LogRateTest, AFloodOfMadeUpKeysGetsAFewLinesEachWindowAndOthersStillTheirs) {
+    LogRate rate(60000, 1024, 5);
+    for (int minute = 0; minute < 3; minute++) {
+        SCOPED_TRACE(minute);
+        EXPECT_EQ(flood(rate, "flooder", 6000), 5);
+        EXPECT_TRUE(rate.allow("other", "dir " + std::to_string(minute)));
+        clock_.advanceMs(59999);
+        EXPECT_EQ(flood(rate, "flooder", 100), 0);
+        clock_.advanceMs(1);
+    }
+}
+
+TEST_F(LogRateTest, AFullTableForgetsTheSourceOfTheOldestLastLine) {
+    LogRate rate(1000, 4, 3);
+    // Ten sources, one line each: none is kept out, and the table holds the
+    // last four.
+    for (int i = 0; i < 10; i++) {
+        EXPECT_TRUE(rate.allow("s" + std::to_string(i), "k")) << i;
+        clock_.advanceMs(1);
+    }
+    for (int i = 6; i < 10; i++) EXPECT_FALSE(rate.allow("s" + std::to_string(i), "k")) << i;
+    EXPECT_TRUE(rate.allow("s0", "k"));
+    // A source that stays in the table keeps its bound while the others
+    // come and go.
+    EXPECT_EQ(flood(rate, "s9", 10), 2);
+    for (int i = 10; i < 13; i++) EXPECT_TRUE(rate.allow("s" + std::to_string(i), "k")) << i;
+    EXPECT_EQ(flood(rate, "s9", 10), 0);
 }
 
 }  // namespace

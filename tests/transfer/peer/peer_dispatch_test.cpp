@@ -371,6 +371,37 @@ TEST_F(PeerDispatch, DirectoryLogLinesComeOncePerPeerAndDirectoryAMinute) {
     EXPECT_EQ(sendingLines().back(), "Sending Shared File List (/a\\nSending Shared Directory List: forged): zed");
 }
 
+TEST_F(PeerDispatch, MadeUpDirectoriesGetAHandfulOfLinesAMinuteAndOtherPeersTheirs) {
+    transferOptions()->setFrAllow(0);
+    auto sendingLines = [&] {
+        size_t lines = 0;
+        for (const std::string& line : capture_->logged()) lines += line.rfind("Sending Shared", 0) == 0;
+        return lines;
+    };
+    const size_t perMinute = ClientPool::kDirectoryLogLinesPerPeer;
+    int named = 0;
+    // Requests for directories nobody shares, each of another name.
+    auto flood = [&](int count) {
+        for (int i = 1; i < count; i++)
+            client_->send(ICLT_DIRECTORY_FILES_REQUEST, str("/made-up " + std::to_string(named++)));
+        exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/made-up " + std::to_string(named++)));
+    };
+    connect();
+    flood(2000);
+    EXPECT_EQ(sendingLines(), perMinute);
+    step(60000);
+    flood(2000);
+    EXPECT_EQ(sendingLines(), 2 * perMinute);
+    // Another peer is logged, also once the table holds as many other
+    // peers as it keeps.
+    for (size_t i = 0; i < ClientPool::kDirectoryLogPeers; i++)
+        clientPool()->directoryLogRate().allow("peer " + std::to_string(i), "");
+    connect();
+    exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
+    ASSERT_EQ(sendingLines(), 2 * perMinute + 1);
+    EXPECT_EQ(capture_->logged().back(), "Sending Shared Directory List: zed");
+}
+
 TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {
     FakeDialer dialer;
     clientPool()->setDialer(&dialer);

@@ -72,6 +72,21 @@ TEST(Warnings, PrintWithOrWithoutLocation) {
     EXPECT_EQ("Warning no place 1\nWarning (w.cpp:5) : placed\n", capture.text());
 }
 
+TEST(Warnings, GoToTheInstalledHandlerUntilNullPutsTheDefaultBack) {
+    static std::string seen;
+    auto keep = [](const char* message) { seen = message; };
+    DebugCapture capture;
+    EXPECT_EQ(get_warning_handler(), &default_warning_handler);
+    set_warning_handler(keep);
+    EXPECT_EQ(get_warning_handler(), +keep);
+    warning_at("w.cpp", 6)("kept %d", 2);
+    EXPECT_EQ(seen, "kept 2");
+    set_warning_handler(nullptr);
+    EXPECT_EQ(get_warning_handler(), &default_warning_handler);
+    warning_at(nullptr, 0)("printed");
+    EXPECT_EQ(capture.text(), "Warning (w.cpp:6) : printed\n");
+}
+
 TEST(ConsolePrint, HookReceivesFormattedText) {
     static std::string got;
     set_console_print_hook([](const OwnedString& text) { got = text.c_str(); });

@@ -42,6 +42,11 @@ TEST(CString, CopiesAndNumbers) {
     char buffer[8];
     i4_strncpy(buffer, "abcdefghij", sizeof buffer);
     EXPECT_STREQ("abcdefg", buffer);
+    EXPECT_EQ(buffer, i4_strcpy(buffer, "ab"));
+    EXPECT_EQ(buffer, i4_strcat(buffer, "cd"));
+    EXPECT_EQ(buffer, i4_strcat(buffer, nullptr));
+    EXPECT_STREQ("abcd", buffer);
+    EXPECT_STREQ("", i4_strcpy(buffer, nullptr));
     char* copy = i4_strdup("dup");
     EXPECT_STREQ("dup", copy);
     i4_free(copy);

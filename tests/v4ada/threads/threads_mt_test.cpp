@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <thread>
 
 #include "v4ada/threads/linux/counting_signal.h"
@@ -113,6 +114,19 @@ TEST(ThreadsTest, SleepWaitsAtLeastTheTimeAsked) {
     auto start = std::chrono::steady_clock::now();
     sleep_ms(20);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+    start = std::chrono::steady_clock::now();
+    sleep_seconds(1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(ThreadsTest, SleepBelowOneReturnsAtOnce) {
+    auto start = std::chrono::steady_clock::now();
+    for (int value : {0, -1, INT_MIN}) {
+        sleep_ms(value);
+        sleep_seconds(value);
+    }
+    // Any real sleep of whole seconds would take at least one.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 }  // namespace

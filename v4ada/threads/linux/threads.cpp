@@ -110,3 +110,8 @@ void sleep_ms(int ms) {
     if (ms <= 0) return;
     sleep_for(timespec{ms / 1000, static_cast<long>(ms % 1000) * 1000000L});
 }
+
+void sleep_seconds(int seconds) {
+    if (seconds <= 0) return;
+    sleep_for(timespec{seconds, 0});
+}

@@ -40,3 +40,4 @@ void* tls_get(TlsKey key);
 
 // Suspends the calling thread; values below 1 return at once.
 void sleep_ms(int ms);
+void sleep_seconds(int seconds);
