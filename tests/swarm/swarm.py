@@ -14,6 +14,7 @@ Every wait is bounded; a failed wait raises SwarmError with the last lines
 of every instance's output and log.txt (Swarm.report).
 """
 
+import argparse
 import fcntl
 import os
 import random
@@ -535,3 +536,33 @@ def hold_port(port):
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.bind(("127.0.0.1", port))
     return s
+
+
+# --- scripts of several cases ---------------------------------------------------
+
+def run_cases(script, count, run_one, seed):
+    """The main of a script of count cases, with the arguments --tandrel
+    PATH [--keep] [--seed N] [--case N]: with --case it runs that case,
+    run_one(args, index), and returns its status; without, it runs every
+    case side by side, each in a process of its own (port leases are locks
+    held by the process), prints their output in order and returns 1 when
+    one failed."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tandrel", required=True)
+    parser.add_argument("--seed", type=int, default=seed)
+    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
+    parser.add_argument("--case", type=int, help="run only this case (from 0)")
+    args = parser.parse_args()
+    if args.case is not None:
+        return run_one(args, args.case)
+    command = [sys.executable, os.path.abspath(script), "--tandrel", args.tandrel, "--seed", str(args.seed)]
+    if args.keep:
+        command.append("--keep")
+    children = [subprocess.Popen(command + ["--case", str(i)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                for i in range(count)]
+    failed = 0
+    for child in children:
+        out, _ = child.communicate()
+        sys.stdout.write(out.decode(errors="replace"))
+        failed += child.returncode != 0
+    return 1 if failed else 0

@@ -6,16 +6,14 @@ two fresh instances.
 Usage: two_instance_download_test.py --tandrel PATH [--keep] [--seed N] [--case N]
 """
 
-import argparse
 import filecmp
 import os
 import struct
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swarm import PART_SIZE, Swarm, SwarmError, file_hash, random_file  # noqa: E402
+from swarm import PART_SIZE, Swarm, SwarmError, file_hash, random_file, run_cases  # noqa: E402
 
 DOWNLOAD_WAIT = 180  # s, the whole transfer of about 10 MB under sanitizers
 WAIT = 20            # s, for an answer or a log line
@@ -95,27 +93,7 @@ def run_one(args, index):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tandrel", required=True)
-    parser.add_argument("--seed", type=int, default=2)
-    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
-    parser.add_argument("--case", type=int, help="run only this case (from 0)")
-    args = parser.parse_args()
-    if args.case is not None:
-        return run_one(args, args.case)
-    # The cases run side by side, each in a process of its own (port
-    # leases are locks held by the process); their output follows in order.
-    command = [sys.executable, os.path.abspath(__file__), "--tandrel", args.tandrel, "--seed", str(args.seed)]
-    if args.keep:
-        command.append("--keep")
-    children = [subprocess.Popen(command + ["--case", str(i)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-                for i in range(len(CASES))]
-    failed = 0
-    for child in children:
-        out, _ = child.communicate()
-        sys.stdout.write(out.decode(errors="replace"))
-        failed += child.returncode != 0
-    return 1 if failed else 0
+    return run_cases(__file__, len(CASES), run_one, seed=2)
 
 
 if __name__ == "__main__":
