@@ -166,6 +166,9 @@ void STSocketPool::waitForWork(int ms) {
     if (settings_->downloadLimit() != 0.0 && readBudget() <= 0) mask &= ~kReadable;
     if (settings_->uploadLimit() != 0.0 && writeBudget() <= 0) mask &= ~kWritable;
     socketSet_->setMask(mask);
+    // The time alone brings the next budget: the wait is no longer than a
+    // busy pause, whatever the step chose.
+    if (mask != (kReadable | kWritable | kReadyError) && ms > kSpentWaitMs) ms = kSpentWaitMs;
     waitResult_ = socketSet_->wait(ms);
     if (mask != (kReadable | kWritable | kReadyError)) {
         // The time has brought a new budget: what is ready now is served.
