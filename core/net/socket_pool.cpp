@@ -142,6 +142,8 @@ bool STSocketPool::tick(int elapsedMs) {
                 msSinceAverage_ = 0;
             }
             worked = service(elapsedMs);
+            carryUnspent(settings_->downloadLimit(), readBudget(), &readCarry_);
+            carryUnspent(settings_->uploadLimit(), writeBudget(), &writeCarry_);
             msSinceService_ = 0;
         } else if (ready == 0) {
             waitFailing_ = false;

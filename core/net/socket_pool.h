@@ -134,7 +134,8 @@ private:
     double currentDownRate_ = 0.0;
     uint64_t totalSent_ = 0;
     uint64_t totalReceived_ = 0;
-    // Fractions of a byte carried to the next service.
+    // Carried to the next service: fractions of a byte and the unspent
+    // bytes carryUnspent keeps.
     double readCarry_ = 0.0;
     double writeCarry_ = 0.0;
     // The result of waitForWork, for the tick that follows it.
