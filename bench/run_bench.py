@@ -5,7 +5,9 @@ Usage: run_bench.py --build build/release [--work DIR] [--only NAME,...]
                     [--size-mib N]
 
 Figures (names for --only): tcp, hash, download, download3, limited,
-startup, idle, sources, console, search, simulation, storage, sharetree.
+startup, idle, sources, console, search, simulation, storage, sharetree
+(limited: uploads held to dumax 100 and 1000 KB/s, downloads held to
+1000, 4000 and 20000 KB/s).
 One line per figure on stdout; the lines are also written to <build>/bench/last-run.txt.
 """
 
@@ -165,11 +167,11 @@ class Bench:
             up.command("echo")
         return ups
 
-    def fetch(self, down, name, size, digest, sources, wait, sample=None):
+    def fetch(self, down, name, size, digest, sources, wait, sample=None, interval=0.1):
         """Starts the download of the file from the (ip, port) sources and
         waits until it is in down's incoming directory or the wait is over.
-        Returns (seconds, bytes done); sample() runs every tenth of a
-        second meanwhile. self.received is set to the seconds after which
+        Returns (seconds, bytes done); sample() runs every interval seconds
+        meanwhile. self.received is set to the seconds after which
         every byte had arrived (the rest is the final check of the file),
         or None."""
         link = "dllink vxt4://|file|%s|%d|%s|s=bcp://127.0.0.1:%d|" % (
@@ -189,7 +191,7 @@ class Bench:
                     self.received = time.monotonic() - start
             if sample:
                 sample()
-            time.sleep(0.1)
+            time.sleep(interval)
         elapsed = time.monotonic() - start
         got = 0
         # The row: status, size and transferred in KiB, speed, ...
@@ -298,6 +300,47 @@ class Bench:
             emit("upload held to dumax %d KB/s" % limit, "%.1f KB/s" % rate, "the limit %d KB/s" % limit,
                  "%.3f" % (rate / limit), "within 10 %")
         os.remove(source_file)
+        for limit in (1000, 4000, 20000):
+            self.limited_download(limit)
+
+    def limited_download(self, limit):
+        """A download held to a dumax limit on the downloader (both ways;
+        the uploader has none), of a file that takes about six seconds at
+        the limit. The rate is taken between the first moments the
+        downloader counts 10 % and 90 % of the file, so neither the start
+        nor the final check is in it."""
+        seconds = 6
+        size = limit * 1000 * seconds
+        source_file = os.path.join(self.work, "held.bin")
+        random_file(source_file, size, 28)
+        digest = file_hash(source_file, self.md4).hex()
+        with Swarm(self.tandrel, seed=12, root=tempfile.mkdtemp(dir=self.work)) as swarm:
+            up = self.sharers(swarm, "up%d", 1, source_file, "held.bin")[0]
+            down = self.lone(swarm, "down").start()
+            down.command("echo")
+            down.command("dumax %d %d" % (limit, limit))
+            marks = {}
+
+            def sample():
+                m = re.search(r"\t(\d+)k\t(\d+)k\t", down.command("vd"))
+                got = int(m.group(2)) * 1024 if m else 0
+                for share in (0.1, 0.9):
+                    if share not in marks and got >= share * size:
+                        marks[share] = (time.monotonic(), got)
+            taken, got = self.fetch(down, "held.bin", size, digest, [up.port], 20 * seconds + 30, sample, 0.02)
+            same = got == size and subprocess.run(
+                ["cmp", "-s", source_file, down.path("incoming", "held.bin")]).returncode == 0
+            up.quit()
+            down.quit()
+        os.remove(source_file)
+        name = "download held to dumax %d KB/s" % limit
+        if 0.1 not in marks or 0.9 not in marks:
+            emit(name, "FAILED: %.0f of %.0f MB in %.0f s" % (got / 1e6, size / 1e6, taken), "", "-")
+            return
+        (t1, b1), (t2, b2) = marks[0.1], marks[0.9]
+        rate = (b2 - b1) / 1000.0 / (t2 - t1)
+        emit(name, "%.1f KB/s" % rate, "the limit %d KB/s" % limit, "%.3f" % (rate / limit), "within 10 %")
+        note("%.0f MB in %.1f s, %s" % (size / 1e6, taken, "byte-identical" if same else "INCOMPLETE or DIFFERENT"))
 
     def sources(self):
         count, size = 50, 40 * 1000 * 1000

@@ -50,3 +50,13 @@ int32_t budgetForService(double limit, int64_t elapsedMs, double* carry) {
     *carry = total - whole;
     return static_cast<int32_t>(whole);
 }
+
+void carryUnspent(double limit, int32_t unspent, double* carry) {
+    if (!(limit > 0.0) || unspent <= 0) return;
+    const double most = limit * kBudgetCarryMs;
+    const double total = *carry + unspent;
+    if (total <= most)
+        *carry = total;
+    else if (*carry < most)
+        *carry = most;
+}

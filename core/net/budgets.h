@@ -20,7 +20,16 @@ void chargeWriteBudget(int count);
 void budgets_reset();
 
 // The budget one service gets from a limit (bytes per millisecond, 0 = no
-// limit) over elapsedMs. carry holds the fraction of a byte left over from
-// earlier services and takes the new one, so limits below one byte per ms
-// still let bytes through. The result lies in [0, kNoBudgetLimit].
+// limit) over elapsedMs. carry holds what earlier services left over (the
+// fraction of a byte, and bytes carryUnspent kept) and takes the new
+// fraction, so limits below one byte per ms still let bytes through. The
+// result lies in [0, kNoBudgetLimit].
 int32_t budgetForService(double limit, int64_t elapsedMs, double* carry);
+
+// Bytes of a limited budget that a service left unspent join the carry, up
+// to the limit times kBudgetCarryMs in all. A service that comes late (the
+// task thread was held up) gets more than a connection reads or writes in
+// one service; the rest goes to the next services instead of being lost.
+// The limit still holds over any span, give or take that much.
+constexpr int kBudgetCarryMs = 100;
+void carryUnspent(double limit, int32_t unspent, double* carry);

@@ -142,6 +142,8 @@ bool STSocketPool::tick(int elapsedMs) {
                 msSinceAverage_ = 0;
             }
             worked = service(elapsedMs);
+            carryUnspent(settings_->downloadLimit(), readBudget(), &readCarry_);
+            carryUnspent(settings_->uploadLimit(), writeBudget(), &writeCarry_);
             msSinceService_ = 0;
         } else if (ready == 0) {
             waitFailing_ = false;
@@ -166,6 +168,9 @@ void STSocketPool::waitForWork(int ms) {
     if (settings_->downloadLimit() != 0.0 && readBudget() <= 0) mask &= ~kReadable;
     if (settings_->uploadLimit() != 0.0 && writeBudget() <= 0) mask &= ~kWritable;
     socketSet_->setMask(mask);
+    // The time alone brings the next budget: the wait is no longer than a
+    // busy pause, whatever the step chose.
+    if (mask != (kReadable | kWritable | kReadyError) && ms > kSpentWaitMs) ms = kSpentWaitMs;
     waitResult_ = socketSet_->wait(ms);
     if (mask != (kReadable | kWritable | kReadyError)) {
         // The time has brought a new budget: what is ready now is served.

@@ -79,6 +79,8 @@ public:
     static constexpr int kWaitMs = 100;
     static constexpr int kAverageEveryMs = 4000;
     static constexpr int kRateRing = 8;
+    // The longest pause with a side left out for its spent budget.
+    static constexpr int kSpentWaitMs = 5;
 
     // Texts shown to the user by key (the skin's string table); null or a
     // null answer keeps the built-in text.
@@ -96,8 +98,10 @@ public:
     // socket to become ready (or the wake-up), so that data is served the
     // moment it arrives. The next tick serves what this wait found instead
     // of waiting again. A side whose byte budget the last service spent is
-    // left out of the wait, so a limit cannot turn it into a busy loop.
-    // Task thread.
+    // left out of the wait, so a limit cannot turn it into a busy loop; that
+    // wait lasts at most kSpentWaitMs, since the time alone brings the next
+    // budget (a step that did no other work would wait 50 ms and leave the
+    // limit unused). Task thread.
     void waitForWork(int ms);
 
     double currentUpRate() const { return currentUpRate_; }
@@ -130,7 +134,8 @@ private:
     double currentDownRate_ = 0.0;
     uint64_t totalSent_ = 0;
     uint64_t totalReceived_ = 0;
-    // Fractions of a byte carried to the next service.
+    // Carried to the next service: fractions of a byte and the unspent
+    // bytes carryUnspent keeps.
     double readCarry_ = 0.0;
     double writeCarry_ = 0.0;
     // The result of waitForWork, for the tick that follows it.

@@ -1,5 +1,8 @@
 #include "core/task/task_thread.h"
 
+#include <cstdint>
+#include <limits>
+
 #include "v4ada/threads/linux/threads.h"
 #include "v4ada/time/random.h"
 
@@ -41,9 +44,7 @@ TaskThread::StepResult TaskThread::step() {
     bool didWork = false;
     {
         SysMutexGuard guard(&tickLock);
-        TimeValue now;
-        int elapsed = TimeValue::msBetween(now, lastStep);
-        lastStep = now;
+        int elapsed = elapsedSinceLastStep();
 
         ticking.clear();
         LLNode* cursor = nullptr;
@@ -58,6 +59,26 @@ TaskThread::StepResult TaskThread::step() {
         ticking.clear();
     }
     return StepResult{didWork, didWork ? kBusySleepMs : kIdleSleepMs};
+}
+
+int TaskThread::elapsedSinceLastStep() {
+    constexpr int64_t kUsPerMs = 1000;
+    TimeValue now;
+    int64_t us = TimeValue::usBetween(now, lastStep);
+    if (us < 0) {
+        // Only a clock set back by hand goes backwards: start afresh.
+        lastStep = now;
+        return 0;
+    }
+    int64_t ms = us / kUsPerMs;
+    if (ms >= std::numeric_limits<int32_t>::max()) {
+        lastStep = now;
+        return std::numeric_limits<int32_t>::max();
+    }
+    // The fraction of a millisecond stays behind for the next step: the
+    // ticks add up to the time that passed, however often steps come.
+    lastStep.addUs(ms * kUsPerMs);
+    return static_cast<int>(ms);
 }
 
 void TaskThread::runExclusive(const std::function<void()>& work) {

@@ -1,9 +1,10 @@
 // TaskThread: the thread that ticks the periodic tasks.
 //
-// Each step hands every task the milliseconds elapsed since the previous
-// step (measured on the monotonic clock), then pauses 5 ms when some task
-// did work, else 50 ms; a signal of its wake-up (a bus post) ends the
-// pause at once. Tasks are not owned.
+// Each step hands every task the whole milliseconds elapsed since the
+// previous step (measured on the monotonic clock; the fraction left over
+// counts in the next step, so the ticks add up to the time that passed),
+// then pauses 5 ms when some task did work, else 50 ms; a signal of its
+// wake-up (a bus post) ends the pause at once. Tasks are not owned.
 //
 // Any thread may add a task; it joins at the start of the next step. Only
 // the task thread removes tasks (tasks, connections and bus handlers all run
@@ -66,6 +67,10 @@ protected:
     virtual void pause(int ms);
 
 private:
+    // Whole milliseconds since the previous step; lastStep advances by
+    // them, so the rest of a millisecond counts in the next step.
+    int elapsedSinceLastStep();
+
     TaskWakeup wakeup_;
     SysMutex pendingAddLock;
     SysMutex tickLock;

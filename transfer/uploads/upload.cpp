@@ -89,23 +89,53 @@ void Upload::setRanges(const uint32_t starts[kRangeCount], const uint32_t ends[k
     for (int i = taken; i < kRangeCount; i++) starts_[i] = ends_[i] = 0;
     requestBytes_ = 0;
     for (int i = 0; i < taken; i++) requestBytes_ += ends_[i] - starts_[i];
-    // A repeat of the range served last is dropped (at most one).
-    for (int i = 0; i < taken; i++) {
-        if (starts_[i] != lastStart_ || ends_[i] != lastEnd_) continue;
-        for (int j = i; j + 1 < kRangeCount; j++) {
-            starts_[j] = starts_[j + 1];
-            ends_[j] = ends_[j + 1];
+    forgetServedUnlisted(taken);
+    // What was sent whole is still on its way to the peer: each such range
+    // is dropped once.
+    for (int k = 0; k < servedCount_; k++) {
+        for (int i = 0; i < taken; i++) {
+            if (starts_[i] != servedStarts_[k] || ends_[i] != servedEnds_[k]) continue;
+            for (int j = i; j + 1 < kRangeCount; j++) {
+                starts_[j] = starts_[j + 1];
+                ends_[j] = ends_[j + 1];
+            }
+            starts_[kRangeCount - 1] = ends_[kRangeCount - 1] = 0;
+            taken--;
+            break;
         }
-        starts_[kRangeCount - 1] = ends_[kRangeCount - 1] = 0;
-        break;
     }
     if (!(position_ > starts_[0] && position_ < ends_[0])) position_ = starts_[0];
 }
 
+void Upload::forgetServedUnlisted(int taken) {
+    // A range the peer no longer lists has reached it: should it come back
+    // (its data failed a check), it is sent again.
+    int kept = 0;
+    for (int k = 0; k < servedCount_; k++) {
+        bool listed = false;
+        for (int i = 0; i < taken && !listed; i++) listed = starts_[i] == servedStarts_[k] && ends_[i] == servedEnds_[k];
+        if (!listed) continue;
+        servedStarts_[kept] = servedStarts_[k];
+        servedEnds_[kept] = servedEnds_[k];
+        kept++;
+    }
+    servedCount_ = kept;
+}
+
 void Upload::nextRange() {
     if (starts_[0] / kPartBytes != starts_[1] / kPartBytes && !isPartner()) score_.fetch_sub(1);
-    lastStart_ = starts_[0];
-    lastEnd_ = ends_[0];
+    // Only ranges of the current request are served, at most kRangeCount;
+    // should the record be full, the oldest goes.
+    if (servedCount_ == kRangeCount) {
+        for (int k = 0; k + 1 < kRangeCount; k++) {
+            servedStarts_[k] = servedStarts_[k + 1];
+            servedEnds_[k] = servedEnds_[k + 1];
+        }
+        servedCount_--;
+    }
+    servedStarts_[servedCount_] = starts_[0];
+    servedEnds_[servedCount_] = ends_[0];
+    servedCount_++;
     for (int j = 0; j + 1 < kRangeCount; j++) {
         starts_[j] = starts_[j + 1];
         ends_[j] = ends_[j + 1];

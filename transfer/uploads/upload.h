@@ -99,7 +99,10 @@ public:
     const char* name() const { return name_.c_str() ? name_.c_str() : ""; }
 
     // A part request's three ranges [starts[i], ends[i]); a range with
-    // start >= end is empty.
+    // start >= end is empty. The peer lists every range it has not read in
+    // full yet, so a range this upload has sent whole is dropped from the
+    // request (once) for as long as the peer keeps listing it: a slow
+    // reader would otherwise get it twice.
     void setRanges(const uint32_t starts[kRangeCount], const uint32_t ends[kRangeCount]);
     // Queues the next packet; false when the upload has ended (the owner
     // was told and may have let go of it: the caller must not touch it).
@@ -176,6 +179,9 @@ private:
     void end();
     // Range 0 is done: the others move up.
     void nextRange();
+    // Of the ranges sent whole, keeps those the first taken ranges of the
+    // request list again.
+    void forgetServedUnlisted(int taken);
 
     UploadOwner* owner_;
     std::atomic<int> score_{kScoreUnset};
@@ -184,8 +190,11 @@ private:
     i4_file* file_ = nullptr;
     uint64_t starts_[kRangeCount] = {};
     uint64_t ends_[kRangeCount] = {};
-    uint64_t lastStart_ = 0;
-    uint64_t lastEnd_ = 0;
+    // Ranges sent whole that the peer has asked for again in every request
+    // since (it lists a range until it has read all of it), oldest first.
+    uint64_t servedStarts_[kRangeCount] = {};
+    uint64_t servedEnds_[kRangeCount] = {};
+    int servedCount_ = 0;
     uint64_t position_ = 0;
     int sampleMs_ = 0;
     double samples_[kSampleCount] = {};

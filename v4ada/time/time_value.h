@@ -19,6 +19,10 @@ public:
     // the microsecond difference truncated to ms, plus the second
     // difference in ms. Computed in 64 bits, clamped to the int32 range.
     static int32_t msBetween(const TimeValue& later, const TimeValue& earlier);
+    // Microseconds from earlier to later, exact; clamped to the int64 range.
+    static int64_t usBetween(const TimeValue& later, const TimeValue& earlier);
+    // Moves the stamp by us (either way), keeping microseconds in range.
+    void addUs(int64_t us);
 
     int64_t seconds = 0;
     int32_t microseconds = 0;  // 0 to 999,999

@@ -12,6 +12,8 @@
 #include "core/net/tcp_connection.h"
 #include "core/net/tcp_door.h"
 #include "core/net/tcp_packet.h"
+#include "core/task/task_thread.h"
+#include "v4ada/time/clock_source.h"
 #include "v4ada/net/ready_flags.h"
 #include "support/fake_net.h"
 #include "support/loopback.h"
@@ -174,7 +176,8 @@ TEST_F(SocketPoolTest, ConnectionThatCannotBeAttachedIsLetGo) {
 }
 
 TEST_F(SocketPoolTest, BudgetsFromLimitsAndTimeSinceTheLastService) {
-    join(1);
+    FakeConnection* connection = join(1);
+    connection->action = [](FakeConnection*) { chargeReadBudget(readBudget()); };
     pool_->applyPending();
     bandwidth_.down = 5;
     bandwidth_.up = 0;
@@ -192,11 +195,50 @@ TEST_F(SocketPoolTest, BudgetsFromLimitsAndTimeSinceTheLastService) {
 }
 
 TEST_F(SocketPoolTest, LimitsBelowOneByteAPerMillisecondStillMoveBytes) {
-    join(1);
+    FakeConnection* connection = join(1);
+    connection->action = [](FakeConnection*) { chargeWriteBudget(writeBudget()); };
     pool_->applyPending();
     bandwidth_.up = 0.4;  // 400 bytes per second
     for (int i = 0; i < 5; i++) pool_->tick(1);
     EXPECT_EQ(log_.writeBudgets, (std::vector<int32_t>{0, 0, 1, 0, 1}));
+}
+
+// What a service leaves of a limited budget (a connection stopped at its
+// per-service cap after a late step) is handed out again, up to the limit
+// times kBudgetCarryMs; an unlimited side carries nothing.
+TEST_F(SocketPoolTest, UnspentBudgetCarriesOverUpToItsBound) {
+    FakeConnection* connection = join(1);
+    pool_->applyPending();
+    struct Case {
+        const char* what;
+        double down;
+        std::vector<int> steps;       // ms before each service
+        std::vector<int32_t> spend;   // bytes each service takes (-1: all)
+        std::vector<int32_t> budgets; // read budgets the services got
+    } cases[] = {
+        {"all spent: nothing to carry", 10, {5, 5}, {-1, -1}, {50, 50}},
+        {"the rest of a late step follows", 10, {40, 5, 5}, {100, -1, -1}, {400, 350, 50}},
+        {"at most the bound", 10, {300, 5}, {0, -1}, {3000, 1050}},
+        {"the bound holds below one byte too", 0.004, {100, 100, 100, 100}, {0, 0, 0, 0}, {0, 0, 1, 0}},
+        {"no limit", 0, {5, 5}, {1000, -1}, {kNoBudgetLimit, kNoBudgetLimit}},
+    };
+    for (const Case& c : cases) {
+        // A fresh pool: no carry from the case before.
+        delete pool_;
+        pool_ = new STSocketPool(&bandwidth_);
+        set_ = protocol_->lastSet;
+        connection = join(1);
+        pool_->applyPending();
+        bandwidth_.down = c.down;
+        log_.readBudgets.clear();
+        size_t service = 0;
+        connection->action = [&](FakeConnection*) {
+            int32_t take = c.spend[service++];
+            chargeReadBudget(take < 0 ? readBudget() : take);
+        };
+        for (int ms : c.steps) pool_->tick(ms);
+        EXPECT_EQ(log_.readBudgets, c.budgets) << c.what;
+    }
 }
 
 TEST_F(SocketPoolTest, PeakSpeedJumpsUpAndFallsBackSlowly) {
@@ -339,10 +381,12 @@ TEST_F(SocketPoolTest, ASpentLimitedBudgetIsLeftOutOfThePause) {
         pool_->tick(5);
         set_->masks.clear();
         set_->timeouts.clear();
-        pool_->waitForWork(5);
+        pool_->waitForWork(TaskThread::kIdleSleepMs);
         EXPECT_EQ(set_->masks, c.masks) << c.up << " " << c.down;
-        // A masked pause lasts its time; what is ready then is looked at.
-        const std::vector<int> timeouts = c.masks.size() == 1 ? std::vector<int>{5} : std::vector<int>{5, 0};
+        // A masked pause lasts no longer than a busy one (the time brings
+        // the next budget); what is ready then is looked at.
+        const std::vector<int> timeouts = c.masks.size() == 1 ? std::vector<int>{TaskThread::kIdleSleepMs}
+                                                              : std::vector<int>{STSocketPool::kSpentWaitMs, 0};
         EXPECT_EQ(set_->timeouts, timeouts);
         pool_->tick(5);
     }
@@ -394,6 +438,63 @@ TEST_F(SocketPoolTest, ALimitedUploadMovesItsLimitWhateverTheStepLength) {
         EXPECT_GT(connection->queuedPackets(), 0);
         pool_->remove(connection);
         pool_->applyPending();
+    }
+}
+
+// The task thread ticks the pool as often as work arrives, often many
+// times a millisecond, and now and then late: a limited download still
+// reads its limit times the time that passed.
+TEST_F(SocketPoolTest, ALimitedDownloadReadsItsLimitOverTheTaskThreadsSteps) {
+    ManualClock clock;
+    ScopedClockSource clockScope(&clock);
+    const int payload = 1000;
+    struct Case {
+        double limit;                  // KB/s, taken as bytes per ms
+        std::vector<int64_t> stepsUs;  // repeated until kPassedUs have passed
+    } cases[] = {
+        {100, {300}},
+        {20000, {300}},
+        {1000, {700, 1300}},
+        {0.5, {300}},
+        // A late step brings more than one service reads (the cap); the
+        // short steps after it take the rest.
+        {20000, {30000, 300, 300, 300, 300, 300}},
+    };
+    constexpr int64_t kPassedUs = 300000;
+    for (const Case& c : cases) {
+        int64_t cycleUs = 0;
+        for (int64_t us : c.stepsUs) cycleUs += us;
+        const int64_t cycles = (kPassedUs + cycleUs - 1) / cycleUs;
+        // Frame headers (5 bytes) are not charged to the budget.
+        const double expected =
+            c.limit * static_cast<double>(cycles * cycleUs / 1000) * (payload + 5) / payload;
+
+        delete pool_;
+        pool_ = new STSocketPool(&bandwidth_);
+        budgets_reset();
+        bandwidth_.down = c.limit;
+        auto socket = new FakeSocket();
+        socket->ready = kReadable;
+        std::string frames;
+        while (frames.size() < expected + 4 * payload) frames += tcp_frame(70, std::string(payload - 1, 'd'));
+        socket->queueReads(frames, 4096);
+        auto connection = new ScriptedTcp(socket);
+        pool_->add(connection);
+
+        TaskThread thread;
+        thread.addTask(pool_);
+        thread.step();  // the connection joins
+        for (int64_t i = 0; i < cycles; i++) {
+            for (int64_t us : c.stepsUs) {
+                clock.advanceUs(us);
+                thread.step();
+            }
+        }
+        size_t left = 0;
+        for (const std::string& piece : socket->reads) left += piece.size();
+        const size_t read = frames.size() - left;
+        EXPECT_NEAR(static_cast<double>(read), expected, payload + 5) << c.limit << " " << c.stepsUs.size();
+        thread.removeTask(pool_);
     }
 }
 

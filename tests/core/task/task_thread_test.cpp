@@ -57,6 +57,73 @@ TEST_F(TaskThreadTest, TasksJoinAtNextStepOnceAndGetTimeSinceLastStep) {
     EXPECT_EQ(a.ticks.size(), 3u);
 }
 
+// Steps come as often as work arrives, far more often than once a
+// millisecond: the ticks still add up to the time that passed.
+TEST_F(TaskThreadTest, TicksAddUpToTheTimeThatPassedWhateverTheStepLength) {
+    const struct {
+        std::vector<int64_t> stepsUs;  // repeated
+        int count;
+    } cases[] = {
+        {{300}, 1000},          // 300 ms in steps of 0.3 ms
+        {{999}, 1000},
+        {{1}, 5000},            // 5 ms in steps of 1 us
+        {{100, 2300, 700}, 999},
+        {{1500}, 1000},
+        {{0, 0, 250}, 600},
+    };
+    for (const auto& c : cases) {
+        TaskThread fresh;
+        RecordingTask task;
+        fresh.addTask(&task);
+        int64_t passedUs = 0;
+        for (int i = 0; i < c.count; i++) {
+            int64_t us = c.stepsUs[static_cast<size_t>(i) % c.stepsUs.size()];
+            clock.advanceUs(us);
+            passedUs += us;
+            fresh.step();
+        }
+        int64_t ticked = 0;
+        for (int ms : task.ticks) {
+            EXPECT_GE(ms, 0);
+            ticked += ms;
+        }
+        // Whole milliseconds only; the fraction still owed is below one.
+        EXPECT_EQ(ticked, passedUs / 1000) << c.stepsUs.size() << " x " << c.stepsUs[0] << " us";
+    }
+}
+
+// A clock reading that moves only its wall side, as when the system time
+// is set, or only its monotonic side.
+class SplitClock : public ClockSource {
+public:
+    ClockReading monotonic() override { return split(monotonicUs); }
+    ClockReading wall() override { return split(wallUs); }
+    int64_t monotonicUs = 1000000000;
+    int64_t wallUs = 1700000000000000;
+
+private:
+    static ClockReading split(int64_t us) { return ClockReading{us / 1000000, static_cast<int32_t>(us % 1000000)}; }
+};
+
+TEST(TaskThreadClockTest, TicksFollowTheMonotonicClockAlone) {
+    SplitClock clock;
+    ScopedClockSource scope(&clock);
+    TaskThread thread;
+    RecordingTask task;
+    thread.addTask(&task);
+    clock.wallUs += 3600LL * 1000000;  // set forward an hour
+    clock.monotonicUs += 10000;
+    thread.step();
+    clock.wallUs -= 7200LL * 1000000;  // and back two
+    clock.monotonicUs += 20500;
+    thread.step();
+    clock.monotonicUs -= 40000;  // a clock that goes back (never the system's): no time
+    thread.step();
+    clock.monotonicUs += 2500;
+    thread.step();
+    EXPECT_EQ(task.ticks, (std::vector<int>{10, 20, 0, 2}));
+}
+
 TEST_F(TaskThreadTest, TasksAreTickedInJoiningOrder) {
     std::vector<char> order;
     RecordingTask a, b, c;

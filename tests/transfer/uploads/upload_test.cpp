@@ -112,25 +112,33 @@ protected:
 };
 
 TEST_F(UploadTest, SetRangesTakesTheRequestAsTheRangesToServe) {
+    using Ranges = std::vector<std::pair<uint32_t, uint32_t>>;
     struct Case {
         const char* what;
-        std::vector<std::pair<uint32_t, uint32_t>> before;  // served completely first
-        std::vector<std::pair<uint32_t, uint32_t>> request;
+        std::vector<Ranges> before;  // requests served completely first
+        Ranges request;
         const char* ranges;
         uint64_t position;
     } cases[] = {
         {"an empty middle range goes last", {}, {{0, 100}, {100, 100}, {200, 300}}, "(0,100)(200,300)(0,0)", 0},
         {"an empty range 0 lets the others up", {}, {{9, 3}, {100, 200}}, "(100,200)(0,0)(0,0)", 100},
-        {"a repeat of the last range is dropped", {{0, 100}}, {{0, 100}, {100, 200}, {200, 300}},
+        {"a repeat of the last range is dropped", {{{0, 100}}}, {{0, 100}, {100, 200}, {200, 300}},
          "(100,200)(200,300)(0,0)", 100},
-        {"only one repeat is dropped", {{0, 100}}, {{300, 400}, {0, 100}, {0, 100}}, "(300,400)(0,100)(0,0)", 300},
+        {"only one repeat is dropped", {{{0, 100}}}, {{300, 400}, {0, 100}, {0, 100}}, "(300,400)(0,100)(0,0)", 300},
         {"a fresh upload starts at the first start", {}, {{5000, 6000}}, "(5000,6000)(0,0)(0,0)", 5000},
+        // A peer reading slower than the upload sends lists every range
+        // until it has read it: what went out whole is not sent again.
+        {"ranges sent whole stay dropped while the peer lists them",
+         {{{0, 100}, {100, 200}, {200, 300}}, {{100, 200}, {200, 300}, {300, 400}}},
+         {{200, 300}, {300, 400}, {400, 500}}, "(400,500)(0,0)(0,0)", 400},
+        {"a range the peer stopped listing is sent again", {{{0, 100}, {100, 200}}, {{100, 200}, {200, 300}}},
+         {{0, 100}, {300, 400}}, "(0,100)(300,400)(0,0)", 0},
     };
     for (const Case& c : cases) {
         start(patternBytes(8000));
         owner_.letGo = false;
-        for (auto range : c.before) {
-            request({range}, false);
+        for (const Ranges& served : c.before) {
+            request(served, false);
             while (upload_->sendNext() && !upload_->drained()) {
             }
         }

@@ -45,6 +45,42 @@ TEST(TimeValueTest, MsBetweenLargeSpansClampInsteadOfOverflowing) {
     EXPECT_EQ(TimeValue::msBetween({-kFar, 0}, {kFar, 0}), kMin);
 }
 
+TEST(TimeValueTest, UsBetweenIsExactAndAddUsMovesTheStampBackAndForth) {
+    constexpr int64_t kFar = std::numeric_limits<int64_t>::max();
+    const struct {
+        TimeValue later, earlier;
+        int64_t us;
+    } spans[] = {
+        {{5, 0}, {4, 999999}, 1},
+        {{4, 999999}, {5, 0}, -1},
+        {{10, 250}, {7, 500000}, 2500250},
+        {{kFar, 0}, {-kFar, 0}, std::numeric_limits<int64_t>::max()},  // clamped
+        {{-kFar, 0}, {kFar, 0}, std::numeric_limits<int64_t>::min()},
+    };
+    for (const auto& c : spans)
+        EXPECT_EQ(TimeValue::usBetween(c.later, c.earlier), c.us) << c.later.seconds << "." << c.later.microseconds;
+
+    const struct {
+        TimeValue from;
+        int64_t us;
+        int64_t seconds;
+        int32_t microseconds;
+    } moves[] = {
+        {{7, 999000}, 1000, 8, 0},            // into the next second
+        {{7, 500}, -1000, 6, 999500},         // back into the one before
+        {{7, 0}, 3 * 1000000 + 7, 10, 7},
+        {{7, 0}, -(3 * 1000000 + 7), 3, 999993},
+        {{7, 999999}, 999999, 8, 999998},
+    };
+    for (const auto& m : moves) {
+        TimeValue stamp = m.from;
+        stamp.addUs(m.us);
+        EXPECT_EQ(stamp.seconds, m.seconds) << m.us;
+        EXPECT_EQ(stamp.microseconds, m.microseconds) << m.us;
+        EXPECT_EQ(TimeValue::usBetween(stamp, m.from), m.us);
+    }
+}
+
 TEST(TimeValueTest, StampsFollowTheInstalledClock) {
     ManualClock clock(500);
     ScopedClockSource scope(&clock);
