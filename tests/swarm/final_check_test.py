@@ -48,10 +48,6 @@ def wait(predicate, timeout, what):
         time.sleep(0.1)
 
 
-def wait_logged(node, text, timeout):
-    wait(lambda: text in node.log(), timeout, "%r in %s's log.txt" % (text, node.name))
-
-
 def merged(ranges):
     """The (start, end) ranges joined where they touch or overlap, in order."""
     out = []
@@ -148,7 +144,7 @@ def set_after_restart(swarm, peers, seed):
     b.wait_for(name + ": its hash set is asked for, to find the wrong parts", WAIT, started)
     # Sources are not kept over a restart: the user adds the peer again.
     b.ask("adds 1 127.0.0.1 %d" % first.port, "Adding: 127.0.0.1:%d to %s" % (first.port, name), WAIT)
-    wait_logged(b, "End Download: " + name, DATA_WAIT)
+    b.wait_logged("End Download: " + name, DATA_WAIT)
     check(same_bytes(b.path("incoming", name), data), "the incoming file differs from the peer's")
     new = first.snapshot()["received"][len(before["received"]):]
     check(new and asked_for_set_first(new[0]), "not asked for the set as it connected: %s" % new)
@@ -162,7 +158,7 @@ def set_from_an_added_peer(swarm, peers, seed):
     peers.append(second)
     before = [(first, first.snapshot()), (second, second.snapshot())]
     b.ask("adds 1 127.0.0.1 %d" % second.port, "Adding: 127.0.0.1:%d to %s" % (second.port, name), WAIT)
-    wait_logged(b, "End Download: " + name, DATA_WAIT)
+    b.wait_logged("End Download: " + name, DATA_WAIT)
     check(same_bytes(b.path("incoming", name), data), "the incoming file differs from the peers'")
     received = second.snapshot()["received"]
     check(received and asked_for_set_first(received[0]), "not asked for the set as it connected: %s" % received)
@@ -211,7 +207,7 @@ def changed_and_cut_on_disk(swarm, peers, seed):
     os.truncate(files[cut], parts[cut][1] - parts[cut][0] - CUT)
     before = peer.snapshot()
     peer.release()
-    wait_logged(b, "End Download: " + name, DATA_WAIT)
+    b.wait_logged("End Download: " + name, DATA_WAIT)
     check(same_bytes(b.path("incoming", name), data), "the incoming file differs from the peer's")
     for found in ("Data missing in %s at %d-%d" % (name, parts[cut][1] - CUT, parts[cut][1]),
                   "Corruption found in %s at %d-%d" % (name, *parts[changed])):

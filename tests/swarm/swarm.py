@@ -347,6 +347,14 @@ class Instance:
                     raise SwarmError("%s: no %s within %.0f s" % (self.name, what, timeout))
                 self._lock.wait(min(left, 0.2))
 
+    def wait_logged(self, text, timeout):
+        """Waits until the instance's log.txt holds the text."""
+        deadline = time.monotonic() + timeout
+        while text not in self.log():
+            if time.monotonic() >= deadline:
+                raise SwarmError("%s: no %r in log.txt within %.0f s:\n%s" % (self.name, text, timeout, self.log()))
+            time.sleep(0.2)
+
     def _alive_readers(self):
         return any(t.is_alive() for t in self._readers)
 

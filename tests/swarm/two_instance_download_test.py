@@ -26,15 +26,6 @@ def check(condition, message):
         raise SwarmError(message)
 
 
-def wait_logged(node, text, timeout):
-    """Waits until the node's log.txt holds the text."""
-    deadline = time.monotonic() + timeout
-    while text not in node.log():
-        if time.monotonic() >= deadline:
-            raise SwarmError("%s: no %r in log.txt within %.0f s:\n%s" % (node.name, text, timeout, node.log()))
-        time.sleep(0.2)
-
-
 def source_in_the_link(b, link, door):
     b.ask(link + "s=bcp://127.0.0.1:%d|" % door, "Downloading: " + NAME, WAIT)
 
@@ -69,12 +60,12 @@ def run_case(swarm, ask_for_it):
     # B lists the download meanwhile and logs its end; its incoming file is
     # A's byte for byte, and A logged the upload.
     b.poll("vd", lambda out: "(1) %s:" % NAME in out, WAIT, what="the download in vd")
-    wait_logged(b, "End Download: " + NAME, DOWNLOAD_WAIT)
+    b.wait_logged("End Download: " + NAME, DOWNLOAD_WAIT)
     done = b.path("incoming", NAME)
     check(os.path.exists(done) and filecmp.cmp(original, done, shallow=False), "B's file differs from A's")
-    wait_logged(a, "Start Upload: " + NAME, 0)
+    a.wait_logged("Start Upload: " + NAME, 0)
     # The last upload ends once B lets its slot go.
-    wait_logged(a, "End Upload: " + NAME, WAIT)
+    a.wait_logged("End Upload: " + NAME, WAIT)
     check(b.quit(WAIT, answer="y") == 0, "B did not quit with status 0")
     check(a.quit(WAIT, answer="y") == 0, "A did not quit with status 0")
 
