@@ -6,14 +6,13 @@ restarted lists it as not connected.
 Usage: friend_files_test.py --tandrel PATH [--keep] [--seed N]
 """
 
-import argparse
 import os
 import struct
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swarm import Swarm, SwarmError, set_int_options  # noqa: E402
+from swarm import Swarm, SwarmError, script_arguments, set_int_options  # noqa: E402
 
 WAIT = 20     # s, for an answer
 POLL = 0.2    # s, between tries of a command that waits for the friend
@@ -147,11 +146,7 @@ def run(swarm):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tandrel", required=True)
-    parser.add_argument("--seed", type=int, default=3)
-    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
-    args = parser.parse_args()
+    args = script_arguments(3)
     began = time.monotonic()
     title = "a friend's files are browsed and fetched, and the friend is kept in friend.met"
     try:

@@ -7,14 +7,13 @@ for byte. How close the rate comes to the limit is make bench's figure.
 Usage: limited_download_test.py --tandrel PATH [--keep] [--seed N]
 """
 
-import argparse
 import filecmp
 import os
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swarm import PART_SIZE, Swarm, SwarmError, file_hash, random_file  # noqa: E402
+from swarm import PART_SIZE, Swarm, SwarmError, file_hash, random_file, script_arguments  # noqa: E402
 
 LIMIT = 4000                # KB/s, taken as bytes per ms: about 2.6 s for the file
 SIZE = PART_SIZE + 500000   # two parts
@@ -51,11 +50,7 @@ def run(swarm):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tandrel", required=True)
-    parser.add_argument("--seed", type=int, default=13)
-    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
-    args = parser.parse_args()
+    args = script_arguments(13)
     began = time.monotonic()
     try:
         with Swarm(args.tandrel, seed=args.seed, keep=args.keep) as swarm:

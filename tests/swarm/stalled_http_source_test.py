@@ -7,7 +7,6 @@ done well within a minute, byte for byte.
 Usage: stalled_http_source_test.py --tandrel PATH [--keep] [--seed N]
 """
 
-import argparse
 import filecmp
 import os
 import socket
@@ -16,7 +15,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swarm import Swarm, SwarmError, file_hash, random_file  # noqa: E402
+from swarm import Swarm, SwarmError, file_hash, random_file, script_arguments  # noqa: E402
 
 NAME = "stall.bin"
 SIZE = 1_000_000
@@ -125,11 +124,7 @@ def run(swarm, server):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tandrel", required=True)
-    parser.add_argument("--seed", type=int, default=3)
-    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
-    args = parser.parse_args()
+    args = script_arguments(3)
     server = StallingServer(SIZE)
     began = time.monotonic()
     try:

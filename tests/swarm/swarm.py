@@ -546,6 +546,20 @@ def hold_port(port):
     return s
 
 
+# --- script arguments -----------------------------------------------------------
+
+def script_arguments(seed, cases=False):
+    """The arguments of a script: --tandrel PATH [--keep] [--seed N], and
+    with cases [--case N]."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tandrel", required=True)
+    parser.add_argument("--seed", type=int, default=seed)
+    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
+    if cases:
+        parser.add_argument("--case", type=int, help="run only this case (from 0)")
+    return parser.parse_args()
+
+
 # --- scripts of several cases ---------------------------------------------------
 
 def run_cases(script, count, run_one, seed):
@@ -555,12 +569,7 @@ def run_cases(script, count, run_one, seed):
     case side by side, each in a process of its own (port leases are locks
     held by the process), prints their output in order and returns 1 when
     one failed."""
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tandrel", required=True)
-    parser.add_argument("--seed", type=int, default=seed)
-    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
-    parser.add_argument("--case", type=int, help="run only this case (from 0)")
-    args = parser.parse_args()
+    args = script_arguments(seed, cases=True)
     if args.case is not None:
         return run_one(args, args.case)
     command = [sys.executable, os.path.abspath(script), "--tandrel", args.tandrel, "--seed", str(args.seed)]

@@ -7,7 +7,6 @@ instance shuts down in order and starts again from its own state files.
 Usage: swarm_test.py --tandrel PATH [--keep] [--seed N]
 """
 
-import argparse
 import filecmp
 import os
 import re
@@ -19,7 +18,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from swarm import PART_SIZE, Swarm, SwarmError, file_hash, hold_port, random_file  # noqa: E402
+from swarm import PART_SIZE, Swarm, SwarmError, file_hash, hold_port, random_file, script_arguments  # noqa: E402
 
 INSTANCES = 25
 OPEN_WAIT = 120        # s, for a booted instance to be tested open
@@ -386,11 +385,7 @@ class Scenario:
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tandrel", required=True)
-    parser.add_argument("--seed", type=int, default=26)
-    parser.add_argument("--keep", action="store_true", help="keep the instances' directories")
-    args = parser.parse_args()
+    args = script_arguments(26)
     began = time.monotonic()
     try:
         with Swarm(args.tandrel, seed=args.seed, keep=args.keep) as swarm:
