@@ -164,9 +164,12 @@ void STSocketPool::waitForWork(int ms) {
     while (void* element = LL::walk(&active_, &cursor)) static_cast<Connection*>(element)->refreshWatch();
     // After a service that spent a limited budget, the socket waits for the
     // time that brings the next one; readiness on that side cannot help.
+    // Once that time has passed, the side is waited on again whether or not
+    // a service followed: traffic that stopped (a paused or cancelled
+    // transfer) leaves the budget spent, but not the pause short.
     int mask = kReadable | kWritable | kReadyError;
-    if (settings_->downloadLimit() != 0.0 && readBudget() <= 0) mask &= ~kReadable;
-    if (settings_->uploadLimit() != 0.0 && writeBudget() <= 0) mask &= ~kWritable;
+    if (spentFor(settings_->downloadLimit(), readBudget(), readCarry_)) mask &= ~kReadable;
+    if (spentFor(settings_->uploadLimit(), writeBudget(), writeCarry_)) mask &= ~kWritable;
     socketSet_->setMask(mask);
     // The time alone brings the next budget: the wait is no longer than a
     // busy pause, whatever the step chose.
@@ -178,6 +181,12 @@ void STSocketPool::waitForWork(int ms) {
         if (waitResult_ >= 0) waitResult_ = socketSet_->wait(0);
     }
     waited_ = true;
+}
+
+bool STSocketPool::spentFor(double limit, int32_t budget, double carry) const {
+    if (limit == 0.0 || budget > 0) return false;
+    // What the next service would get, without taking it.
+    return budgetForService(limit, msSinceService_, &carry) <= 0;
 }
 
 void STSocketPool::reportWaitFailure() {

@@ -101,7 +101,9 @@ public:
     // left out of the wait, so a limit cannot turn it into a busy loop; that
     // wait lasts at most kSpentWaitMs, since the time alone brings the next
     // budget (a step that did no other work would wait 50 ms and leave the
-    // limit unused). Task thread.
+    // limit unused). Once the ticks since that service bring a byte, the
+    // side is no longer spent and the pause is the step's own again, even
+    // when no socket became ready. Task thread.
     void waitForWork(int ms);
 
     double currentUpRate() const { return currentUpRate_; }
@@ -119,6 +121,10 @@ protected:
 private:
     bool service(int elapsedMs);
     void reportWaitFailure();
+    // Whether a side with this limit and budget has nothing to move until
+    // more time passes: the limited budget was spent and the time since the
+    // last service has not brought a byte of the next.
+    bool spentFor(double limit, int32_t budget, double carry) const;
 
     BandwidthSettings* settings_;
     TextLookup lookup_ = nullptr;

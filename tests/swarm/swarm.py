@@ -481,6 +481,21 @@ class Instance:
         ticks = os.sysconf("SC_CLK_TCK")
         return (int(fields[11]) + int(fields[12])) / ticks
 
+    def wakeups(self):
+        """The times the process's threads have slept and been woken (their
+        voluntary context switches), all threads together."""
+        total = 0
+        base = "/proc/%d/task" % self.process.pid
+        for task in os.listdir(base):
+            try:
+                with open(os.path.join(base, task, "status")) as f:
+                    for line in f:
+                        if line.startswith("voluntary_ctxt_switches:"):
+                            total += int(line.split()[1])
+            except OSError:
+                pass  # a thread that ended meanwhile
+        return total
+
     def tail(self, lines=15):
         def last(text):
             return "\n".join("    " + l for l in text.rstrip("\n").split("\n")[-lines:])

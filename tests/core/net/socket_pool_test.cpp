@@ -392,6 +392,67 @@ TEST_F(SocketPoolTest, ASpentLimitedBudgetIsLeftOutOfThePause) {
     }
 }
 
+// Traffic that stops right after a service spent a limited budget (a
+// paused or cancelled transfer) leaves nothing ready and the budget at 0:
+// once the time has brought the next budget, the task thread's pause is
+// its own again rather than the short one of a spent side.
+TEST_F(SocketPoolTest, ASpentBudgetWithNothingReadyGivesBackTheStepsOwnPause) {
+    ManualClock clock;
+    ScopedClockSource clockScope(&clock);
+    const int all = kReadable | kWritable | kReadyError;
+    struct Case {
+        double up, down;  // bytes per ms
+        int shortPauses;  // kSpentWaitMs pauses before the next byte is due
+    } cases[] = {
+        {0, 10, 1},
+        {10, 0, 1},
+        {10, 10, 1},
+        {0, 0.05, 4},  // 20 ms bring the next byte
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.up << " " << c.down);
+        delete pool_;
+        pool_ = new STSocketPool(&bandwidth_);
+        set_ = protocol_->lastSet;
+        budgets_reset();
+        bandwidth_.up = c.up;
+        bandwidth_.down = c.down;
+        FakeConnection* connection = join(1);
+        pool_->applyPending();
+        // The last data: served once, spending what the limits let through;
+        // then nothing is ready any more.
+        connection->action = [](FakeConnection* self) {
+            chargeReadBudget(readBudget());
+            chargeWriteBudget(writeBudget());
+            self->action = nullptr;
+        };
+        set_->results = {1};
+        set_->results.insert(set_->results.end(), 200, 0);
+        TaskThread thread;
+        thread.addTask(pool_);
+        std::vector<int> pauses;
+        for (int i = 0; i < 30; i++) {
+            const int stepPause = thread.step().sleepMs;
+            set_->timeouts.clear();
+            set_->masks.clear();
+            pool_->waitForWork(stepPause);
+            const bool shortPause = set_->timeouts == std::vector<int>{STSocketPool::kSpentWaitMs, 0};
+            if (!shortPause) {
+                EXPECT_EQ(set_->timeouts, std::vector<int>{stepPause}) << i;
+                EXPECT_EQ(set_->masks, std::vector<int>{all}) << i;
+            }
+            pauses.push_back(shortPause ? STSocketPool::kSpentWaitMs : stepPause);
+            clock.advanceMs(pauses.back());
+        }
+        EXPECT_EQ(log_.served.size(), 1u);
+        std::vector<int> expected(c.shortPauses, STSocketPool::kSpentWaitMs);
+        expected.resize(pauses.size(), TaskThread::kIdleSleepMs);
+        EXPECT_EQ(pauses, expected);
+        thread.removeTask(pool_);
+        log_.served.clear();
+    }
+}
+
 // A TCP connection on a scripted socket that is always ready.
 class ScriptedTcp : public TCPConnection {
 public:
