@@ -103,13 +103,16 @@ public:
     void setDialer(PeerDialer* dialer) { dialer_.store(dialer); }
     int peerCount();
 
-    // The directory-list log lines: at most a handful per peer a minute,
-    // whatever directories it names, and one per peer and directory a
-    // minute; the peers of the last minute's lines are remembered, the
-    // least recent given up beyond kDirectoryLogPeers.
+    // The directory-list log lines: at most a handful per peer address a
+    // minute, whatever directories it names and whatever user it says it
+    // is, one per address and directory a minute, and at most
+    // kDirectoryLogLines a minute of all peers together; the addresses of
+    // the last minute's lines are remembered, the least recent given up
+    // beyond kDirectoryLogPeers.
     static constexpr int64_t kDirectoryLogWindowMs = 60000;
     static constexpr int kDirectoryLogLinesPerPeer = 5;
     static constexpr size_t kDirectoryLogPeers = 1024;
+    static constexpr size_t kDirectoryLogLines = 1024;
     LogRate& directoryLogRate() { return directoryLogRate_; }
 
 private:
@@ -123,7 +126,8 @@ private:
     // Unlisted peers whose peerClosed is being handed out.
     std::vector<Peer*> closing_ TS_GUARDED_BY(lock_);
     std::atomic<PeerDialer*> dialer_{nullptr};
-    LogRate directoryLogRate_{kDirectoryLogWindowMs, kDirectoryLogPeers, kDirectoryLogLinesPerPeer};
+    LogRate directoryLogRate_{kDirectoryLogWindowMs, kDirectoryLogPeers, kDirectoryLogLinesPerPeer,
+                              kDirectoryLogLines};
 };
 
 inline ClientPool* clientPool() { return ClientPool::instance(); }

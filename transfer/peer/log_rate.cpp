@@ -11,10 +11,11 @@ int64_t monotonicMs() {
 }
 }  // namespace
 
-LogRate::LogRate(int64_t windowMs, size_t maxSources, int perSource)
+LogRate::LogRate(int64_t windowMs, size_t maxSources, int perSource, size_t maxLines)
     : windowMs_(windowMs),
       maxSources_(std::max<size_t>(maxSources, 1)),
-      perSource_(static_cast<size_t>(std::max(perSource, 1))) {}
+      perSource_(static_cast<size_t>(std::max(perSource, 1))),
+      maxLines_(std::max<size_t>(maxLines, 1)) {}
 
 void LogRate::forget(Sources::iterator source) {
     bySource_.erase(bySource_.find(*source->name));
@@ -28,6 +29,8 @@ bool LogRate::allow(const std::string& source, const std::string& key) {
     // A source's last line is its newest: one that went stale leaves with
     // all its lines.
     while (!sources_.empty() && stale(sources_.front().lines.back())) forget(sources_.begin());
+    while (!lineTimes_.empty() && now - lineTimes_.front() >= windowMs_) lineTimes_.pop_front();
+    if (lineTimes_.size() >= maxLines_) return false;
     auto found = bySource_.find(source);
     if (found == bySource_.end()) {
         if (sources_.size() >= maxSources_) forget(sources_.begin());
@@ -40,6 +43,7 @@ bool LogRate::allow(const std::string& source, const std::string& key) {
     for (const auto& line : lines)
         if (line.first == key) return false;
     lines.emplace_back(key, now);
+    lineTimes_.push_back(now);
     sources_.splice(sources_.end(), sources_, found->second);
     return true;
 }

@@ -122,11 +122,12 @@ void Peer::sendDirectoryRequest(const char* directory) {
 bool Peer::directoryLogDue(const char* directory) {
     ClientPool* pool = clientPool();
     if (!pool) return true;
-    // The peer by its user hash and address; the directory by a digest of
-    // its name, so that a table of keys stays small whatever peers ask.
-    std::string peer(reinterpret_cast<const char*>(user_.userHash().bytes()), kUniqueIdSize);
-    uint32_t ip = user_.ip();
-    peer.append(reinterpret_cast<const char*>(&ip), sizeof ip);
+    // The peer by the address its connection comes from (not the user hash
+    // or address its hello claims: a peer chooses those, and fresh ones
+    // would each get lines of their own); the directory by a digest of its
+    // name, so that a table of keys stays small whatever peers ask.
+    const uint32_t ip = socketIp();
+    std::string peer(reinterpret_cast<const char*>(&ip), sizeof ip);
     std::string key;
     if (directory) key = "/" + std::to_string(std::hash<std::string_view>{}(directory));
     return pool->directoryLogRate().allow(peer, key);

@@ -361,7 +361,8 @@ TEST_F(PeerDispatch, DirectoryLogLinesComeOncePerPeerAndDirectoryAMinute) {
     step(1000);
     exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
     EXPECT_EQ(sendingLines().size(), 4u);
-    // Another peer has lines of its own.
+    // Another user from the same address shares its lines: a directory not
+    // logged this minute still is.
     connect();
     exchange(ICLT_DIRECTORY_FILES_REQUEST, str("/music"));
     EXPECT_EQ(sendingLines().size(), 5u);
@@ -371,7 +372,7 @@ TEST_F(PeerDispatch, DirectoryLogLinesComeOncePerPeerAndDirectoryAMinute) {
     EXPECT_EQ(sendingLines().back(), "Sending Shared File List (/a\\nSending Shared Directory List: forged): zed");
 }
 
-TEST_F(PeerDispatch, MadeUpDirectoriesGetAHandfulOfLinesAMinuteAndOtherPeersTheirs) {
+TEST_F(PeerDispatch, MadeUpDirectoriesAndUsersGetAHandfulOfLinesAnAddressAndAllABoundAMinute) {
     transferOptions()->setFrAllow(0);
     auto sendingLines = [&] {
         size_t lines = 0;
@@ -389,17 +390,36 @@ TEST_F(PeerDispatch, MadeUpDirectoriesGetAHandfulOfLinesAMinuteAndOtherPeersThei
     connect();
     flood(2000);
     EXPECT_EQ(sendingLines(), perMinute);
+    // The same address again and again, each time under a fresh user hash:
+    // no line more this minute.
+    for (int i = 0; i < 20; i++) {
+        connect();
+        flood(10);
+    }
+    EXPECT_EQ(sendingLines(), perMinute);
     step(60000);
     flood(2000);
     EXPECT_EQ(sendingLines(), 2 * perMinute);
-    // Another peer is logged, also once the table holds as many other
-    // peers as it keeps.
-    for (size_t i = 0; i < ClientPool::kDirectoryLogPeers; i++)
-        clientPool()->directoryLogRate().allow("peer " + std::to_string(i), "");
+
+    // Many other addresses, a line each: while the minute's lines of all
+    // peers stay under the bound, an address new to it is still logged.
+    LogRate& rate = clientPool()->directoryLogRate();
+    step(60000);
+    for (size_t i = 0; i + 1 < ClientPool::kDirectoryLogLines; i++)
+        ASSERT_TRUE(rate.allow("address " + std::to_string(i), "")) << i;
     connect();
     exchange(ICLT_DIRECTORY_LIST_REQUEST, "");
     ASSERT_EQ(sendingLines(), 2 * perMinute + 1);
     EXPECT_EQ(capture_->logged().back(), "Sending Shared Directory List: zed");
+    // The bound is reached: no line of any address, however many come.
+    flood(10);
+    for (size_t i = 0; i < 2000; i++) EXPECT_FALSE(rate.allow("more " + std::to_string(i), "")) << i;
+    EXPECT_EQ(sendingLines(), 2 * perMinute + 1);
+    // Every request is still answered, and the next minute logs again.
+    EXPECT_EQ(exchange(ICLT_DIRECTORY_LIST_REQUEST, "").opcodes(), std::vector<uint8_t>{ICLT_DIRECTORY_LIST});
+    step(60000);
+    flood(1);
+    EXPECT_EQ(sendingLines(), 2 * perMinute + 2);
 }
 
 TEST_F(PeerDispatch, CallBackIsHonouredOnlyFromOurBuddyWhileFirewalled) {
