@@ -133,4 +133,68 @@ TEST_F(TandrelUploads, PeersQueueForAndFetchASharedFile) {
     EXPECT_TRUE(exists("uploadq.dat"));
 }
 
+// A downloader lists every range it has not read whole in each part
+// request, and asks for a range again when its data failed a check.
+TEST_F(TandrelUploads, ARangeAskedForAgainIsSentAgainAndOneStillOnItsWayIsNot) {
+    support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
+    std::string shared = path("shared");
+    std::string file = shared + "/ranges.bin";
+    const uint32_t size = 1u << 20;
+    std::string bytes(size, '\0');
+    for (uint32_t i = 0; i < size; i++) bytes[i] = static_cast<char>((i * 13 + i / 977) % 251);
+    ASSERT_TRUE(support::write_file(file, bytes));
+    ASSERT_TRUE(support::write_file(path("share.dat"), support::counted_text(shared)));
+    UniqueID hash;
+    ASSERT_TRUE(hashFileParts(hash.bytes(), file.c_str(), kPartSizeKiB, nullptr));
+    const std::string hashText = support::hashBytes(hash);
+    ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
+    ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
+
+    auto peer = greet(1);
+    peer->send(ICLT_UPLOAD_REQUEST, hashText);
+    ASSERT_TRUE(peer->awaitFrames(1, kWaitMs));
+    ASSERT_EQ(peer->frames[0].opcode, ICLT_SLOT_OPEN);
+    size_t seen = 1;
+    using Range = std::pair<uint32_t, uint32_t>;
+    // Sends a part request of the ranges, then reads data frames until the
+    // expected ranges came whole, in order: each frame must continue them.
+    auto ask = [&](std::vector<Range> asked, std::vector<Range> sent) {
+        std::string request = hashText;
+        for (size_t i = 0; i < 3; i++) request += support::le32s(i < asked.size() ? asked[i].first : 0);
+        for (size_t i = 0; i < 3; i++) request += support::le32s(i < asked.size() ? asked[i].second : 0);
+        peer->send(ICLT_PART_REQUEST, request);
+        for (const Range& range : sent) {
+            for (uint32_t next = range.first; next < range.second; seen++) {
+                ASSERT_TRUE(peer->awaitFrames(seen + 1, kWaitMs)) << "range at " << range.first;
+                const support::Frame& frame = peer->frames[seen];
+                ASSERT_EQ(frame.opcode, ICLT_DATA);
+                ASSERT_EQ(frame.payload.substr(16, 4), support::le32s(next)) << "range at " << range.first;
+                const std::string piece = frame.payload.substr(24);
+                ASSERT_TRUE(piece == bytes.substr(next, piece.size())) << next;
+                next += static_cast<uint32_t>(piece.size());
+            }
+        }
+    };
+    const Range a{0, 100000}, b{100000, 200000}, c{200000, 300000}, d{300000, 400000};
+    ask({a, b, c}, {a, b, c});
+    ASSERT_FALSE(HasFatalFailure());
+    // B was read, so A, sent before it, has come too and is asked for
+    // again; C, sent after B, may still be on its way.
+    ask({a, c, d}, {a, d});
+    ASSERT_FALSE(HasFatalFailure());
+    // Every range sent after C was read: C listed alone is asked for again.
+    ask({c}, {c});
+    ASSERT_FALSE(HasFatalFailure());
+    // And nothing more was sent: the pong comes next.
+    peer->send(ICLT_PING, "");
+    ASSERT_TRUE(peer->awaitFrames(seen + 1, kWaitMs));
+    EXPECT_EQ(peer->frames[seen].opcode, ICLT_PONG);
+
+    peer.reset();
+    process_.write("q\ny\n");
+    process_.closeInput();
+    ASSERT_TRUE(process_.waitExit(kWaitMs));
+    EXPECT_EQ(process_.status(), 0);
+}
+
 }  // namespace

@@ -90,8 +90,8 @@ void Upload::setRanges(const uint32_t starts[kRangeCount], const uint32_t ends[k
     requestBytes_ = 0;
     for (int i = 0; i < taken; i++) requestBytes_ += ends_[i] - starts_[i];
     forgetServedUnlisted(taken);
-    // What was sent whole is still on its way to the peer: each such range
-    // is dropped once.
+    // What was sent whole and may still be on its way to the peer is not
+    // sent again: each such range is dropped once.
     for (int k = 0; k < servedCount_; k++) {
         for (int i = 0; i < taken; i++) {
             if (starts_[i] != servedStarts_[k] || ends_[i] != servedEnds_[k]) continue;
@@ -108,18 +108,25 @@ void Upload::setRanges(const uint32_t starts[kRangeCount], const uint32_t ends[k
 }
 
 void Upload::forgetServedUnlisted(int taken) {
-    // A range the peer no longer lists has reached it: should it come back
-    // (its data failed a check), it is sent again.
-    int kept = 0;
-    for (int k = 0; k < servedCount_; k++) {
+    // A range the peer no longer lists has reached it. The socket keeps
+    // order, so every range sent before it has reached the peer too: one of
+    // those listed again is asked for again (its data failed a check) and
+    // is sent again. Only the ranges sent after the last one the peer
+    // stopped listing may still be on their way.
+    int onTheirWay = servedCount_;
+    for (int k = servedCount_ - 1; k >= 0; k--) {
         bool listed = false;
         for (int i = 0; i < taken && !listed; i++) listed = starts_[i] == servedStarts_[k] && ends_[i] == servedEnds_[k];
-        if (!listed) continue;
-        servedStarts_[kept] = servedStarts_[k];
-        servedEnds_[kept] = servedEnds_[k];
-        kept++;
+        if (listed) continue;
+        onTheirWay = servedCount_ - 1 - k;
+        break;
     }
-    servedCount_ = kept;
+    const int first = servedCount_ - onTheirWay;
+    for (int k = 0; k < onTheirWay; k++) {
+        servedStarts_[k] = servedStarts_[first + k];
+        servedEnds_[k] = servedEnds_[first + k];
+    }
+    servedCount_ = onTheirWay;
 }
 
 void Upload::nextRange() {

@@ -179,8 +179,9 @@ private:
     void end();
     // Range 0 is done: the others move up.
     void nextRange();
-    // Of the ranges sent whole, keeps those the first taken ranges of the
-    // request list again.
+    // Of the ranges sent whole, keeps those that may still be on their way:
+    // the ones sent after the last one the first taken ranges of the
+    // request no longer list.
     void forgetServedUnlisted(int taken);
 
     UploadOwner* owner_;
@@ -190,8 +191,10 @@ private:
     i4_file* file_ = nullptr;
     uint64_t starts_[kRangeCount] = {};
     uint64_t ends_[kRangeCount] = {};
-    // Ranges sent whole that the peer has asked for again in every request
-    // since (it lists a range until it has read all of it), oldest first.
+    // Ranges sent whole that may still be on their way (the peer lists a
+    // range until it has read all of it, and has listed each of these in
+    // every request since, as it has every range sent after it), in the
+    // order sent.
     uint64_t servedStarts_[kRangeCount] = {};
     uint64_t servedEnds_[kRangeCount] = {};
     int servedCount_ = 0;

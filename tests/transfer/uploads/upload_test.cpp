@@ -133,6 +133,15 @@ TEST_F(UploadTest, SetRangesTakesTheRequestAsTheRangesToServe) {
          {{200, 300}, {300, 400}, {400, 500}}, "(400,500)(0,0)(0,0)", 400},
         {"a range the peer stopped listing is sent again", {{{0, 100}, {100, 200}}, {{100, 200}, {200, 300}}},
          {{0, 100}, {300, 400}}, "(0,100)(300,400)(0,0)", 0},
+        // The socket keeps order: once a range sent later is no longer
+        // listed, one sent before it has reached the peer, and listing it
+        // again asks for it again (a crumb failed its check).
+        {"a range asked for alone after later ones were read is sent again",
+         {{{0, 100}, {100, 200}, {200, 300}}}, {{0, 100}}, "(0,100)(0,0)(0,0)", 0},
+        {"one sent after the last range read stays dropped", {{{0, 100}, {100, 200}, {200, 300}}},
+         {{0, 100}, {200, 300}, {300, 400}}, "(0,100)(300,400)(0,0)", 0},
+        {"ranges still listed after the first one read stay dropped", {{{0, 100}, {100, 200}, {200, 300}}},
+         {{100, 200}, {200, 300}, {300, 400}}, "(300,400)(0,0)(0,0)", 300},
     };
     for (const Case& c : cases) {
         start(patternBytes(8000));
