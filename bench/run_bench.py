@@ -462,7 +462,12 @@ class Bench:
     def search(self):
         count, keywords = 25, 12
         with Swarm(self.tandrel, seed=6, root=tempfile.mkdtemp(dir=self.work)) as swarm:
-            nodes = [swarm.add("seed").start()]
+            # A boot request that arrives before the overlay port is bound
+            # is lost and never sent again: n01, and every node that later
+            # boots from it, would form an overlay of their own, whose
+            # searches never see the seed's side. The other nodes are booted
+            # from after their console has answered, so their ports are bound.
+            nodes = [swarm.add("seed").start().wait_up()]
             words = ["kw%02dtopaz%d" % (i, i * 7) for i in range(keywords)]
             for i in range(1, count):
                 node = swarm.add("n%02d" % i)
