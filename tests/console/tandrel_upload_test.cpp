@@ -44,6 +44,22 @@ protected:
         if (!peer->frames.empty()) peer->frames.erase(peer->frames.begin());
         return peer;
     }
+    // Shares a file of size patterned bytes (kept in bytes_, its hash as
+    // it goes on the wire in hashText_) from a directory of its own, starts
+    // the client and waits until its shares are loaded.
+    void startSharing(const char* name, uint32_t size) {
+        std::string shared = path("shared");
+        std::string file = shared + "/" + name;
+        bytes_.assign(size, '\0');
+        for (uint32_t i = 0; i < size; i++) bytes_[i] = static_cast<char>((i * 7 + i / 4096) % 251);
+        ASSERT_TRUE(support::write_file(file, bytes_));
+        ASSERT_TRUE(support::write_file(path("share.dat"), support::counted_text(shared)));
+        UniqueID hash;
+        ASSERT_TRUE(hashFileParts(hash.bytes(), file.c_str(), kPartSizeKiB, nullptr));
+        hashText_ = support::hashBytes(hash);
+        ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
+        ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
+    }
     // The frames up to the first of that opcode (which is the last one).
     bool awaitOpcode(support::FrameClient& peer, uint8_t opcode) {
         for (size_t seen = 0;; seen++) {
@@ -51,22 +67,16 @@ protected:
             if (peer.frames[seen].opcode == opcode) return true;
         }
     }
+
+    std::string bytes_;
+    std::string hashText_;
 };
 
 TEST_F(TandrelUploads, PeersQueueForAndFetchASharedFile) {
     support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
-    std::string shared = path("shared");
-    std::string file = shared + "/big.bin";
-    std::string bytes(kFileSize, '\0');
-    for (uint32_t i = 0; i < kFileSize; i++) bytes[i] = static_cast<char>((i * 7 + i / 4096) % 251);
-    ASSERT_TRUE(support::write_file(file, bytes));
-    ASSERT_TRUE(support::write_file(path("share.dat"), support::counted_text(shared)));
-    UniqueID hash;
-    ASSERT_TRUE(hashFileParts(hash.bytes(), file.c_str(), kPartSizeKiB, nullptr));
-    const std::string hashText = support::hashBytes(hash);
-
-    ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
-    ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
+    ASSERT_NO_FATAL_FAILURE(startSharing("big.bin", kFileSize));
+    const std::string& hashText = hashText_;
+    const std::string& bytes = bytes_;
 
     // An upload request: a free slot invites the peer at once.
     auto first = greet(1);
@@ -137,18 +147,9 @@ TEST_F(TandrelUploads, PeersQueueForAndFetchASharedFile) {
 // request, and asks for a range again when its data failed a check.
 TEST_F(TandrelUploads, ARangeAskedForAgainIsSentAgainAndOneStillOnItsWayIsNot) {
     support::ProcessObjects tags{support::ProcessObjects::kSpecialTags};
-    std::string shared = path("shared");
-    std::string file = shared + "/ranges.bin";
-    const uint32_t size = 1u << 20;
-    std::string bytes(size, '\0');
-    for (uint32_t i = 0; i < size; i++) bytes[i] = static_cast<char>((i * 13 + i / 977) % 251);
-    ASSERT_TRUE(support::write_file(file, bytes));
-    ASSERT_TRUE(support::write_file(path("share.dat"), support::counted_text(shared)));
-    UniqueID hash;
-    ASSERT_TRUE(hashFileParts(hash.bytes(), file.c_str(), kPartSizeKiB, nullptr));
-    const std::string hashText = support::hashBytes(hash);
-    ASSERT_TRUE(process_.start(dir_, {}, TandrelProcess::Mode::kPipes));
-    ASSERT_TRUE(wait_for_shares_loaded(process_, kWaitMs)) << process_.raw();
+    ASSERT_NO_FATAL_FAILURE(startSharing("ranges.bin", 1u << 20));
+    const std::string& hashText = hashText_;
+    const std::string& bytes = bytes_;
 
     auto peer = greet(1);
     peer->send(ICLT_UPLOAD_REQUEST, hashText);
