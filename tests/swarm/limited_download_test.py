@@ -52,7 +52,6 @@ def run(swarm):
     a.wait_for("Done loading shared files.", WAIT)
     for instance in (b, idle):
         instance.start().wait_up()
-    for instance in (b, idle):
         instance.command("dumax %d %d" % (LIMIT, LIMIT))
         check("d/u: %.2f/%.2f" % (LIMIT, LIMIT) in instance.command("dumax"), "%s did not take the limit" % instance.name)
 
